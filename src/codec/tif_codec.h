@@ -1,0 +1,103 @@
+// tif_codec.h — the codec interface shared by every compression.
+//
+// A codec is a C-style record of function pointers over a private state that
+// begins with TifCodecState. It converts packed rows to and from a compressed
+// byte stream and exchanges bytes only through its TifIoProc. Decoders use slots
+// 0–7, encoders 0–8. Records, states and buffers come from the C heap.
+#pragma once
+
+#include "io/tif_io.h"
+
+constexpr int TIF_CODEC_BUFFER_SIZE = 32768;
+
+// TIFF tag numbers double as codec parameter identifiers.
+enum {
+    TIF_TAG_FILLORDER = 266,
+    TIF_TAG_T4OPTIONS = 292,
+    TIF_TAG_PREDICTOR = 317,
+};
+
+struct TifCodecParams {
+    int compression;      // TIFF Compression value
+    int width;            // pixels per row (tile width for tiled images)
+    int samplesPerPixel;
+    int bitsPerSample;
+};
+
+struct TifCodec;
+
+using TifDestroyProc = void (*)(TifCodec*);
+using TifSetParamProc = int (*)(TifCodec*, int tag, int value);
+using TifSetRowStrideProc = void (*)(TifCodec*, int stride, int reverse);
+using TifSetIoProcProc = void (*)(TifCodec*, TifIoProc proc, void* context);
+using TifSetBufferProc = void (*)(TifCodec*, unsigned char* buffer, int size);
+using TifBeginStripProc = int (*)(TifCodec*);
+// Moves `count` rows between the caller's row array and the stream; returns the
+// rows done. A short count means end of data or damaged data.
+using TifRowsProc = int (*)(TifCodec*, void* rows, int count);
+using TifEndStripProc = int (*)(TifCodec*);
+
+struct TifCodec {
+    void* state;                      // 0: private state, opens with TifCodecState
+    TifDestroyProc Destroy;           // 1
+    TifSetParamProc SetParam;         // 2: 1 accepted, 0 not handled or refused
+    TifSetRowStrideProc SetRowStride; // 3
+    TifSetIoProcProc SetIoProc;       // 4
+    TifSetBufferProc SetBuffer;       // 5
+    TifBeginStripProc BeginStrip;     // 6
+    union {                           // 7
+        TifRowsProc DecodeRows;       //   decoders
+        TifRowsProc EncodeRows;       //   encoders
+    };
+    TifEndStripProc EndStrip;         // 8: encoders only (null in decoders)
+};
+
+struct TifCodecState {
+    int compression;
+    int width;
+    int samplesPerPixel;
+    int bitsPerSample;
+    int rowBytes;          // (width × samples × bits + 7) >> 3
+    int rowStride;         // distance between row starts in the caller's array
+    int reverse;           // non-zero: rows at decreasing addresses
+    int externalBuffer;    // non-zero: buffer belongs to the caller
+    unsigned char* buffer; // transfer buffer
+    int bufferSize;
+    unsigned char* cursor; // decoder: next unread byte; encoder: next free byte
+    int available;         // decoder: unread bytes; encoder: free bytes
+    void* ioContext;
+    TifIoProc ioProc;
+};
+
+inline TifCodecState* TifState(TifCodec* codec)
+{
+    return static_cast<TifCodecState*>(codec->state);
+}
+
+// Registry lookups: the only way the library obtains codecs. Null for
+// non-positive or oversized dimensions, a compression without a codec, or
+// memory exhaustion.
+TifCodec* TifCreateDecoder(const TifCodecParams* params);
+TifCodec* TifCreateEncoder(const TifCodecParams* params);
+
+// Base constructors: a record with every slot at its default and a zeroed state
+// of `stateSize` bytes (header included), or null.
+TifCodec* TifNewDecoderBase(const TifCodecParams* params, int stateSize);
+TifCodec* TifNewEncoderBase(const TifCodecParams* params, int stateSize);
+
+// The default Destroy; every codec's own Destroy ends with it.
+void TifCodecDestroy(TifCodec* codec);
+
+// Default decoder refill: pulls the next block through ioProc into the buffer.
+// Returns the bytes now available (0 or less: the strip has no more data).
+int TifCodecFill(TifCodecState* s);
+
+// Row pointer step between successive rows of one DecodeRows/EncodeRows call.
+inline long TifRowStep(const TifCodecState* s)
+{
+    return s->reverse ? -static_cast<long>(s->rowStride) : static_cast<long>(s->rowStride);
+}
+
+// The uncompressed codec (Compression 1).
+TifCodec* TifNewRawDecoder(const TifCodecParams* params);
+TifCodec* TifNewRawEncoder(const TifCodecParams* params);

@@ -1,0 +1,37 @@
+// tif_compression.cpp — the scheme base class and the factory.
+#include "codec/tif_compression.h"
+
+#include <new>
+
+#include "tif/tif_file.h"
+
+TifCodecParams CTifCompression::FileParams() const
+{
+    return TifCodecParams{m_pFile->m_nCompression, m_pFile->m_nWidth,
+                          m_pFile->m_nSamplesPerPixel, m_pFile->m_nBitsPerSample};
+}
+
+TifCodec* CTifCompression::CreateEncoder()
+{
+    TifCodecParams p = FileParams();
+    return TifCreateEncoder(&p);
+}
+
+TifCodec* CTifCompression::CreateDecoder()
+{
+    TifCodecParams p = FileParams();
+    return TifCreateDecoder(&p);
+}
+
+int CTifCompression::SetEncodeParam(int, int) { return 1; }
+int CTifCompression::AddTags() { return 1; }
+int CTifCompression::WriteTags() { return 1; }
+int CTifCompression::ReadTags() { return 1; }
+
+CTifCompression* TifCreateCompression(CTifFile* file)
+{
+    switch (file->m_nCompression) {
+    default:
+        return new (std::nothrow) CTifCompression(file);
+    }
+}

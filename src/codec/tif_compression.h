@@ -1,0 +1,30 @@
+// tif_compression.h — compression scheme objects: the TIFF-side half of a
+// compression. A scheme obtains its codec from the registry, hands the file's
+// compression-specific tags to the decoder and, when writing, adds and fills
+// those tags. It never touches compressed data.
+#pragma once
+
+#include "codec/tif_codec.h"
+
+class CTifFile;
+
+class CTifCompression {
+public:
+    explicit CTifCompression(CTifFile* file) : m_pFile(file) {}
+    virtual ~CTifCompression() {}
+
+    virtual TifCodec* CreateEncoder();
+    virtual TifCodec* CreateDecoder();
+    virtual int SetEncodeParam(int tag, int value);  // 1
+    virtual int AddTags();                           // 1 ok, 0 failed
+    virtual int WriteTags();                         // 1 ok, 0 failed
+    virtual int ReadTags();                          // 1 ok, 0 failed
+
+    CTifFile* m_pFile;  // not owned
+
+protected:
+    TifCodecParams FileParams() const;
+};
+
+// Makes the scheme for the file's m_nCompression; null only without memory.
+CTifCompression* TifCreateCompression(CTifFile* file);

@@ -1,0 +1,41 @@
+// tif_registry.cpp — the constant table from TIFF Compression value to codec
+// constructors. A missing constructor means the direction is not supported.
+#include "codec/tif_codec.h"
+
+namespace {
+
+using TifCodecCtor = TifCodec* (*)(const TifCodecParams*);
+
+struct TifCodecRegistryRow {
+    int compression;
+    TifCodecCtor newDecoder;
+    TifCodecCtor newEncoder;
+};
+
+constexpr TifCodecRegistryRow TifCodecRegistry[] = {
+    {1, TifNewRawDecoder, TifNewRawEncoder},
+};
+
+const TifCodecRegistryRow* FindRow(const TifCodecParams* p)
+{
+    if (p == nullptr || p->width <= 0 || p->samplesPerPixel <= 0 || p->bitsPerSample <= 0)
+        return nullptr;
+    for (const auto& row : TifCodecRegistry)
+        if (row.compression == p->compression)
+            return &row;
+    return nullptr;
+}
+
+}  // namespace
+
+TifCodec* TifCreateDecoder(const TifCodecParams* params)
+{
+    const TifCodecRegistryRow* row = FindRow(params);
+    return row && row->newDecoder ? row->newDecoder(params) : nullptr;
+}
+
+TifCodec* TifCreateEncoder(const TifCodecParams* params)
+{
+    const TifCodecRegistryRow* row = FindRow(params);
+    return row && row->newEncoder ? row->newEncoder(params) : nullptr;
+}

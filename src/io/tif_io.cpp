@@ -1,0 +1,30 @@
+// tif_io.cpp — the codec I/O procedures installed by CTifFile.
+#include "io/tif_io.h"
+
+#include "io/tif_exception.h"
+#include "io/tif_stream.h"
+#include "tif/tif_file.h"
+
+int TifReadProc(unsigned char* buffer, int length, void* context)
+{
+    auto* file = static_cast<CTifFile*>(context);
+    int left = file->m_nStripBytes;
+    if (left <= 0 || length <= 0)
+        return 0;  // the decoder sees the end of the strip
+    int n = length < left ? length : left;
+    if (file->m_pStream->Read(buffer, n) != n)
+        TifThrow(CTifException::kShortRead);
+    file->m_nStripBytes -= n;
+    return n;
+}
+
+int TifWriteProc(unsigned char* buffer, int length, void* context)
+{
+    auto* file = static_cast<CTifFile*>(context);
+    if (length <= 0)
+        return 0;
+    if (file->m_pStream->Write(buffer, length) != length)
+        TifThrow(CTifException::kShortWrite);
+    file->m_nStripBytes += length;
+    return length;
+}

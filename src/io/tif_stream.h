@@ -1,0 +1,44 @@
+// tif_stream.h — unbuffered byte stream over a low-level file handle.
+//
+// The stream does no buffering: codecs move data in 32 KiB blocks and the
+// directory code reads and writes whole blocks. Opening follows sharing rules:
+// readers share a file and refuse writers; a writer or creator refuses everyone.
+#pragma once
+
+enum {
+    TIF_OPEN_WRITE = 0x1,       // existing file, write only, exclusive
+    TIF_OPEN_READWRITE = 0x2,   // existing file, read and write, exclusive
+    TIF_OPEN_CREATE = 0x1000,   // create or truncate, read and write, exclusive
+};
+
+class CTifStream {
+public:
+    virtual ~CTifStream() {}
+    virtual int Open(const char* path, int flags) = 0;  // 1 opened, 0 failed
+    virtual int Close() = 0;                            // 1 closed cleanly
+    virtual int Read(void* buffer, int count) = 0;      // bytes read, 0 at EOF, -1 error
+    virtual int Write(const void* buffer, int count) = 0;  // bytes written, -1 error
+    virtual long Seek(long offset, int origin) = 0;     // new position or -1
+    virtual long GetLength() = 0;                       // file length or -1
+    virtual int SetMode(int mode) = 0;                  // previous mode or -1
+    virtual long Tell() = 0;                            // position or -1
+    virtual int Commit() = 0;                           // 1 data reached the disk
+};
+
+class CTifFileStream : public CTifStream {
+public:
+    CTifFileStream() : handle(-1) {}
+    ~CTifFileStream() override;
+
+    int Open(const char* path, int flags) override;
+    int Close() override;
+    int Read(void* buffer, int count) override;
+    int Write(const void* buffer, int count) override;
+    long Seek(long offset, int origin) override;
+    long GetLength() override;
+    int SetMode(int mode) override;
+    long Tell() override;
+    int Commit() override;
+
+    int handle;  // -1 while no file is open
+};

@@ -1,0 +1,155 @@
+// tif_file.h — CTifFile: one TIFF file read line by line.
+//
+// Include this header to use the library. A CTifFile opens the first image of a
+// TIFF file (either byte order, strips or tiles, PlanarConfiguration 1) and
+// delivers its packed rows top to bottom into the caller's buffers, exactly as
+// stored: no bit reversal, no photometric inversion, no byte swapping of 16-bit
+// samples. Bilevel data from the fax codecs arrives with 1 = black.
+//
+// Results: members return 1 for success and 0 for failure; ReadLines returns a
+// count. Nothing is logged. One object is used by one thread at a time.
+//
+// Limits: a file that would make one open object allocate a single block of more
+// than 256 MiB (a row, the tile row, a tag array, a codec work array) fails to
+// open. See codec/tif_limits.h.
+#pragma once
+
+#include <cstdint>
+
+#include "tif/tif_export.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+// The Windows palette entry.
+struct RGBQUAD {
+    uint8_t rgbBlue;
+    uint8_t rgbGreen;
+    uint8_t rgbRed;
+    uint8_t rgbReserved;
+};
+#endif
+
+// Public image types (nImageType). Note the odd values of the last two.
+enum {
+    VXIMG_MINISWHITE = 0,       // PhotometricInterpretation 0
+    VXIMG_RGB = 1,              // 2, and 6 (YCbCr, delivered as stored)
+    VXIMG_PALETTE = 2,          // 3
+    VXIMG_CMYK = 9,             // 5
+    VXIMG_MINISBLACK = 0x4000,  // 1
+};
+
+// The image description: fourteen 32-bit words, the last four two doubles.
+struct VXIMGINFO {
+    int nImageType;
+    int bTiled;
+    int nWidth;
+    int nHeight;
+    int nSamplesPerPixel;
+    int nBitsPerSample;
+    int nRowsPerStrip;   // tiled: the tile length
+    int nCompression;    // the TIFF code as stored
+    int nTileWidth;      // 0 for strips
+    int nTileLength;     // 0 for strips
+    double dXResolution; // pixels per inch, 0.0 when absent
+    double dYResolution;
+};
+
+class CTifStream;
+class CTifCompression;
+struct TifCodec;
+
+class VXTIFF_API CTifFile {
+public:
+    CTifFile();
+    ~CTifFile();  // releases everything; a file being written gets no directory
+
+    // Opens an existing file for reading; 0 when it cannot be read (and the
+    // object stays empty) or when this object already holds an open file (which
+    // stays open).
+    int Open(const char* path);
+    // Closes the file; 1 when the handle closed cleanly, 0 when nothing was open.
+    int Close();
+    void GetImgInfo(VXIMGINFO* info);
+    // Fills up to `count` entries of a palette image's colour map (16-bit maps
+    // scaled to 8 bits); leaves `colors` untouched for other images.
+    void GetColorMap(int count, RGBQUAD* colors);
+
+    // Positions so that the next ReadLine delivers `line` (negative: 0). 0 when
+    // the line does not exist or cannot be reached.
+    int SeekLine(int line);
+    // Delivers the next line into `row` (at least the row bytes, for a tiled
+    // image at least the buffer stride). 1 when a line was delivered.
+    int ReadLine(void* row);
+    // Delivers up to `count` lines spaced by the buffer stride; returns how many.
+    int ReadLines(void* rows, int count);
+    // Sets the distance between rows in the caller's buffers (and, for strips,
+    // the decoder's stride when larger than a row).
+    void SetBufRowBytes(int rowBytes);
+    void SetBufRowBytes(int rowBytes, int codecStride);
+
+    // Internal operations, public as the rest of the class.
+    unsigned char* FindTag(int tag);
+    int GetTagValue(int tag, int* value);
+    int GetTagBytes(int tag, int* count, unsigned char** array);
+    int GetTagShorts(int tag, int* count, uint16_t** array);
+    int GetTagLongs(int tag, int* count, uint32_t** array);
+    int GetTagRationals(int tag, int* count, uint32_t** array);
+    int ReadIfd(uint32_t offset);
+    int ReadColorMap();
+    void FreeAll();
+    int LoadStrip(int index);
+    int LoadTileRow(int first);
+    int CopyTileLines(void* dst, int line, int count);
+
+    // Field list: exported interface; order and types are fixed.
+    CTifStream* m_pStream;
+    int m_bWrite;
+    int m_bSwap;
+    unsigned char* m_pIfd;
+    uint16_t m_nEntries;
+    unsigned char* m_pEntries;
+    int m_nImageType;
+    int m_nWidth;
+    int m_nHeight;
+    int m_nSamplesPerPixel;
+    int m_nBitsPerSample;
+    int m_nRowsPerStrip;
+    int m_nCompression;
+    double m_dXResolution;
+    double m_dYResolution;
+    int m_nPhotometric;
+    int m_nStrips;
+    uint32_t* m_pStripOffsets;
+    uint32_t* m_pStripByteCounts;
+    int m_nColors;
+    uint16_t* m_pRedMap;
+    uint16_t* m_pGreenMap;
+    uint16_t* m_pBlueMap;
+    int m_nRowBytes;
+    int m_nBufRowBytes;
+    uint32_t m_nWriteOffset;
+    int m_nCurLine;
+    // Strips: the strip being decoded. Tiles: the first tile after the held tile
+    // row; TIF_NO_TILE_ROW when m_ppTileRow holds no complete tile row.
+    int m_nCurStrip;
+    uint32_t m_nStripOffset;
+    int m_nStripBytes;
+    int m_nStripLinesLeft;
+    uint32_t* m_pWriteOffsets;
+    uint32_t* m_pWriteByteCounts;
+    int m_nTileLength;
+    int m_nTileWidth;
+    int m_nTilesAcross;
+    int m_nTilesDown;
+    int m_nTiles;
+    unsigned char** m_ppTileRow;
+    int m_bTiled;
+    CTifCompression* m_pCompression;
+    TifCodec* m_pEncoder;
+    TifCodec* m_pDecoder;
+};
+
+// m_nCurStrip of a tiled image whose tile buffers hold no valid tile row (after
+// rotated reading or a failed load): the next read or seek decodes again.
+constexpr int TIF_NO_TILE_ROW = -1;

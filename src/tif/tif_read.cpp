@@ -1,0 +1,239 @@
+// tif_read.cpp — positioning the decoder and reading lines from strips and tiles.
+//
+// Strips are decoded strictly forward; a seek backwards restarts the strip. A
+// tiled image keeps one tile row decoded, one whole-tile buffer per tile across,
+// and lines are assembled from slices of those buffers. No strip or tile past
+// the arrays is ever indexed.
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/tif_codec.h"
+#include "io/tif_exception.h"
+#include "io/tif_stream.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+// Runs one DecodeRows call, turning a read failure into a short count.
+int Decode(TifCodec* decoder, void* rows, int count)
+{
+    try {
+        return decoder->DecodeRows(decoder, rows, count);
+    } catch (CTifException* e) {
+        delete e;
+        return -1;
+    }
+}
+
+int TileRowBytes(const CTifFile* f)
+{
+    return static_cast<int>((int64_t(f->m_nTileWidth) * f->m_nBitsPerSample * f->m_nSamplesPerPixel + 7) >> 3);
+}
+
+}  // namespace
+
+int CTifFile::LoadStrip(int index)
+{
+    if (m_pDecoder == nullptr || index < 0 || index >= m_nStrips)
+        return 0;
+    m_nStripLinesLeft = m_nRowsPerStrip;
+    m_nStripOffset = m_pStripOffsets[index];
+    uint32_t bytes = m_pStripByteCounts[index];
+    m_nStripBytes = bytes > uint32_t(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
+    if (m_pStream->Seek(static_cast<long>(m_nStripOffset), 0) != static_cast<long>(m_nStripOffset)) {
+        m_nStripBytes = 0;
+        return 0;
+    }
+    try {
+        m_pDecoder->BeginStrip(m_pDecoder);
+    } catch (CTifException* e) {
+        delete e;
+        return 0;
+    }
+    return 1;
+}
+
+int CTifFile::LoadTileRow(int first)
+{
+    if (!m_bTiled || first < 0 || first % m_nTilesAcross != 0 ||
+        int64_t(first) + m_nTilesAcross > m_nStrips)
+        return 0;  // no such tile row
+    m_nCurStrip = first;
+    m_nCurLine = (first / m_nTilesAcross) * m_nTileLength;
+    for (int i = 0; i < m_nTilesAcross; ++i) {
+        if (!LoadStrip(first + i) || Decode(m_pDecoder, m_ppTileRow[i], m_nTileLength) != m_nTileLength) {
+            // The buffers now hold part of a tile row: none is held.
+            m_nCurStrip = TIF_NO_TILE_ROW;
+            m_nStripLinesLeft = 0;
+            return 0;
+        }
+    }
+    m_nCurStrip = first + m_nTilesAcross;
+    return 1;
+}
+
+int CTifFile::CopyTileLines(void* dst, int line, int count)
+{
+    const int tileRowBytes = TileRowBytes(this);
+    const int lastOffset = (m_nTilesAcross - 1) * tileRowBytes;
+    int last = m_nBufRowBytes - lastOffset;
+    if (last > tileRowBytes)
+        last = tileRowBytes;
+    if (last < 0)
+        last = 0;
+    auto* out = static_cast<unsigned char*>(dst);
+    for (; line < m_nTileLength && count > 0; ++line, --count, out += m_nBufRowBytes) {
+        const size_t at = size_t(line) * size_t(tileRowBytes);
+        for (int i = 0; i < m_nTilesAcross - 1; ++i)
+            std::memcpy(out + size_t(i) * tileRowBytes, m_ppTileRow[i] + at, size_t(tileRowBytes));
+        std::memcpy(out + lastOffset, m_ppTileRow[m_nTilesAcross - 1] + at, size_t(last));
+    }
+    return 1;
+}
+
+namespace {
+
+// Makes the tile row holding m_nCurLine the held one, keeping the read position.
+int EnsureTileRow(CTifFile* f)
+{
+    const int line = f->m_nCurLine;
+    if (!f->LoadTileRow((line / f->m_nTileLength) * f->m_nTilesAcross))
+        return 0;
+    f->m_nCurLine = line;
+    f->m_nStripLinesLeft = f->m_nTileLength - line % f->m_nTileLength;
+    return 1;
+}
+
+}  // namespace
+
+int CTifFile::ReadLine(void* row)
+{
+    if (m_pDecoder == nullptr || m_bWrite || row == nullptr)
+        return 0;
+    if (m_bTiled) {
+        if (m_nStripLinesLeft <= 0 && !EnsureTileRow(this))
+            return 0;
+        CopyTileLines(row, m_nCurLine % m_nTileLength, 1);
+        ++m_nCurLine;
+        --m_nStripLinesLeft;
+        return 1;
+    }
+    if (m_nCurStrip >= m_nStrips || m_nCurLine >= m_nHeight)
+        return 0;
+    if (Decode(m_pDecoder, row, 1) <= 0)
+        return 0;
+    ++m_nCurLine;
+    if (--m_nStripLinesLeft <= 0) {
+        // A failed load shows at the next read.
+        if (++m_nCurStrip < m_nStrips)
+            LoadStrip(m_nCurStrip);
+    }
+    return 1;
+}
+
+int CTifFile::ReadLines(void* rows, int count)
+{
+    if (m_pDecoder == nullptr || m_bWrite || rows == nullptr || count <= 0)
+        return 0;
+    auto* dst = static_cast<unsigned char*>(rows);
+    int remaining = count;
+    if (m_bTiled) {
+        while (remaining > 0) {
+            if (m_nStripLinesLeft <= 0 && !EnsureTileRow(this))
+                break;
+            int k = remaining < m_nStripLinesLeft ? remaining : m_nStripLinesLeft;
+            CopyTileLines(dst, m_nCurLine % m_nTileLength, k);
+            m_nCurLine += k;
+            dst += long(k) * m_nBufRowBytes;
+            remaining -= k;
+            m_nStripLinesLeft -= k;
+        }
+        return count - remaining;
+    }
+    // One DecodeRows call may move several rows only when the decoder lays them
+    // out at the caller's stride; otherwise rows go one by one.
+    const bool sameStride = TifState(m_pDecoder)->rowStride == m_nBufRowBytes;
+    while (remaining > 0 && m_nCurStrip < m_nStrips) {
+        int k = remaining < m_nStripLinesLeft ? remaining : m_nStripLinesLeft;
+        if (k > m_nHeight - m_nCurLine)
+            k = m_nHeight - m_nCurLine;
+        if (k <= 0)
+            break;
+        if (sameStride) {
+            if (Decode(m_pDecoder, dst, k) != k)
+                break;  // rows of a short call are not counted
+        } else {
+            int i = 0;
+            while (i < k && Decode(m_pDecoder, dst + long(i) * m_nBufRowBytes, 1) == 1)
+                ++i;
+            if (i != k)
+                break;
+        }
+        dst += long(k) * m_nBufRowBytes;
+        remaining -= k;
+        m_nCurLine += k;
+        m_nStripLinesLeft -= k;
+        if (m_nStripLinesLeft <= 0 && ++m_nCurStrip < m_nStrips)
+            LoadStrip(m_nCurStrip);
+    }
+    return count - remaining;
+}
+
+int CTifFile::SeekLine(int line)
+{
+    if (m_pDecoder == nullptr || m_bWrite)
+        return 0;
+    if (line < 0)
+        line = 0;
+    if (line >= m_nHeight)
+        return 0;
+    if (m_bTiled) {
+        if (line == m_nCurLine && line != 0)
+            return 1;
+        const int first = (line / m_nTileLength) * m_nTilesAcross;
+        const bool held = first == m_nCurStrip - m_nTilesAcross && line >= m_nCurLine && first != 0;
+        if (!held && !LoadTileRow(first))
+            return 0;
+        m_nCurLine = line;
+        m_nStripLinesLeft = m_nTileLength - line % m_nTileLength;
+        return 1;
+    }
+    if (line == m_nCurLine)
+        return 1;
+    const int strip = line / m_nRowsPerStrip;
+    if (strip != m_nCurStrip || line < m_nCurLine) {
+        m_nCurStrip = strip;
+        if (!LoadStrip(strip))
+            return 0;
+        m_nCurLine = strip * m_nRowsPerStrip;
+    }
+    int skip = line - m_nCurLine;
+    if (skip <= 0)
+        return 1;
+    void* scratch = std::malloc(static_cast<size_t>(m_nRowBytes));
+    if (scratch == nullptr)
+        return 0;
+    int ok = 1;
+    while (skip-- > 0 && ok)
+        ok = ReadLine(scratch);
+    std::free(scratch);
+    return ok;
+}
+
+void CTifFile::SetBufRowBytes(int rowBytes)
+{
+    SetBufRowBytes(rowBytes, rowBytes);
+}
+
+void CTifFile::SetBufRowBytes(int rowBytes, int codecStride)
+{
+    if (rowBytes <= 0)
+        return;  // rows cannot lie at or before each other
+    m_nBufRowBytes = rowBytes;
+    TifCodec* codec = m_bWrite ? m_pEncoder : m_pDecoder;
+    // A tiled decoder fills the tile buffers, whose rows are exactly one tile
+    // row apart; a wider stride would write past them, so it keeps its own.
+    if (codec != nullptr && !m_bTiled)
+        codec->SetRowStride(codec, codecStride, 0);
+}

@@ -1,0 +1,159 @@
+// tif_tags.cpp — typed access to the entries of the directory held in m_pIfd.
+//
+// Entries stay in file byte order; values are swapped as they are read out.
+// Array readers never allocate more than the file could hold: out-of-line values
+// must lie inside the file, which bounds every allocation by the file's size.
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/tif_limits.h"
+#include "io/tif_stream.h"
+#include "tif/tif_bytes.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+enum { kByte = 1, kAscii, kShort, kLong, kRational, kSByte, kUndefined, kSShort, kSLong };
+
+// Reads `bytes` bytes of an entry's values: from its value field when they fit,
+// else from the file at its offset (`atOffset` forces the latter). The caller
+// has checked `bytes` against the allocation limit.
+int ReadValues(CTifFile* f, const unsigned char* entry, int64_t bytes, bool atOffset, void* out)
+{
+    if (bytes <= 4 && !atOffset) {
+        std::memcpy(out, entry + 8, static_cast<size_t>(bytes));
+        return 1;
+    }
+    if (bytes == 0)
+        return 1;
+    int64_t offset = TifGet32(entry + 8, f->m_bSwap);
+    int64_t length = f->m_pStream->GetLength();
+    if (length < 0 || offset + bytes > length)
+        return 0;
+    if (f->m_pStream->Seek(static_cast<long>(offset), 0) != offset)
+        return 0;
+    return f->m_pStream->Read(out, static_cast<int>(bytes)) == bytes ? 1 : 0;
+}
+
+// Finds the entry and allocates room for `count` values of `unit` bytes.
+// Returns the entry, or null (absent, count beyond the limit, no memory).
+unsigned char* Prepare(CTifFile* f, int tag, int unit, int* count, void** array, uint32_t* n)
+{
+    *count = 0;
+    *array = nullptr;
+    unsigned char* entry = f->FindTag(tag);
+    if (entry == nullptr)
+        return nullptr;
+    *n = TifGet32(entry + 4, f->m_bSwap);
+    int64_t size = TifCheckedSize(*n, unit);
+    if (size < 0 || *n > 0x7FFFFFFFu)
+        return nullptr;
+    *array = std::malloc(size > 0 ? static_cast<size_t>(size) : 1);
+    return *array ? entry : nullptr;
+}
+
+}  // namespace
+
+unsigned char* CTifFile::FindTag(int tag)
+{
+    if (m_pEntries == nullptr)
+        return nullptr;
+    unsigned char* e = m_pEntries;
+    for (unsigned i = 0; i < m_nEntries; ++i, e += 12)
+        if (TifGet16(e, m_bSwap) == tag)
+            return e;
+    return nullptr;
+}
+
+int CTifFile::GetTagValue(int tag, int* value)
+{
+    const unsigned char* e = FindTag(tag);
+    if (e == nullptr)
+        return 0;
+    switch (TifGet16(e + 2, m_bSwap)) {
+    case kByte: case kAscii: case kSByte: case kUndefined:
+        *value = e[8];
+        return 1;
+    case kShort: case kSShort:
+        *value = TifGet16(e + 8, m_bSwap);
+        return 1;
+    case kLong: case kSLong:
+        *value = static_cast<int>(TifGet32(e + 8, m_bSwap));
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+int CTifFile::GetTagBytes(int tag, int* count, unsigned char** array)
+{
+    uint32_t n;
+    void* a;
+    const unsigned char* e = Prepare(this, tag, 1, count, &a, &n);
+    *array = static_cast<unsigned char*>(a);
+    if (e == nullptr || !ReadValues(this, e, n, false, a))
+        return 0;
+    *count = static_cast<int>(n);
+    return 1;
+}
+
+int CTifFile::GetTagShorts(int tag, int* count, uint16_t** array)
+{
+    uint32_t n;
+    void* a;
+    const unsigned char* e = Prepare(this, tag, 2, count, &a, &n);
+    *array = static_cast<uint16_t*>(a);
+    if (e == nullptr || !ReadValues(this, e, int64_t(n) * 2, false, a))
+        return 0;
+    if (m_bSwap)
+        for (uint32_t i = 0; i < n; ++i)
+            (*array)[i] = TifSwap16((*array)[i]);
+    *count = static_cast<int>(n);
+    return 1;
+}
+
+int CTifFile::GetTagLongs(int tag, int* count, uint32_t** array)
+{
+    uint32_t n;
+    void* a;
+    const unsigned char* e = Prepare(this, tag, 4, count, &a, &n);
+    *array = static_cast<uint32_t*>(a);
+    if (e == nullptr)
+        return 0;
+    int type = TifGet16(e + 2, m_bSwap);
+    uint32_t* v = *array;
+    if (type == kShort || type == kSShort) {
+        if (!ReadValues(this, e, int64_t(n) * 2, false, v))
+            return 0;
+        // Widen in place from the last value back, so no value is overwritten
+        // before it is read.
+        const auto* s = reinterpret_cast<const unsigned char*>(v);
+        for (uint32_t i = n; i-- > 0;)
+            v[i] = TifGet16(s + 2 * i, m_bSwap);
+    } else if (type == kLong || type == kSLong) {
+        if (!ReadValues(this, e, int64_t(n) * 4, false, v))
+            return 0;
+        if (m_bSwap)
+            for (uint32_t i = 0; i < n; ++i)
+                v[i] = TifSwap32(v[i]);
+    } else {
+        return 0;
+    }
+    *count = static_cast<int>(n);
+    return 1;
+}
+
+int CTifFile::GetTagRationals(int tag, int* count, uint32_t** array)
+{
+    uint32_t n;
+    void* a;
+    const unsigned char* e = Prepare(this, tag, 8, count, &a, &n);
+    *array = static_cast<uint32_t*>(a);
+    if (e == nullptr || !ReadValues(this, e, int64_t(n) * 8, true, a))
+        return 0;
+    if (m_bSwap)
+        for (uint32_t i = 0; i < 2 * n; ++i)
+            (*array)[i] = TifSwap32((*array)[i]);
+    *count = static_cast<int>(n);
+    return 1;
+}
