@@ -1,0 +1,85 @@
+// tif_packbits_decode.cpp — PackBits decoding straight from the transfer
+// buffer into the caller's rows. Header h: 0..127 literal of h+1 bytes,
+// -127..-1 one byte repeated 1-h times, -128 nothing. Untrusted input: packet
+// lengths are clipped to the row; the strip ends when the data runs out.
+#include <cstring>
+
+#include "codec/general/tif_check.h"
+#include "codec/general/tif_packbits.h"
+
+namespace {
+
+// Makes at least one input byte available; false at the end of the strip.
+inline bool HaveInput(TifCodecState* s)
+{
+    return s->available > 0 || TifCodecFill(s) > 0;
+}
+
+// Moves `n` input bytes to `out`, or drops them when `out` is null. False when
+// the strip ends first.
+bool TakeBytes(TifCodecState* s, unsigned char* out, int n)
+{
+    while (n > 0) {
+        if (!HaveInput(s))
+            return false;
+        int k = n < s->available ? n : s->available;
+        if (out != nullptr) {
+            std::memcpy(out, s->cursor, static_cast<size_t>(k));
+            out += k;
+        }
+        s->cursor += k;
+        s->available -= k;
+        n -= k;
+    }
+    return true;
+}
+
+int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
+{
+    TifCodecState* s = TifState(codec);
+    const long step = TifRowStep(s);
+    auto* row = static_cast<unsigned char*>(rows);
+    int done = 0;
+    for (; done < count; ++done, row += step) {
+        unsigned char* out = row;
+        int left = s->rowBytes;
+        while (left > 0) {
+            if (!HaveInput(s))
+                return done;
+            const int h = static_cast<signed char>(*s->cursor++);
+            --s->available;
+            if (h >= 0) {
+                const int length = h + 1;
+                int take = length;
+                if (TifDamaged(take > left))
+                    take = left;  // the rest of the literal is dropped
+                if (!TakeBytes(s, out, take) || !TakeBytes(s, nullptr, length - take))
+                    return done;
+                out += take;
+                left -= take;
+            } else if (h != -128) {
+                if (!HaveInput(s))
+                    return done;
+                const unsigned char b = *s->cursor++;
+                --s->available;
+                int copies = 1 - h;
+                if (TifDamaged(copies > left))
+                    copies = left;
+                std::memset(out, b, static_cast<size_t>(copies));
+                out += copies;
+                left -= copies;
+            }
+        }
+    }
+    return done;
+}
+
+}  // namespace
+
+TifCodec* TifNewPackBitsDecoder(const TifCodecParams* params)
+{
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifCodecState));
+    if (codec != nullptr)
+        codec->DecodeRows = PackBitsDecodeRows;
+    return codec;
+}
