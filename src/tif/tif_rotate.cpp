@@ -1,0 +1,251 @@
+// tif_rotate.cpp — quarter-turn reading: rotated lines gathered from source columns.
+//
+// A rotated line is a source column. Stripped images are read through ReadLines
+// into one work block of source rows at a time; tiled images are decoded a tile
+// at a time into the first tile buffer, only the tile columns that the wanted
+// lines touch. Bilevel pixels are moved in 8 × 8 bit blocks (a transpose of
+// eight bytes), whole-byte pixels one by one.
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/tif_codec.h"
+#include "codec/tif_limits.h"
+#include "io/tif_exception.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+// Where rotated pixels go: the caller's lines and the mapping from a rotated line
+// to its source column and from a source row to the pixel in that line.
+struct Rotation {
+    unsigned char* out;  // line 0 of the call
+    size_t lineBytes;    // E
+    int height;          // H
+    int pixelBytes;      // 0 for bilevel pixels
+    bool r90;
+    int column0;         // source column of line 0
+
+    // Source column of line k.
+    int Column(int k) const { return r90 ? column0 + k : column0 - k; }
+    // Pixel within a line taken from source row r.
+    int Pixel(int r) const { return r90 ? height - 1 - r : r; }
+};
+
+// A block of decoded source rows: rows r0 .. r1 − 1 of the image, `stride` bytes
+// apart, whose byte 0 holds image column colBase.
+struct SourceBlock {
+    const unsigned char* rows;
+    size_t stride;
+    int r0;
+    int r1;
+    int colBase;
+};
+
+// Transposes an 8 × 8 bit matrix held as eight bytes, row 0 in the most
+// significant byte and column 0 in each byte's most significant bit.
+inline uint64_t Transpose8(uint64_t x)
+{
+    uint64_t t;
+    t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAULL;
+    x = x ^ t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCULL;
+    x = x ^ t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ULL;
+    x = x ^ t ^ (t << 28);
+    return x;
+}
+
+// Bits of columns a .. a + 7 of a packed bilevel row, column a in the most
+// significant bit; columns outside [lo, hi) count as 0 and are never read.
+inline unsigned Get8(const unsigned char* row, int a, int lo, int hi)
+{
+    if (a >= lo && a + 8 <= hi) {
+        const unsigned char* b = row + (a >> 3);
+        const int shift = a & 7;
+        // With a shift, column a + 7 lies in the next byte, which is in the row.
+        return shift == 0 ? b[0] : ((unsigned(b[0]) << 8 | b[1]) >> (8 - shift)) & 0xFFu;
+    }
+    unsigned v = 0;
+    for (int i = 0; i < 8; ++i) {
+        const int c = a + i;
+        if (c >= lo && c < hi && (row[c >> 3] & (0x80 >> (c & 7))))
+            v |= 0x80u >> i;
+    }
+    return v;
+}
+
+// Lines k0 .. k1 − 1 of the call from a block of bilevel rows. Output bytes are
+// built eight pixels at a time and only ever ORed in, so blocks that share an
+// output byte (chunk and tile edges) combine.
+void RotateBits(const Rotation& rot, const SourceBlock& src, int k0, int k1)
+{
+    const int pLo = rot.r90 ? rot.height - src.r1 : src.r0;
+    const int pHi = rot.r90 ? rot.height - 1 - src.r0 : src.r1 - 1;
+    for (int byte = pLo >> 3; byte <= pHi >> 3; ++byte) {
+        // The source rows of pixels 8 × byte .. 8 × byte + 7; null outside the block.
+        const unsigned char* rows[8];
+        for (int q = 0; q < 8; ++q) {
+            const int r = rot.Pixel(8 * byte + q);  // Pixel is its own inverse
+            rows[q] = r >= src.r0 && r < src.r1 ? src.rows + size_t(r - src.r0) * src.stride : nullptr;
+        }
+        unsigned char* outByte = rot.out + byte;
+        for (int k = k0; k < k1; k += 8) {
+            const int n = k1 - k < 8 ? k1 - k : 8;
+            // The group's columns as a left-to-right run a .. a + 7 of which
+            // [lo, hi) are wanted: R90 lines run left to right, R270 right to left.
+            const int c = rot.Column(k) - src.colBase;
+            const int a = rot.r90 ? c : c - 7;
+            const int lo = rot.r90 ? c : c - n + 1;
+            const int hi = rot.r90 ? c + n : c + 1;
+            uint64_t x = 0;
+            for (int q = 0; q < 8; ++q)
+                x = x << 8 | (rows[q] != nullptr ? Get8(rows[q], a, lo, hi) : 0u);
+            if (x == 0)
+                continue;  // nothing to set
+            x = Transpose8(x);
+            // Byte m of x, from the top, is column a + m with pixel 8 × byte first.
+            for (int m = lo - a; m < hi - a; ++m) {
+                const unsigned v = unsigned(x >> (56 - 8 * m)) & 0xFFu;
+                const int line = rot.r90 ? k + m : k + 7 - m;
+                outByte[size_t(line) * rot.lineBytes] |= static_cast<unsigned char>(v);
+            }
+        }
+    }
+}
+
+template <int Bytes>
+void RotatePixels(const Rotation& rot, const SourceBlock& src, int k0, int k1)
+{
+    const long step = rot.r90 ? Bytes : -Bytes;
+    for (int r = src.r0; r < src.r1; ++r) {
+        const unsigned char* s =
+            src.rows + size_t(r - src.r0) * src.stride + long(rot.Column(k0) - src.colBase) * Bytes;
+        unsigned char* o = rot.out + size_t(k0) * rot.lineBytes + size_t(rot.Pixel(r)) * Bytes;
+        for (int k = k0; k < k1; ++k, s += step, o += rot.lineBytes)
+            std::memcpy(o, s, Bytes);
+    }
+}
+
+void Rotate(const Rotation& rot, const SourceBlock& src, int k0, int k1)
+{
+    switch (rot.pixelBytes) {
+    case 0: RotateBits(rot, src, k0, k1); break;
+    case 1: RotatePixels<1>(rot, src, k0, k1); break;
+    case 3: RotatePixels<3>(rot, src, k0, k1); break;
+    case 4: RotatePixels<4>(rot, src, k0, k1); break;
+    default: break;
+    }
+}
+
+int DecodeTile(TifCodec* decoder, void* tile, int rows)
+{
+    try {
+        return decoder->DecodeRows(decoder, tile, rows);
+    } catch (CTifException* e) {
+        delete e;
+        return -1;
+    }
+}
+
+// Stripped images: the whole image passes through a work block of up to `count`
+// rows. The rows lie at the decoder's own stride so that ReadLines decodes a
+// chunk in one call and no row overlaps the next, whatever stride the caller
+// set; the caller's stride is restored afterwards.
+int RotateStrips(CTifFile* f, const Rotation& rot, int count)
+{
+    TifCodecState* s = TifState(f->m_pDecoder);
+    const int stride = s->rowStride > f->m_nRowBytes ? s->rowStride : f->m_nRowBytes;
+    const int chunk = count < f->m_nHeight ? count : f->m_nHeight;
+    const int64_t size = TifCheckedSize(chunk, stride);
+    if (size <= 0)
+        return 0;
+    auto* block = static_cast<unsigned char*>(std::calloc(size_t(size), 1));
+    if (block == nullptr)
+        return 0;
+    const int callerStride = f->m_nBufRowBytes;
+    f->m_nBufRowBytes = stride;
+    int ok = 1;
+    for (int g = 0; g < f->m_nHeight && ok; g += chunk) {
+        const int n = f->m_nHeight - g < chunk ? f->m_nHeight - g : chunk;
+        ok = f->SeekLine(g) && f->ReadLines(block, n) == n;
+        if (ok)
+            Rotate(rot, SourceBlock{block, size_t(stride), g, g + n, 0}, 0, count);
+    }
+    f->m_nBufRowBytes = callerStride;
+    std::free(block);
+    return ok;
+}
+
+// Tiled images: lines are made in groups whose columns share a tile column;
+// each tile of that column is decoded into the first tile buffer.
+int RotateTiles(CTifFile* f, const Rotation& rot, int count)
+{
+    const int64_t tileRowBytes = TifRowBytes(f->m_nTileWidth, f->m_nSamplesPerPixel, f->m_nBitsPerSample);
+    const TifCodecState* s = TifState(f->m_pDecoder);
+    // The tile buffer holds tile rows exactly tile-row bytes apart.
+    if (tileRowBytes <= 0 || s->rowStride != tileRowBytes || s->reverse)
+        return 0;
+    // From here on the tile buffers stop holding the tile row m_nCurStrip names.
+    f->m_nCurStrip = TIF_NO_TILE_ROW;
+    f->m_nStripLinesLeft = 0;
+    const int tw = f->m_nTileWidth;
+    const int tl = f->m_nTileLength;
+    for (int k = 0; k < count;) {
+        const int c = rot.Column(k);
+        const int within = c % tw;
+        int n = rot.r90 ? tw - within : within + 1;
+        if (n > count - k)
+            n = count - k;
+        for (int t = 0; t < f->m_nTilesDown; ++t) {
+            const int tile = t * f->m_nTilesAcross + c / tw;
+            if (!f->LoadStrip(tile) || DecodeTile(f->m_pDecoder, f->m_ppTileRow[0], tl) != tl) {
+                f->m_nStripLinesLeft = 0;
+                return 0;
+            }
+            const int r0 = t * tl;
+            const int r1 = f->m_nHeight - r0 < tl ? f->m_nHeight : r0 + tl;
+            Rotate(rot, SourceBlock{f->m_ppTileRow[0], size_t(tileRowBytes), r0, r1, c - within}, k, k + n);
+        }
+        k += n;
+    }
+    f->m_nStripLinesLeft = 0;
+    return 1;
+}
+
+int ReadRotated(CTifFile* f, void* buffer, int first, int count, bool r90)
+{
+    if (f->m_pDecoder == nullptr || f->m_bWrite)
+        return 0;
+    if (first < 0 || int64_t(first) + count > f->m_nWidth)
+        return 0;  // columns outside the image
+    if (count <= 0)
+        return 1;
+    if (buffer == nullptr)
+        return 0;
+    const int64_t bits = int64_t(f->m_nSamplesPerPixel) * f->m_nBitsPerSample;
+    const int64_t lineBytes = bits == 1 ? (int64_t(f->m_nHeight) + 7) / 8 : f->m_nHeight * bits / 8;
+    std::memset(buffer, 0, size_t(count) * size_t(lineBytes));
+    if (bits != 1 && bits != 8 && bits != 24 && bits != 32)
+        return 1;  // not rotated: zero lines
+
+    Rotation rot;
+    rot.out = static_cast<unsigned char*>(buffer);
+    rot.lineBytes = size_t(lineBytes);
+    rot.height = f->m_nHeight;
+    rot.pixelBytes = static_cast<int>(bits / 8);
+    rot.r90 = r90;
+    rot.column0 = r90 ? first : f->m_nWidth - 1 - first;
+    return f->m_bTiled ? RotateTiles(f, rot, count) : RotateStrips(f, rot, count);
+}
+
+}  // namespace
+
+int CTifFile::ReadLinesR90(void* buffer, int first, int count)
+{
+    return ReadRotated(this, buffer, first, count, true);
+}
+
+int CTifFile::ReadLinesR270(void* buffer, int first, int count)
+{
+    return ReadRotated(this, buffer, first, count, false);
+}
