@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# test.sh — the whole test suite, as CI runs it:
+#   1. RelWithDebInfo with -Werror (and the benchmark, compile only): ctest;
+#   2. Debug under AddressSanitizer and UndefinedBehaviorSanitizer: ctest;
+#   3. the libFuzzer targets (clang), each run for a bounded time.
+# Build trees go to build-ci*/. Environment: JOBS (default 2), FUZZ_SECONDS
+# (per target; default shares about 4 minutes among the targets, 15 to 60 s each).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-2}
+root=$PWD
+
+step() { printf '\n==== %s\n' "$*"; }
+
+bench=OFF
+[[ -f bench/CMakeLists.txt ]] && bench=ON
+
+step "release build (-Werror, benchmark $bench)"
+cmake -S . -B build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIF_WERROR=ON -DTIF_BUILD_BENCH=$bench
+cmake --build build-ci -j"$jobs"
+(cd build-ci && ctest --output-on-failure -j"$jobs")
+
+step "sanitizer build (address, undefined)"
+cmake -S . -B build-ci-asan -DCMAKE_BUILD_TYPE=Debug -DTIF_WERROR=ON -DTIF_SANITIZER=address,undefined
+cmake --build build-ci-asan -j"$jobs"
+(cd build-ci-asan && ctest --output-on-failure -j"$jobs")
+
+step "fuzzers (clang, libFuzzer)"
+CC=clang CXX=clang++ cmake -S . -B build-ci-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTIF_BUILD_FUZZERS=ON -DTIF_BUILD_TESTS=OFF -DTIF_BUILD_TOOLS=OFF
+cmake --build build-ci-fuzz -j"$jobs"
+targets=()
+for src in fuzz/fuzz_*.cpp; do
+    targets+=("$(basename "$src" .cpp)")
+done
+seconds=${FUZZ_SECONDS:-$((240 / ${#targets[@]}))}
+((seconds > 60)) && seconds=60
+((seconds < 15)) && [[ -z ${FUZZ_SECONDS:-} ]] && seconds=15
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for t in "${targets[@]}"; do
+    # New inputs go to a scratch copy; the committed corpus stays as it is.
+    mkdir -p "$work/$t"
+    [[ -d fuzz/corpus/$t ]] && cp -r "fuzz/corpus/$t/." "$work/$t/"
+    echo "-- $t: ${seconds}s"
+    if ! (cd "$work" && "$root/build-ci-fuzz/fuzz/$t" -max_total_time="$seconds" -timeout=10 \
+            -rss_limit_mb=2048 -print_final_stats=1 "$work/$t" "$root/tests/data/crashers" \
+            >"$work/$t.log" 2>&1); then
+        cat "$work/$t.log"
+        echo "test.sh: fuzz target $t failed"
+        exit 1
+    fi
+    grep -E '^(Done|stat::number_of_executed_units)' "$work/$t.log" || tail -n 3 "$work/$t.log"
+done
+
+echo
+echo "test.sh: all builds and tests passed"

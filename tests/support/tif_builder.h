@@ -1,0 +1,149 @@
+// tif_builder.h — writes exact TIFF bytes for tests, well-formed or not.
+//
+// A TiffBuilder lays a file out as: the 8-byte header, then data blocks in the
+// order they are added (AddData) or at the offsets asked for (PutData), then the
+// directory, then the out-of-line values of its entries. Everything is written
+// in the builder's byte order. Nothing is validated: any tag, type, count, value
+// field, header or directory offset can be given, so damaged files are as easy
+// to make as sound ones.
+//
+//   tiftest::TiffBuilder b(/*bigEndian=*/true);
+//   b.StripImage({8, 4, 1, 8, tiftest::kMinIsBlack, 2}, pixels);  // tags + strips
+//   b.Set(tiftest::kTagXResolution, tiftest::kRational, {300, 1});
+//   b.Remove(tiftest::kTagStripByteCounts);
+//   tiftest::TempDir dir;
+//   std::string path = dir.Write("x.tif", b.Build());
+//
+// Entries are sorted by tag when built (stable, so duplicates keep their order)
+// unless KeepOrder() is called.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tiftest {
+
+using Bytes = std::vector<uint8_t>;
+
+enum FieldType : uint16_t {
+    kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5,
+    kSByte = 6, kUndefined = 7, kSShort = 8, kSLong = 9,
+};
+
+enum Tag : uint16_t {
+    kTagImageWidth = 256, kTagImageLength = 257, kTagBitsPerSample = 258,
+    kTagCompression = 259, kTagPhotometric = 262, kTagFillOrder = 266,
+    kTagStripOffsets = 273, kTagSamplesPerPixel = 277, kTagRowsPerStrip = 278,
+    kTagStripByteCounts = 279, kTagXResolution = 282, kTagYResolution = 283,
+    kTagPlanarConfig = 284, kTagT4Options = 292, kTagResolutionUnit = 296,
+    kTagPredictor = 317, kTagColorMap = 320, kTagTileWidth = 322,
+    kTagTileLength = 323, kTagTileOffsets = 324, kTagTileByteCounts = 325,
+};
+
+enum Photometric : int {
+    kMinIsWhite = 0, kMinIsBlack = 1, kRgb = 2, kPalette = 3, kMask = 4,
+    kSeparated = 5, kYCbCr = 6,
+};
+
+// An uncompressed image for StripImage / TileImage.
+struct ImageSpec {
+    uint32_t width;
+    uint32_t height;
+    uint16_t samples;
+    uint16_t bits;
+    int photometric;
+    uint32_t rowsPerStrip;  // StripImage only; 0 writes no RowsPerStrip tag
+    uint16_t compression = 1;
+
+    // Packed bytes of one image row.
+    uint32_t RowBytes() const { return (width * samples * bits + 7) / 8; }
+};
+
+class TiffBuilder {
+public:
+    explicit TiffBuilder(bool bigEndian = false);
+
+    bool bigEndian() const { return big_; }
+
+    // Header. By default "II"/"MM", 42 and the directory's actual offset.
+    TiffBuilder& Header(std::array<uint8_t, 8> raw);  // all 8 bytes verbatim
+    TiffBuilder& Version(uint16_t version);
+    TiffBuilder& IfdOffset(uint32_t offset);           // pointer in the header
+    TiffBuilder& NextIfd(uint32_t offset);             // written after the entries
+    // Places the directory at `offset` instead of after the data.
+    TiffBuilder& PlaceIfdAt(uint32_t offset);
+    // Writes `count` as the entry count instead of the real number.
+    TiffBuilder& EntryCount(uint16_t count);
+    TiffBuilder& KeepOrder();
+
+    // Appends a data block (2-byte aligned) and returns its offset.
+    uint32_t AddData(const Bytes& data);
+    // Writes `data` at `offset`, padding the file with zeros as needed.
+    void PutData(uint32_t offset, const Bytes& data);
+
+    // Entries. Values are given as numbers and encoded by type: one byte each for
+    // BYTE/ASCII/SBYTE/UNDEFINED, 16 bits for SHORT/SSHORT, 32 for LONG/SLONG,
+    // and numerator, denominator pairs for RATIONAL. The count is the number of
+    // values (pairs for RATIONAL). Values over 4 bytes go out of line.
+    TiffBuilder& Add(uint16_t tag, uint16_t type, const std::vector<uint32_t>& values);
+    // Like Add, but replaces every entry with the same tag.
+    TiffBuilder& Set(uint16_t tag, uint16_t type, const std::vector<uint32_t>& values);
+    // An entry with any count and a verbatim 4-byte value field (not swapped).
+    TiffBuilder& Raw(uint16_t tag, uint16_t type, uint32_t count, std::array<uint8_t, 4> field);
+    // An entry whose value field holds `offset` (in file byte order).
+    TiffBuilder& AtOffset(uint16_t tag, uint16_t type, uint32_t count, uint32_t offset);
+    TiffBuilder& Remove(uint16_t tag);
+
+    // Writes the tags and strips of an uncompressed image from `pixels`, packed
+    // rows of spec.RowBytes() each. Strips take rowsPerStrip rows (all rows when
+    // it is 0); BitsPerSample is SHORT with one value per sample.
+    TiffBuilder& StripImage(const ImageSpec& spec, const Bytes& pixels);
+    // The same as tiles of tileWidth × tileLength; tiles past the image edge are
+    // padded with `pad`.
+    TiffBuilder& TileImage(const ImageSpec& spec, uint32_t tileWidth, uint32_t tileLength,
+                           const Bytes& pixels, uint8_t pad = 0);
+
+    // Values in the builder's byte order, for PutData.
+    Bytes Encode16(const std::vector<uint32_t>& values) const;
+    Bytes Encode32(const std::vector<uint32_t>& values) const;
+
+    // The file. `truncateTo` cuts it (when shorter than the file).
+    Bytes Build(size_t truncateTo = SIZE_MAX) const;
+
+private:
+    struct Entry {
+        uint16_t tag;
+        uint16_t type;
+        uint32_t count;
+        Bytes values;              // encoded values (used when !rawField)
+        bool rawField = false;
+        std::array<uint8_t, 4> field{};
+    };
+
+    void Put16(Bytes& out, size_t at, uint32_t v) const;
+    void Put32(Bytes& out, size_t at, uint32_t v) const;
+    Bytes EncodeValues(uint16_t type, const std::vector<uint32_t>& values) const;
+
+    bool big_;
+    Bytes data_;  // everything from offset 0 up to the directory
+    bool rawHeader_ = false;
+    std::array<uint8_t, 8> header_{};
+    uint16_t version_ = 42;
+    bool ifdOffsetSet_ = false;
+    uint32_t ifdOffset_ = 0;
+    bool placeSet_ = false;
+    uint32_t place_ = 0;
+    uint32_t next_ = 0;
+    bool countSet_ = false;
+    uint16_t count_ = 0;
+    bool keepOrder_ = false;
+    std::vector<Entry> entries_;
+};
+
+// Pixel pattern used across tests: byte i of row y depends on both, so a wrong
+// row, a shifted byte or a swapped pair shows.
+Bytes PatternRows(uint32_t rowBytes, uint32_t rows, uint32_t seed = 0);
+
+}  // namespace tiftest
