@@ -1,0 +1,32 @@
+// bench_files.h — the benchmark's TIFF files: what each holds and how it is
+// written (by libtiff) and checked.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct BenchImage;
+
+enum class BenchSource { FaxPage, Drawing, Grey, Rgb };
+
+struct BenchFile {
+    std::string name;   // file name without ".tif", also the label in the table
+    BenchSource source;
+    int compression;    // TIFF Compression value
+    int t4Options;      // Group 3 only
+    int predictor;      // LZW and Deflate only (1 or 2)
+    int rowsPerStrip;   // 0: the whole image in one strip
+
+    bool Bilevel() const { return source == BenchSource::FaxPage || source == BenchSource::Drawing; }
+    bool Fax() const { return compression == 2 || compression == 3 || compression == 4; }
+    bool Deflate() const { return compression == 8 || compression == 32946; }
+};
+
+// Every file, in the order of the table.
+std::vector<BenchFile> BenchFiles();
+
+// Writes `img` as `path` with libtiff (through a temporary file renamed at the
+// end, so that an interrupted run never leaves a truncated file). Then reads it
+// back with libtiff's TIFFReadScanline and compares every row with `img`.
+// Returns an empty string on success, else what went wrong.
+std::string WriteBenchFile(const std::string& path, const BenchImage& img, const BenchFile& spec);

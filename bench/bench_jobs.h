@@ -1,0 +1,64 @@
+// bench_jobs.h — one run of each benchmark job, for vxtiff and for its
+// references (libtiff, zlib), each from opening the file to closing it.
+//
+// Every job writes what it decodes into a caller's buffer, so that the runs of
+// both sides can be compared byte for byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// How a vxtiff run ended: Unsupported when our library cannot open the file or
+// lacks the operation (shown as n/a), Failed when it stopped part way.
+enum class VxResult { Ok, Unsupported, Failed };
+
+// The image as libtiff describes it.
+struct Geometry {
+    int width = 0;
+    int height = 0;
+    size_t rowBytes = 0;
+    double xResolution = 0.0;
+    int strips = 0;
+    size_t stripSize = 0;  // bytes of a full decoded strip
+    size_t Bytes() const { return rowBytes * size_t(height); }
+    // Bytes of the image turned by a quarter turn (1-bit rows padded to bytes).
+    size_t RotatedBytes() const { return size_t(width) * ((size_t(height) + 7) / 8); }
+};
+bool ProbeGeometry(const std::string& path, Geometry* g);
+
+// "LIBTIFF, Version 4.x.y", the first line of libtiff's banner.
+std::string LibtiffVersion();
+
+// Job "lines": every row with one call each, into consecutive rows of `out`.
+VxResult VxReadLineByLine(const std::string& path, const Geometry& g, uint8_t* out);
+bool LtReadLineByLine(const std::string& path, const Geometry& g, uint8_t* out);
+
+// Job "all": the whole image with one call (vxtiff) or strip by strip (libtiff).
+VxResult VxReadAll(const std::string& path, const Geometry& g, uint8_t* out);
+bool LtReadStrips(const std::string& path, const Geometry& g, uint8_t* out);
+
+// Job "r90": a bilevel image turned 90 degrees clockwise, into
+// g.RotatedBytes() bytes. libtiff reads every row into `work` (g.Bytes()) and
+// a plain loop rotates it.
+bool VxHasRotation();
+VxResult VxRotate90(const std::string& path, const Geometry& g, uint8_t* out);
+bool LtRotate90Naive(const std::string& path, const Geometry& g, uint8_t* work, uint8_t* out);
+
+// Job "bmp": conversion to a 1-bit BMP at `resolution` pixels per inch.
+bool VxHasBmp();
+VxResult VxToBmp(const std::string& path, const std::string& bmpPath, int resolution);
+
+// Job "zlib": inflating the raw Deflate strips alone, as loaded beforehand.
+struct RawStrips {
+    std::vector<std::vector<uint8_t>> strips;
+};
+bool LoadRawStrips(const std::string& path, const Geometry& g, RawStrips* raw);
+bool ZlibInflate(const RawStrips& raw, const Geometry& g, uint8_t* out);
+
+// Peak growth of the heap while reading the file line by line (sampled after
+// Open and after every line through mallinfo2), in bytes; -1 when the file
+// cannot be read.
+long VxPeakHeap(const std::string& path, const Geometry& g);
+long LtPeakHeap(const std::string& path, const Geometry& g);

@@ -1,0 +1,485 @@
+// bench_main.cpp — vxtiff against libtiff (and zlib) in one process, on the
+// same generated files, printed as one table.
+//
+// Every job runs once untimed on each side (warming the page cache and the
+// allocator alike, and checking that vxtiff delivers the bytes libtiff
+// delivers), then a number of timed rounds that alternate which side goes
+// first; the best time of each side counts. MB/s are 10^6 bytes per second of
+// raw image bytes (rows x row bytes), of output bytes for the rotation.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_files.h"
+#include "bench_image.h"
+#include "bench_jobs.h"
+
+namespace {
+
+constexpr const char* kImageVersion = "v1";  // bump when a generator changes
+
+struct Options {
+    std::string dir = BENCH_DEFAULT_DIR;
+    std::vector<std::string> filters;
+    int reps = 5;
+    bool regen = false;
+    bool heap = true;
+};
+
+void Usage()
+{
+    std::printf(
+        "usage: vxtiff_bench [options]\n"
+        "  --filter S[,S...]  run only the jobs whose \"file job\" label contains one of S\n"
+        "                     (e.g. fax-g4, lines, \"rgb-lzw all\")\n"
+        "  --quick            2 timed rounds instead of 5\n"
+        "  --reps N           N timed rounds\n"
+        "  --dir DIR          where the generated images go (default %s)\n"
+        "  --regen            write the images again even if present\n"
+        "  --no-heap          skip the peak-heap pass\n",
+        BENCH_DEFAULT_DIR);
+}
+
+bool ParseOptions(int argc, char** argv, Options* o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc)
+                return false;
+            *out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--filter" && value(&v)) {
+            for (size_t at = 0; at <= v.size();) {
+                const size_t comma = std::min(v.find(',', at), v.size());
+                if (comma > at)
+                    o->filters.push_back(v.substr(at, comma - at));
+                at = comma + 1;
+            }
+        } else if (a == "--quick") {
+            o->reps = 2;
+        } else if (a == "--reps" && value(&v)) {
+            o->reps = std::max(1, std::atoi(v.c_str()));
+        } else if (a == "--dir" && value(&v)) {
+            o->dir = v;
+        } else if (a == "--regen") {
+            o->regen = true;
+        } else if (a == "--no-heap") {
+            o->heap = false;
+        } else {
+            Usage();
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> JobsOf(const BenchFile& f)
+{
+    std::vector<std::string> jobs = {"lines", "all"};
+    if (f.Bilevel()) {
+        jobs.push_back("r90");
+        jobs.push_back("bmp");
+    }
+    if (f.Deflate())
+        jobs.push_back("zlib");
+    return jobs;
+}
+
+bool Selected(const Options& o, const std::string& label)
+{
+    if (o.filters.empty())
+        return true;
+    for (const auto& s : o.filters)
+        if (label.find(s) != std::string::npos)
+            return true;
+    return false;
+}
+
+bool AnyJobSelected(const Options& o, const BenchFile& f)
+{
+    for (const auto& j : JobsOf(f))
+        if (Selected(o, f.name + " " + j))
+            return true;
+    return false;
+}
+
+// ---- targets --------------------------------------------------------------
+
+enum class TargetKind { None, MinRatio, MinMBs, MaxTimeRatio };
+
+struct Target {
+    TargetKind kind = TargetKind::None;
+    double value = 0.0;
+};
+
+Target TargetOf(const BenchFile& f, const std::string& job)
+{
+    const bool pred = f.predictor == 2;
+    if (job == "lines") {
+        if (f.compression == 2 || f.compression == 4 || (f.compression == 3 && (f.t4Options & 1)))
+            return {TargetKind::MinRatio, 1.5};
+        if (f.compression == 5)
+            return {TargetKind::MinRatio, 1.3};
+        if (f.Deflate() && pred)
+            return {TargetKind::MinRatio, 1.2};
+        if (f.compression == 1 || f.compression == 32773)
+            return {TargetKind::MinRatio, 1.0};
+    } else if (job == "all") {
+        if (f.compression == 1 || f.compression == 32773)
+            return {TargetKind::MinRatio, 1.0};
+    } else if (job == "r90") {
+        return {TargetKind::MinMBs, 100.0};
+    } else if (job == "bmp") {
+        if (f.source == BenchSource::FaxPage && f.compression == 4)
+            return {TargetKind::MaxTimeRatio, 2.0};
+    } else if (job == "zlib") {
+        if (!pred)
+            return {TargetKind::MinRatio, 0.9};
+    }
+    return {};
+}
+
+// ---- timing ---------------------------------------------------------------
+
+// Seconds per run of `run`, repeated `times` times in a row.
+double Seconds(const std::function<bool()>& run, int times, bool* ok)
+{
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < times; ++i)
+        *ok = run() && *ok;
+    const auto t1 = std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(t1 - t0).count() / times;
+}
+
+// Best times of two sides over `reps` rounds, alternating which goes first.
+// Each sample repeats a fast job until it lasts about kMinSample, so that
+// clock resolution and scheduling noise stay small against it.
+struct PairTime {
+    double a = 1e30, b = 1e30;
+    bool ok = true;
+};
+
+constexpr double kMinSample = 0.03;
+
+PairTime TimeBoth(const std::function<bool()>& a, const std::function<bool()>& b, int reps)
+{
+    PairTime t;
+    const double probe = std::min(Seconds(a, 1, &t.ok), Seconds(b, 1, &t.ok));
+    const int times = probe >= kMinSample ? 1 : int(std::min(1000.0, kMinSample / std::max(probe, 1e-6)) + 1);
+    for (int r = 0; r < reps; ++r) {
+        if (r % 2 == 0) {
+            t.a = std::min(t.a, Seconds(a, times, &t.ok));
+            t.b = std::min(t.b, Seconds(b, times, &t.ok));
+        } else {
+            t.b = std::min(t.b, Seconds(b, times, &t.ok));
+            t.a = std::min(t.a, Seconds(a, times, &t.ok));
+        }
+    }
+    return t;
+}
+
+// ---- the table ------------------------------------------------------------
+
+struct Tally {
+    int met = 0, missed = 0, open = 0;
+};
+
+std::string Fmt(const char* format, double v)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+void PrintHeader()
+{
+    std::printf("%-19s %-5s %11s  %-24s %9s %9s  %-9s %s\n", "file", "job", "vxtiff MB/s", "reference",
+                "ref MB/s", "ratio", "target", "check");
+    std::printf("%s\n", std::string(102, '-').c_str());
+}
+
+// One line of the table. vxStatus is empty when both sides produced a figure.
+void PrintRow(const BenchFile& f, const std::string& job, const std::string& ref, const std::string& vxStatus,
+              double vxMBs, double refMBs, Target target, Tally* tally)
+{
+    std::string vxCell = vxStatus.empty() ? Fmt("%.1f", vxMBs) : vxStatus;
+    std::string refCell = refMBs > 0 ? Fmt("%.1f", refMBs) : "-";
+    std::string ratioCell = "-", targetCell = "-", check = "";
+    const bool have = vxStatus.empty() && refMBs > 0;
+    double ratio = have ? vxMBs / refMBs : 0.0;
+    switch (target.kind) {
+    case TargetKind::None:
+        break;
+    case TargetKind::MinRatio:
+        targetCell = Fmt(">=%.2gx", target.value);
+        break;
+    case TargetKind::MinMBs:
+        targetCell = Fmt(">=%.0fMB/s", target.value);
+        break;
+    case TargetKind::MaxTimeRatio:
+        targetCell = Fmt("time<%.2gx", target.value);
+        break;
+    }
+    if (have) {
+        if (target.kind == TargetKind::MaxTimeRatio) {
+            ratio = refMBs / vxMBs;  // time of the job over time of the reference
+            ratioCell = Fmt("time %.2f", ratio);
+        } else {
+            ratioCell = Fmt("%.2f", ratio);
+        }
+    }
+    if (target.kind != TargetKind::None) {
+        bool met = false;
+        bool known = vxStatus.empty() && (have || target.kind == TargetKind::MinMBs);
+        if (known) {
+            switch (target.kind) {
+            case TargetKind::MinRatio: met = ratio >= target.value; break;
+            case TargetKind::MinMBs: met = vxMBs >= target.value; break;
+            case TargetKind::MaxTimeRatio: met = ratio < target.value; break;
+            case TargetKind::None: break;
+            }
+            check = met ? "ok" : "MISSED";
+            ++(met ? tally->met : tally->missed);
+        } else {
+            check = vxStatus.empty() ? "?" : vxStatus;
+            ++tally->open;
+        }
+    } else if (!vxStatus.empty()) {
+        check = vxStatus;
+    }
+    std::printf("%-19s %-5s %11s  %-24s %9s %9s  %-9s %s\n", f.name.c_str(), job.c_str(), vxCell.c_str(),
+                ref.c_str(), refCell.c_str(), ratioCell.c_str(), targetCell.c_str(), check.c_str());
+    std::fflush(stdout);
+}
+
+const char* StatusOf(VxResult r)
+{
+    return r == VxResult::Unsupported ? "n/a" : r == VxResult::Failed ? "fail" : "";
+}
+
+// ---- running --------------------------------------------------------------
+
+class Runner {
+public:
+    Runner(const Options& o, Tally* tally) : o_(o), tally_(tally) {}
+
+    void RunFile(const BenchFile& f, const std::string& path)
+    {
+        Geometry g;
+        if (!ProbeGeometry(path, &g)) {
+            std::printf("%-19s libtiff cannot read %s\n", f.name.c_str(), path.c_str());
+            return;
+        }
+        vx_.assign(g.Bytes(), 0);
+        ref_.assign(g.Bytes(), 0);
+        for (const auto& job : JobsOf(f)) {
+            if (!Selected(o_, f.name + " " + job))
+                continue;
+            if (job == "lines")
+                Lines(f, path, g);
+            else if (job == "all")
+                All(f, path, g);
+            else if (job == "r90")
+                Rotate(f, path, g);
+            else if (job == "bmp")
+                Bmp(f, path, g);
+            else if (job == "zlib")
+                Zlib(f, path, g);
+        }
+        if (o_.heap && Selected(o_, f.name + " lines"))
+            heap_.push_back({f.name, VxPeakHeap(path, g), LtPeakHeap(path, g)});
+    }
+
+    void PrintHeap() const
+    {
+        if (heap_.empty())
+            return;
+        std::printf("\nPeak extra heap while reading line by line (KiB, sampled after Open and every line):\n");
+        std::printf("%-19s %12s %12s\n", "file", "vxtiff", "libtiff");
+        for (const auto& h : heap_) {
+            auto cell = [](long v) { return v < 0 ? std::string("n/a") : Fmt("%.1f", v / 1024.0); };
+            std::printf("%-19s %12s %12s\n", h.file.c_str(), cell(h.vx).c_str(), cell(h.lt).c_str());
+        }
+    }
+
+private:
+    // Runs both sides once untimed and compares their bytes; returns the
+    // vxtiff status ("" when it matched).
+    std::string Verify(const std::function<VxResult()>& vx, const std::function<bool()>& ref, size_t bytes)
+    {
+        std::fill(vx_.begin(), vx_.end(), 0);
+        std::fill(ref_.begin(), ref_.end(), 0);
+        if (!ref())
+            return "ref fail";
+        const VxResult r = vx();
+        if (r != VxResult::Ok)
+            return StatusOf(r);
+        return std::memcmp(vx_.data(), ref_.data(), bytes) == 0 ? "" : "WRONG";
+    }
+
+    void Report(const BenchFile& f, const std::string& job, const std::string& refName, std::string status,
+                const std::function<bool()>& vx, const std::function<bool()>& ref, size_t bytes)
+    {
+        double vxMBs = 0, refMBs = 0;
+        if (status.empty()) {
+            const PairTime t = TimeBoth(vx, ref, o_.reps);
+            if (!t.ok)
+                status = "fail";
+            vxMBs = bytes / t.a / 1e6;
+            refMBs = bytes / t.b / 1e6;
+        } else if (status != "ref fail") {
+            // Time the reference alone, so that the row still shows its speed.
+            PairTime t = TimeBoth(ref, ref, 1);
+            refMBs = t.ok ? bytes / t.a / 1e6 : 0;
+        }
+        PrintRow(f, job, refName, status, vxMBs, refMBs, TargetOf(f, job), tally_);
+    }
+
+    void Lines(const BenchFile& f, const std::string& path, const Geometry& g)
+    {
+        auto vx = [&] { return VxReadLineByLine(path, g, vx_.data()); };
+        auto ref = [&] { return LtReadLineByLine(path, g, ref_.data()); };
+        const std::string status = Verify(vx, ref, g.Bytes());
+        Report(f, "lines", "libtiff ReadScanline", status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
+    }
+
+    void All(const BenchFile& f, const std::string& path, const Geometry& g)
+    {
+        auto vx = [&] { return VxReadAll(path, g, vx_.data()); };
+        auto ref = [&] { return LtReadStrips(path, g, ref_.data()); };
+        const std::string status = Verify(vx, ref, g.Bytes());
+        Report(f, "all", "libtiff ReadEncodedStrip", status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
+    }
+
+    void Rotate(const BenchFile& f, const std::string& path, const Geometry& g)
+    {
+        const size_t out = g.RotatedBytes();
+        std::vector<uint8_t> vxOut(out), refOut(out);
+        auto vx = [&] { return VxRotate90(path, g, vxOut.data()); };
+        auto ref = [&] { return LtRotate90Naive(path, g, ref_.data(), refOut.data()); };
+        std::string status;
+        if (!ref()) {
+            status = "ref fail";
+        } else {
+            const VxResult r = vx();
+            status = r != VxResult::Ok ? StatusOf(r) : vxOut == refOut ? "" : "WRONG";
+        }
+        Report(f, "r90", "libtiff+naive rotate", status, [&] { return vx() == VxResult::Ok; }, ref, out);
+    }
+
+    void Bmp(const BenchFile& f, const std::string& path, const Geometry& g)
+    {
+        const int half = int(g.xResolution / 2);
+        const std::string bmp = path.substr(0, path.size() - 4) + ".bmp";
+        auto vx = [&] { return VxToBmp(path, bmp, half); };
+        auto decode = [&] { return VxReadLineByLine(path, g, vx_.data()) == VxResult::Ok; };
+        std::string status;
+        if (half <= 1)
+            status = "no res";
+        else if (!decode())
+            status = "n/a";  // cannot decode the file yet: nothing to compare with
+        else
+            status = StatusOf(vx());
+        Report(f, "bmp", "vxtiff ReadLine decode", status, [&] { return vx() == VxResult::Ok; }, decode,
+               g.Bytes());
+    }
+
+    void Zlib(const BenchFile& f, const std::string& path, const Geometry& g)
+    {
+        RawStrips raw;
+        auto vx = [&] { return VxReadAll(path, g, vx_.data()); };
+        auto ref = [&] { return ZlibInflate(raw, g, ref_.data()); };
+        std::string status;
+        if (!LoadRawStrips(path, g, &raw)) {
+            status = "ref fail";
+        } else {
+            // With a predictor the inflated bytes are still differences: only
+            // a failure is checked then.
+            const size_t cmp = f.predictor == 2 ? 0 : g.Bytes();
+            status = Verify(vx, ref, cmp);
+        }
+        Report(f, "zlib", "zlib inflate (strips)", status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
+    }
+
+    struct Heap {
+        std::string file;
+        long vx, lt;
+    };
+    const Options& o_;
+    Tally* tally_;
+    std::vector<uint8_t> vx_, ref_;
+    std::vector<Heap> heap_;
+};
+
+const BenchImage& SourceImage(BenchSource s, std::map<BenchSource, std::unique_ptr<BenchImage>>* cache)
+{
+    auto& slot = (*cache)[s];
+    if (!slot) {
+        switch (s) {
+        case BenchSource::FaxPage: slot = std::make_unique<BenchImage>(MakeFaxPage()); break;
+        case BenchSource::Drawing: slot = std::make_unique<BenchImage>(MakeDrawing()); break;
+        case BenchSource::Grey: slot = std::make_unique<BenchImage>(MakePhoto(1)); break;
+        case BenchSource::Rgb: slot = std::make_unique<BenchImage>(MakePhoto(3)); break;
+        }
+    }
+    return *slot;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    if (!ParseOptions(argc, argv, &o))
+        return 2;
+    const std::filesystem::path dir = std::filesystem::path(o.dir) / kImageVersion;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        std::fprintf(stderr, "cannot create %s: %s\n", dir.c_str(), ec.message().c_str());
+        return 1;
+    }
+
+    // Generate what is missing (libtiff writes, then reads back to check).
+    std::vector<std::pair<BenchFile, std::string>> todo;
+    {
+        std::map<BenchSource, std::unique_ptr<BenchImage>> cache;
+        for (const BenchFile& f : BenchFiles()) {
+            if (!AnyJobSelected(o, f))
+                continue;
+            const std::string path = (dir / (f.name + ".tif")).string();
+            if (o.regen || !std::filesystem::exists(path)) {
+                std::fprintf(stderr, "writing %s\n", path.c_str());
+                const std::string err = WriteBenchFile(path, SourceImage(f.source, &cache), f);
+                if (!err.empty()) {
+                    std::fprintf(stderr, "%s\n", err.c_str());
+                    return 1;
+                }
+            }
+            todo.emplace_back(f, path);
+        }
+    }
+
+    std::printf("vxtiff vs libtiff %s, %s build, best of %d rounds, images in %s\n", LibtiffVersion().c_str(),
+                BENCH_BUILD_TYPE, o.reps, dir.c_str());
+    std::printf("MB/s: 10^6 bytes/s of raw image bytes (r90: of rotated output); ratio = vxtiff/reference\n\n");
+    PrintHeader();
+    Tally tally;
+    Runner runner(o, &tally);
+    for (const auto& [f, path] : todo)
+        runner.RunFile(f, path);
+    runner.PrintHeap();
+    std::printf("\ntargets: %d met, %d missed, %d not measurable yet\n", tally.met, tally.missed, tally.open);
+    return 0;
+}
