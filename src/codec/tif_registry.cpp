@@ -1,6 +1,7 @@
 // tif_registry.cpp — the constant table from TIFF Compression value to codec
 // constructors. A missing constructor means the direction is not supported.
 #include "codec/tif_codec.h"
+#include "codec/general/tif_lzw.h"
 #include "codec/general/tif_packbits.h"
 
 namespace {
@@ -15,6 +16,7 @@ struct TifCodecRegistryRow {
 
 constexpr TifCodecRegistryRow TifCodecRegistry[] = {
     {1, TifNewRawDecoder, TifNewRawEncoder},
+    {5, TifNewLzwDecoder, nullptr},
     {32773, TifNewPackBitsDecoder, TifNewPackBitsEncoder},
 };
 
