@@ -32,6 +32,7 @@ struct Options {
     int reps = 5;
     bool regen = false;
     bool heap = true;
+    bool verifyOnly = false;
 };
 
 void Usage()
@@ -44,7 +45,9 @@ void Usage()
         "  --reps N           N timed rounds\n"
         "  --dir DIR          where the generated images go (default %s)\n"
         "  --regen            write the images again even if present\n"
-        "  --no-heap          skip the peak-heap pass\n",
+        "  --no-heap          skip the peak-heap pass\n"
+        "  --verify-only      run each job once per side and compare, without timing\n"
+        "                     (for instruction counts under callgrind, see callgrind.sh)\n",
         BENCH_DEFAULT_DIR);
 }
 
@@ -75,6 +78,9 @@ bool ParseOptions(int argc, char** argv, Options* o)
         } else if (a == "--regen") {
             o->regen = true;
         } else if (a == "--no-heap") {
+            o->heap = false;
+        } else if (a == "--verify-only") {
+            o->verifyOnly = true;
             o->heap = false;
         } else {
             Usage();
@@ -331,6 +337,11 @@ private:
     void Report(const BenchFile& f, const std::string& job, const std::string& refName, std::string status,
                 const std::function<bool()>& vx, const std::function<bool()>& ref, size_t bytes)
     {
+        if (o_.verifyOnly) {
+            std::printf("%-19s %-5s %s\n", f.name.c_str(), job.c_str(), status.empty() ? "same bytes" : status.c_str());
+            std::fflush(stdout);
+            return;
+        }
         double vxMBs = 0, refMBs = 0;
         if (status.empty()) {
             const PairTime t = TimeBoth(vx, ref, o_.reps);
@@ -471,15 +482,19 @@ int main(int argc, char** argv)
         }
     }
 
-    std::printf("vxtiff vs libtiff %s, %s build, best of %d rounds, images in %s\n", LibtiffVersion().c_str(),
-                BENCH_BUILD_TYPE, o.reps, dir.c_str());
-    std::printf("MB/s: 10^6 bytes/s of raw image bytes (r90: of rotated output); ratio = vxtiff/reference\n\n");
-    PrintHeader();
+    const std::string rounds = o.verifyOnly ? "verification only" : "best of " + std::to_string(o.reps) + " rounds";
+    std::printf("vxtiff vs libtiff %s, %s build, %s, images in %s\n", LibtiffVersion().c_str(), BENCH_BUILD_TYPE,
+                rounds.c_str(), dir.c_str());
+    if (!o.verifyOnly) {
+        std::printf("MB/s: 10^6 bytes/s of raw image bytes (r90: of rotated output); ratio = vxtiff/reference\n\n");
+        PrintHeader();
+    }
     Tally tally;
     Runner runner(o, &tally);
     for (const auto& [f, path] : todo)
         runner.RunFile(f, path);
     runner.PrintHeap();
-    std::printf("\ntargets: %d met, %d missed, %d not measurable yet\n", tally.met, tally.missed, tally.open);
+    if (!o.verifyOnly)
+        std::printf("\ntargets: %d met, %d missed, %d not measurable yet\n", tally.met, tally.missed, tally.open);
     return 0;
 }
