@@ -331,7 +331,22 @@ private:
         const VxResult r = vx();
         if (r != VxResult::Ok)
             return StatusOf(r);
-        return std::memcmp(vx_.data(), ref_.data(), bytes) == 0 ? "" : "WRONG";
+        if (std::memcmp(vx_.data(), ref_.data(), bytes) == 0)
+            return "";
+        NoteDifference(vx_.data(), ref_.data(), bytes);
+        return "WRONG";
+    }
+
+    // Keeps where two outputs first differ, printed under the row.
+    void NoteDifference(const uint8_t* vx, const uint8_t* ref, size_t bytes)
+    {
+        size_t at = 0;
+        while (at < bytes && vx[at] == ref[at])
+            ++at;
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "    first difference at byte %zu: vxtiff %02x, reference %02x", at, vx[at],
+                      ref[at]);
+        note_ = buf;
     }
 
     void Report(const BenchFile& f, const std::string& job, const std::string& refName, std::string status,
@@ -339,6 +354,9 @@ private:
     {
         if (o_.verifyOnly) {
             std::printf("%-19s %-5s %s\n", f.name.c_str(), job.c_str(), status.empty() ? "same bytes" : status.c_str());
+            if (!note_.empty())
+                std::printf("%s\n", note_.c_str());
+            note_.clear();
             std::fflush(stdout);
             return;
         }
@@ -355,6 +373,9 @@ private:
             refMBs = t.ok ? bytes / t.a / 1e6 : 0;
         }
         PrintRow(f, job, refName, status, vxMBs, refMBs, TargetOf(f, job), tally_);
+        if (!note_.empty())
+            std::printf("%s\n", note_.c_str());
+        note_.clear();
     }
 
     void Lines(const BenchFile& f, const std::string& path, const Geometry& g)
@@ -385,6 +406,8 @@ private:
         } else {
             const VxResult r = vx();
             status = r != VxResult::Ok ? StatusOf(r) : vxOut == refOut ? "" : "WRONG";
+            if (status == "WRONG")
+                NoteDifference(vxOut.data(), refOut.data(), out);
         }
         Report(f, "r90", "libtiff+naive rotate", status, [&] { return vx() == VxResult::Ok; }, ref, out);
     }
@@ -431,6 +454,7 @@ private:
     Tally* tally_;
     std::vector<uint8_t> vx_, ref_;
     std::vector<Heap> heap_;
+    std::string note_;
 };
 
 const BenchImage& SourceImage(BenchSource s, std::map<BenchSource, std::unique_ptr<BenchImage>>* cache)
