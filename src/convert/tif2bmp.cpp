@@ -1,0 +1,330 @@
+// tif2bmp.cpp — VXTiff2Bmp: bilevel TIFF to a resampled 1-bit BMP file.
+//
+// The source is opened and checked, the geometry computed and every buffer
+// allocated before the BMP file is created. Output rows are built from a column
+// table a byte at a time and written through a large stdio buffer; the header
+// is written first as a placeholder and finally with the real values.
+#include "convert/tif2bmp.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "codec/tif_limits.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+constexpr int kHeaderBytes = 62;  // file header 14, information header 40, palette 8
+constexpr size_t kStdioBuffer = size_t(1) << 16;
+// The column table is the largest block, one int per output pixel.
+static_assert(int64_t(VXTIFF2BMP_MAX_WIDTH) * int64_t(sizeof(int32_t)) <= TIF_MAX_ALLOC);
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using CArray = std::unique_ptr<T[], FreeDeleter>;
+
+template <class T>
+CArray<T> Calloc(int64_t count)
+{
+    return CArray<T>(static_cast<T*>(std::calloc(size_t(count), sizeof(T))));
+}
+
+struct Geometry {
+    int width;        // output pixels per row
+    int rowBytes;     // output row, padded to 4 bytes
+    int rows;         // output rows
+    double rowRatio;  // output rows per source row
+    double step;      // source columns per output column
+};
+
+// The output geometry, or VXTIFF2BMP_ERR_SIZE when the file cannot be made.
+int MakeGeometry(const VXIMGINFO& info, int resolution, Geometry* g)
+{
+    const double x = info.dXResolution;
+    const double w = std::trunc(double(resolution) / x * info.nWidth);
+    if (!(w >= 1.0 && w <= VXTIFF2BMP_MAX_WIDTH))
+        return VXTIFF2BMP_ERR_SIZE;
+    g->width = static_cast<int>(w);
+    g->rowBytes = (g->width + 31) / 32 * 4;
+    g->rowRatio = double(resolution) / x;
+    // The target is taken in single precision here, as the column table always was.
+    g->step = x / double(static_cast<float>(resolution));
+    // Each output row is made from the first source row that falls on it.
+    int rows = 0;
+    double last = -1.0;
+    for (int y = 0; y < info.nHeight; ++y) {
+        const double t = std::trunc(y * g->rowRatio);
+        if (t != last) {
+            ++rows;
+            last = t;
+        }
+    }
+    g->rows = rows;
+    if (kHeaderBytes + int64_t(g->rowBytes) * rows > int64_t(UINT32_MAX))
+        return VXTIFF2BMP_ERR_SIZE;  // bfSize is 32 bits
+    return VXTIFF2BMP_OK;
+}
+
+inline unsigned SourceBit(const unsigned char* line, int32_t s)
+{
+    return (line[s >> 3] >> (7 - (s & 7))) & 1u;
+}
+
+// Builds output rows from source lines. An output byte whose eight source
+// columns lie within two adjacent source bytes is looked up: two 256-entry
+// tables, one per source byte, give the bits each contributes. Output bytes
+// with the same column pattern share tables, so a regular ratio needs only a
+// few; the rest are gathered bit by bit through the column table.
+class RowBuilder {
+public:
+    // False when memory runs out.
+    bool Init(const Geometry& g, int sourceWidth)
+    {
+        width_ = g.width;
+        columns_ = Calloc<int32_t>(g.width);
+        const int whole = g.width >> 3;
+        source_ = Calloc<int32_t>(whole > 0 ? whole : 1);
+        pattern_ = Calloc<int16_t>(whole > 0 ? whole : 1);
+        tables_ = Calloc<unsigned char>(int64_t(kMaxPatterns) * 512);
+        if (!columns_ || !source_ || !pattern_ || !tables_)
+            return false;
+        for (int i = 0; i < g.width; ++i) {
+            const double s = std::trunc(i * g.step);
+            // The single-precision target can carry the last columns just past the row.
+            columns_[i] = s < sourceWidth ? static_cast<int32_t>(s) : sourceWidth - 1;
+        }
+        uint32_t keys[kMaxPatterns];
+        int patterns = 0;
+        int lastPattern = -1;
+        for (int o = 0; o < whole; ++o) {
+            const int32_t* c = columns_.get() + 8 * o;
+            const int32_t base = c[0] >> 3;
+            pattern_[o] = -1;
+            source_[o] = base;
+            if (c[7] - 8 * base >= 16)
+                continue;  // wider than two bytes: gathered
+            uint32_t key = 0;
+            for (int k = 0; k < 8; ++k)
+                key = key << 4 | uint32_t(c[k] - 8 * base);
+            int p = lastPattern >= 0 && keys[lastPattern] == key ? lastPattern : -1;
+            for (int i = 0; i < patterns && p < 0; ++i)
+                if (keys[i] == key)
+                    p = i;
+            if (p < 0 && patterns < kMaxPatterns) {
+                p = patterns++;
+                keys[p] = key;
+                MakeTables(c, base, tables_.get() + size_t(p) * 512);
+            }
+            pattern_[o] = static_cast<int16_t>(p);
+            lastPattern = p;
+        }
+        return true;
+    }
+
+    // Output pixel i = source bit columns[i]; the padding after the last pixel is
+    // left as it is (zero). `line` has a spare byte after the source row.
+    void Build(const unsigned char* line, unsigned char* out) const
+    {
+        const int whole = width_ >> 3;
+        const int32_t* c = columns_.get();
+        for (int o = 0; o < whole; ++o) {
+            const int p = pattern_[o];
+            if (p >= 0) {
+                const unsigned char* t = tables_.get() + size_t(p) * 512;
+                const unsigned char* b = line + source_[o];
+                out[o] = t[b[0]] | t[256 + b[1]];
+            } else {
+                const int32_t* k = c + 8 * o;
+                out[o] = static_cast<unsigned char>(
+                    SourceBit(line, k[0]) << 7 | SourceBit(line, k[1]) << 6 | SourceBit(line, k[2]) << 5 |
+                    SourceBit(line, k[3]) << 4 | SourceBit(line, k[4]) << 3 | SourceBit(line, k[5]) << 2 |
+                    SourceBit(line, k[6]) << 1 | SourceBit(line, k[7]));
+            }
+        }
+        if (const int rest = width_ & 7; rest != 0) {
+            unsigned v = 0;
+            for (int k = 0; k < rest; ++k)
+                v |= SourceBit(line, c[8 * whole + k]) << (7 - k);
+            out[whole] = static_cast<unsigned char>(v);
+        }
+    }
+
+private:
+    static constexpr int kMaxPatterns = 64;
+
+    // Tables for source bytes base and base + 1 of eight output columns.
+    static void MakeTables(const int32_t* c, int32_t base, unsigned char* t)
+    {
+        for (int v = 0; v < 256; ++v) {
+            unsigned first = 0, second = 0;
+            for (int k = 0; k < 8; ++k) {
+                const int r = c[k] - 8 * base;
+                const unsigned bit = (unsigned(v) >> (7 - (r & 7))) & 1u;
+                (r < 8 ? first : second) |= bit << (7 - k);
+            }
+            t[v] = static_cast<unsigned char>(first);
+            t[256 + v] = static_cast<unsigned char>(second);
+        }
+    }
+
+    int width_ = 0;
+    CArray<int32_t> columns_;        // source column of each output column
+    CArray<int32_t> source_;         // first source byte of each whole output byte
+    CArray<int16_t> pattern_;        // its tables, or -1: gathered
+    CArray<unsigned char> tables_;
+};
+
+void Put16(unsigned char* p, uint32_t v)
+{
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void Put32(unsigned char* p, uint32_t v)
+{
+    Put16(p, v & 0xFFFF);
+    Put16(p + 2, v >> 16);
+}
+
+void BuildHeader(const VXIMGINFO& info, const Geometry& g, int rowsWritten, unsigned char* h)
+{
+    const uint32_t reserved = static_cast<uint32_t>(static_cast<int64_t>(info.dXResolution) & 0xFFFF);
+    Put16(h + 0, 0x4D42);  // "BM"
+    Put32(h + 2, static_cast<uint32_t>(kHeaderBytes + int64_t(g.rowBytes) * rowsWritten));
+    Put16(h + 6, reserved);
+    Put16(h + 8, reserved);
+    Put32(h + 10, kHeaderBytes);
+    Put32(h + 14, 40);
+    Put32(h + 18, static_cast<uint32_t>(g.width));
+    Put32(h + 22, static_cast<uint32_t>(-rowsWritten));  // negative: rows stored top-down
+    Put16(h + 26, 1);
+    Put16(h + 28, 1);
+    Put32(h + 30, 0);
+    Put32(h + 34, 0);
+    Put32(h + 38, static_cast<uint32_t>(info.nWidth));  // the source's size, not a resolution
+    Put32(h + 42, static_cast<uint32_t>(info.nHeight));
+    Put32(h + 46, 0);
+    Put32(h + 50, 0);
+    // A set TIFF bit is black in a WhiteIsZero image, white otherwise.
+    const bool setIsBlack = info.nImageType == VXIMG_MINISWHITE;
+    Put32(h + (setIsBlack ? 58 : 54), 0x00000000);
+    Put32(h + (setIsBlack ? 54 : 58), 0xFFFFFFFF);
+}
+
+// Removes what a failed conversion wrote, but never anything but a plain file.
+void RemovePartial(const char* path)
+{
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec))
+        std::remove(path);
+}
+
+bool SameFile(const char* a, const char* b)
+{
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+#if defined(_WIN32)
+// Lets the calling thread's pending window messages be handled. A quit message
+// is put back for the host's own loop.
+void VXTIFF_STDCALL PumpMessages(void*, int, int)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0)
+            PostQuitMessage(static_cast<int>(msg.wParam));
+        if (got <= 0)
+            break;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+#endif
+
+}  // namespace
+
+extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, const char* bmpPath, int resolution,
+                                                      VXTiff2BmpProgress progress, void* context)
+{
+    if (resolution <= 1)
+        return VXTIFF2BMP_ERR_TARGET;
+    CTifFile tif;
+    if (tiffPath == nullptr || !tif.Open(tiffPath))
+        return VXTIFF2BMP_ERR_OPEN;
+    VXIMGINFO info;
+    tif.GetImgInfo(&info);
+    if (info.nSamplesPerPixel != 1 || info.nBitsPerSample != 1)
+        return VXTIFF2BMP_ERR_NOT_BILEVEL;
+    if (!(info.dXResolution > 0.0 && std::isfinite(info.dXResolution)))
+        return VXTIFF2BMP_ERR_NO_RESOLUTION;
+    Geometry g;
+    if (int r = MakeGeometry(info, resolution, &g); r != VXTIFF2BMP_OK)
+        return r;
+
+    // A tiled image's line may be assembled from whole tile rows up to the
+    // buffer stride.
+    const int lineBytes = tif.m_nBufRowBytes > tif.m_nRowBytes ? tif.m_nBufRowBytes : tif.m_nRowBytes;
+    RowBuilder builder;
+    CArray<unsigned char> line = Calloc<unsigned char>(int64_t(lineBytes) + 1);  // blank until a line is read
+    CArray<unsigned char> row = Calloc<unsigned char>(g.rowBytes);
+    if (!builder.Init(g, info.nWidth) || !line || !row)
+        return VXTIFF2BMP_ERR_MEMORY;
+
+    // Writing over the source would destroy it while it is being read.
+    if (bmpPath == nullptr || SameFile(tiffPath, bmpPath))
+        return VXTIFF2BMP_ERR_CREATE;
+    std::FILE* bmp = std::fopen(bmpPath, "wb");
+    if (bmp == nullptr)
+        return VXTIFF2BMP_ERR_CREATE;
+    std::setvbuf(bmp, nullptr, _IOFBF, kStdioBuffer);
+
+    unsigned char header[kHeaderBytes] = {};
+    bool ok = std::fwrite(header, sizeof header, 1, bmp) == 1;
+    int written = 0;
+    double last = -1.0;
+    for (int y = 0; y < info.nHeight && ok; ++y) {
+        const double t = std::trunc(y * g.rowRatio);
+        if (t == last)
+            continue;  // this output row is made already
+        // A line that cannot be read leaves the previous one in the buffer.
+        tif.SeekLine(y);
+        tif.ReadLine(line.get());
+        builder.Build(line.get(), row.get());
+        ok = std::fwrite(row.get(), size_t(g.rowBytes), 1, bmp) == 1;
+        if (ok) {
+            ++written;
+            last = t;
+            if (progress != nullptr)
+                progress(context, written, g.rows);
+        }
+    }
+    if (ok) {
+        BuildHeader(info, g, written, header);
+        ok = std::fseek(bmp, 0, SEEK_SET) == 0 && std::fwrite(header, sizeof header, 1, bmp) == 1;
+    }
+    // Closing flushes the buffer: its failure is a failed write too.
+    ok = std::fclose(bmp) == 0 && ok;
+    if (!ok) {
+        RemovePartial(bmpPath);
+        return VXTIFF2BMP_ERR_WRITE;
+    }
+    return VXTIFF2BMP_OK;
+}
+
+extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2Bmp(const char* tiffPath, const char* bmpPath, int resolution)
+{
+#if defined(_WIN32)
+    return VXTiff2BmpEx(tiffPath, bmpPath, resolution, PumpMessages, nullptr);
+#else
+    return VXTiff2BmpEx(tiffPath, bmpPath, resolution, nullptr, nullptr);
+#endif
+}

@@ -1,0 +1,70 @@
+// tif2bmp.h — VXTiff2Bmp: a bilevel TIFF image to a 1-bit BMP file resampled to
+// a target horizontal resolution.
+//
+// The source must have one sample of one bit per pixel and a positive
+// XResolution. With X its horizontal resolution (pixels per inch), w × h its
+// size and R the target resolution, the output is W = trunc(R / X × w) pixels
+// wide; output column i takes source column trunc(i × X / R), and source row y
+// falls on output row trunc(y × R / X), of which only the first source row is
+// used (the vertical resolution plays no part). A target above the source's
+// widens the rows but keeps h rows.
+//
+// The BMP is uncompressed, 1 bit per pixel, rows stored top-down (negative
+// height), each padded with zero bits to a multiple of 4 bytes. A set bit in the
+// TIFF row stays a set bit in the BMP row; the palette gives it its colour: for
+// a WhiteIsZero source (Photometric 0, fax pages) entry 0 is white and entry 1
+// black, for any other source entry 0 black and entry 1 white. Header fields
+// carry, besides the sizes: the source's horizontal resolution (truncated, low
+// 16 bits) in both bfReserved fields, and the source's width and height in
+// pixels in biXPelsPerMeter and biYPelsPerMeter.
+//
+// A line that cannot be decoded does not stop the conversion: its output row
+// repeats the last line read (all zero bits before any). The source is checked
+// and the memory allocated before the BMP file is created, so every failure but
+// VXTIFF2BMP_ERR_WRITE leaves the file system as it was; after a failed write
+// the partial BMP file is removed (unless it is not a regular file).
+//
+// Each call is self-contained and may run on any thread; no global state.
+#pragma once
+
+#include "tif/tif_export.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Results of VXTiff2Bmp and VXTiff2BmpEx.
+enum {
+    VXTIFF2BMP_OK = 0,
+    VXTIFF2BMP_ERR_OPEN = -1,           // the TIFF file cannot be opened and read as a TIFF image
+    VXTIFF2BMP_ERR_CREATE = -2,         // the BMP file cannot be created
+    VXTIFF2BMP_ERR_MEMORY = -3,         // no memory for the column table or the row buffers
+    VXTIFF2BMP_ERR_TARGET = -4,         // target resolution 1 or less
+    VXTIFF2BMP_ERR_NOT_BILEVEL = -11,   // the TIFF is not one sample of one bit per pixel
+    VXTIFF2BMP_ERR_NO_RESOLUTION = -12, // the TIFF has no positive horizontal resolution
+    VXTIFF2BMP_ERR_SIZE = -13,          // output width 0 or above VXTIFF2BMP_MAX_WIDTH, or file over 4 GiB
+    VXTIFF2BMP_ERR_WRITE = -21,         // writing or closing the BMP file failed
+};
+
+// Widest output row, in pixels.
+enum { VXTIFF2BMP_MAX_WIDTH = 1 << 26 };
+
+// Called after every written output row with the rows written so far (1 on the
+// first call) and the number of rows the file will hold. On Windows, VXTiff2Bmp
+// uses it to let the calling thread's pending window messages be handled.
+typedef void(VXTIFF_STDCALL* VXTiff2BmpProgress)(void* context, int rowsWritten, int rowsTotal);
+
+// Converts `tiffPath` into `bmpPath` (created, or replaced) at `resolution`
+// pixels per inch. Returns VXTIFF2BMP_OK or one of the negative codes above.
+// On Windows the thread's pending window messages are handled after every row;
+// elsewhere nothing else happens during the call.
+VXTIFF_API int VXTIFF_STDCALL VXTiff2Bmp(const char* tiffPath, const char* bmpPath, int resolution);
+
+// The same, calling `progress(context, ...)` after every row instead (none when
+// `progress` is null).
+VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, const char* bmpPath, int resolution,
+                                           VXTiff2BmpProgress progress, void* context);
+
+#ifdef __cplusplus
+}
+#endif
