@@ -1,10 +1,15 @@
 // vxtiff — command-line front end of the library.
 //
-//   vxtiff info FILE    print the description of a TIFF file
+//   vxtiff info FILE                  print the description of a TIFF file
+//   vxtiff tobmp IN.tif OUT.bmp DPI   convert a bilevel TIFF to a 1-bit BMP at DPI
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "convert/tif2bmp.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -40,7 +45,8 @@ const char* ImageTypeName(int t)
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: vxtiff info FILE\n");
+    std::fprintf(stderr, "usage: vxtiff info FILE\n"
+                         "       vxtiff tobmp IN.tif OUT.bmp DPI\n");
     return 2;
 }
 
@@ -69,6 +75,57 @@ int Info(const char* path)
     return 0;
 }
 
+const char* ConversionFailure(int code)
+{
+    switch (code) {
+    case VXTIFF2BMP_ERR_OPEN: return "cannot open the input as a readable TIFF image";
+    case VXTIFF2BMP_ERR_CREATE: return "cannot create the output file";
+    case VXTIFF2BMP_ERR_MEMORY: return "out of memory";
+    case VXTIFF2BMP_ERR_TARGET: return "the resolution must be 2 or more pixels per inch";
+    case VXTIFF2BMP_ERR_NOT_BILEVEL: return "the input is not a bilevel (1 bit per pixel) image";
+    case VXTIFF2BMP_ERR_NO_RESOLUTION: return "the input has no horizontal resolution";
+    case VXTIFF2BMP_ERR_SIZE: return "the output would be empty or too large at that resolution";
+    case VXTIFF2BMP_ERR_WRITE: return "writing the output file failed";
+    default: return "conversion failed";
+    }
+}
+
+// A bar on the terminal, redrawn only when it changes.
+void VXTIFF_STDCALL ShowProgress(void* context, int written, int total)
+{
+    constexpr int kWidth = 40;
+    int* shown = static_cast<int*>(context);
+    const int filled = total > 0 ? int(int64_t(written) * kWidth / total) : kWidth;
+    if (filled == *shown && written != total)
+        return;
+    *shown = filled;
+    std::fprintf(stderr, "\r[%.*s%*s] %d/%d rows", filled, "########################################",
+                 kWidth - filled, "", written, total);
+    if (written == total)
+        std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+int ToBmp(const char* in, const char* out, const char* dpiText)
+{
+    char* end = nullptr;
+    const long dpi = std::strtol(dpiText, &end, 10);
+    if (end == dpiText || *end != '\0' || dpi < 2 || dpi > 1000000) {
+        std::fprintf(stderr, "vxtiff: resolution must be a whole number from 2 to 1000000, not '%s'\n", dpiText);
+        return 2;
+    }
+    int shown = -1;
+    const bool bar = isatty(STDERR_FILENO);
+    const int result = VXTiff2BmpEx(in, out, static_cast<int>(dpi), bar ? ShowProgress : nullptr, &shown);
+    if (result != VXTIFF2BMP_OK) {
+        if (bar && shown >= 0)
+            std::fputc('\n', stderr);
+        std::fprintf(stderr, "vxtiff: %s -> %s: %s (%d)\n", in, out, ConversionFailure(result), result);
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -78,5 +135,7 @@ int main(int argc, char** argv)
     std::string command = argv[1];
     if (command == "info" && argc == 3)
         return Info(argv[2]);
+    if (command == "tobmp" && argc == 5)
+        return ToBmp(argv[2], argv[3], argv[4]);
     return Usage();
 }
