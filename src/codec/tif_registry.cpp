@@ -1,6 +1,7 @@
 // tif_registry.cpp — the constant table from TIFF Compression value to codec
 // constructors. A missing constructor means the direction is not supported.
 #include "codec/tif_codec.h"
+#include "codec/general/tif_deflate.h"
 #include "codec/general/tif_lzw.h"
 #include "codec/general/tif_packbits.h"
 
@@ -18,6 +19,9 @@ constexpr TifCodecRegistryRow TifCodecRegistry[] = {
     {1, TifNewRawDecoder, TifNewRawEncoder},
     {5, TifNewLzwDecoder, nullptr},
     {32773, TifNewPackBitsDecoder, TifNewPackBitsEncoder},
+    {32946, TifNewDeflateDecoder, TifNewDeflateEncoder},
+    // Deflate as most writers label it today: read like 32946, never written.
+    {8, TifNewDeflateDecoder, nullptr},
 };
 
 const TifCodecRegistryRow* FindRow(const TifCodecParams* p)

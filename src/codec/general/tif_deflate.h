@@ -1,0 +1,9 @@
+// tif_deflate.h — the Deflate codec (TIFF Compression 32946, and 8 on reading):
+// every strip or tile is one zlib stream, driven through the system's zlib.
+// Predictor 2 through tag 317 (see tif_predictor.h).
+#pragma once
+
+#include "codec/tif_codec.h"
+
+TifCodec* TifNewDeflateDecoder(const TifCodecParams* params);
+TifCodec* TifNewDeflateEncoder(const TifCodecParams* params);

@@ -1,0 +1,180 @@
+// tif_deflate_decode.cpp — inflating a strip's zlib stream into the caller's
+// rows.
+//
+// zlib works fastest on long output windows, so the stream is inflated in
+// blocks into a staging area allocated once per codec and rows are copied out
+// of it; a request of at least a block is inflated straight into the row.
+//
+// Untrusted input: zlib validates the stream. A data error tries inflateSync
+// once; when the stream cannot go on (end of stream, unrecoverable error) the
+// remaining rows count as complete with whatever the caller's buffer holds.
+// When the strip's data runs out first, the row is not counted. Every call
+// either consumes input, produces output or ends, so decoding always finishes.
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/general/tif_check.h"
+#include "codec/general/tif_deflate.h"
+#include "codec/general/tif_predictor.h"
+
+namespace {
+
+constexpr int kStageSize = 65536;
+
+struct TifDeflateDecoderState {
+    TifCodecState header;
+    TifPredictorState pred;
+    z_stream zstream;
+    unsigned char* stage;      // kStageSize bytes of inflated, undelivered data
+    unsigned char* stageNext;  // next undelivered byte
+    int staged;                // undelivered bytes
+    int streamOver;            // no more output this strip: rows complete as they are
+};
+
+inline TifDeflateDecoderState* DeflateState(TifCodec* codec)
+{
+    return static_cast<TifDeflateDecoderState*>(codec->state);
+}
+
+enum class Inflated { kSome, kOver, kNoData };
+
+// Inflates into [out, out + size). kSome: output was produced (possibly less
+// than size); kOver: the stream cannot produce more; kNoData: the strip's data
+// ran out first.
+Inflated InflateInto(TifDeflateDecoderState* s, unsigned char* out, int size)
+{
+    z_stream* z = &s->zstream;
+    TifCodecState* h = &s->header;
+    z->next_out = out;
+    z->avail_out = static_cast<uInt>(size);
+    for (;;) {
+        const uInt inBefore = z->avail_in;
+        int r = inflate(z, Z_NO_FLUSH);
+        h->cursor = z->next_in;
+        h->available = static_cast<int>(z->avail_in);
+        const bool produced = z->avail_out != static_cast<uInt>(size);
+        if (TifDamaged(r == Z_DATA_ERROR)) {
+            if (inflateSync(z) != Z_OK)
+                return produced ? Inflated::kSome : Inflated::kOver;
+            h->cursor = z->next_in;
+            h->available = static_cast<int>(z->avail_in);
+            continue;
+        }
+        if (r == Z_STREAM_END) {
+            s->streamOver = 1;
+            return produced ? Inflated::kSome : Inflated::kOver;
+        }
+        if (TifDamaged(r != Z_OK && r != Z_BUF_ERROR))
+            return produced ? Inflated::kSome : Inflated::kOver;
+        if (produced)
+            return Inflated::kSome;
+        if (z->avail_in == 0) {
+            if (TifCodecFill(h) <= 0)
+                return Inflated::kNoData;
+            z->next_in = h->cursor;
+            z->avail_in = static_cast<uInt>(h->available);
+        } else if (TifDamaged(z->avail_in == inBefore)) {
+            return Inflated::kOver;  // neither input taken nor output made
+        }
+    }
+}
+
+int DeflateDecodeRows(TifCodec* codec, void* rows, int count)
+{
+    TifDeflateDecoderState* s = DeflateState(codec);
+    const int rowBytes = s->header.rowBytes;
+    const long step = TifRowStep(&s->header);
+    auto* row = static_cast<unsigned char*>(rows);
+    int done = 0;
+    for (; done < count; ++done, row += step) {
+        int have = 0;
+        while (have < rowBytes) {
+            if (s->staged > 0) {
+                const int k = rowBytes - have < s->staged ? rowBytes - have : s->staged;
+                std::memcpy(row + have, s->stageNext, static_cast<size_t>(k));
+                s->stageNext += k;
+                s->staged -= k;
+                have += k;
+                continue;
+            }
+            if (s->streamOver)
+                break;  // the row counts as it is
+            Inflated r;
+            if (rowBytes - have >= kStageSize) {
+                unsigned char* at = row + have;
+                r = InflateInto(s, at, rowBytes - have);
+                have = static_cast<int>(reinterpret_cast<unsigned char*>(s->zstream.next_out) - row);
+            } else {
+                r = InflateInto(s, s->stage, kStageSize);
+                s->stageNext = s->stage;
+                s->staged = kStageSize - static_cast<int>(s->zstream.avail_out);
+            }
+            if (r == Inflated::kNoData)
+                return done;
+            if (r == Inflated::kOver)
+                s->streamOver = 1;
+        }
+    }
+    return count > 0 ? done : 0;
+}
+
+int DeflateBeginStrip(TifCodec* codec)
+{
+    TifDeflateDecoderState* s = DeflateState(codec);
+    TifCodecState* h = &s->header;
+    s->staged = 0;
+    s->stageNext = s->stage;
+    s->streamOver = 0;
+    h->cursor = h->buffer;
+    h->available = 0;
+    TifCodecFill(h);
+    s->zstream.next_in = h->cursor;
+    s->zstream.avail_in = static_cast<uInt>(h->available);
+    return inflateReset(&s->zstream) == Z_OK ? 1 : 0;
+}
+
+int DeflateSetParam(TifCodec* codec, int tag, int value)
+{
+    return TifPredictorSetParam(codec, tag, value, DeflateDecodeRows, true);
+}
+
+void DeflateDestroy(TifCodec* codec)
+{
+    TifDeflateDecoderState* s = DeflateState(codec);
+    inflateEnd(&s->zstream);
+    std::free(s->stage);
+    TifCodecDestroy(codec);
+}
+
+}  // namespace
+
+TifCodec* TifNewDeflateDecoder(const TifCodecParams* params)
+{
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifDeflateDecoderState));
+    if (codec == nullptr)
+        return nullptr;
+    TifDeflateDecoderState* s = DeflateState(codec);
+    s->pred.predictor = 1;
+    s->zstream.zalloc = Z_NULL;
+    s->zstream.zfree = Z_NULL;
+    s->zstream.opaque = Z_NULL;
+    s->zstream.data_type = 0;
+    s->stage = static_cast<unsigned char*>(std::malloc(kStageSize));
+    if (s->stage == nullptr) {
+        TifCodecDestroy(codec);
+        return nullptr;
+    }
+    if (inflateInit(&s->zstream) != Z_OK) {
+        std::free(s->stage);
+        TifCodecDestroy(codec);
+        return nullptr;
+    }
+    s->streamOver = 1;  // no strip yet
+    codec->Destroy = DeflateDestroy;
+    codec->SetParam = DeflateSetParam;
+    codec->BeginStrip = DeflateBeginStrip;
+    codec->DecodeRows = DeflateDecodeRows;
+    return codec;
+}
