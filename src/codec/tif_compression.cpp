@@ -3,6 +3,9 @@
 
 #include <new>
 
+#include "codec/tif_deflate_scheme.h"
+#include "codec/tif_jpeg_scheme.h"
+#include "codec/tif_lzw_scheme.h"
 #include "tif/tif_file.h"
 
 TifCodecParams CTifCompression::FileParams() const
@@ -31,6 +34,13 @@ int CTifCompression::ReadTags() { return 1; }
 CTifCompression* TifCreateCompression(CTifFile* file)
 {
     switch (file->m_nCompression) {
+    case 5:
+        return new (std::nothrow) CTifLzwCompression(file);
+    case 7:
+        return new (std::nothrow) CTifJpegCompression(file);
+    case 8:
+    case 32946:
+        return new (std::nothrow) CTifDeflateCompression(file);
     default:
         return new (std::nothrow) CTifCompression(file);
     }

@@ -1,0 +1,14 @@
+// tif_deflate_scheme.h — the scheme of Deflate (Compression 32946, and 8 as most writers label it): the Predictor tag.
+#pragma once
+
+#include "codec/tif_compression.h"
+
+class CTifDeflateCompression : public CTifCompression {
+public:
+    explicit CTifDeflateCompression(CTifFile* file) : CTifCompression(file) {}
+
+    int SetEncodeParam(int tag, int value) override;
+    int ReadTags() override;
+
+    int m_nPredictor = 1;  // Predictor to be written; 1 writes no entry
+};

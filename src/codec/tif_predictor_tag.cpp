@@ -1,0 +1,42 @@
+// tif_predictor_tag.cpp — the Predictor tag between a file and its codec.
+#include "codec/tif_predictor_tag.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "codec/tif_codec.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+bool HostIsBigEndian()
+{
+    const uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 0;
+}
+
+}  // namespace
+
+int TifReadPredictorTag(CTifFile* file)
+{
+    int value = 1;
+    file->GetTagValue(TIF_TAG_PREDICTOR, &value);
+    if (value == 1)
+        return 1;
+    TifCodec* decoder = file->m_pDecoder;
+    if (decoder == nullptr || value < 0 || value > 0xFFFF)
+        return 0;
+    const bool fileBigEndian = file->m_bSwap != 0;  // set for "MM" files
+    if (fileBigEndian != HostIsBigEndian())
+        value |= 1 << 16;
+    return decoder->SetParam(decoder, TIF_TAG_PREDICTOR, value) ? 1 : 0;
+}
+
+void TifSetEncoderPredictor(CTifFile* file, int value)
+{
+    TifCodec* encoder = file->m_pEncoder;
+    if (encoder != nullptr)
+        encoder->SetParam(encoder, TIF_TAG_PREDICTOR, value);
+}
