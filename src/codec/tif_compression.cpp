@@ -4,6 +4,7 @@
 #include <new>
 
 #include "codec/tif_deflate_scheme.h"
+#include "codec/tif_fax_scheme.h"
 #include "codec/tif_jpeg_scheme.h"
 #include "codec/tif_lzw_scheme.h"
 #include "tif/tif_file.h"
@@ -34,6 +35,10 @@ int CTifCompression::ReadTags() { return 1; }
 CTifCompression* TifCreateCompression(CTifFile* file)
 {
     switch (file->m_nCompression) {
+    case 2:
+    case 3:
+    case 4:
+        return new (std::nothrow) CTifFaxCompression(file);
     case 5:
         return new (std::nothrow) CTifLzwCompression(file);
     case 7:

@@ -1,5 +1,6 @@
 // tif_registry.cpp — the constant table from TIFF Compression value to codec
 // constructors. A missing constructor means the direction is not supported.
+#include "codec/fax/tif_fax.h"
 #include "codec/tif_codec.h"
 #include "codec/general/tif_deflate.h"
 #include "codec/general/tif_lzw.h"
@@ -17,6 +18,9 @@ struct TifCodecRegistryRow {
 
 constexpr TifCodecRegistryRow TifCodecRegistry[] = {
     {1, TifNewRawDecoder, TifNewRawEncoder},
+    {2, TifNewFaxDecoder, nullptr},
+    {3, TifNewFaxDecoder, nullptr},
+    {4, TifNewFaxDecoder, nullptr},
     {5, TifNewLzwDecoder, nullptr},
     {32773, TifNewPackBitsDecoder, TifNewPackBitsEncoder},
     {32946, TifNewDeflateDecoder, TifNewDeflateEncoder},

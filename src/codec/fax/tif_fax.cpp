@@ -1,0 +1,14 @@
+// tif_fax.cpp — the Destroy slot shared by the fax decoder and encoder.
+#include "codec/fax/tif_fax.h"
+
+#include "codec/fax/tif_fax_state.h"
+
+void TifFaxDestroy(TifCodec* codec)
+{
+    if (codec == nullptr)
+        return;
+    // Only encoders have an EndStrip slot.
+    if (codec->EndStrip == nullptr)
+        TifFaxDecoderRelease(codec);
+    TifCodecDestroy(codec);
+}

@@ -1,0 +1,607 @@
+// tif_fax_decode.cpp — the CCITT fax decoder: Modified Huffman (Compression 2),
+// Group 3 one- and two-dimensional (3) and Group 4 (4), after ITU-T T.4 / T.6.
+//
+// Each row is decoded into a list of run lengths (white, black, white, ...,
+// starting with white) and then painted into the caller's row; in the 2D
+// variants that list is the reference row of the next one. Bits are read
+// through a 64-bit accumulator whose next unread bit is bit 0, so a table
+// index is simply its low bits.
+//
+// Hostile data: every run list write is checked against a fixed limit, make-up
+// codes cannot carry a row past its width, reference reads stay inside the
+// array (it carries zero guard entries past its terminator), and painting
+// clips every run to the row. Every row consumes bits or stops, so a call
+// ends in time proportional to its data and its row count.
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/fax/tif_fax.h"
+#include "codec/fax/tif_fax_state.h"
+#include "codec/fax/tif_fax_tables.h"
+#include "codec/tif_limits.h"
+
+namespace {
+
+// A valid row needs at most rowPixels + 1 runs (a leading white 0, then one run
+// per pixel). Runs beyond rowPixels + kEmitSlack stop the row as an invalid
+// code; the array keeps room after that limit for the finishing runs, the
+// padding 0, the terminator and the guard entries.
+constexpr int kEmitSlack = 4;
+constexpr int kArraySlack = 32;
+constexpr int kGuardEntries = 7;  // terminator + zeros readable by the 2D loop
+
+enum RowStatus { kRowDone, kRowStop, kRowEol, kRowEod };
+
+enum Variant { kMH, kG3_1D, kG3_2D, kG4 };
+
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+const uint8_t* const kMsbFirstMap = TifFaxBitRevTable.b;
+const uint8_t* const kLsbFirstMap = TifFaxBitRevTable.b + 256;
+
+inline TifFaxDecoderState* FaxState(TifCodec* codec)
+{
+    return static_cast<TifFaxDecoderState*>(codec->state);
+}
+
+// ---------------------------------------------------------------- bit reader
+
+struct Reader {
+    uint64_t acc;  // unread bits, the next one in bit 0
+    int n;         // valid bits in acc
+    const uint8_t* cur;
+    int avail;     // unread bytes at cur
+};
+
+struct Ctx {
+    TifFaxDecoderState* s;
+    const uint8_t* map;
+    bool msbFirst;
+    int rowPixels;
+};
+
+// Reverses the bit order inside each byte of a 64-bit word.
+inline uint64_t ReverseByteBits(uint64_t w)
+{
+    w = ((w >> 1) & 0x5555555555555555ull) | ((w & 0x5555555555555555ull) << 1);
+    w = ((w >> 2) & 0x3333333333333333ull) | ((w & 0x3333333333333333ull) << 2);
+    return ((w >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((w & 0x0F0F0F0F0F0F0F0Full) << 4);
+}
+
+// Tops acc up to 56..63 bits from at least 8 buffered bytes. Bits above n may
+// then hold the start of the next byte; they are the same bits that byte
+// brings when it is added, so the OR is harmless.
+[[gnu::always_inline]] inline void FillFast(Reader& r, bool msbFirst)
+{
+    uint64_t w;
+    std::memcpy(&w, r.cur, 8);
+    if (!kLittleEndian)
+        w = __builtin_bswap64(w);
+    if (msbFirst)
+        w = ReverseByteBits(w);
+    r.acc |= w << r.n;
+    const int k = (63 - r.n) >> 3;
+    r.cur += k;
+    r.avail -= k;
+    r.n |= 56;
+}
+
+// Byte-wise filling near the end of the buffer, refilling it through ioProc.
+// Returns n >= need, or n == 0 when the data is exhausted; when the data ends
+// with some bits left, the missing bits read as zeros.
+[[gnu::noinline]] Reader FillSlow(Reader r, int need, const Ctx& c)
+{
+    TifCodecState* h = &c.s->header;
+    while (r.n < need) {
+        if (r.avail <= 0) {
+            int got = h->ioProc(h->buffer, h->bufferSize, h->ioContext);
+            r.cur = h->buffer;
+            if (got <= 0) {
+                r.avail = 0;
+                if (r.n != 0)
+                    r.n = need;
+                return r;
+            }
+            r.avail = got < h->bufferSize ? got : h->bufferSize;
+        }
+        if (r.avail >= 8) {
+            FillFast(r, c.msbFirst);
+            return r;
+        }
+        r.acc |= uint64_t(c.map[*r.cur++]) << r.n;
+        r.n += 8;
+        r.avail -= 1;
+    }
+    return r;
+}
+
+// Makes at least `need` bits (need <= 13) available; false at end of data.
+[[gnu::always_inline]] inline bool Need(Reader& r, int need, const Ctx& c)
+{
+    if (r.n >= need)
+        return true;
+    if (r.avail >= 8) {
+        FillFast(r, c.msbFirst);
+        return true;
+    }
+    r = FillSlow(r, need, c);
+    return r.n != 0;
+}
+
+[[gnu::always_inline]] inline void Consume(Reader& r, int bits)
+{
+    r.acc >>= bits;
+    r.n -= bits;
+}
+
+// ---------------------------------------------------------------- run lists
+
+struct RowRuns {
+    int32_t* start;  // curRuns
+    int32_t* wp;     // next entry to write
+    int32_t* limit;  // no run is emitted at or beyond this entry
+    int a0;          // pixels accounted for; always the sum of the list plus pending
+    int pending;     // make-up lengths not yet written
+};
+
+[[gnu::always_inline]] inline bool Emit(RowRuns& w, int x)
+{
+    if (w.wp >= w.limit)
+        return false;
+    *w.wp++ = w.pending + x;
+    w.a0 += x;
+    w.pending = 0;
+    return true;
+}
+
+// A make-up code that would carry the row past its width is damaged data; it
+// stops the row, which also keeps a0 far from overflow.
+[[gnu::always_inline]] inline bool MakeUp(RowRuns& w, int m, int rowPixels)
+{
+    if (m > rowPixels - w.a0)
+        return false;
+    w.a0 += m;
+    w.pending += m;
+    return true;
+}
+
+// Completes the list of a stopped or overlong row so that its runs add up to
+// rowPixels, the rest of the row white. Returns the end of the list.
+int32_t* FinishRow(RowRuns& w, int rowPixels)
+{
+    int32_t* wp = w.wp;
+    if (w.pending != 0) {
+        *wp++ = w.pending;
+        w.pending = 0;
+    }
+    int a0 = w.a0;
+    if (a0 != rowPixels) {
+        while (a0 > rowPixels && wp > w.start)
+            a0 -= *--wp;
+        if (a0 < rowPixels) {
+            if (a0 < 0)
+                a0 = 0;
+            if ((wp - w.start) & 1)
+                *wp++ = 0;
+            *wp++ = rowPixels - a0;
+        }
+    }
+    return wp;
+}
+
+// Sets pixels x .. x + n - 1 (n >= 1, x + n <= rowPixels) to 1.
+[[gnu::always_inline]] inline void SetBlack(uint8_t* row, int x, int n, int rowBytes)
+{
+    int byte = x >> 3;
+    const int shift = x & 7;
+    if (shift + n <= 56 && byte + 8 <= rowBytes) {
+        uint64_t w;
+        std::memcpy(&w, row + byte, 8);
+        const uint64_t mask = (~0ull >> shift) & ~(~0ull >> (shift + n));
+        if (kLittleEndian)
+            w |= __builtin_bswap64(mask);
+        else
+            w |= mask;
+        std::memcpy(row + byte, &w, 8);
+        return;
+    }
+    if (shift != 0) {
+        const int k = n < 8 - shift ? n : 8 - shift;
+        row[byte] |= static_cast<uint8_t>((0xFFu >> shift) & ~(0xFFu >> (shift + k)));
+        ++byte;
+        n -= k;
+    }
+    std::memset(row + byte, 0xFF, static_cast<size_t>(n >> 3));
+    byte += n >> 3;
+    if (n & 7)
+        row[byte] |= static_cast<uint8_t>(0xFF00u >> (n & 7));
+}
+
+// Paints a run list into a row: white runs 0, black runs 1, pixel 0 in the
+// most significant bit. Every run is clamped to the row and written back, so
+// the list becomes a clean reference row: even length, non-negative runs
+// adding up to rowPixels. Bits of the last byte beyond rowPixels are kept.
+int32_t* FillRuns(uint8_t* row, int32_t* runs, int32_t* end, int rowPixels, int rowBytes)
+{
+    if ((end - runs) & 1)
+        *end++ = 0;
+    const int whole = rowPixels >> 3;
+    std::memset(row, 0, static_cast<size_t>(whole));
+    if (rowPixels & 7)
+        row[whole] &= static_cast<uint8_t>(0xFFu >> (rowPixels & 7));
+    int x = 0;
+    for (int32_t* p = runs; p < end; p += 2) {
+        int white = p[0];
+        if (white < 0)
+            white = 0;
+        if (white > rowPixels - x)
+            white = rowPixels - x;
+        p[0] = white;
+        x += white;
+        int black = p[1];
+        if (black < 0)
+            black = 0;
+        if (black > rowPixels - x)
+            black = rowPixels - x;
+        p[1] = black;
+        if (black != 0)
+            SetBlack(row, x, black, rowBytes);
+        x += black;
+    }
+    return end;
+}
+
+// ---------------------------------------------------------------- rows
+
+// One run of the given colour: make-up codes, then a terminating code.
+template <bool Black>
+[[gnu::always_inline]] inline RowStatus ColourRun(Reader& r, const Ctx& c, RowRuns& w)
+{
+    for (;;) {
+        if (!Need(r, Black ? 13 : 12, c))
+            return kRowEod;
+        const TifFaxEntry e = Black ? TifFaxBlackTable.entry[r.acc & TifFaxLookup<13>::kMask]
+                                    : TifFaxWhiteTable.entry[r.acc & TifFaxLookup<12>::kMask];
+        Consume(r, e.codeBits);
+        if (e.kind == (Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM))
+            return Emit(w, e.param) ? kRowDone : kRowStop;
+        if (e.kind == (Black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP) || e.kind == TIF_FAX_EXT_MAKEUP) {
+            if (!MakeUp(w, e.param, c.rowPixels))
+                return kRowStop;
+            continue;
+        }
+        return e.kind == TIF_FAX_EOL ? kRowEol : kRowStop;
+    }
+}
+
+// A one-dimensional row: white and black runs until the row is full.
+[[gnu::always_inline]] inline RowStatus Decode1DRow(Reader& r, const Ctx& c, RowRuns& w, int& eolPending)
+{
+    for (;;) {
+        RowStatus st = ColourRun<false>(r, c, w);
+        if (st == kRowDone && w.a0 < c.rowPixels)
+            st = ColourRun<true>(r, c, w);
+        if (st != kRowDone) {
+            if (st == kRowEol)
+                eolPending = 1;
+            return st;
+        }
+        if (w.a0 >= c.rowPixels)
+            return kRowDone;
+    }
+}
+
+// Moves b1 to the first changing element of the reference row right of a0 of
+// the opposite colour; positions come in pairs so the colour is kept.
+[[gnu::always_inline]] inline void Advance(int& b1, const int32_t*& p, const RowRuns& w, int rowPixels)
+{
+    while (b1 <= w.a0 && b1 < rowPixels) {
+        b1 += p[0] + p[1];
+        p += 2;
+    }
+}
+
+// A two-dimensional row against the reference list `ref`, which holds
+// non-negative runs adding up to rowPixels, a terminating 0 and zero guards.
+// b1 is always the sum of the entries before p; once it reaches rowPixels any
+// further pass or vertical code ends the row, so p never passes the guards.
+[[gnu::always_inline]] inline RowStatus Decode2DRow(Reader& r, const Ctx& c, RowRuns& w, const int32_t* ref,
+                                                    int& eolPending)
+{
+    const int rowPixels = c.rowPixels;
+    int b1 = ref[0];
+    const int32_t* p = ref + 1;
+    while (w.a0 < rowPixels) {
+        if (!Need(r, 7, c))
+            return kRowEod;
+        const TifFaxEntry e = TifFaxModeTable.entry[r.acc & TifFaxLookup<7>::kMask];
+        Consume(r, e.codeBits);
+        switch (e.kind) {
+        case TIF_FAX_V0:
+            if (w.wp != w.start)
+                Advance(b1, p, w, rowPixels);
+            if (!Emit(w, b1 - w.a0))
+                return kRowStop;
+            b1 += *p++;
+            break;
+        case TIF_FAX_VR:
+            if (w.wp != w.start)
+                Advance(b1, p, w, rowPixels);
+            if (!Emit(w, b1 - w.a0 + e.param))
+                return kRowStop;
+            b1 += *p++;
+            break;
+        case TIF_FAX_VL:
+            if (w.wp != w.start)
+                Advance(b1, p, w, rowPixels);
+            if (!Emit(w, b1 - w.a0 - e.param))
+                return kRowStop;
+            if (p == ref)
+                return kRowStop;  // would step before the start of the reference row
+            --p;
+            b1 -= *p;
+            break;
+        case TIF_FAX_HORIZONTAL: {
+            RowStatus st;
+            if ((w.wp - w.start) & 1) {
+                st = ColourRun<true>(r, c, w);
+                if (st == kRowDone)
+                    st = ColourRun<false>(r, c, w);
+            } else {
+                st = ColourRun<false>(r, c, w);
+                if (st == kRowDone)
+                    st = ColourRun<true>(r, c, w);
+            }
+            if (st != kRowDone)
+                return st == kRowEod ? kRowEod : kRowStop;  // an EOL inside a run is invalid
+            Advance(b1, p, w, rowPixels);
+            break;
+        }
+        case TIF_FAX_PASS: {
+            if (w.wp != w.start)
+                Advance(b1, p, w, rowPixels);
+            const int b2 = b1 + *p++;
+            w.pending += b2 - w.a0;
+            w.a0 = b2;
+            b1 = b2 + *p++;
+            break;
+        }
+        case TIF_FAX_EXTENSION:
+            // Uncompressed mode is not supported: the run in progress fills the row.
+            Emit(w, rowPixels - w.a0);
+            return kRowStop;
+        case TIF_FAX_EOL:
+            Emit(w, rowPixels - w.a0);
+            if (!Need(r, 5, c))
+                return kRowEod;
+            eolPending = 1;
+            return kRowEol;
+        default:
+            return kRowStop;
+        }
+    }
+    return kRowDone;
+}
+
+// Skips to the next EOL (unless one was just consumed), then past its fill and
+// final 1 bit.
+[[gnu::always_inline]] inline RowStatus SyncEol(Reader& r, const Ctx& c, int& eolPending)
+{
+    if (!eolPending) {
+        for (;;) {
+            if (!Need(r, 11, c))
+                return kRowEod;
+            const unsigned low = static_cast<unsigned>(r.acc) & 0x7FFu;
+            if (low == 0)
+                break;
+            // No run of eleven zeros can start at or below the highest 1 bit.
+            Consume(r, 32 - __builtin_clz(low));
+        }
+    }
+    for (;;) {
+        if (!Need(r, 8, c))
+            return kRowEod;
+        if (r.acc & 0xFF)
+            break;
+        Consume(r, 8);
+    }
+    Consume(r, __builtin_ctzll(r.acc) + 1);
+    eolPending = 0;
+    return kRowDone;
+}
+
+template <Variant V>
+int DecodeRows(TifCodec* codec, void* rows, int count)
+{
+    TifFaxDecoderState* s = FaxState(codec);
+    if (count <= 0 || rows == nullptr)
+        return 0;
+    const Ctx c{s, s->bitMap, s->bitMap == kMsbFirstMap, s->rowPixels};
+    Reader r{s->bitAcc, s->bitCount, s->header.cursor, s->header.available};
+    int eolPending = s->eolPending;
+    int32_t* cur = s->curRuns;
+    int32_t* ref = s->refRuns;
+    const int rowBytes = s->header.rowBytes;
+    const long step = TifRowStep(&s->header);
+    auto* row = static_cast<uint8_t*>(rows);
+
+    int done = 0;
+    for (; done < count; ++done, row += step) {
+        RowRuns w{cur, cur, cur + c.rowPixels + kEmitSlack, 0, 0};
+        RowStatus st;
+        if (V == kMH) {
+            st = Decode1DRow(r, c, w, eolPending);
+        } else if (V == kG3_1D) {
+            st = SyncEol(r, c, eolPending);
+            if (st == kRowDone)
+                st = Decode1DRow(r, c, w, eolPending);
+        } else if (V == kG3_2D) {
+            st = SyncEol(r, c, eolPending);
+            if (st == kRowDone)
+                st = Need(r, 1, c) ? kRowDone : kRowEod;
+            if (st == kRowDone) {
+                const bool oneD = r.acc & 1;
+                Consume(r, 1);
+                st = oneD ? Decode1DRow(r, c, w, eolPending) : Decode2DRow(r, c, w, ref, eolPending);
+            }
+        } else {
+            st = Decode2DRow(r, c, w, ref, eolPending);
+        }
+        int32_t* end = FinishRow(w, c.rowPixels);
+        end = FillRuns(row, cur, end, c.rowPixels, rowBytes);
+        if (st == kRowEod)
+            break;  // painted, but not counted
+        if (V == kG3_2D || V == kG4) {
+            for (int i = 0; i < kGuardEntries; ++i)
+                end[i] = 0;
+            int32_t* t = cur;
+            cur = ref;
+            ref = t;
+        }
+        if (V == kMH)
+            Consume(r, r.n & 7);  // the next row starts on a byte boundary
+    }
+
+    s->header.cursor = const_cast<unsigned char*>(r.cur);
+    s->header.available = r.avail;
+    s->bitAcc = r.acc;
+    s->bitCount = r.n;
+    s->eolPending = eolPending;
+    s->curRuns = cur;
+    s->refRuns = ref;
+    return done;
+}
+
+// ---------------------------------------------------------------- slots
+
+// An all-white reference row: one white run, its terminator and the guards.
+void ResetReference(int32_t* ref, int rowPixels)
+{
+    ref[0] = rowPixels;
+    for (int i = 1; i <= kGuardEntries; ++i)
+        ref[i] = 0;
+}
+
+// One block of `arrays` run arrays of `capacity` entries, zeroed, the second
+// (if any) set up as an all-white reference row.
+int32_t* NewRunArrays(int capacity, int arrays, int rowPixels)
+{
+    int64_t bytes = TifCheckedSize(TifCheckedSize(capacity, arrays), sizeof(int32_t));
+    if (bytes <= 0)
+        return nullptr;
+    auto* block = static_cast<int32_t*>(std::calloc(static_cast<size_t>(capacity) * arrays, sizeof(int32_t)));
+    if (block != nullptr && arrays == 2)
+        ResetReference(block + capacity, rowPixels);
+    return block;
+}
+
+void UseRunArrays(TifFaxDecoderState* s, int32_t* block, int arrays)
+{
+    s->runArrays = block;
+    s->curRuns = block;
+    s->refRuns = arrays == 2 ? block + s->runCapacity : nullptr;
+}
+
+int FaxSetParam(TifCodec* codec, int tag, int value)
+{
+    TifFaxDecoderState* s = FaxState(codec);
+    if (tag == TIF_TAG_FILLORDER) {
+        s->bitMap = value == 1 ? kMsbFirstMap : kLsbFirstMap;
+        return 1;
+    }
+    if (tag != TIF_TAG_T4OPTIONS || s->header.compression != 3)
+        return 0;
+    const bool twoD = (value & T4OPT_2D) != 0;
+    if (twoD != ((s->options & T4OPT_2D) != 0)) {
+        const int arrays = twoD ? 2 : 1;
+        int32_t* block = NewRunArrays(s->runCapacity, arrays, s->rowPixels);
+        if (block == nullptr)
+            return 0;
+        std::free(s->runArrays);
+        UseRunArrays(s, block, arrays);
+        codec->DecodeRows = twoD ? DecodeRows<kG3_2D> : DecodeRows<kG3_1D>;
+    }
+    s->options = value;
+    return 1;
+}
+
+int FaxBeginStrip(TifCodec* codec)
+{
+    TifFaxDecoderState* s = FaxState(codec);
+    TifCodecFill(&s->header);
+    if (s->header.available > s->header.bufferSize)
+        s->header.available = s->header.bufferSize;
+    s->bitAcc = 0;
+    s->bitCount = 0;
+    s->eolPending = 0;
+    if (s->refRuns != nullptr)
+        ResetReference(s->refRuns, s->rowPixels);
+    return 1;
+}
+
+}  // namespace
+
+void TifFaxDecoderRelease(TifCodec* codec)
+{
+    TifFaxDecoderState* s = FaxState(codec);
+    if (s != nullptr) {
+        std::free(s->runArrays);
+        s->runArrays = s->curRuns = s->refRuns = nullptr;
+    }
+}
+
+TifCodec* TifNewFaxDecoder(const TifCodecParams* params)
+{
+    if (params == nullptr)
+        return nullptr;
+    const int compression = params->compression;
+    if (compression != 2 && compression != 3 && compression != 4)
+        return nullptr;
+    // Every bit of a row is one pixel. The run arrays grow with the row; both
+    // arrays must fit the allocation limit, since Compression 3 may switch to
+    // two of them.
+    const int64_t rowBytes = TifRowBytes(params->width, params->samplesPerPixel, params->bitsPerSample);
+    if (rowBytes < 0)
+        return nullptr;
+    const int64_t rowPixels = int64_t(params->width) * params->samplesPerPixel * params->bitsPerSample;
+    const int64_t capacity = rowPixels + kArraySlack;
+    if (TifCheckedSize(TifCheckedSize(capacity, 2), sizeof(int32_t)) < 0 || capacity > INT_MAX)
+        return nullptr;
+
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifFaxDecoderState));
+    if (codec == nullptr)
+        return nullptr;
+    TifFaxDecoderState* s = FaxState(codec);
+    s->rowPixels = static_cast<int32_t>(rowPixels);
+    s->options = 0;
+    s->runCapacity = static_cast<int32_t>(capacity);
+    const int arrays = compression == 4 ? 2 : 1;
+    int32_t* block = NewRunArrays(s->runCapacity, arrays, s->rowPixels);
+    if (block == nullptr) {
+        TifCodecDestroy(codec);
+        return nullptr;
+    }
+    UseRunArrays(s, block, arrays);
+    s->bitMap = kMsbFirstMap;
+
+    codec->Destroy = TifFaxDestroy;
+    codec->SetParam = FaxSetParam;
+    codec->BeginStrip = FaxBeginStrip;
+    switch (compression) {
+    case 2:
+        codec->DecodeRows = DecodeRows<kMH>;
+        s->framing = FAX_FRAMING_BYTEALIGN;
+        break;
+    case 3:
+        codec->DecodeRows = DecodeRows<kG3_1D>;
+        s->framing = FAX_FRAMING_EOL;
+        break;
+    default:
+        codec->DecodeRows = DecodeRows<kG4>;
+        s->framing = 0;
+        break;
+    }
+    return codec;
+}

@@ -1,0 +1,114 @@
+// tif_fax_tables.h — the constant lookup tables of the fax decoder, built at
+// compile time from the T.4 code list.
+//
+// A table of n bits is indexed by the next n bits of the stream with the first
+// of them in bit 0. The entry of a code of L bits stands at every index whose
+// low L bits spell the code in stream order, so one lookup identifies a code
+// word, its length and its meaning.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/fax/tif_fax_codes.h"
+
+struct TifFaxEntry {
+    uint8_t kind;      // TifFaxKind
+    uint8_t codeBits;  // bits consumed after the lookup; 0 for invalid entries
+    uint16_t param;    // run length, or the offset of a vertical code
+};
+
+template <int Bits>
+struct TifFaxLookup {
+    static constexpr int kSize = 1 << Bits;
+    static constexpr unsigned kMask = kSize - 1;
+    TifFaxEntry entry[kSize];
+};
+
+namespace tif_fax_detail {
+
+constexpr unsigned ReverseBits(unsigned code, int length)
+{
+    unsigned r = 0;
+    for (int i = 0; i < length; ++i)
+        r |= ((code >> i) & 1u) << (length - 1 - i);
+    return r;
+}
+
+// Colour tables hold the terminating and make-up codes of one colour plus the
+// common extended make-up codes; the mode table holds the 2D mode codes.
+constexpr bool InTable(int table, unsigned char kind)
+{
+    switch (table) {
+    case 0: return kind == TIF_FAX_WHITE_TERM || kind == TIF_FAX_WHITE_MAKEUP || kind == TIF_FAX_EXT_MAKEUP;
+    case 1: return kind == TIF_FAX_BLACK_TERM || kind == TIF_FAX_BLACK_MAKEUP || kind == TIF_FAX_EXT_MAKEUP;
+    default: return kind >= TIF_FAX_PASS && kind <= TIF_FAX_EXTENSION;
+    }
+}
+
+// Builds a table; `ok` turns false if two code words claim one index (the list
+// would not be prefix-free) or a code is longer than the index.
+template <int Bits>
+struct Built {
+    TifFaxLookup<Bits> table;
+    bool ok;
+};
+
+template <int Bits>
+constexpr Built<Bits> Build(int which)
+{
+    Built<Bits> b{};
+    b.ok = true;
+    for (const TifFaxCode& c : TifFaxCodes) {
+        if (!InTable(which, c.kind))
+            continue;
+        if (c.length > Bits) {
+            b.ok = false;
+            continue;
+        }
+        const unsigned low = ReverseBits(c.code, c.length);
+        for (unsigned high = 0; high < (1u << (Bits - c.length)); ++high) {
+            TifFaxEntry& e = b.table.entry[low | (high << c.length)];
+            if (e.codeBits != 0)
+                b.ok = false;
+            e = TifFaxEntry{c.kind, c.length, c.param};
+        }
+    }
+    // EOL: recognised by its leading zeros alone (eleven in the colour tables,
+    // seven in the mode table); fill and the final 1 bit stay in the stream.
+    const int zeros = which == 2 ? 7 : 11;
+    for (unsigned i = 0; i < (1u << Bits); i += 1u << zeros) {
+        if (b.table.entry[i].codeBits != 0)
+            b.ok = false;
+        b.table.entry[i] = TifFaxEntry{TIF_FAX_EOL, static_cast<uint8_t>(zeros), 0};
+    }
+    return b;
+}
+
+constexpr Built<12> kWhite = Build<12>(0);
+constexpr Built<13> kBlack = Build<13>(1);
+constexpr Built<7> kMode = Build<7>(2);
+static_assert(kWhite.ok && kBlack.ok && kMode.ok, "T.4 code list is not prefix-free");
+
+struct BitRev {
+    uint8_t b[512];
+};
+
+constexpr BitRev BuildBitRev()
+{
+    BitRev t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        t.b[i] = static_cast<uint8_t>(ReverseBits(i, 8));
+        t.b[256 + i] = static_cast<uint8_t>(i);
+    }
+    return t;
+}
+
+}  // namespace tif_fax_detail
+
+inline constexpr TifFaxLookup<12> TifFaxWhiteTable = tif_fax_detail::kWhite.table;
+inline constexpr TifFaxLookup<13> TifFaxBlackTable = tif_fax_detail::kBlack.table;
+inline constexpr TifFaxLookup<7> TifFaxModeTable = tif_fax_detail::kMode.table;
+
+// Entry b is b with its bits reversed, entry 256 + b is b itself: FillOrder 1
+// reads the first half so that a byte's most significant bit comes first.
+inline constexpr tif_fax_detail::BitRev TifFaxBitRevTable = tif_fax_detail::BuildBitRev();
