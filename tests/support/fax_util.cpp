@@ -1,0 +1,209 @@
+// fax_util.cpp — fax test helpers (see fax_util.h).
+#include "support/fax_util.h"
+
+#include <random>
+#include <stdexcept>
+
+#include "codec/fax/tif_fax_codes.h"
+#include "codec/tif_codec.h"
+#include "io/tif_exception.h"
+
+namespace tiftest {
+
+void FaxBitWriter::Put(uint32_t code, int length)
+{
+    for (int i = length - 1; i >= 0; --i) {
+        if ((bits_ & 7) == 0)
+            bytes_.push_back(0);
+        if ((code >> i) & 1)
+            bytes_.back() |= uint8_t(0x80 >> (bits_ & 7));
+        ++bits_;
+    }
+}
+
+void FaxBitWriter::Put(const std::string& bits)
+{
+    for (char c : bits)
+        if (c == '0' || c == '1')
+            Put(c == '1', 1);
+}
+
+namespace {
+
+const TifFaxCode& FindCode(int kind, int param)
+{
+    for (const TifFaxCode& c : TifFaxCodes)
+        if (c.kind == kind && c.param == param)
+            return c;
+    throw std::logic_error("no such code");
+}
+
+}  // namespace
+
+void FaxBitWriter::PutRun(bool black, int run)
+{
+    while (run > 2560) {
+        const TifFaxCode& c = FindCode(TIF_FAX_EXT_MAKEUP, 2560);
+        Put(c.code, c.length);
+        run -= 2560;
+    }
+    if (run >= 64) {
+        const int m = run / 64 * 64;
+        const TifFaxCode& c = m >= 1792 ? FindCode(TIF_FAX_EXT_MAKEUP, m)
+                                        : FindCode(black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP, m);
+        Put(c.code, c.length);
+        run -= m;
+    }
+    const TifFaxCode& t = FindCode(black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM, run);
+    Put(t.code, t.length);
+}
+
+void FaxBitWriter::Align()
+{
+    while (bits_ & 7)
+        Put(0, 1);
+}
+
+Bytes FaxBitWriter::Finish(int fillOrder) const
+{
+    Bytes out = bytes_;
+    if (fillOrder != 1)
+        for (uint8_t& b : out) {
+            uint8_t r = 0;
+            for (int i = 0; i < 8; ++i)
+                r |= uint8_t(((b >> i) & 1) << (7 - i));
+            b = r;
+        }
+    return out;
+}
+
+std::vector<int> RowRuns(const Bytes& row, int width)
+{
+    std::vector<int> runs;
+    bool colour = false;
+    int x = 0;
+    while (x < width) {
+        int n = 0;
+        while (x + n < width && Pixel(row, x + n) == colour)
+            ++n;
+        runs.push_back(n);
+        x += n;
+        colour = !colour;
+    }
+    if (runs.empty())
+        runs.push_back(0);
+    return runs;
+}
+
+void PutRow1D(FaxBitWriter& w, const Bytes& row, int width)
+{
+    std::vector<int> runs = RowRuns(row, width);
+    for (size_t i = 0; i < runs.size(); ++i)
+        w.PutRun(i & 1, runs[i]);
+}
+
+std::vector<Bytes> FaxPage(int width, int height, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    const size_t rowBytes = size_t(width + 7) / 8;
+    std::vector<Bytes> rows;
+    Bytes prev(rowBytes, 0);
+    for (int y = 0; y < height; ++y) {
+        Bytes row(rowBytes, 0);
+        const unsigned kind = rng() % 10;
+        if (kind < 3) {
+            // blank line
+        } else if (kind < 5 && y > 0) {
+            row = prev;  // a repeated line with a small shift of some edges
+            for (int i = 0; i < 3; ++i) {
+                int x = int(rng() % unsigned(width));
+                row[size_t(x) >> 3] ^= uint8_t(0x80 >> (x & 7));
+            }
+        } else {
+            int x = (rng() % 4 == 0) ? 0 : int(rng() % 40);
+            while (x < width) {
+                int black = 1 + int(rng() % (rng() % 8 == 0 ? 3000 : 12));
+                for (int i = x; i < x + black && i < width; ++i)
+                    row[size_t(i) >> 3] |= uint8_t(0x80 >> (i & 7));
+                x += black + 1 + int(rng() % (rng() % 6 == 0 ? 200 : 15));
+            }
+        }
+        rows.push_back(MaskRow(row, width));
+        prev = rows.back();
+    }
+    return rows;
+}
+
+int MemSource::Proc(unsigned char* buffer, int length, void* context)
+{
+    auto* s = static_cast<MemSource*>(context);
+    size_t left = s->data->size() - s->pos;
+    size_t n = size_t(length < s->chunk ? length : s->chunk);
+    if (n > left)
+        n = left;
+    if (s->throwAt >= 0 && s->pos + n > size_t(s->throwAt)) {
+        n = size_t(s->throwAt) > s->pos ? size_t(s->throwAt) - s->pos : 0;
+        if (n == 0)
+            TifThrow(CTifException::kShortRead);
+    }
+    for (size_t i = 0; i < n; ++i)
+        buffer[i] = (*s->data)[s->pos + i];
+    s->pos += n;
+    return int(n);
+}
+
+FaxDecoder::FaxDecoder(int compression, int width, int t4Options, int fillOrder) : width_(width)
+{
+    TifCodecParams p{compression, width, 1, 1};
+    codec_ = TifCreateDecoder(&p);
+    if (codec_ == nullptr)
+        throw std::runtime_error("no fax decoder");
+    if (t4Options != 0)
+        codec_->SetParam(codec_, 292, t4Options);
+    if (fillOrder != 1)
+        codec_->SetParam(codec_, 266, fillOrder);
+}
+
+FaxDecoder::~FaxDecoder()
+{
+    codec_->Destroy(codec_);
+}
+
+void FaxDecoder::Begin(const Bytes& data, int chunk, long throwAt)
+{
+    data_ = data;
+    src_ = MemSource{};
+    src_.data = &data_;
+    src_.chunk = chunk;
+    src_.throwAt = throwAt;
+    codec_->SetIoProc(codec_, MemSource::Proc, &src_);
+    codec_->BeginStrip(codec_);
+}
+
+int FaxDecoder::Decode(int rows, std::vector<Bytes>* out, int perCall)
+{
+    const size_t rb = size_t(rowBytes());
+    Bytes all(rb * size_t(rows), 0xA5);
+    int done = 0;
+    while (done < rows) {
+        int want = rows - done < perCall ? rows - done : perCall;
+        int got = codec_->DecodeRows(codec_, all.data() + rb * size_t(done), want);
+        done += got;
+        if (got < want)
+            break;
+    }
+    out->clear();
+    for (int y = 0; y < done; ++y)
+        out->emplace_back(all.begin() + long(rb * size_t(y)), all.begin() + long(rb * size_t(y + 1)));
+    return done;
+}
+
+Bytes MaskRow(const Bytes& row, int width)
+{
+    Bytes r = row;
+    if (width & 7)
+        r[size_t(width) >> 3] &= uint8_t(0xFF00 >> (width & 7));
+    return r;
+}
+
+}  // namespace tiftest
