@@ -41,9 +41,12 @@ int CTifFile::LoadStrip(int index)
     m_nStripOffset = m_pStripOffsets[index];
     uint32_t bytes = m_pStripByteCounts[index];
     m_nStripBytes = bytes > uint32_t(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
+    int ok = 1;
     if (m_pStream->Seek(static_cast<long>(m_nStripOffset), 0) != static_cast<long>(m_nStripOffset)) {
+        // Still restart the decoder, on an empty strip: bytes left over from the
+        // previous strip must not be decoded as this one's.
         m_nStripBytes = 0;
-        return 0;
+        ok = 0;
     }
     try {
         m_pDecoder->BeginStrip(m_pDecoder);
@@ -51,7 +54,7 @@ int CTifFile::LoadStrip(int index)
         delete e;
         return 0;
     }
-    return 1;
+    return ok;
 }
 
 int CTifFile::LoadTileRow(int first)
@@ -160,22 +163,28 @@ int CTifFile::ReadLines(void* rows, int count)
             k = m_nHeight - m_nCurLine;
         if (k <= 0)
             break;
+        int done;
         if (sameStride) {
-            if (Decode(m_pDecoder, dst, k) != k)
-                break;  // rows of a short call are not counted
+            done = Decode(m_pDecoder, dst, k);
+            if (done < 0)
+                done = 0;
         } else {
-            int i = 0;
-            while (i < k && Decode(m_pDecoder, dst + long(i) * m_nBufRowBytes, 1) == 1)
-                ++i;
-            if (i != k)
-                break;
+            done = 0;
+            while (done < k && Decode(m_pDecoder, dst + long(done) * m_nBufRowBytes, 1) == 1)
+                ++done;
         }
-        dst += long(k) * m_nBufRowBytes;
-        remaining -= k;
-        m_nCurLine += k;
-        m_nStripLinesLeft -= k;
+        // The rows the decoder completed are counted even when it stopped early,
+        // so that the position stays where the decoder is.
+        if (done > k)
+            done = k;
+        dst += long(done) * m_nBufRowBytes;
+        remaining -= done;
+        m_nCurLine += done;
+        m_nStripLinesLeft -= done;
         if (m_nStripLinesLeft <= 0 && ++m_nCurStrip < m_nStrips)
             LoadStrip(m_nCurStrip);
+        if (done != k)
+            break;
     }
     return count - remaining;
 }

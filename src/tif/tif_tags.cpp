@@ -15,9 +15,19 @@ namespace {
 
 enum { kByte = 1, kAscii, kShort, kLong, kRational, kSByte, kUndefined, kSShort, kSLong };
 
-// Reads `bytes` bytes of an entry's values: from its value field when they fit,
-// else from the file at its offset (`atOffset` forces the latter). The caller
-// has checked `bytes` against the allocation limit.
+// Whether `bytes` bytes of an entry's values can be read: from its value field
+// when they fit (and `atOffset` does not force the offset), else from the file,
+// where they must lie wholly inside it.
+bool ValuesReachable(CTifFile* f, const unsigned char* entry, int64_t bytes, bool atOffset)
+{
+    if ((bytes <= 4 && !atOffset) || bytes == 0)
+        return true;
+    int64_t offset = TifGet32(entry + 8, f->m_bSwap);
+    int64_t length = f->m_pStream->GetLength();
+    return length >= 0 && offset + bytes <= length;
+}
+
+// Reads `bytes` bytes of an entry's values into `out`; ValuesReachable holds.
 int ReadValues(CTifFile* f, const unsigned char* entry, int64_t bytes, bool atOffset, void* out)
 {
     if (bytes <= 4 && !atOffset) {
@@ -27,17 +37,17 @@ int ReadValues(CTifFile* f, const unsigned char* entry, int64_t bytes, bool atOf
     if (bytes == 0)
         return 1;
     int64_t offset = TifGet32(entry + 8, f->m_bSwap);
-    int64_t length = f->m_pStream->GetLength();
-    if (length < 0 || offset + bytes > length)
-        return 0;
     if (f->m_pStream->Seek(static_cast<long>(offset), 0) != offset)
         return 0;
     return f->m_pStream->Read(out, static_cast<int>(bytes)) == bytes ? 1 : 0;
 }
 
-// Finds the entry and allocates room for `count` values of `unit` bytes.
-// Returns the entry, or null (absent, count beyond the limit, no memory).
-unsigned char* Prepare(CTifFile* f, int tag, int unit, int* count, void** array, uint32_t* n)
+// Finds the entry and allocates room for `count` values of `unit` bytes, of
+// which `fileUnit` bytes each are stored in the file. Returns the entry, or null
+// (absent, values outside the file, count beyond the limit, no memory): nothing
+// is allocated for values that the file cannot hold.
+unsigned char* Prepare(CTifFile* f, int tag, int unit, int fileUnit, bool atOffset, int* count,
+                       void** array, uint32_t* n)
 {
     *count = 0;
     *array = nullptr;
@@ -46,7 +56,7 @@ unsigned char* Prepare(CTifFile* f, int tag, int unit, int* count, void** array,
         return nullptr;
     *n = TifGet32(entry + 4, f->m_bSwap);
     int64_t size = TifCheckedSize(*n, unit);
-    if (size < 0 || *n > 0x7FFFFFFFu)
+    if (size < 0 || *n > 0x7FFFFFFFu || !ValuesReachable(f, entry, int64_t(*n) * fileUnit, atOffset))
         return nullptr;
     *array = std::malloc(size > 0 ? static_cast<size_t>(size) : 1);
     return *array ? entry : nullptr;
@@ -89,7 +99,7 @@ int CTifFile::GetTagBytes(int tag, int* count, unsigned char** array)
 {
     uint32_t n;
     void* a;
-    const unsigned char* e = Prepare(this, tag, 1, count, &a, &n);
+    const unsigned char* e = Prepare(this, tag, 1, 1, false, count, &a, &n);
     *array = static_cast<unsigned char*>(a);
     if (e == nullptr || !ReadValues(this, e, n, false, a))
         return 0;
@@ -101,7 +111,7 @@ int CTifFile::GetTagShorts(int tag, int* count, uint16_t** array)
 {
     uint32_t n;
     void* a;
-    const unsigned char* e = Prepare(this, tag, 2, count, &a, &n);
+    const unsigned char* e = Prepare(this, tag, 2, 2, false, count, &a, &n);
     *array = static_cast<uint16_t*>(a);
     if (e == nullptr || !ReadValues(this, e, int64_t(n) * 2, false, a))
         return 0;
@@ -116,28 +126,31 @@ int CTifFile::GetTagLongs(int tag, int* count, uint32_t** array)
 {
     uint32_t n;
     void* a;
-    const unsigned char* e = Prepare(this, tag, 4, count, &a, &n);
+    *count = 0;
+    *array = nullptr;
+    const unsigned char* found = FindTag(tag);
+    if (found == nullptr)
+        return 0;
+    const int type = TifGet16(found + 2, m_bSwap);
+    const int fileUnit = type == kShort || type == kSShort ? 2 : type == kLong || type == kSLong ? 4 : 0;
+    if (fileUnit == 0)
+        return 0;
+    const unsigned char* e = Prepare(this, tag, 4, fileUnit, false, count, &a, &n);
     *array = static_cast<uint32_t*>(a);
     if (e == nullptr)
         return 0;
-    int type = TifGet16(e + 2, m_bSwap);
     uint32_t* v = *array;
-    if (type == kShort || type == kSShort) {
-        if (!ReadValues(this, e, int64_t(n) * 2, false, v))
-            return 0;
+    if (!ReadValues(this, e, int64_t(n) * fileUnit, false, v))
+        return 0;
+    if (fileUnit == 2) {
         // Widen in place from the last value back, so no value is overwritten
         // before it is read.
         const auto* s = reinterpret_cast<const unsigned char*>(v);
         for (uint32_t i = n; i-- > 0;)
             v[i] = TifGet16(s + 2 * i, m_bSwap);
-    } else if (type == kLong || type == kSLong) {
-        if (!ReadValues(this, e, int64_t(n) * 4, false, v))
-            return 0;
-        if (m_bSwap)
-            for (uint32_t i = 0; i < n; ++i)
-                v[i] = TifSwap32(v[i]);
-    } else {
-        return 0;
+    } else if (m_bSwap) {
+        for (uint32_t i = 0; i < n; ++i)
+            v[i] = TifSwap32(v[i]);
     }
     *count = static_cast<int>(n);
     return 1;
@@ -147,7 +160,7 @@ int CTifFile::GetTagRationals(int tag, int* count, uint32_t** array)
 {
     uint32_t n;
     void* a;
-    const unsigned char* e = Prepare(this, tag, 8, count, &a, &n);
+    const unsigned char* e = Prepare(this, tag, 8, 8, true, count, &a, &n);
     *array = static_cast<uint32_t*>(a);
     if (e == nullptr || !ReadValues(this, e, int64_t(n) * 8, true, a))
         return 0;

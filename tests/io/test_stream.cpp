@@ -1,0 +1,257 @@
+// The file stream and the codec I/O procedures: sharing between openers of one
+// path, the bounds of TifReadProc, and the CTifException path into CTifFile.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "io/tif_exception.h"
+#include "io/tif_io.h"
+#include "io/tif_stream.h"
+#include "support/temp_dir.h"
+#include "support/tif_builder.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+using namespace tiftest;
+
+const Bytes kContent = PatternRows(100, 1);
+
+class Stream : public ::testing::Test {
+protected:
+    void SetUp() override { path_ = dir_.Write("s.bin", kContent); }
+    TempDir dir_;
+    std::string path_;
+};
+
+TEST_F(Stream, ReadSeekLength)
+{
+    CTifFileStream s;
+    EXPECT_EQ(s.handle, -1);
+    ASSERT_EQ(s.Open(path_.c_str(), 0), 1);
+    EXPECT_NE(s.handle, -1);
+    EXPECT_EQ(s.GetLength(), 100);
+    EXPECT_EQ(s.Seek(90, SEEK_SET), 90);
+    unsigned char buf[32];
+    EXPECT_EQ(s.Read(buf, 32), 10);
+    EXPECT_EQ(std::memcmp(buf, kContent.data() + 90, 10), 0);
+    EXPECT_EQ(s.Read(buf, 32), 0);
+    EXPECT_EQ(s.Seek(-20, SEEK_END), 80);
+    EXPECT_EQ(s.Tell(), 80);
+    EXPECT_EQ(s.Seek(-1, SEEK_SET), -1);
+    EXPECT_EQ(s.Read(buf, -1), -1);
+    EXPECT_EQ(s.Write(buf, 4), -1);  // opened for reading
+    EXPECT_EQ(s.SetMode(0), 0);
+    EXPECT_EQ(s.Open(path_.c_str(), 0), 0);  // already open
+    EXPECT_EQ(s.Close(), 1);
+    EXPECT_EQ(s.handle, -1);
+}
+
+TEST_F(Stream, OpenFailures)
+{
+    CTifFileStream s;
+    EXPECT_EQ(s.Open(nullptr, 0), 0);
+    EXPECT_EQ(s.Open("", 0), 0);
+    EXPECT_EQ(s.Open(dir_.Path("missing").c_str(), 0), 0);
+    EXPECT_EQ(s.Open(dir_.Path("missing").c_str(), TIF_OPEN_WRITE), 0);
+    EXPECT_EQ(s.Open(dir_.path().c_str(), 0), 0);
+    EXPECT_EQ(s.Open(dir_.path().c_str(), TIF_OPEN_READWRITE), 0);
+    EXPECT_EQ(s.Open(dir_.path().c_str(), TIF_OPEN_CREATE), 0);
+    EXPECT_EQ(s.Open(dir_.Path("no/such/dir").c_str(), TIF_OPEN_CREATE), 0);
+    EXPECT_EQ(s.handle, -1);
+}
+
+TEST_F(Stream, ReadersShareAndRefuseCreatorsWithoutTruncation)
+{
+    CTifFileStream a, b, c;
+    ASSERT_EQ(a.Open(path_.c_str(), 0), 1);
+    ASSERT_EQ(b.Open(path_.c_str(), 0), 1);
+    EXPECT_EQ(c.Open(path_.c_str(), TIF_OPEN_CREATE), 0);
+    EXPECT_EQ(c.Open(path_.c_str(), TIF_OPEN_WRITE), 0);
+    EXPECT_EQ(c.Open(path_.c_str(), TIF_OPEN_READWRITE), 0);
+    EXPECT_EQ(ReadFileBytes(path_), kContent);
+    EXPECT_EQ(a.GetLength(), 100);
+    a.Close();
+    EXPECT_EQ(c.Open(path_.c_str(), TIF_OPEN_CREATE), 0);  // b still reads
+    b.Close();
+    EXPECT_EQ(c.Open(path_.c_str(), TIF_OPEN_CREATE), 1);
+    EXPECT_EQ(c.GetLength(), 0);
+}
+
+TEST_F(Stream, WriterExcludesEveryone)
+{
+    for (int flags : {TIF_OPEN_WRITE, TIF_OPEN_READWRITE, TIF_OPEN_CREATE}) {
+        auto w = std::make_unique<CTifFileStream>();
+        ASSERT_EQ(w->Open(path_.c_str(), flags), 1) << flags;
+        CTifFileStream other;
+        EXPECT_EQ(other.Open(path_.c_str(), 0), 0) << flags;
+        EXPECT_EQ(other.Open(path_.c_str(), TIF_OPEN_WRITE), 0) << flags;
+        EXPECT_EQ(other.Open(path_.c_str(), TIF_OPEN_CREATE), 0) << flags;
+        w.reset();  // the destructor closes and releases
+        ASSERT_EQ(other.Open(path_.c_str(), 0), 1) << flags;
+    }
+}
+
+TEST_F(Stream, CreateWinsOverOtherFlagsAndWrites)
+{
+    CTifFileStream s;
+    ASSERT_EQ(s.Open(path_.c_str(), TIF_OPEN_CREATE | TIF_OPEN_WRITE | TIF_OPEN_READWRITE), 1);
+    EXPECT_EQ(s.GetLength(), 0);
+    EXPECT_EQ(s.Write("abcdef", 6), 6);
+    EXPECT_EQ(s.Seek(2, SEEK_SET), 2);
+    char back[4] = {};
+    EXPECT_EQ(s.Read(back, 3), 3);
+    EXPECT_EQ(std::string(back), "cde");
+    EXPECT_EQ(s.Commit(), 1);
+    EXPECT_EQ(s.Close(), 1);
+    EXPECT_EQ(ReadFileBytes(path_), (Bytes{'a', 'b', 'c', 'd', 'e', 'f'}));
+}
+
+TEST_F(Stream, CreatedFilesFollowTheUmask)
+{
+    const mode_t old = umask(027);
+    CTifFileStream s;
+    const std::string p = dir_.Path("new.bin");
+    const int ok = s.Open(p.c_str(), TIF_OPEN_CREATE);
+    umask(old);
+    ASSERT_EQ(ok, 1);
+    struct stat st;
+    ASSERT_EQ(stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// A CTifFile whose stream is opened on `path` and whose strip has `left` bytes.
+struct ProcContext {
+    CTifFile file;
+    CTifFileStream* stream;
+    ProcContext(const std::string& path, int flags, int left)
+    {
+        stream = new CTifFileStream;
+        file.m_pStream = stream;
+        EXPECT_EQ(stream->Open(path.c_str(), flags), 1);
+        file.m_nStripBytes = left;
+    }
+};
+
+TEST_F(Stream, ReadProcNeverPassesTheStripByteCount)
+{
+    ProcContext c(path_, 0, 30);
+    ASSERT_EQ(c.stream->Seek(10, SEEK_SET), 10);
+    unsigned char buf[64];
+    std::memset(buf, 0xEE, sizeof buf);
+    EXPECT_EQ(TifReadProc(buf, 64, &c.file), 30);
+    EXPECT_EQ(std::memcmp(buf, kContent.data() + 10, 30), 0);
+    EXPECT_EQ(buf[30], 0xEE);
+    EXPECT_EQ(c.file.m_nStripBytes, 0);
+    EXPECT_EQ(TifReadProc(buf, 64, &c.file), 0);
+    EXPECT_EQ(c.stream->Tell(), 40);  // nothing read once the strip is used up
+
+    c.file.m_nStripBytes = 50;
+    EXPECT_EQ(TifReadProc(buf, 20, &c.file), 20);
+    EXPECT_EQ(c.file.m_nStripBytes, 30);
+    EXPECT_EQ(TifReadProc(buf, 0, &c.file), 0);
+    c.file.m_nStripBytes = -5;
+    EXPECT_EQ(TifReadProc(buf, 20, &c.file), 0);
+    EXPECT_EQ(c.stream->Tell(), 60);
+}
+
+TEST_F(Stream, ReadProcThrowsOnAShortRead)
+{
+    ProcContext c(path_, 0, 1000);  // the strip claims more than the file has
+    ASSERT_EQ(c.stream->Seek(80, SEEK_SET), 80);
+    unsigned char buf[64];
+    int code = 0;
+    try {
+        TifReadProc(buf, 64, &c.file);
+    } catch (CTifException* e) {
+        ASSERT_NE(e, nullptr);
+        code = e->code;
+        delete e;
+    }
+    EXPECT_EQ(code, CTifException::kShortRead);
+    EXPECT_EQ(c.file.m_nStripBytes, 1000);
+}
+
+TEST_F(Stream, WriteProcCountsAndThrowsOnAShortWrite)
+{
+    {
+        ProcContext c(dir_.Path("w.bin"), TIF_OPEN_CREATE, 0);
+        unsigned char data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+        EXPECT_EQ(TifWriteProc(data, 10, &c.file), 10);
+        EXPECT_EQ(TifWriteProc(data, 4, &c.file), 4);
+        EXPECT_EQ(c.file.m_nStripBytes, 14);
+        EXPECT_EQ(c.stream->GetLength(), 14);
+    }
+    ProcContext r(path_, 0, 0);  // read only: every write fails
+    unsigned char data[4] = {};
+    int code = 0;
+    try {
+        TifWriteProc(data, 4, &r.file);
+    } catch (CTifException* e) {
+        code = e ? e->code : -1;
+        delete e;
+    }
+    EXPECT_EQ(code, CTifException::kShortWrite);
+    EXPECT_EQ(r.file.m_nStripBytes, 0);
+}
+
+// Passes everything to a real stream, except seeks to one offset.
+class FailingSeek : public CTifStream {
+public:
+    FailingSeek(CTifStream* inner, long bad) : inner_(inner), bad_(bad) {}
+    ~FailingSeek() override { delete inner_; }
+    int Open(const char* p, int f) override { return inner_->Open(p, f); }
+    int Close() override { return inner_->Close(); }
+    int Read(void* b, int n) override { return inner_->Read(b, n); }
+    int Write(const void* b, int n) override { return inner_->Write(b, n); }
+    long Seek(long o, int origin) override { return o == bad_ ? -1 : inner_->Seek(o, origin); }
+    long GetLength() override { return inner_->GetLength(); }
+    int SetMode(int m) override { return inner_->SetMode(m); }
+    long Tell() override { return inner_->Tell(); }
+    int Commit() override { return inner_->Commit(); }
+
+private:
+    CTifStream* inner_;
+    long bad_;
+};
+
+TEST(StreamFailure, StripThatCannotBeReachedDeliversNothing)
+{
+    // Strip 0 is followed by one row's worth of unrelated bytes, which its byte
+    // count includes: a decoder that kept them would take them for row 4.
+    ImageSpec spec{10, 8, 1, 8, kMinIsBlack, 4};
+    TiffBuilder b;
+    Bytes pixels = PatternRows(10, 8);
+    b.StripImage(spec, pixels);
+    Bytes strip0(pixels.begin(), pixels.begin() + 40);
+    strip0.insert(strip0.end(), 10, 0x77);
+    const uint32_t s0 = b.AddData(strip0);
+    const uint32_t s1 = b.AddData(Bytes(pixels.begin() + 40, pixels.end()));
+    b.Set(kTagStripOffsets, kLong, {s0, s1}).Set(kTagStripByteCounts, kLong, {50, 40});
+    TempDir dir;
+    CTifFile f;
+    ASSERT_EQ(f.Open(dir.Write("f.tif", b.Build()).c_str()), 1);
+    f.m_pStream = new FailingSeek(f.m_pStream, s1);
+    Bytes rows(80, 0);
+    EXPECT_EQ(f.ReadLines(rows.data(), 8), 4);
+    EXPECT_EQ(f.ReadLine(rows.data()), 0);
+    EXPECT_EQ(f.ReadLines(rows.data(), 4), 0);
+    EXPECT_EQ(f.SeekLine(5), 0);
+}
+
+TEST(StreamFailure, ReadErrorInsideOpenIsCaught)
+{
+    // The first strip lies past the end of the file: the first fill throws.
+    ImageSpec spec{10, 4, 1, 8, kMinIsBlack, 0};
+    TiffBuilder b;
+    b.StripImage(spec, PatternRows(10, 4)).Set(kTagStripOffsets, kLong, {100000});
+    TempDir dir;
+    CTifFile f;
+    EXPECT_EQ(f.Open(dir.Write("e.tif", b.Build()).c_str()), 0);
+    EXPECT_EQ(f.m_pStream, nullptr);
+}
+
+}  // namespace
