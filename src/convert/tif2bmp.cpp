@@ -17,6 +17,12 @@
 #include "codec/tif_limits.h"
 #include "tif/tif_file.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 constexpr int kHeaderBytes = 62;  // file header 14, information header 40, palette 8
@@ -125,6 +131,11 @@ public:
             pattern_[o] = static_cast<int16_t>(p);
             lastPattern = p;
         }
+        // A whole ratio (2:1, 1:1, ...) gives one pattern at a fixed source step.
+        step_ = whole > 1 ? source_[1] - source_[0] : 0;
+        uniform_ = whole > 0 && patterns == 1;
+        for (int o = 0; o < whole && uniform_; ++o)
+            uniform_ = pattern_[o] == 0 && source_[o] == source_[0] + o * step_;
         return true;
     }
 
@@ -134,7 +145,13 @@ public:
     {
         const int whole = width_ >> 3;
         const int32_t* c = columns_.get();
-        for (int o = 0; o < whole; ++o) {
+        if (uniform_) {
+            const unsigned char* t = tables_.get();
+            const unsigned char* b = line + source_[0];
+            for (int o = 0; o < whole; ++o, b += step_)
+                out[o] = t[b[0]] | t[256 + b[1]];
+        }
+        for (int o = uniform_ ? whole : 0; o < whole; ++o) {
             const int p = pattern_[o];
             if (p >= 0) {
                 const unsigned char* t = tables_.get() + size_t(p) * 512;
@@ -175,6 +192,8 @@ private:
     }
 
     int width_ = 0;
+    bool uniform_ = false;  // every whole output byte uses pattern 0, step_ source bytes apart
+    int step_ = 0;
     CArray<int32_t> columns_;        // source column of each output column
     CArray<int32_t> source_;         // first source byte of each whole output byte
     CArray<int16_t> pattern_;        // its tables, or -1: gathered
@@ -224,6 +243,28 @@ void RemovePartial(const char* path)
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec))
         std::remove(path);
+}
+
+// Opens the output. An existing plain file is overwritten in place and cut to
+// size at the end (CutToSize), which spares the file system freeing and
+// allocating its blocks again when a page is converted anew.
+std::FILE* OpenOutput(const char* path, bool* inPlace)
+{
+    std::error_code ec;
+    std::FILE* f = std::filesystem::is_regular_file(path, ec) ? std::fopen(path, "r+b") : nullptr;
+    *inPlace = f != nullptr;
+    return f != nullptr ? f : std::fopen(path, "wb");
+}
+
+bool CutToSize(std::FILE* f, int64_t size)
+{
+    if (std::fflush(f) != 0)
+        return false;
+#if defined(_WIN32)
+    return _chsize_s(_fileno(f), size) == 0;
+#else
+    return ftruncate(fileno(f), static_cast<off_t>(size)) == 0;
+#endif
 }
 
 bool SameFile(const char* a, const char* b)
@@ -282,7 +323,8 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, cons
     // Writing over the source would destroy it while it is being read.
     if (bmpPath == nullptr || SameFile(tiffPath, bmpPath))
         return VXTIFF2BMP_ERR_CREATE;
-    std::FILE* bmp = std::fopen(bmpPath, "wb");
+    bool inPlace;
+    std::FILE* bmp = OpenOutput(bmpPath, &inPlace);
     if (bmp == nullptr)
         return VXTIFF2BMP_ERR_CREATE;
     std::setvbuf(bmp, nullptr, _IOFBF, kStdioBuffer);
@@ -309,7 +351,8 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, cons
     }
     if (ok) {
         BuildHeader(info, g, written, header);
-        ok = std::fseek(bmp, 0, SEEK_SET) == 0 && std::fwrite(header, sizeof header, 1, bmp) == 1;
+        ok = std::fseek(bmp, 0, SEEK_SET) == 0 && std::fwrite(header, sizeof header, 1, bmp) == 1 &&
+             (!inPlace || CutToSize(bmp, kHeaderBytes + int64_t(g.rowBytes) * written));
     }
     // Closing flushes the buffer: its failure is a failed write too.
     ok = std::fclose(bmp) == 0 && ok;

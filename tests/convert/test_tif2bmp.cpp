@@ -166,6 +166,20 @@ TEST(Convert, RefusalsLeaveNoFile)
     EXPECT_EQ(tiftest::ReadFileBytes(old), (Bytes{1, 2, 3}));
 }
 
+// An existing file, longer or shorter, ends up exactly as a new one.
+TEST(Convert, ReplacesAnExistingFile)
+{
+    tiftest::TempDir dir;
+    const std::string tif = MakeTiff(dir, {300, 90, 200, 1, 2, tiftest::kMinIsWhite, 0, 0, 0, 0, 0});
+    const std::string fresh = dir.Path("fresh.bmp");
+    ASSERT_EQ(VXTiff2Bmp(tif.c_str(), fresh.c_str(), 100), VXTIFF2BMP_OK);
+    for (size_t size : {size_t(100000), size_t(10)}) {
+        const std::string old = dir.Write("old.bmp", Bytes(size, 0xEE));
+        ASSERT_EQ(VXTiff2Bmp(tif.c_str(), old.c_str(), 100), VXTIFF2BMP_OK);
+        EXPECT_EQ(tiftest::ReadFileBytes(old), tiftest::ReadFileBytes(fresh)) << "over " << size << " bytes";
+    }
+}
+
 TEST(Convert, FailedWriteIsReported)
 {
     if (!Exists("/dev/full"))
