@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "convert/tif2bmp.h"
+#include "support/libtiff_util.h"
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
 #include "tif/tif_file.h"
@@ -33,6 +34,7 @@ struct Case {
     uint32_t tileWidth, tileLength;  // 0: strips of 7 rows
     int target;
     int wantWidth, wantRows;  // worked out by hand
+    uint16_t compression = 1;
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.width << "x" << c.height << " to " << c.target; }
@@ -41,6 +43,16 @@ std::string MakeTiff(const tiftest::TempDir& dir, const Case& c, const std::stri
 {
     tiftest::ImageSpec spec{c.width, c.height, 1, 1, c.photometric, c.tileWidth ? 0u : 7u};
     const Bytes pixels = tiftest::PatternRows(spec.RowBytes(), c.height, 1);
+    if (c.compression != 1) {  // encoded by libtiff
+        tiftest::LibtiffSpec s;
+        s.width = c.width, s.height = c.height, s.bits = 1, s.photometric = uint16_t(c.photometric);
+        s.compression = c.compression, s.rowsPerStrip = 7, s.xResolution = float(c.xNum) / c.xDen;
+        std::vector<Bytes> rows;
+        for (uint32_t y = 0; y < c.height; ++y)
+            rows.emplace_back(pixels.begin() + y * spec.RowBytes(), pixels.begin() + (y + 1) * spec.RowBytes());
+        EXPECT_TRUE(tiftest::WriteLibtiff(dir.Path(name), s, rows));
+        return dir.Path(name);
+    }
     tiftest::TiffBuilder b;
     if (c.tileWidth)
         b.TileImage(spec, c.tileWidth, c.tileLength, pixels);
@@ -116,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConvertTest, ::testing::Values(
     Case{50, 9, 100, 1, 2, tiftest::kMinIsBlack, 0, 0, 250, 125, 9},      // wider, same rows
     Case{333, 31, 200, 1, 2, tiftest::kMinIsWhite, 0, 0, 150, 249, 23},
     Case{100, 50, 204, 1, 2, tiftest::kMinIsWhite, 32, 16, 96, 47, 24},   // tiles
-    Case{77, 20, 80, 1, 3, tiftest::kMinIsBlack, 0, 0, 300, 113, 20}));   // 80 per cm = 203.2 dpi
+    Case{77, 20, 80, 1, 3, tiftest::kMinIsBlack, 0, 0, 300, 113, 20},    // 80 per cm = 203.2 dpi
+    Case{1728, 60, 200, 1, 2, tiftest::kMinIsWhite, 0, 0, 100, 864, 30, 4}));  // Group 4
 
 TEST(Convert, RefusalsLeaveNoFile)
 {

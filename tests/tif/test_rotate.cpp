@@ -25,9 +25,17 @@ Img Image(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint32_t rps,
     return s;
 }
 
+Img Fax(Img s)
+{
+    s.compression = 4;
+    s.photometric = 0;
+    return s;
+}
+
 void PrintTo(const Img& s, std::ostream* os)
 {
-    *os << s.width << "x" << s.height << "x" << s.samples * s.bits << (s.tileWidth ? " tiled" : "");
+    *os << s.width << "x" << s.height << "x" << s.samples * s.bits << (s.tileWidth ? " tiled" : "")
+        << (s.compression == 4 ? " G4" : "");
 }
 
 std::string Write(const tiftest::TempDir& dir, const Spec& s)
@@ -121,6 +129,8 @@ INSTANTIATE_TEST_SUITE_P(Images, RotateTest, ::testing::Values(
     Image(45, 64, 1, 1, 64),
     Image(70, 45, 1, 1, 0, 32, 16),  // height not a multiple of the tile length
     Image(200, 9, 1, 1, 0, 64, 16),  // one tile row, last tile column partial
+    Fax(Image(203, 77, 1, 1, 30)),   // Group 4
+    Fax(Image(100, 50, 1, 1, 0, 32, 16)),
     Image(23, 19, 1, 8, 4),
     Image(40, 35, 1, 8, 0, 16, 16),
     Image(17, 11, 3, 8, 3),
