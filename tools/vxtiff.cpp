@@ -2,7 +2,11 @@
 //
 //   vxtiff info FILE                  print the description of a TIFF file
 //   vxtiff tobmp IN.tif OUT.bmp DPI   convert a bilevel TIFF to a 1-bit BMP at DPI
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +94,15 @@ const char* ConversionFailure(int code)
     }
 }
 
+bool StderrIsTerminal()
+{
+#if defined(_WIN32)
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
 // A bar on the terminal, redrawn only when it changes.
 void VXTIFF_STDCALL ShowProgress(void* context, int written, int total)
 {
@@ -115,7 +128,7 @@ int ToBmp(const char* in, const char* out, const char* dpiText)
         return 2;
     }
     int shown = -1;
-    const bool bar = isatty(STDERR_FILENO);
+    const bool bar = StderrIsTerminal();
     const int result = VXTiff2BmpEx(in, out, static_cast<int>(dpi), bar ? ShowProgress : nullptr, &shown);
     if (result != VXTIFF2BMP_OK) {
         if (bar && shown >= 0)
