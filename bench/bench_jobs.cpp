@@ -8,17 +8,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <type_traits>
-#include <utility>
 
-#include "tif/tif_file.h"
-
-#if __has_include("convert/tif2bmp.h")
 #include "convert/tif2bmp.h"
-#define BENCH_HAVE_BMP 1
-#else
-#define BENCH_HAVE_BMP 0
-#endif
+#include "tif/tif_file.h"
 
 namespace {
 
@@ -46,21 +38,6 @@ VxResult OpenVx(CTifFile& f, const std::string& path, const Geometry& g)
     if (info.nWidth != g.width || info.nHeight != g.height)
         return VxResult::Failed;
     return VxResult::Ok;
-}
-
-// ReadLinesR90 arrives with the rotation work; until then the job is n/a.
-template <typename F, typename = void>
-struct HasR90 : std::false_type {};
-template <typename F>
-struct HasR90<F, std::void_t<decltype(std::declval<F&>().ReadLinesR90(nullptr, 0, 0))>> : std::true_type {};
-
-template <typename F>
-int CallR90(F& f, void* out, int count)
-{
-    if constexpr (HasR90<F>::value)
-        return f.ReadLinesR90(out, 0, count);
-    else
-        return (void)f, (void)out, (void)count, -1;
 }
 
 long HeapInUse()
@@ -144,15 +121,11 @@ bool LtReadStrips(const std::string& path, const Geometry& g, uint8_t* out)
     return at == g.Bytes();
 }
 
-bool VxHasRotation() { return HasR90<CTifFile>::value; }
-
 VxResult VxRotate90(const std::string& path, const Geometry& g, uint8_t* out)
 {
-    if (!VxHasRotation())
-        return VxResult::Unsupported;
     CTifFile f;
     VxResult r = OpenVx(f, path, g);
-    if (r == VxResult::Ok && CallR90(f, out, g.width) != 1)
+    if (r == VxResult::Ok && f.ReadLinesR90(out, 0, g.width) != 1)
         r = VxResult::Failed;
     f.Close();
     return r;
@@ -177,17 +150,10 @@ bool LtRotate90Naive(const std::string& path, const Geometry& g, uint8_t* work, 
     return true;
 }
 
-bool VxHasBmp() { return BENCH_HAVE_BMP != 0; }
-
 VxResult VxToBmp(const std::string& path, const std::string& bmpPath, int resolution)
 {
-#if BENCH_HAVE_BMP
     const int r = VXTiff2Bmp(path.c_str(), bmpPath.c_str(), resolution);
-    return r == 0 ? VxResult::Ok : r == -1 ? VxResult::Unsupported : VxResult::Failed;
-#else
-    (void)path, (void)bmpPath, (void)resolution;
-    return VxResult::Unsupported;
-#endif
+    return r == VXTIFF2BMP_OK ? VxResult::Ok : r == VXTIFF2BMP_ERR_OPEN ? VxResult::Unsupported : VxResult::Failed;
 }
 
 bool LoadRawStrips(const std::string& path, const Geometry& g, RawStrips* raw)

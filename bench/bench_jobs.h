@@ -42,12 +42,10 @@ bool LtReadStrips(const std::string& path, const Geometry& g, uint8_t* out);
 // Job "r90": a bilevel image turned 90 degrees clockwise, into
 // g.RotatedBytes() bytes. libtiff reads every row into `work` (g.Bytes()) and
 // a plain loop rotates it.
-bool VxHasRotation();
 VxResult VxRotate90(const std::string& path, const Geometry& g, uint8_t* out);
 bool LtRotate90Naive(const std::string& path, const Geometry& g, uint8_t* work, uint8_t* out);
 
 // Job "bmp": conversion to a 1-bit BMP at `resolution` pixels per inch.
-bool VxHasBmp();
 VxResult VxToBmp(const std::string& path, const std::string& bmpPath, int resolution);
 
 // Job "zlib": inflating the raw Deflate strips alone, as loaded beforehand.

@@ -238,7 +238,7 @@ void PrintRow(const BenchFile& f, const std::string& job, const std::string& ref
         break;
     }
     if (have) {
-        if (target.kind == TargetKind::MaxTimeRatio) {
+        if (job == "bmp") {
             ratio = refMBs / vxMBs;  // time of the job over time of the reference
             ratioCell = Fmt("time %.2f", ratio);
         } else {
