@@ -1,9 +1,10 @@
 // tif2bmp.cpp — VXTiff2Bmp: bilevel TIFF to a resampled 1-bit BMP file.
 //
 // The source is opened and checked, the geometry computed and every buffer
-// allocated before the BMP file is created. Output rows are built from a column
-// table a byte at a time and written through a large stdio buffer; the header
-// is written first as a placeholder and finally with the real values.
+// allocated before the BMP file is created. Output rows are built a byte at a
+// time, by table lookup where the column pattern allows (RowBuilder), and
+// written through a large stdio buffer; the header is written first as a
+// placeholder and finally with the real values.
 #include "convert/tif2bmp.h"
 
 #include <cmath>
