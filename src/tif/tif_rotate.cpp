@@ -74,40 +74,72 @@ inline unsigned Get8(const unsigned char* row, int a, int lo, int hi)
     return v;
 }
 
-// Lines k0 .. k1 − 1 of the call from a block of bilevel rows. Output bytes are
-// built eight pixels at a time and only ever ORed in, so blocks that share an
-// output byte (chunk and tile edges) combine.
+// Lines k0 .. k1 − 1 of the call from a block of bilevel rows, eight pixels
+// (one output byte) at a time. A band of output bytes is done for one group of
+// eight lines after another, so that both the source rows and the output lines
+// in use stay in the cache. An output byte whose eight source rows all lie in
+// the block is stored; one shared with a neighbouring block (chunk and tile
+// edges) is ORed in, so that the two combine.
+template <bool R90>
 void RotateBits(const Rotation& rot, const SourceBlock& src, int k0, int k1)
 {
+    constexpr int kBand = 8;  // output bytes per pass: 64 source rows
+    const size_t e = rot.lineBytes;  // kept local: stores through char pointers may alias `rot`
     const int pLo = rot.r90 ? rot.height - src.r1 : src.r0;
     const int pHi = rot.r90 ? rot.height - 1 - src.r0 : src.r1 - 1;
-    for (int byte = pLo >> 3; byte <= pHi >> 3; ++byte) {
-        // The source rows of pixels 8 × byte .. 8 × byte + 7; null outside the block.
-        const unsigned char* rows[8];
-        for (int q = 0; q < 8; ++q) {
-            const int r = rot.Pixel(8 * byte + q);  // Pixel is its own inverse
-            rows[q] = r >= src.r0 && r < src.r1 ? src.rows + size_t(r - src.r0) * src.stride : nullptr;
+    for (int b0 = pLo >> 3; b0 <= pHi >> 3; b0 += kBand) {
+        const int nb = (pHi >> 3) - b0 + 1 < kBand ? (pHi >> 3) - b0 + 1 : kBand;
+        // The source rows of output byte b0 + i; null outside the block.
+        const unsigned char* rows[kBand][8];
+        bool whole[kBand];
+        for (int i = 0; i < nb; ++i) {
+            whole[i] = true;
+            for (int q = 0; q < 8; ++q) {
+                const int r = rot.Pixel(8 * (b0 + i) + q);  // Pixel is its own inverse
+                const bool in = r >= src.r0 && r < src.r1;
+                rows[i][q] = in ? src.rows + size_t(r - src.r0) * src.stride : nullptr;
+                whole[i] = whole[i] && in;
+            }
         }
-        unsigned char* outByte = rot.out + byte;
         for (int k = k0; k < k1; k += 8) {
             const int n = k1 - k < 8 ? k1 - k : 8;
             // The group's columns as a left-to-right run a .. a + 7 of which
             // [lo, hi) are wanted: R90 lines run left to right, R270 right to left.
             const int c = rot.Column(k) - src.colBase;
-            const int a = rot.r90 ? c : c - 7;
-            const int lo = rot.r90 ? c : c - n + 1;
-            const int hi = rot.r90 ? c + n : c + 1;
-            uint64_t x = 0;
-            for (int q = 0; q < 8; ++q)
-                x = x << 8 | (rows[q] != nullptr ? Get8(rows[q], a, lo, hi) : 0u);
-            if (x == 0)
-                continue;  // nothing to set
-            x = Transpose8(x);
-            // Byte m of x, from the top, is column a + m with pixel 8 × byte first.
-            for (int m = lo - a; m < hi - a; ++m) {
-                const unsigned v = unsigned(x >> (56 - 8 * m)) & 0xFFu;
-                const int line = rot.r90 ? k + m : k + 7 - m;
-                outByte[size_t(line) * rot.lineBytes] |= static_cast<unsigned char>(v);
+            const int a = R90 ? c : c - 7;
+            const int lo = R90 ? c : c - n + 1;
+            const int hi = R90 ? c + n : c + 1;
+            const int at = a >> 3;
+            const int shift = a & 7;
+            unsigned char* out = rot.out + size_t(k) * e + b0;
+            for (int i = 0; i < nb; ++i) {
+                uint64_t x = 0;
+                if (whole[i] && n == 8) {
+                    const unsigned char* const* r = rows[i];
+                    if (shift == 0) {
+                        for (int q = 0; q < 8; ++q)
+                            x = x << 8 | r[q][at];
+                    } else {
+                        // Column a + 7 lies in the next byte, which is in the row.
+                        for (int q = 0; q < 8; ++q)
+                            x = x << 8 | (((unsigned(r[q][at]) << 8 | r[q][at + 1]) >> (8 - shift)) & 0xFFu);
+                    }
+                    if (x == 0)
+                        continue;  // the lines start zero
+                    x = Transpose8(x);
+                    // Byte m of x, from the top, is column a + m with pixel 8 × (b0 + i) first.
+                    for (int m = 0; m < 8; ++m)
+                        out[size_t(R90 ? m : 7 - m) * e + i] = static_cast<unsigned char>(x >> (56 - 8 * m));
+                    continue;
+                }
+                for (int q = 0; q < 8; ++q)
+                    x = x << 8 | (rows[i][q] != nullptr ? Get8(rows[i][q], a, lo, hi) : 0u);
+                x = Transpose8(x);
+                for (int m = lo - a; m < hi - a; ++m) {
+                    const auto v = static_cast<unsigned char>(x >> (56 - 8 * m));
+                    unsigned char* o = out + size_t(R90 ? m : 7 - m) * e + i;
+                    *o = whole[i] ? v : static_cast<unsigned char>(*o | v);
+                }
             }
         }
     }
@@ -129,7 +161,7 @@ void RotatePixels(const Rotation& rot, const SourceBlock& src, int k0, int k1)
 void Rotate(const Rotation& rot, const SourceBlock& src, int k0, int k1)
 {
     switch (rot.pixelBytes) {
-    case 0: RotateBits(rot, src, k0, k1); break;
+    case 0: rot.r90 ? RotateBits<true>(rot, src, k0, k1) : RotateBits<false>(rot, src, k0, k1); break;
     case 1: RotatePixels<1>(rot, src, k0, k1); break;
     case 3: RotatePixels<3>(rot, src, k0, k1); break;
     case 4: RotatePixels<4>(rot, src, k0, k1); break;
