@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """make_corpus.py — writes the seed corpus of fuzz_open: small, valid,
 uncompressed TIFF files in both byte orders, by strips and by tiles, with a
-palette among them. Run from the repository root; the files are committed."""
+palette among them, and compressed copies of some made by libtiff's tiffcp.
+Run from the repository root; the files are committed."""
 import os
 import struct
+import subprocess
 
 OUT = "fuzz/corpus/fuzz_open"
 
@@ -80,6 +82,16 @@ def main():
     for name, data in files.items():
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)
+    copies = [
+        ("bilevel_ii_strips.tif", "bilevel_g4.tif", ["-c", "g4"]),
+        ("bilevel_ii_strips.tif", "bilevel_g3_2d_mm.tif", ["-c", "g3:2d", "-B"]),
+        ("bilevel_ii_strips.tif", "bilevel_g3_1d.tif", ["-c", "g3:1d"]),
+        ("gray8_ii_strips.tif", "gray8_lzw_pred.tif", ["-c", "lzw:2"]),
+        ("rgb8_mm_tiles.tif", "rgb8_packbits_tiles.tif", ["-c", "packbits"]),
+        ("gray16_mm_strips.tif", "gray16_zip_pred_mm.tif", ["-c", "zip:2"]),
+    ]
+    for src, dst, options in copies:
+        subprocess.run(["tiffcp", *options, os.path.join(OUT, src), os.path.join(OUT, dst)], check=True)
 
 
 if __name__ == "__main__":

@@ -34,8 +34,8 @@ def draw():
         x += w + 24
     # Paragraphs of words.
     y = 280
-    for para in range(5):
-        for line in range(rng.randint(5, 9)):
+    for para in range(3):
+        for line in range(rng.randint(4, 7)):
             x = 140 + (60 if line == 0 else 0)
             while True:
                 w = rng.randint(18, 120)
