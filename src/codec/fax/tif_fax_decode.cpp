@@ -1,17 +1,18 @@
 // tif_fax_decode.cpp — the CCITT fax decoder: Modified Huffman (Compression 2),
 // Group 3 one- and two-dimensional (3) and Group 4 (4), after ITU-T T.4 / T.6.
 //
-// Each row is decoded into a list of run lengths (white, black, white, ...,
-// starting with white) and then painted into the caller's row; in the 2D
-// variants that list is the reference row of the next one. Bits are read
-// through a 64-bit accumulator whose next unread bit is bit 0, so a table
-// index is simply its low bits.
+// Each row is decoded into a list of runs (white, black, white, ..., starting
+// with white), kept as the positions where they end, and then painted into the
+// caller's row; in the 2D variants that list is the reference row of the next
+// one. Bits are read through a 64-bit accumulator whose next unread bit is
+// bit 0, so a table index is simply its low bits.
 //
 // Hostile data: every run list write is checked against a fixed limit, make-up
-// codes cannot carry a row past its width, reference reads stay inside the
-// array (it carries zero guard entries past its terminator), and painting
-// clips every run to the row. Every row consumes bits or stops, so a call
-// ends in time proportional to its data and its row count.
+// codes cannot carry a row past its width, a vertical code never moves left of
+// a0, so a finished list rises to exactly the row width and painting stays in
+// the row; reference reads stay inside the array (guard entries follow it).
+// Every row consumes bits or stops, so a call ends in time proportional to its
+// data and its row count.
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -30,7 +31,7 @@ namespace {
 // padding 0, the terminator and the guard entries.
 constexpr int kEmitSlack = 4;
 constexpr int kArraySlack = 32;
-constexpr int kGuardEntries = 7;  // terminator + zeros readable by the 2D loop
+constexpr int kGuardEntries = 7;  // rowPixels entries after a reference list
 
 enum RowStatus { kRowDone, kRowStop, kRowEol, kRowEod };
 
@@ -137,22 +138,27 @@ inline uint64_t ReverseByteBits(uint64_t w)
 }
 
 // ---------------------------------------------------------------- run lists
+//
+// A row's runs are held as the positions where they end: entry i is the sum of
+// runs 0..i (white, black, white, ...), so entry 2k - 1 .. 2k spans a white run
+// and entry 2k .. 2k + 1 a black one. Entry -1 of each array is a fixed 0 (the
+// row start). A finished list rises monotonically to rowPixels; in the
+// reference row it is followed by guard entries equal to rowPixels, which is
+// where every reference position past the row lies.
 
 struct RowRuns {
     int32_t* start;  // curRuns
     int32_t* wp;     // next entry to write
     int32_t* limit;  // no run is emitted at or beyond this entry
-    int a0;          // pixels accounted for; always the sum of the list plus pending
-    int pending;     // make-up lengths not yet written
+    int a0;          // pixels accounted for; above the last entry by pending make-ups or a pass
 };
 
 [[gnu::always_inline]] inline bool Emit(RowRuns& w, int x)
 {
     if (w.wp >= w.limit)
         return false;
-    *w.wp++ = w.pending + x;
     w.a0 += x;
-    w.pending = 0;
+    *w.wp++ = w.a0;
     return true;
 }
 
@@ -163,30 +169,26 @@ struct RowRuns {
     if (m > rowPixels - w.a0)
         return false;
     w.a0 += m;
-    w.pending += m;
     return true;
 }
 
-// Completes the list of a stopped or overlong row so that its runs add up to
-// rowPixels, the rest of the row white. Returns the end of the list.
+// Completes the list of a row, also one stopped early or running past the
+// row: pending pixels become a run, runs ending beyond rowPixels are dropped
+// and the rest of the row is white. Positions never fall (a vertical code that
+// would step left of a0 stops the row), so the result rises to rowPixels.
+// Returns the end of the list.
 int32_t* FinishRow(RowRuns& w, int rowPixels)
 {
     int32_t* wp = w.wp;
-    if (w.pending != 0) {
-        *wp++ = w.pending;
-        w.pending = 0;
-    }
-    int a0 = w.a0;
-    if (a0 != rowPixels) {
-        while (a0 > rowPixels && wp > w.start)
-            a0 -= *--wp;
-        if (a0 < rowPixels) {
-            if (a0 < 0)
-                a0 = 0;
-            if ((wp - w.start) & 1)
-                *wp++ = 0;
-            *wp++ = rowPixels - a0;
-        }
+    if (w.a0 != wp[-1])
+        *wp++ = w.a0;
+    while (wp > w.start && wp[-1] > rowPixels)
+        --wp;
+    const int last = wp[-1];
+    if (last < rowPixels) {
+        if ((wp - w.start) & 1)
+            *wp++ = last;  // a black run of 0 keeps the white rest white
+        *wp++ = rowPixels;
     }
     return wp;
 }
@@ -219,38 +221,21 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
         row[byte] |= static_cast<uint8_t>(0xFF00u >> (n & 7));
 }
 
-// Paints a run list into a row: white runs 0, black runs 1, pixel 0 in the
-// most significant bit. Every run is clamped to the row and written back, so
-// the list becomes a clean reference row: even length, non-negative runs
-// adding up to rowPixels. Bits of the last byte beyond rowPixels are kept.
-int32_t* FillRuns(uint8_t* row, int32_t* runs, int32_t* end, int rowPixels, int rowBytes)
+// Paints a finished list into a row: white 0, black 1, pixel 0 in the most
+// significant bit. Bits of the last byte beyond rowPixels are kept. `end[0]`
+// must be readable (it is set to rowPixels, closing an odd list).
+void FillRuns(uint8_t* row, const int32_t* runs, int32_t* end, int rowPixels, int rowBytes)
 {
-    if ((end - runs) & 1)
-        *end++ = 0;
+    end[0] = rowPixels;
     const int whole = rowPixels >> 3;
     std::memset(row, 0, static_cast<size_t>(whole));
     if (rowPixels & 7)
         row[whole] &= static_cast<uint8_t>(0xFFu >> (rowPixels & 7));
-    int x = 0;
-    for (int32_t* p = runs; p < end; p += 2) {
-        int white = p[0];
-        if (white < 0)
-            white = 0;
-        if (white > rowPixels - x)
-            white = rowPixels - x;
-        p[0] = white;
-        x += white;
-        int black = p[1];
-        if (black < 0)
-            black = 0;
-        if (black > rowPixels - x)
-            black = rowPixels - x;
-        p[1] = black;
-        if (black != 0)
-            SetBlack(row, x, black, rowBytes);
-        x += black;
+    for (const int32_t* p = runs; p < end; p += 2) {
+        const int x0 = p[0], x1 = p[1];
+        if (x1 > x0)
+            SetBlack(row, x0, x1 - x0, rowBytes);
     }
-    return end;
 }
 
 // ---------------------------------------------------------------- rows
@@ -293,56 +278,44 @@ template <bool Black>
     }
 }
 
-// Moves b1 to the first changing element of the reference row right of a0 of
-// the opposite colour; positions come in pairs so the colour is kept.
-[[gnu::always_inline]] inline void Advance(int& b1, const int32_t*& p, const RowRuns& w, int rowPixels)
-{
-    while (b1 <= w.a0 && b1 < rowPixels) {
-        b1 += p[0] + p[1];
-        p += 2;
-    }
-}
-
-// A two-dimensional row against the reference list `ref`, which holds
-// non-negative runs adding up to rowPixels, a terminating 0 and zero guards.
-// b1 is always the sum of the entries before p; once it reaches rowPixels any
-// further pass or vertical code ends the row, so p never passes the guards.
+// A two-dimensional row against the reference list `ref` (finished, with
+// guards). b1 = ref[i]; i = -1 stands for the row start. While a0 < rowPixels
+// every b1 left of or at a0 is below rowPixels, so moving b1 right never
+// passes the first guard, and no code reads more than two entries beyond it.
 [[gnu::always_inline]] inline RowStatus Decode2DRow(Reader& r, const Ctx& c, RowRuns& w, const int32_t* ref,
                                                     int& eolPending)
 {
     const int rowPixels = c.rowPixels;
-    int b1 = ref[0];
-    const int32_t* p = ref + 1;
+    const int32_t* b = ref;  // b1 = *b
     while (w.a0 < rowPixels) {
         if (!Need(r, 7, c))
             return kRowEod;
         const TifFaxEntry e = TifFaxModeTable.entry[r.acc & TifFaxLookup<7>::kMask];
         Consume(r, e.codeBits);
+        // b1: the first changing element right of a0 with the colour opposite to
+        // a0's (even entries end white runs); at the row start b1 may equal a0.
+        if (w.wp != w.start && e.kind != TIF_FAX_HORIZONTAL)
+            while (*b <= w.a0)
+                b += 2;
         switch (e.kind) {
         case TIF_FAX_V0:
-            if (w.wp != w.start)
-                Advance(b1, p, w, rowPixels);
-            if (!Emit(w, b1 - w.a0))
+            if (!Emit(w, *b - w.a0))
                 return kRowStop;
-            b1 += *p++;
+            ++b;
             break;
         case TIF_FAX_VR:
-            if (w.wp != w.start)
-                Advance(b1, p, w, rowPixels);
-            if (!Emit(w, b1 - w.a0 + e.param))
+            if (!Emit(w, *b - w.a0 + e.param))
                 return kRowStop;
-            b1 += *p++;
+            ++b;
             break;
-        case TIF_FAX_VL:
-            if (w.wp != w.start)
-                Advance(b1, p, w, rowPixels);
-            if (!Emit(w, b1 - w.a0 - e.param))
+        case TIF_FAX_VL: {
+            const int x = *b - w.a0 - e.param;
+            // A changing element left of a0, or a step before the row start, is damaged data.
+            if (x < 0 || b == ref - 1 || !Emit(w, x))
                 return kRowStop;
-            if (p == ref)
-                return kRowStop;  // would step before the start of the reference row
-            --p;
-            b1 -= *p;
+            --b;
             break;
+        }
         case TIF_FAX_HORIZONTAL: {
             RowStatus st;
             if ((w.wp - w.start) & 1) {
@@ -356,18 +329,16 @@ template <bool Black>
             }
             if (st != kRowDone)
                 return st == kRowEod ? kRowEod : kRowStop;  // an EOL inside a run is invalid
-            Advance(b1, p, w, rowPixels);
+            if (w.a0 < rowPixels)
+                while (*b <= w.a0)
+                    b += 2;
             break;
         }
-        case TIF_FAX_PASS: {
-            if (w.wp != w.start)
-                Advance(b1, p, w, rowPixels);
-            const int b2 = b1 + *p++;
-            w.pending += b2 - w.a0;
-            w.a0 = b2;
-            b1 = b2 + *p++;
+        case TIF_FAX_PASS:
+            // a0 moves under b2 without a change of colour.
+            w.a0 = b[1];
+            b += 2;
             break;
-        }
         case TIF_FAX_EXTENSION:
             // Uncompressed mode is not supported: the run in progress fills the row.
             Emit(w, rowPixels - w.a0);
@@ -429,7 +400,7 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
 
     int done = 0;
     for (; done < count; ++done, row += step) {
-        RowRuns w{cur, cur, cur + c.rowPixels + kEmitSlack, 0, 0};
+        RowRuns w{cur, cur, cur + c.rowPixels + kEmitSlack, 0};
         RowStatus st;
         if (V == kMH) {
             st = Decode1DRow(r, c, w, eolPending);
@@ -450,12 +421,12 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
             st = Decode2DRow(r, c, w, ref, eolPending);
         }
         int32_t* end = FinishRow(w, c.rowPixels);
-        end = FillRuns(row, cur, end, c.rowPixels, rowBytes);
+        FillRuns(row, cur, end, c.rowPixels, rowBytes);
         if (st == kRowEod)
             break;  // painted, but not counted
         if (V == kG3_2D || V == kG4) {
             for (int i = 0; i < kGuardEntries; ++i)
-                end[i] = 0;
+                end[i] = c.rowPixels;
             int32_t* t = cur;
             cur = ref;
             ref = t;
@@ -476,32 +447,31 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
 
 // ---------------------------------------------------------------- slots
 
-// An all-white reference row: one white run, its terminator and the guards.
+// An all-white reference row: one white run ending at rowPixels, and the guards.
 void ResetReference(int32_t* ref, int rowPixels)
 {
-    ref[0] = rowPixels;
-    for (int i = 1; i <= kGuardEntries; ++i)
-        ref[i] = 0;
+    for (int i = 0; i <= kGuardEntries; ++i)
+        ref[i] = rowPixels;
 }
 
-// One block of `arrays` run arrays of `capacity` entries, zeroed, the second
-// (if any) set up as an all-white reference row.
+// One block of `arrays` run arrays of `capacity` entries, each preceded by its
+// fixed 0 entry; the second (if any) set up as an all-white reference row.
 int32_t* NewRunArrays(int capacity, int arrays, int rowPixels)
 {
-    int64_t bytes = TifCheckedSize(TifCheckedSize(capacity, arrays), sizeof(int32_t));
-    if (bytes <= 0)
+    const int64_t entries = TifCheckedSize(int64_t(capacity) + 1, arrays);
+    if (entries <= 0 || TifCheckedSize(entries, sizeof(int32_t)) < 0)
         return nullptr;
-    auto* block = static_cast<int32_t*>(std::calloc(static_cast<size_t>(capacity) * arrays, sizeof(int32_t)));
+    auto* block = static_cast<int32_t*>(std::calloc(static_cast<size_t>(entries), sizeof(int32_t)));
     if (block != nullptr && arrays == 2)
-        ResetReference(block + capacity, rowPixels);
+        ResetReference(block + capacity + 2, rowPixels);
     return block;
 }
 
 void UseRunArrays(TifFaxDecoderState* s, int32_t* block, int arrays)
 {
     s->runArrays = block;
-    s->curRuns = block;
-    s->refRuns = arrays == 2 ? block + s->runCapacity : nullptr;
+    s->curRuns = block + 1;
+    s->refRuns = arrays == 2 ? block + s->runCapacity + 2 : nullptr;
 }
 
 int FaxSetParam(TifCodec* codec, int tag, int value)
