@@ -278,80 +278,109 @@ template <bool Black>
     }
 }
 
-// A two-dimensional row against the reference list `ref` (finished, with
-// guards). b1 = ref[i]; i = -1 stands for the row start. While a0 < rowPixels
-// every b1 left of or at a0 is below rowPixels, so moving b1 right never
-// passes the first guard, and no code reads more than two entries beyond it.
+// One mode code of a two-dimensional row against the reference list (finished,
+// with guards); b points at b1, and b == ref - 1 stands for the row start.
+// kRowDone: go on with the row. While a0 < rowPixels every b1 at or left of a0
+// is below rowPixels, so moving b1 right never passes the first guard, and no
+// code reads more than one entry beyond it.
+//
+// Before the first run of a row (Empty) b1 is not moved: it may equal a0 when
+// the reference row starts black.
+template <bool Empty>
+[[gnu::always_inline]] inline RowStatus Step2D(Reader& r, const Ctx& c, RowRuns& w, const int32_t* ref,
+                                               const int32_t*& b, int& eolPending)
+{
+    const int rowPixels = c.rowPixels;
+    if (!Need(r, 7, c))
+        return kRowEod;
+    if (w.wp >= w.limit)
+        return kRowStop;
+    // b1: the first changing element right of a0 with the colour opposite to
+    // a0's (even entries end white runs).
+    if (r.acc & 1) {
+        // V0, the commonest code, without the table.
+        Consume(r, 1);
+        if (!Empty)
+            while (*b <= w.a0)
+                b += 2;
+        w.a0 = *b++;
+        *w.wp++ = w.a0;
+        return kRowDone;
+    }
+    const TifFaxEntry e = TifFaxModeTable.entry[r.acc & TifFaxLookup<7>::kMask];
+    Consume(r, e.codeBits);
+    if (e.kind == TIF_FAX_HORIZONTAL) {
+        RowStatus st;
+        if ((w.wp - w.start) & 1) {
+            st = ColourRun<true>(r, c, w);
+            if (st == kRowDone)
+                st = ColourRun<false>(r, c, w);
+        } else {
+            st = ColourRun<false>(r, c, w);
+            if (st == kRowDone)
+                st = ColourRun<true>(r, c, w);
+        }
+        if (st != kRowDone)
+            return st == kRowEod ? kRowEod : kRowStop;  // an EOL inside a run is invalid
+        if (w.a0 < rowPixels)
+            while (*b <= w.a0)
+                b += 2;
+        return kRowDone;
+    }
+    if (!Empty)
+        while (*b <= w.a0)
+            b += 2;
+    switch (e.kind) {
+    case TIF_FAX_VR:
+        w.a0 = *b++ + e.param;
+        *w.wp++ = w.a0;
+        return kRowDone;
+    case TIF_FAX_VL: {
+        const int a1 = *b - e.param;
+        // A changing element left of a0, or a step before the row start, is damaged data.
+        if (a1 < w.a0 || b == ref - 1)
+            return kRowStop;
+        w.a0 = a1;
+        *w.wp++ = a1;
+        --b;
+        return kRowDone;
+    }
+    case TIF_FAX_PASS:
+        // a0 moves under b2 without a change of colour.
+        w.a0 = b[1];
+        b += 2;
+        return kRowDone;
+    case TIF_FAX_EXTENSION:
+        // Uncompressed mode is not supported: the run in progress fills the row.
+        w.a0 = rowPixels;
+        *w.wp++ = rowPixels;
+        return kRowStop;
+    case TIF_FAX_EOL:
+        w.a0 = rowPixels;
+        *w.wp++ = rowPixels;
+        if (!Need(r, 5, c))
+            return kRowEod;
+        eolPending = 1;
+        return kRowEol;
+    default:
+        return kRowStop;
+    }
+}
+
+// A two-dimensional row: mode codes until a0 reaches the row width.
 [[gnu::always_inline]] inline RowStatus Decode2DRow(Reader& r, const Ctx& c, RowRuns& w, const int32_t* ref,
                                                     int& eolPending)
 {
-    const int rowPixels = c.rowPixels;
-    const int32_t* b = ref;  // b1 = *b
-    while (w.a0 < rowPixels) {
-        if (!Need(r, 7, c))
-            return kRowEod;
-        const TifFaxEntry e = TifFaxModeTable.entry[r.acc & TifFaxLookup<7>::kMask];
-        Consume(r, e.codeBits);
-        // b1: the first changing element right of a0 with the colour opposite to
-        // a0's (even entries end white runs); at the row start b1 may equal a0.
-        if (w.wp != w.start && e.kind != TIF_FAX_HORIZONTAL)
-            while (*b <= w.a0)
-                b += 2;
-        switch (e.kind) {
-        case TIF_FAX_V0:
-            if (!Emit(w, *b - w.a0))
-                return kRowStop;
-            ++b;
-            break;
-        case TIF_FAX_VR:
-            if (!Emit(w, *b - w.a0 + e.param))
-                return kRowStop;
-            ++b;
-            break;
-        case TIF_FAX_VL: {
-            const int x = *b - w.a0 - e.param;
-            // A changing element left of a0, or a step before the row start, is damaged data.
-            if (x < 0 || b == ref - 1 || !Emit(w, x))
-                return kRowStop;
-            --b;
-            break;
-        }
-        case TIF_FAX_HORIZONTAL: {
-            RowStatus st;
-            if ((w.wp - w.start) & 1) {
-                st = ColourRun<true>(r, c, w);
-                if (st == kRowDone)
-                    st = ColourRun<false>(r, c, w);
-            } else {
-                st = ColourRun<false>(r, c, w);
-                if (st == kRowDone)
-                    st = ColourRun<true>(r, c, w);
-            }
-            if (st != kRowDone)
-                return st == kRowEod ? kRowEod : kRowStop;  // an EOL inside a run is invalid
-            if (w.a0 < rowPixels)
-                while (*b <= w.a0)
-                    b += 2;
-            break;
-        }
-        case TIF_FAX_PASS:
-            // a0 moves under b2 without a change of colour.
-            w.a0 = b[1];
-            b += 2;
-            break;
-        case TIF_FAX_EXTENSION:
-            // Uncompressed mode is not supported: the run in progress fills the row.
-            Emit(w, rowPixels - w.a0);
-            return kRowStop;
-        case TIF_FAX_EOL:
-            Emit(w, rowPixels - w.a0);
-            if (!Need(r, 5, c))
-                return kRowEod;
-            eolPending = 1;
-            return kRowEol;
-        default:
-            return kRowStop;
-        }
+    const int32_t* b = ref;
+    while (w.a0 < c.rowPixels && w.wp == w.start) {
+        const RowStatus st = Step2D<true>(r, c, w, ref, b, eolPending);
+        if (st != kRowDone)
+            return st;
+    }
+    while (w.a0 < c.rowPixels) {
+        const RowStatus st = Step2D<false>(r, c, w, ref, b, eolPending);
+        if (st != kRowDone)
+            return st;
     }
     return kRowDone;
 }
