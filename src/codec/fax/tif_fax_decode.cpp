@@ -153,15 +153,6 @@ struct RowRuns {
     int a0;          // pixels accounted for; above the last entry by pending make-ups or a pass
 };
 
-[[gnu::always_inline]] inline bool Emit(RowRuns& w, int x)
-{
-    if (w.wp >= w.limit)
-        return false;
-    w.a0 += x;
-    *w.wp++ = w.a0;
-    return true;
-}
-
 // A make-up code that would carry the row past its width is damaged data; it
 // stops the row, which also keeps a0 far from overflow.
 [[gnu::always_inline]] inline bool MakeUp(RowRuns& w, int m, int rowPixels)
@@ -240,7 +231,8 @@ void FillRuns(uint8_t* row, const int32_t* runs, int32_t* end, int rowPixels, in
 
 // ---------------------------------------------------------------- rows
 
-// One run of the given colour: make-up codes, then a terminating code.
+// One run of the given colour: make-up codes, then a terminating code. The
+// caller makes sure the list has room for the run.
 template <bool Black>
 [[gnu::always_inline]] inline RowStatus ColourRun(Reader& r, const Ctx& c, RowRuns& w)
 {
@@ -250,8 +242,11 @@ template <bool Black>
         const TifFaxEntry e = Black ? TifFaxBlackTable.entry[r.acc & TifFaxLookup<13>::kMask]
                                     : TifFaxWhiteTable.entry[r.acc & TifFaxLookup<12>::kMask];
         Consume(r, e.codeBits);
-        if (e.kind == (Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM))
-            return Emit(w, e.param) ? kRowDone : kRowStop;
+        if (e.kind == (Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM)) {
+            w.a0 += e.param;
+            *w.wp++ = w.a0;
+            return kRowDone;
+        }
         if (e.kind == (Black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP) || e.kind == TIF_FAX_EXT_MAKEUP) {
             if (!MakeUp(w, e.param, c.rowPixels))
                 return kRowStop;
@@ -264,18 +259,24 @@ template <bool Black>
 // A one-dimensional row: white and black runs until the row is full.
 [[gnu::always_inline]] inline RowStatus Decode1DRow(Reader& r, const Ctx& c, RowRuns& w, int& eolPending)
 {
+    RowStatus st;
     for (;;) {
-        RowStatus st = ColourRun<false>(r, c, w);
-        if (st == kRowDone && w.a0 < c.rowPixels)
-            st = ColourRun<true>(r, c, w);
-        if (st != kRowDone) {
-            if (st == kRowEol)
-                eolPending = 1;
-            return st;
-        }
+        if (w.wp >= w.limit)
+            return kRowStop;
+        st = ColourRun<false>(r, c, w);
+        if (st != kRowDone)
+            break;
+        if (w.a0 >= c.rowPixels)
+            return kRowDone;
+        st = ColourRun<true>(r, c, w);
+        if (st != kRowDone)
+            break;
         if (w.a0 >= c.rowPixels)
             return kRowDone;
     }
+    if (st == kRowEol)
+        eolPending = 1;
+    return st;
 }
 
 // One mode code of a two-dimensional row against the reference list (finished,
