@@ -184,49 +184,70 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
     return wp;
 }
 
-// Sets pixels x .. x + n - 1 (n >= 1, x + n <= rowPixels) to 1.
-[[gnu::always_inline]] inline void SetBlack(uint8_t* row, int x, int n, int rowBytes)
+// Writes 64 pixels (pixel 0 in bit 63) as word `index` of the row; a word
+// reaching past the row's bytes is written byte by byte, keeping the bits of
+// the last byte beyond rowPixels.
+[[gnu::always_inline]] inline void StoreWord(uint8_t* row, int index, uint64_t bits, int rowBytes, int rowPixels)
 {
-    int byte = x >> 3;
-    const int shift = x & 7;
-    if (shift + n <= 56 && byte + 8 <= rowBytes) {
-        uint64_t w;
-        std::memcpy(&w, row + byte, 8);
-        const uint64_t mask = (~0ull >> shift) & ~(~0ull >> (shift + n));
+    uint8_t* at = row + size_t(index) * 8;
+    if (index < (rowPixels >> 6)) {
         if (kLittleEndian)
-            w |= __builtin_bswap64(mask);
-        else
-            w |= mask;
-        std::memcpy(row + byte, &w, 8);
+            bits = __builtin_bswap64(bits);
+        std::memcpy(at, &bits, 8);
         return;
     }
-    if (shift != 0) {
-        const int k = n < 8 - shift ? n : 8 - shift;
-        row[byte] |= static_cast<uint8_t>((0xFFu >> shift) & ~(0xFFu >> (shift + k)));
-        ++byte;
-        n -= k;
+    const int bytes = rowBytes - index * 8;
+    const uint8_t keep = static_cast<uint8_t>(0xFFu >> (rowPixels & 7)) & ((rowPixels & 7) ? 0xFF : 0);
+    const uint8_t old = at[bytes - 1];
+    for (int i = 0; i < bytes; ++i)
+        at[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+    at[bytes - 1] = static_cast<uint8_t>((at[bytes - 1] & ~keep) | (old & keep));
+}
+
+// Sets words first .. last - 1, all inside the row, to `fill` (all 0 or all 1).
+[[gnu::always_inline]] inline void FillWords(uint8_t* row, int first, int last, uint64_t fill)
+{
+    if (last - first > 4) {
+        std::memset(row + size_t(first) * 8, static_cast<int>(fill & 0xFF), size_t(last - first) * 8);
+        return;
     }
-    std::memset(row + byte, 0xFF, static_cast<size_t>(n >> 3));
-    byte += n >> 3;
-    if (n & 7)
-        row[byte] |= static_cast<uint8_t>(0xFF00u >> (n & 7));
+    for (int i = first; i < last; ++i)
+        std::memcpy(row + size_t(i) * 8, &fill, 8);
 }
 
 // Paints a finished list into a row: white 0, black 1, pixel 0 in the most
-// significant bit. Bits of the last byte beyond rowPixels are kept. `end[0]`
-// must be readable (it is set to rowPixels, closing an odd list).
-void FillRuns(uint8_t* row, const int32_t* runs, int32_t* end, int rowPixels, int rowBytes)
+// significant bit; bits of the last byte beyond rowPixels are kept. Every
+// position toggles the colour from there on, so each 64-pixel word is the
+// XOR of the toggles inside it over the colour it starts with; words are
+// built in a register and stored once, in order.
+void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixels, int rowBytes)
 {
-    end[0] = rowPixels;
-    const int whole = rowPixels >> 3;
-    std::memset(row, 0, static_cast<size_t>(whole));
-    if (rowPixels & 7)
-        row[whole] &= static_cast<uint8_t>(0xFFu >> (rowPixels & 7));
-    for (const int32_t* p = runs; p < end; p += 2) {
-        const int x0 = p[0], x1 = p[1];
-        if (x1 > x0)
-            SetBlack(row, x0, x1 - x0, rowBytes);
+    uint64_t word = 0;  // the word being built
+    uint64_t fill = 0;  // colour after the last toggle, for the words that follow
+    int index = 0;
+    for (const int32_t* p = runs; p < end; ++p) {
+        const int x = *p;
+        if (x >= rowPixels)
+            break;
+        const int wi = x >> 6;
+        if (wi != index) {
+            StoreWord(row, index, word, rowBytes, rowPixels);
+            FillWords(row, index + 1, wi, fill);
+            index = wi;
+            word = fill;
+        }
+        word ^= ~0ull >> (x & 63);
+        fill = ~fill;
     }
+    StoreWord(row, index, word, rowBytes, rowPixels);
+    const int whole = rowPixels >> 6;  // words holding only pixels of the row
+    if (index + 1 < whole) {
+        FillWords(row, index + 1, whole, fill);
+        index = whole - 1;
+    }
+    const int words = (rowBytes + 7) >> 3;
+    while (++index < words)
+        StoreWord(row, index, fill, rowBytes, rowPixels);
 }
 
 // ---------------------------------------------------------------- rows
@@ -248,6 +269,32 @@ template <bool Black>
             return kRowDone;
         }
         if (e.kind == (Black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP) || e.kind == TIF_FAX_EXT_MAKEUP) {
+            if (!MakeUp(w, e.param, c.rowPixels))
+                return kRowStop;
+            continue;
+        }
+        return e.kind == TIF_FAX_EOL ? kRowEol : kRowStop;
+    }
+}
+
+// ColourRun with the colour chosen at run time.
+[[gnu::always_inline]] inline RowStatus AnyColourRun(Reader& r, const Ctx& c, RowRuns& w, bool black)
+{
+    const TifFaxEntry* table = black ? TifFaxBlackTable.entry : TifFaxWhiteTable.entry;
+    const unsigned mask = black ? TifFaxLookup<13>::kMask : TifFaxLookup<12>::kMask;
+    const int term = black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM;
+    const int makeUp = black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP;
+    for (;;) {
+        if (!Need(r, 13, c))
+            return kRowEod;
+        const TifFaxEntry e = table[r.acc & mask];
+        Consume(r, e.codeBits);
+        if (e.kind == term) {
+            w.a0 += e.param;
+            *w.wp++ = w.a0;
+            return kRowDone;
+        }
+        if (e.kind == makeUp || e.kind == TIF_FAX_EXT_MAKEUP) {
             if (!MakeUp(w, e.param, c.rowPixels))
                 return kRowStop;
             continue;
@@ -311,16 +358,12 @@ template <bool Empty>
     const TifFaxEntry e = TifFaxModeTable.entry[r.acc & TifFaxLookup<7>::kMask];
     Consume(r, e.codeBits);
     if (e.kind == TIF_FAX_HORIZONTAL) {
-        RowStatus st;
-        if ((w.wp - w.start) & 1) {
-            st = ColourRun<true>(r, c, w);
-            if (st == kRowDone)
-                st = ColourRun<false>(r, c, w);
-        } else {
-            st = ColourRun<false>(r, c, w);
-            if (st == kRowDone)
-                st = ColourRun<true>(r, c, w);
-        }
+        // The colour of the run in progress follows from the list's parity;
+        // choosing the tables by it avoids an unpredictable branch.
+        const bool black = (w.wp - w.start) & 1;
+        RowStatus st = AnyColourRun(r, c, w, black);
+        if (st == kRowDone)
+            st = AnyColourRun(r, c, w, !black);
         if (st != kRowDone)
             return st == kRowEod ? kRowEod : kRowStop;  // an EOL inside a run is invalid
         if (w.a0 < rowPixels)
