@@ -35,6 +35,16 @@ const char* CompressionName(int c)
     }
 }
 
+const char* PredictorName(int p)
+{
+    switch (p) {
+    case 1: return "none";
+    case 2: return "horizontal differencing";
+    case 3: return "floating point";
+    default: return "unknown";
+    }
+}
+
 const char* ImageTypeName(int t)
 {
     switch (t) {
@@ -68,6 +78,9 @@ int Info(const char* path)
     std::printf("samples:       %d per pixel, %d bits each\n", info.nSamplesPerPixel, info.nBitsPerSample);
     std::printf("photometric:   %s (type %d)\n", ImageTypeName(info.nImageType), info.nImageType);
     std::printf("compression:   %s (%d)\n", CompressionName(info.nCompression), info.nCompression);
+    int predictor = 1;
+    file.GetTagValue(317, &predictor);
+    std::printf("predictor:     %s (%d)\n", PredictorName(predictor), predictor);
     if (info.bTiled)
         std::printf("layout:        tiles of %d x %d\n", info.nTileWidth, info.nTileLength);
     else

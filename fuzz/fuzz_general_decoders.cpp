@@ -1,0 +1,67 @@
+// fuzz_general_decoders.cpp — the LZW, PackBits and Deflate decoders on raw
+// strips. The first bytes choose the codec and the row geometry:
+//   0: codec (LZW, PackBits, Deflate: value % 3)   1: bit 0 Predictor 2, bit 1 swap
+//   2-3: width - 1 (at most 1024)   4: samples 1..4   5: bit 0: 16 bits, else 8
+//   6: rows per DecodeRows call 1..4
+// The rest is the strip, handed out in pieces of 1..4096 bytes (byte 7 picks).
+// Rows are decoded until a short count, at most 4096 rows.
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "codec/tif_codec.h"
+
+namespace {
+
+struct Source {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+    int piece;
+};
+
+int Read(unsigned char* buffer, int length, void* context)
+{
+    auto* s = static_cast<Source*>(context);
+    size_t n = s->size - s->pos;
+    if (n > size_t(length))
+        n = size_t(length);
+    if (n > size_t(s->piece))
+        n = size_t(s->piece);
+    for (size_t i = 0; i < n; ++i)
+        buffer[i] = s->data[s->pos + i];
+    s->pos += n;
+    return int(n);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 8)
+        return 0;
+    static const int kCompressions[] = {5, 32773, 32946};
+    TifCodecParams p;
+    p.compression = kCompressions[data[0] % 3];
+    p.width = ((data[2] << 8 | data[3]) & 0x3FF) + 1;
+    p.samplesPerPixel = data[4] % 4 + 1;
+    p.bitsPerSample = (data[5] & 1) ? 16 : 8;
+    const int perCall = data[6] % 4 + 1;
+    static const int kPieces[] = {1, 2, 3, 7, 64, 4096};
+    Source src{data + 8, size - 8, 0, kPieces[data[7] % 6]};
+
+    TifCodec* codec = TifCreateDecoder(&p);
+    if (codec == nullptr)
+        return 0;
+    if (data[1] & 1)
+        codec->SetParam(codec, 317, 2 | ((data[1] & 2) << 15));
+    codec->SetIoProc(codec, Read, &src);
+    codec->BeginStrip(codec);
+    const int rowBytes = TifState(codec)->rowBytes;
+    std::vector<unsigned char> rows(size_t(rowBytes) * perCall);
+    for (int total = 0; total < 4096; total += perCall)
+        if (codec->DecodeRows(codec, rows.data(), perCall) < perCall)
+            break;
+    codec->Destroy(codec);
+    return 0;
+}
