@@ -25,7 +25,8 @@ namespace {
 enum { kClear = 256, kEndOfInformation = 257, kFirstFree = 258, kMaxBits = 12 };
 
 struct alignas(16) LzwEntry {
-    uint8_t tail[8];  // the string's last chunk, left-aligned; bytes past it are zero
+    uint64_t tail;    // the string's last chunk as bytes in memory order, left-aligned
+                      // (zero past it); built in a register, stored whole
     uint16_t length;  // bytes in the whole string
     uint16_t skip;    // entry whose last 8 bytes precede this chunk (length > 8)
     uint8_t first;    // the string's first byte
@@ -54,6 +55,16 @@ inline TifLzwDecoderState* LzwState(TifCodec* codec)
 
 inline int ChunkBytes(int length) { return ((length - 1) & 7) + 1; }
 
+// The chunk word with byte `c` at byte position `k` of its memory image.
+inline uint64_t ChunkByte(uint8_t c, int k)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return uint64_t(c) << (56 - 8 * k);
+#else
+    return uint64_t(c) << (8 * k);
+#endif
+}
+
 // Writes the whole string of `e` at `dst`; `end` bounds the row (dst + length <= end).
 inline void WriteString(const LzwEntry* table, const LzwEntry* e, unsigned char* dst, const unsigned char* end)
 {
@@ -61,12 +72,12 @@ inline void WriteString(const LzwEntry* table, const LzwEntry* e, unsigned char*
     const int k = ChunkBytes(length);
     int pos = length - k;
     if (end - (dst + pos) >= 8)
-        std::memcpy(dst + pos, e->tail, 8);  // the zero padding lands where later codes write
+        std::memcpy(dst + pos, &e->tail, 8);  // the zero padding lands where later codes write
     else
-        std::memcpy(dst + pos, e->tail, static_cast<size_t>(k));
+        std::memcpy(dst + pos, &e->tail, static_cast<size_t>(k));
     for (pos -= 8; pos >= 0; pos -= 8) {
         e = &table[e->skip];
-        std::memcpy(dst + pos, e->tail, 8);
+        std::memcpy(dst + pos, &e->tail, 8);
     }
 }
 
@@ -78,8 +89,11 @@ void WriteStringPart(const LzwEntry* table, const LzwEntry* e, int from, int to,
     for (;;) {
         const int a = start > from ? start : from;
         const int b = start + k < to ? start + k : to;
-        if (a < b)
-            std::memcpy(dst + (a - from), e->tail + (a - start), static_cast<size_t>(b - a));
+        if (a < b) {
+            unsigned char bytes[8];
+            std::memcpy(bytes, &e->tail, 8);
+            std::memcpy(dst + (a - from), bytes + (a - start), static_cast<size_t>(b - a));
+        }
         if (start <= from)
             return;
         e = &table[e->skip];
@@ -256,17 +270,18 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
             const LzwEntry* old = &table[oldEntry];
             LzwEntry* added = &table[freeEntry];
             const uint8_t c = code < freeEntry ? table[code].first : old->first;
-            const int k = old->length & 7;
+            const int oldLength = old->length;
+            const int k = oldLength & 7;
+            // One whole-word store: a string read right after it is defined
+            // then loads what was stored, without piecing bytes together.
             if (k != 0) {
-                std::memcpy(added->tail, old->tail, 8);
-                added->tail[k] = c;
+                added->tail = old->tail | ChunkByte(c, k);
                 added->skip = old->skip;
             } else {
-                std::memset(added->tail, 0, 8);
-                added->tail[0] = c;
+                added->tail = ChunkByte(c, 0);
                 added->skip = static_cast<uint16_t>(oldEntry);
             }
-            added->length = static_cast<uint16_t>(old->length + 1);
+            added->length = static_cast<uint16_t>(oldLength + 1);
             added->first = old->first;
             if (++freeEntry > maxEntry) {
                 if (nbits < kMaxBits)
@@ -281,7 +296,7 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
             const long room = end - p;
             if (length <= room) {
                 if (length <= 8 && room >= 8)
-                    std::memcpy(p, e->tail, 8);
+                    std::memcpy(p, &e->tail, 8);
                 else
                     WriteString(table, e, p, end);
                 p += length;
@@ -369,7 +384,7 @@ TifCodec* TifNewLzwDecoder(const TifCodecParams* params)
         return nullptr;
     }
     for (int i = 0; i < 256; ++i) {
-        s->table[i].tail[0] = static_cast<uint8_t>(i);
+        s->table[i].tail = ChunkByte(static_cast<uint8_t>(i), 0);
         s->table[i].length = 1;
         s->table[i].first = static_cast<uint8_t>(i);
     }
