@@ -34,6 +34,47 @@ bool TakeBytes(TifCodecState* s, unsigned char* out, int n)
     return true;
 }
 
+// The longest packet: a header and 128 literal bytes.
+constexpr int kLongestPacket = 129;
+
+// Decodes whole packets while the buffer holds at least the longest packet,
+// with no refill checks. Short literals and runs use fixed-size moves when the
+// row has room for them, as most packets of photo-like rows are short.
+inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
+{
+    const unsigned char* in = s->cursor;
+    const unsigned char* const stop = in + (s->available - kLongestPacket);
+    while (left > 0 && in <= stop) {
+        const int h = static_cast<signed char>(*in++);
+        if (h >= 0) {
+            const int length = h + 1;
+            int take = length;
+            if (TifDamaged(take > left))
+                take = left;
+            if (take <= 16 && left >= 16)
+                std::memcpy(out, in, 16);
+            else
+                std::memcpy(out, in, static_cast<size_t>(take));
+            in += length;
+            out += take;
+            left -= take;
+        } else if (h != -128) {
+            const unsigned char b = *in++;
+            int copies = 1 - h;
+            if (TifDamaged(copies > left))
+                copies = left;
+            if (copies <= 16 && left >= 16)
+                std::memset(out, b, 16);
+            else
+                std::memset(out, b, static_cast<size_t>(copies));
+            out += copies;
+            left -= copies;
+        }
+    }
+    s->available -= static_cast<int>(in - s->cursor);
+    s->cursor = const_cast<unsigned char*>(in);
+}
+
 int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
 {
     TifCodecState* s = TifState(codec);
@@ -44,6 +85,10 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
         unsigned char* out = row;
         int left = s->rowBytes;
         while (left > 0) {
+            if (s->available >= kLongestPacket) {
+                DecodeBuffered(s, out, left);
+                continue;
+            }
             if (!HaveInput(s))
                 return done;
             const int h = static_cast<signed char>(*s->cursor++);
