@@ -82,16 +82,23 @@ TEST(PackBits, PacketsPastTheRowEndAreCutAndTheNextRowStartsAtTheNextHeader)
 {
     // Row 1: literal 1 2, then a replicate of 10 with 4 bytes left. Row 2: a
     // literal of 5, then a replicate of 3 of which one copy fits.
-    const Bytes strip = {0x01, 1, 2, 0xF7, 9, 0x04, 5, 6, 7, 0xEE, 0xEE, 0xFE, 4};
-    for (int chunk : {1, 2, 1 << 20}) {
-        Codec dec = Decoder(6);
-        Bytes out;
-        ASSERT_EQ(DecodeStrip(dec.get(), strip, 6, 2, &out, chunk), 2);
-        EXPECT_EQ(out, (Bytes{1, 2, 9, 9, 9, 9, 5, 6, 7, 0xEE, 0xEE, 4}));
-        // Rows of 3: the literal's last two bytes are dropped.
-        Codec dec3 = Decoder(3);
-        ASSERT_EQ(DecodeStrip(dec3.get(), {0x04, 5, 6, 7, 0xEE, 0xEE, 0xFE, 4}, 3, 2, &out, chunk), 2);
-        EXPECT_EQ(out, (Bytes{5, 6, 7, 4, 4, 4}));
+    // Trailing no-operation headers keep a full packet's worth of input
+    // buffered, the case decoded without refill checks.
+    for (size_t padding : {size_t(0), size_t(300)}) {
+        Bytes strip = {0x01, 1, 2, 0xF7, 9, 0x04, 5, 6, 7, 0xEE, 0xEE, 0xFE, 4};
+        Bytes strip3 = {0x04, 5, 6, 7, 0xEE, 0xEE, 0xFE, 4};
+        strip.insert(strip.end(), padding, 0x80);
+        strip3.insert(strip3.end(), padding, 0x80);
+        for (int chunk : {1, 2, 1 << 20}) {
+            Codec dec = Decoder(6);
+            Bytes out;
+            ASSERT_EQ(DecodeStrip(dec.get(), strip, 6, 2, &out, chunk), 2);
+            EXPECT_EQ(out, (Bytes{1, 2, 9, 9, 9, 9, 5, 6, 7, 0xEE, 0xEE, 4}));
+            // Rows of 3: the literal's last two bytes are dropped.
+            Codec dec3 = Decoder(3);
+            ASSERT_EQ(DecodeStrip(dec3.get(), strip3, 3, 2, &out, chunk), 2);
+            EXPECT_EQ(out, (Bytes{5, 6, 7, 4, 4, 4}));
+        }
     }
 }
 
