@@ -117,6 +117,17 @@ TEST(Deflate, RowsPastTheStreamEndCountAndKeepTheirBytes)
     EXPECT_EQ(dec->DecodeRows(dec.get(), out.data(), 5), 5);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 30), rows);
     EXPECT_EQ(Bytes(out.begin() + 30, out.end()), Bytes(20, 0xAB));
+    // Inflated straight into contiguous rows: the same counts.
+    const Bytes big = PhotoRows(3000, 3, 1);
+    src.data = Zlib(big, 6);
+    src.pos = 0;
+    dec = Decoder(32946, 3000);
+    dec->SetIoProc(dec.get(), MemSource::Proc, &src);
+    dec->BeginStrip(dec.get());
+    Bytes wide(15000, 0xAB);
+    EXPECT_EQ(dec->DecodeRows(dec.get(), wide.data(), 5), 5);
+    EXPECT_EQ(Bytes(wide.begin(), wide.begin() + 9000), big);
+    EXPECT_EQ(Bytes(wide.begin() + 9000, wide.end()), Bytes(6000, 0xAB));
 }
 
 TEST(Deflate, TruncatedStripDeliversOnlyCompleteRows)
@@ -124,12 +135,14 @@ TEST(Deflate, TruncatedStripDeliversOnlyCompleteRows)
     const Bytes rows = PhotoRows(1000, 20, 8);
     Bytes strip = Zlib(rows, 6);
     strip.resize(strip.size() / 2);
-    Codec dec = Decoder(32946, 1000);
-    Bytes out;
-    const int got = DecodeStrip(dec.get(), strip, 1000, 20, &out, 100, 1);
-    EXPECT_GT(got, 0);
-    EXPECT_LT(got, 20);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + got * 1000), Bytes(rows.begin(), rows.begin() + got * 1000));
+    for (int perCall : {1, 20}) {  // row by row, and straight into contiguous rows
+        Codec dec = Decoder(32946, 1000);
+        Bytes out;
+        const int got = DecodeStrip(dec.get(), strip, 1000, 20, &out, 100, perCall);
+        EXPECT_GT(got, 0);
+        EXPECT_LT(got, 20);
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + got * 1000), Bytes(rows.begin(), rows.begin() + got * 1000));
+    }
 }
 
 TEST(Deflate, DamagedStreamsEndInFiniteTime)
