@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 inline uint16_t Load16(const unsigned char* p)
@@ -35,19 +39,25 @@ inline uint32_t AddBytes(uint32_t a, uint32_t b)
     return ((a & 0x7F7F7F7Fu) + (b & 0x7F7F7F7Fu)) ^ ((a ^ b) & 0x80808080u);
 }
 
-void Accumulate8Stride1(unsigned char* row, int bytes)
+// Scalar loops, also the tails of the vector ones: accumulate from byte `i`
+// on, the bytes before it already restored.
+void Accumulate8Stride1From(unsigned char* row, int bytes, int i)
 {
-    unsigned char acc = row[0];
-    for (int i = 1; i < bytes; ++i) {
+    if (i == 0)
+        i = 1;
+    unsigned char acc = row[i - 1];
+    for (; i < bytes; ++i) {
         acc = static_cast<unsigned char>(acc + row[i]);
         row[i] = acc;
     }
 }
 
-void Accumulate8Stride3(unsigned char* row, int bytes)
+void Accumulate8Stride3From(unsigned char* row, int bytes, int i)
 {
-    unsigned char r = row[0], g = row[1], b = row[2];
-    for (int i = 3; i + 2 < bytes; i += 3) {
+    if (i == 0)
+        i = 3;
+    unsigned char r = row[i - 3], g = row[i - 2], b = row[i - 1];
+    for (; i + 2 < bytes; i += 3) {
         r = static_cast<unsigned char>(r + row[i]);
         g = static_cast<unsigned char>(g + row[i + 1]);
         b = static_cast<unsigned char>(b + row[i + 2]);
@@ -57,14 +67,96 @@ void Accumulate8Stride3(unsigned char* row, int bytes)
     }
 }
 
-void Accumulate8Stride4(unsigned char* row, int bytes)
+void Accumulate8Stride4From(unsigned char* row, int bytes, int i)
 {
-    uint32_t acc = Load32(row);
-    for (int i = 4; i + 3 < bytes; i += 4) {
+    if (i == 0)
+        i = 4;
+    uint32_t acc = Load32(row + i - 4);
+    for (; i + 3 < bytes; i += 4) {
         acc = AddBytes(acc, Load32(row + i));
         Store32(row + i, acc);
     }
 }
+
+#if defined(__SSE2__)
+// Vector prefix sums: within 16 bytes by shifted additions (log steps of the
+// stride), then the last restored pixel of the previous block is added.
+
+inline __m128i Load128(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+inline void Store128(unsigned char* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+void Accumulate8Stride1(unsigned char* row, int bytes)
+{
+    __m128i carry = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        __m128i x = Load128(row + i);
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 1));
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 2));
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 4));
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 8));
+        x = _mm_add_epi8(x, carry);
+        Store128(row + i, x);
+        __m128i t = _mm_unpackhi_epi8(x, x);  // byte 15 into the whole register
+        t = _mm_unpackhi_epi16(t, t);
+        carry = _mm_shuffle_epi32(t, 0xFF);
+    }
+    Accumulate8Stride1From(row, bytes, i);
+}
+
+void Accumulate8Stride4(unsigned char* row, int bytes)
+{
+    __m128i carry = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        __m128i x = Load128(row + i);
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 4));
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 8));
+        x = _mm_add_epi8(x, carry);
+        Store128(row + i, x);
+        carry = _mm_shuffle_epi32(x, 0xFF);
+    }
+    Accumulate8Stride4From(row, bytes, i);
+}
+
+// Five pixels (15 bytes) per step. Each block is loaded before the previous
+// one is stored, and byte 15, which belongs to the next block, is stored back
+// unchanged.
+void Accumulate8Stride3(unsigned char* row, int bytes)
+{
+    int i = 0;
+    if (bytes >= 16) {
+        const __m128i keep = _mm_srli_si128(_mm_set1_epi8(-1), 1);  // bytes 0..14
+        __m128i carry = _mm_setzero_si128();
+        __m128i cur = Load128(row);
+        for (;;) {
+            const bool more = i + 31 <= bytes;
+            const __m128i next = more ? Load128(row + i + 15) : cur;
+            __m128i x = cur;
+            x = _mm_add_epi8(x, _mm_slli_si128(x, 3));
+            x = _mm_add_epi8(x, _mm_slli_si128(x, 6));
+            x = _mm_add_epi8(x, _mm_slli_si128(x, 12));
+            x = _mm_add_epi8(x, carry);
+            x = _mm_or_si128(_mm_and_si128(x, keep), _mm_andnot_si128(keep, cur));
+            Store128(row + i, x);
+            __m128i c = _mm_srli_si128(_mm_slli_si128(x, 1), 13);  // pixel 4 to bytes 0..2
+            c = _mm_or_si128(c, _mm_slli_si128(c, 3));
+            c = _mm_or_si128(c, _mm_slli_si128(c, 6));
+            carry = _mm_or_si128(c, _mm_slli_si128(c, 12));
+            i += 15;
+            if (!more)
+                break;
+            cur = next;
+        }
+    }
+    Accumulate8Stride3From(row, bytes, i);
+}
+#else
+void Accumulate8Stride1(unsigned char* row, int bytes) { Accumulate8Stride1From(row, bytes, 0); }
+void Accumulate8Stride3(unsigned char* row, int bytes) { Accumulate8Stride3From(row, bytes, 0); }
+void Accumulate8Stride4(unsigned char* row, int bytes) { Accumulate8Stride4From(row, bytes, 0); }
+#endif
 
 }  // namespace
 

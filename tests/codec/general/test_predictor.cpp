@@ -74,7 +74,11 @@ INSTANTIATE_TEST_SUITE_P(Strides, PredictorRows,
                          ::testing::Values(RowCase{1, 8, 37}, RowCase{2, 8, 20}, RowCase{3, 8, 33},
                                            RowCase{4, 8, 41}, RowCase{5, 8, 9}, RowCase{1, 16, 29},
                                            RowCase{3, 16, 17}, RowCase{4, 16, 12}, RowCase{3, 8, 2},
-                                           RowCase{4, 8, 2}));
+                                           RowCase{4, 8, 2},
+                                           // Around the 16-byte blocks of the vector loops.
+                                           RowCase{3, 8, 6}, RowCase{3, 8, 10}, RowCase{3, 8, 11},
+                                           RowCase{1, 8, 16}, RowCase{1, 8, 17}, RowCase{4, 8, 4},
+                                           RowCase{4, 8, 5}));
 
 TEST(Predictor, OnePixelRowsAreLeftAlone)
 {
