@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -154,6 +155,42 @@ VxResult VxToBmp(const std::string& path, const std::string& bmpPath, int resolu
 {
     const int r = VXTiff2Bmp(path.c_str(), bmpPath.c_str(), resolution);
     return r == VXTIFF2BMP_OK ? VxResult::Ok : r == VXTIFF2BMP_ERR_OPEN ? VxResult::Unsupported : VxResult::Failed;
+}
+
+std::string CheckHalfBmp(const std::string& bmpPath, const Geometry& g, const uint8_t* src)
+{
+    std::FILE* fp = std::fopen(bmpPath.c_str(), "rb");
+    if (fp == nullptr)
+        return "no BMP file";
+    std::vector<uint8_t> bmp;
+    uint8_t buf[65536];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;)
+        bmp.insert(bmp.end(), buf, buf + n);
+    std::fclose(fp);
+    auto le32 = [&](size_t at) {
+        return int32_t(uint32_t(bmp[at]) | uint32_t(bmp[at + 1]) << 8 | uint32_t(bmp[at + 2]) << 16 |
+                       uint32_t(bmp[at + 3]) << 24);
+    };
+    if (bmp.size() < 62 || bmp[0] != 'B' || bmp[1] != 'M')
+        return "not a BMP file";
+    const int width = g.width / 2, rows = (g.height + 1) / 2;
+    const size_t rowBytes = (size_t(width) + 31) / 32 * 4, offset = size_t(le32(10));
+    if (le32(18) != width || le32(22) != -rows)
+        return "BMP is " + std::to_string(le32(18)) + " x " + std::to_string(le32(22)) + ", expected " +
+               std::to_string(width) + " x -" + std::to_string(rows);
+    if (offset < 62 || bmp.size() < offset + rowBytes * size_t(rows))
+        return "BMP is short";
+    for (int t = 0; t < rows; ++t) {
+        const uint8_t* in = src + size_t(2 * t) * g.rowBytes;
+        const uint8_t* out = bmp.data() + offset + size_t(t) * rowBytes;
+        for (int i = 0; i < width; ++i) {
+            const bool want = in[(2 * i) >> 3] & (0x80 >> ((2 * i) & 7));
+            const bool got = out[i >> 3] & (0x80 >> (i & 7));
+            if (want != got)
+                return "BMP row " + std::to_string(t) + " pixel " + std::to_string(i) + " differs";
+        }
+    }
+    return {};
 }
 
 bool LoadRawStrips(const std::string& path, const Geometry& g, RawStrips* raw)

@@ -47,6 +47,11 @@ bool LtRotate90Naive(const std::string& path, const Geometry& g, uint8_t* work, 
 
 // Job "bmp": conversion to a 1-bit BMP at `resolution` pixels per inch.
 VxResult VxToBmp(const std::string& path, const std::string& bmpPath, int resolution);
+// Checks a BMP made at exactly half the source resolution against the source
+// rows `src` (as libtiff decodes them): output row t is source row 2t, output
+// pixel i source pixel 2i, a set bit stays set. Empty when it matches, else
+// what differs.
+std::string CheckHalfBmp(const std::string& bmpPath, const Geometry& g, const uint8_t* src);
 
 // Job "zlib": inflating the raw Deflate strips alone, as loaded beforehand.
 struct RawStrips {
