@@ -1,6 +1,7 @@
-// fax_util.cpp — fax test helpers (see fax_util.h).
+// fax_util.cpp — fax codec test helpers (see fax_util.h).
 #include "support/fax_util.h"
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 
@@ -12,50 +13,38 @@ namespace tiftest {
 
 void FaxBitWriter::Put(uint32_t code, int length)
 {
-    for (int i = length - 1; i >= 0; --i) {
+    for (int i = length - 1; i >= 0; --i, ++bits_) {
         if ((bits_ & 7) == 0)
             bytes_.push_back(0);
         if ((code >> i) & 1)
             bytes_.back() |= uint8_t(0x80 >> (bits_ & 7));
-        ++bits_;
     }
 }
 
 void FaxBitWriter::Put(const std::string& bits)
 {
     for (char c : bits)
-        if (c == '0' || c == '1')
-            Put(c == '1', 1);
+        Put(c == '1', 1);
 }
 
-namespace {
-
-const TifFaxCode& FindCode(int kind, int param)
+static void PutCode(FaxBitWriter& w, int kind, int param)
 {
     for (const TifFaxCode& c : TifFaxCodes)
         if (c.kind == kind && c.param == param)
-            return c;
+            return w.Put(c.code, c.length);
     throw std::logic_error("no such code");
 }
 
-}  // namespace
-
 void FaxBitWriter::PutRun(bool black, int run)
 {
-    while (run > 2560) {
-        const TifFaxCode& c = FindCode(TIF_FAX_EXT_MAKEUP, 2560);
-        Put(c.code, c.length);
-        run -= 2560;
-    }
+    for (; run > 2560; run -= 2560)
+        PutCode(*this, TIF_FAX_EXT_MAKEUP, 2560);
     if (run >= 64) {
         const int m = run / 64 * 64;
-        const TifFaxCode& c = m >= 1792 ? FindCode(TIF_FAX_EXT_MAKEUP, m)
-                                        : FindCode(black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP, m);
-        Put(c.code, c.length);
+        PutCode(*this, m >= 1792 ? TIF_FAX_EXT_MAKEUP : black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP, m);
         run -= m;
     }
-    const TifFaxCode& t = FindCode(black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM, run);
-    Put(t.code, t.length);
+    PutCode(*this, black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM, run);
 }
 
 void FaxBitWriter::Align()
@@ -67,8 +56,8 @@ void FaxBitWriter::Align()
 Bytes FaxBitWriter::Finish(int fillOrder) const
 {
     Bytes out = bytes_;
-    if (fillOrder != 1)
-        for (uint8_t& b : out) {
+    for (uint8_t& b : out)
+        if (fillOrder != 1) {
             uint8_t r = 0;
             for (int i = 0; i < 8; ++i)
                 r |= uint8_t(((b >> i) & 1) << (7 - i));
@@ -77,77 +66,65 @@ Bytes FaxBitWriter::Finish(int fillOrder) const
     return out;
 }
 
-std::vector<int> RowRuns(const Bytes& row, int width)
+void PutRow1D(FaxBitWriter& w, const Bytes& row, int width)
 {
-    std::vector<int> runs;
     bool colour = false;
-    int x = 0;
-    while (x < width) {
+    for (int x = 0; x < width; colour = !colour) {
         int n = 0;
         while (x + n < width && Pixel(row, x + n) == colour)
             ++n;
-        runs.push_back(n);
+        w.PutRun(colour, n);
         x += n;
-        colour = !colour;
     }
-    if (runs.empty())
-        runs.push_back(0);
-    return runs;
-}
-
-void PutRow1D(FaxBitWriter& w, const Bytes& row, int width)
-{
-    std::vector<int> runs = RowRuns(row, width);
-    for (size_t i = 0; i < runs.size(); ++i)
-        w.PutRun(i & 1, runs[i]);
 }
 
 std::vector<Bytes> FaxPage(int width, int height, uint32_t seed)
 {
     std::mt19937 rng(seed);
-    const size_t rowBytes = size_t(width + 7) / 8;
     std::vector<Bytes> rows;
-    Bytes prev(rowBytes, 0);
+    Bytes row(size_t(width + 7) / 8, 0);
     for (int y = 0; y < height; ++y) {
-        Bytes row(rowBytes, 0);
         const unsigned kind = rng() % 10;
         if (kind < 3) {
-            // blank line
-        } else if (kind < 5 && y > 0) {
-            row = prev;  // a repeated line with a small shift of some edges
-            for (int i = 0; i < 3; ++i) {
+            row.assign(row.size(), 0);  // blank line
+        } else if (kind < 5) {
+            for (int i = 0; i < 3; ++i) {  // the line before with a few edges moved
                 int x = int(rng() % unsigned(width));
                 row[size_t(x) >> 3] ^= uint8_t(0x80 >> (x & 7));
             }
         } else {
-            int x = (rng() % 4 == 0) ? 0 : int(rng() % 40);
-            while (x < width) {
+            row.assign(row.size(), 0);
+            for (int x = (rng() % 4 == 0) ? 0 : int(rng() % 40); x < width;) {
                 int black = 1 + int(rng() % (rng() % 8 == 0 ? 3000 : 12));
                 for (int i = x; i < x + black && i < width; ++i)
                     row[size_t(i) >> 3] |= uint8_t(0x80 >> (i & 7));
                 x += black + 1 + int(rng() % (rng() % 6 == 0 ? 200 : 15));
             }
         }
-        rows.push_back(MaskRow(row, width));
-        prev = rows.back();
+        row = MaskRow(row, width);
+        rows.push_back(row);
     }
     return rows;
+}
+
+Bytes MaskRow(const Bytes& row, int width)
+{
+    Bytes r = row;
+    if (width & 7)
+        r[size_t(width) >> 3] &= uint8_t(0xFF00 >> (width & 7));
+    return r;
 }
 
 int MemSource::Proc(unsigned char* buffer, int length, void* context)
 {
     auto* s = static_cast<MemSource*>(context);
-    size_t left = s->data->size() - s->pos;
-    size_t n = size_t(length < s->chunk ? length : s->chunk);
-    if (n > left)
-        n = left;
+    size_t n = std::min({size_t(length), size_t(s->chunk), s->data->size() - s->pos});
     if (s->throwAt >= 0 && s->pos + n > size_t(s->throwAt)) {
         n = size_t(s->throwAt) > s->pos ? size_t(s->throwAt) - s->pos : 0;
         if (n == 0)
             TifThrow(CTifException::kShortRead);
     }
-    for (size_t i = 0; i < n; ++i)
-        buffer[i] = (*s->data)[s->pos + i];
+    std::copy_n(s->data->begin() + long(s->pos), n, buffer);
     s->pos += n;
     return int(n);
 }
@@ -164,18 +141,12 @@ FaxDecoder::FaxDecoder(int compression, int width, int t4Options, int fillOrder)
         codec_->SetParam(codec_, 266, fillOrder);
 }
 
-FaxDecoder::~FaxDecoder()
-{
-    codec_->Destroy(codec_);
-}
+FaxDecoder::~FaxDecoder() { codec_->Destroy(codec_); }
 
 void FaxDecoder::Begin(const Bytes& data, int chunk, long throwAt)
 {
     data_ = data;
-    src_ = MemSource{};
-    src_.data = &data_;
-    src_.chunk = chunk;
-    src_.throwAt = throwAt;
+    src_ = MemSource{&data_, 0, chunk, throwAt};
     codec_->SetIoProc(codec_, MemSource::Proc, &src_);
     codec_->BeginStrip(codec_);
 }
@@ -186,8 +157,8 @@ int FaxDecoder::Decode(int rows, std::vector<Bytes>* out, int perCall)
     Bytes all(rb * size_t(rows), 0xA5);
     int done = 0;
     while (done < rows) {
-        int want = rows - done < perCall ? rows - done : perCall;
-        int got = codec_->DecodeRows(codec_, all.data() + rb * size_t(done), want);
+        const int want = std::min(rows - done, perCall);
+        const int got = codec_->DecodeRows(codec_, all.data() + rb * size_t(done), want);
         done += got;
         if (got < want)
             break;
@@ -196,14 +167,6 @@ int FaxDecoder::Decode(int rows, std::vector<Bytes>* out, int perCall)
     for (int y = 0; y < done; ++y)
         out->emplace_back(all.begin() + long(rb * size_t(y)), all.begin() + long(rb * size_t(y + 1)));
     return done;
-}
-
-Bytes MaskRow(const Bytes& row, int width)
-{
-    Bytes r = row;
-    if (width & 7)
-        r[size_t(width) >> 3] &= uint8_t(0xFF00 >> (width & 7));
-    return r;
 }
 
 }  // namespace tiftest
