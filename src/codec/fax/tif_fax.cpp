@@ -7,7 +7,8 @@ void TifFaxDestroy(TifCodec* codec)
 {
     if (codec == nullptr)
         return;
-    // Only encoders have an EndStrip slot.
+    // Only encoders have an EndStrip slot; an encoder's own block (its
+    // reference row) is released here too once the encoder exists.
     if (codec->EndStrip == nullptr)
         TifFaxDecoderRelease(codec);
     TifCodecDestroy(codec);
