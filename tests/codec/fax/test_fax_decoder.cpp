@@ -182,6 +182,19 @@ TEST(FaxDecoder, SetParam)
     EXPECT_EQ(rows[0][0], 0x18);
 }
 
+// Rows whose run arrays would pass the allocation limit, or whose pixel count
+// overflows, make no decoder.
+TEST(FaxDecoder, RefusesOversizedRows)
+{
+    for (TifCodecParams p : {TifCodecParams{4, 1 << 28, 1, 1}, TifCodecParams{3, 1 << 30, 1 << 30, 1},
+                             TifCodecParams{2, 1 << 20, 1 << 10, 1 << 10}})
+        EXPECT_EQ(TifCreateDecoder(&p), nullptr);
+    TifCodecParams ok{4, 1 << 20, 1, 1};
+    TifCodec* c = TifCreateDecoder(&ok);
+    ASSERT_NE(c, nullptr);
+    c->Destroy(c);
+}
+
 // An I/O failure passes through DecodeRows; the decoder then serves the next
 // strip normally.
 TEST(FaxDecoder, ThrowingSourcePassesThrough)
