@@ -10,7 +10,7 @@ struct TifFaxDecoderState {
     int32_t rowPixels;      // width × samples × bits: one pixel per bit
     int32_t options;        // T4Options last accepted
     int32_t framing;        // FAX_FRAMING_EOL, FAX_FRAMING_BYTEALIGN or 0
-    uint64_t bitAcc;        // next unread bit in bit 0
+    uint64_t bitAcc;        // next unread bit in bit 0; above bitCount maybe the start of the next byte
     int32_t bitCount;       // valid bits in bitAcc
     int32_t eolPending;     // the EOL before the next row is already consumed
     int32_t* runArrays;     // owned block of one or two run arrays
