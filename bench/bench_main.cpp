@@ -522,6 +522,14 @@ int main(int argc, char** argv)
     const std::string rounds = o.verifyOnly ? "verification only" : "best of " + std::to_string(o.reps) + " rounds";
     std::printf("vxtiff vs libtiff %s, %s build, %s, images in %s\n", LibtiffVersion().c_str(), BENCH_BUILD_TYPE,
                 rounds.c_str(), dir.c_str());
+    if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
+        // Figures taken on a busy machine are noisier (and the best of a few
+        // rounds is then the fairer one).
+        char text[64] = "";
+        if (std::fgets(text, sizeof text, load))
+            std::printf("load average at start: %.14s\n", text);
+        std::fclose(load);
+    }
     if (!o.verifyOnly) {
         std::printf("MB/s: 10^6 bytes/s of raw image bytes (r90: of rotated output); ratio = vxtiff/reference\n\n");
         PrintHeader();
