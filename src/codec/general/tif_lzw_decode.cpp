@@ -24,6 +24,10 @@ namespace {
 
 enum { kClear = 256, kEndOfInformation = 257, kFirstFree = 258, kMaxBits = 12 };
 
+// freeEntry before the first Clear of a strip and once the table is full:
+// every code but Clear and EndOfInformation is then beyond it.
+constexpr int kNoFreeEntry = -1;
+
 struct alignas(16) LzwEntry {
     uint64_t tail;    // the string's last chunk as bytes in memory order, left-aligned
                       // (zero past it); built in a register, stored whole
@@ -38,9 +42,9 @@ struct TifLzwDecoderState {
     uint64_t bits;     // bit accumulator; next code at the top (at the bottom for old-style)
     int bitCount;      // bits of `bits` not yet consumed
     int nbits;         // current code width, 9..12
-    int freeEntry;     // next entry to assign
+    int freeEntry;     // next entry to assign, or kNoFreeEntry
     int maxEntry;      // width grows when freeEntry passes it
-    int oldEntry;      // entry of the previous code; -1 before the first Clear
+    int oldEntry;      // entry of the previous code
     int restartEntry;  // string cut at the end of a row
     int restart;       // bytes of it already delivered; 0 when none pending
     int oldStyle;      // this strip is old-style
@@ -210,9 +214,6 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
     int restart = s->restart;
     const int rowBytes = h->rowBytes;
     const long step = TifRowStep(h);
-    // Highest code acceptable now: the next free entry (the string being
-    // defined), or -1 when no code may follow (no previous string, table full).
-    int limit = (oldEntry < 0 || freeEntry >= TIF_LZW_TABLE_SIZE) ? -1 : freeEntry;
 
     auto* row = static_cast<unsigned char*>(rows);
     int done = 0;
@@ -258,10 +259,10 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
                 }
                 *p++ = static_cast<unsigned char>(code);
                 oldEntry = code;
-                limit = freeEntry;
                 continue;
             }
-            if (TifDamaged(code > limit)) {
+            // The highest acceptable code is the entry this code defines.
+            if (TifDamaged(code > freeEntry)) {
                 ended = true;
                 break;
             }
@@ -287,8 +288,9 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
                 if (nbits < kMaxBits)
                     ++nbits;
                 maxEntry = kOldStyle ? (1 << nbits) - 1 : (1 << nbits) - 2;
+                if (TifDamaged(freeEntry == TIF_LZW_TABLE_SIZE))
+                    freeEntry = kNoFreeEntry;  // table full: only Clear may follow
             }
-            limit = freeEntry < TIF_LZW_TABLE_SIZE ? freeEntry : -1;
             oldEntry = code;
 
             const LzwEntry* e = &table[code];
@@ -351,9 +353,9 @@ int LzwBeginStrip(TifCodec* codec)
     s->bits = 0;
     s->bitCount = 0;
     s->nbits = 9;
-    s->freeEntry = kFirstFree;
+    s->freeEntry = kNoFreeEntry;
     s->maxEntry = s->oldStyle ? 511 : 510;
-    s->oldEntry = -1;
+    s->oldEntry = 0;
     s->restart = 0;
     return 1;
 }
@@ -388,7 +390,7 @@ TifCodec* TifNewLzwDecoder(const TifCodecParams* params)
         s->table[i].length = 1;
         s->table[i].first = static_cast<uint8_t>(i);
     }
-    s->oldEntry = -1;
+    s->freeEntry = kNoFreeEntry;
     s->ended = 1;  // no strip yet
     codec->Destroy = LzwDestroy;
     codec->SetParam = LzwSetParam;
