@@ -43,6 +43,8 @@ bool WriteLibtiff(const std::string& path, const LibtiffSpec& s, const std::vect
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, s.bits);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, s.samples);
     TIFFSetField(t, TIFFTAG_COMPRESSION, s.compression);
+    if (s.predictor != 1 && !TIFFSetField(t, TIFFTAG_PREDICTOR, s.predictor))
+        return false;
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, s.photometric);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     if (s.photometric == PHOTOMETRIC_SEPARATED)

@@ -27,6 +27,7 @@ struct LibtiffSpec {
     uint16_t bits = 8;
     uint16_t photometric = 1;
     uint16_t compression = 1;
+    uint16_t predictor = 1;     // 1: no Predictor tag
     bool bigEndian = false;
     uint32_t rowsPerStrip = 0;  // 0: libtiff's default
     uint32_t tileWidth = 0;     // non-zero: tiled

@@ -1,9 +1,11 @@
-// codec_io.h — memory I/O procedures and drivers for codec tests: a source that
-// hands out at most `chunk` bytes per call and can throw at a given byte, and a
-// sink that collects what an encoder hands over.
+// codec_io.h — memory I/O for codec tests: a source that hands out at most
+// `chunk` bytes per transfer and can throw at a given byte, a sink that keeps
+// every hand-over, and strip-level drivers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "codec/tif_codec.h"
@@ -16,23 +18,16 @@ using Bytes = std::vector<uint8_t>;
 struct MemSource {
     Bytes data;
     size_t pos = 0;
-    int chunk = 1 << 30;  // most bytes per call
-    long throwAt = -1;    // a call that would deliver this byte throws instead
-    int calls = 0;
+    int chunk = 1 << 30;
+    long throwAt = -1;  // a transfer that would deliver this byte throws instead
 
     static int Proc(unsigned char* buffer, int length, void* context)
     {
         auto* m = static_cast<MemSource*>(context);
-        ++m->calls;
-        size_t n = m->data.size() - m->pos;
-        if (n > size_t(length))
-            n = size_t(length);
-        if (n > size_t(m->chunk))
-            n = size_t(m->chunk);
+        size_t n = std::min({m->data.size() - m->pos, size_t(length), size_t(m->chunk)});
         if (m->throwAt >= 0 && n > 0 && long(m->pos + n) > m->throwAt)
             TifThrow(CTifException::kShortRead);
-        for (size_t i = 0; i < n; ++i)
-            buffer[i] = m->data[m->pos + i];
+        std::copy_n(m->data.begin() + long(m->pos), n, buffer);
         m->pos += n;
         return int(n);
     }
@@ -40,7 +35,7 @@ struct MemSource {
 
 struct MemSink {
     Bytes data;
-    std::vector<int> handOvers;  // length of every hand-over
+    std::vector<int> handOvers;
 
     static int Proc(unsigned char* buffer, int length, void* context)
     {
@@ -54,29 +49,34 @@ struct MemSink {
 struct CodecDeleter {
     void operator()(TifCodec* c) const { c->Destroy(c); }
 };
+using Codec = std::unique_ptr<TifCodec, CodecDeleter>;
 
-inline TifCodecParams Params(int compression, int width, int samples = 1, int bits = 8)
+inline Codec NewCodec(bool decoder, int compression, int width, int samples = 1, int bits = 8)
 {
-    return TifCodecParams{compression, width, samples, bits};
+    TifCodecParams p{compression, width, samples, bits};
+    return Codec(decoder ? TifCreateDecoder(&p) : TifCreateEncoder(&p));
 }
 
-// Encodes `rows` (packed, rowBytes apart) as one strip; returns the strip.
-inline Bytes EncodeStrip(TifCodec* enc, Bytes& rows, int count)
+// Encodes `count` packed rows as one strip. The rows may be changed (predictor).
+inline Bytes EncodeStrip(TifCodec* enc, Bytes& rows, int count, std::vector<int>* handOvers = nullptr)
 {
     MemSink sink;
     enc->SetIoProc(enc, MemSink::Proc, &sink);
     enc->BeginStrip(enc);
     enc->EncodeRows(enc, rows.data(), count);
     enc->EndStrip(enc);
+    if (handOvers)
+        *handOvers = sink.handOvers;
     return sink.data;
 }
 
-// Decodes up to `count` rows of `rowBytes` from `strip`, `perCall` rows per
-// DecodeRows call, input handed out `chunk` bytes at a time. Returns the rows
-// delivered; `out` receives them.
-inline int DecodeStrip(TifCodec* dec, const Bytes& strip, int rowBytes, int count, Bytes* out,
-                       int chunk = 1 << 30, int perCall = 1)
+// Decodes up to `count` rows, `perCall` per DecodeRows call, the strip handed
+// out `chunk` bytes at a time; `out` gets the rows (0xCD where none came).
+// Returns the rows delivered before the first short call.
+inline int DecodeStrip(TifCodec* dec, const Bytes& strip, int count, Bytes* out, int chunk = 1 << 30,
+                       int perCall = 1)
 {
+    const int rowBytes = TifState(dec)->rowBytes;
     MemSource src;
     src.data = strip;
     src.chunk = chunk;
@@ -85,8 +85,8 @@ inline int DecodeStrip(TifCodec* dec, const Bytes& strip, int rowBytes, int coun
     out->assign(size_t(rowBytes) * count, 0xCD);
     int done = 0;
     while (done < count) {
-        int k = count - done < perCall ? count - done : perCall;
-        int n = dec->DecodeRows(dec, out->data() + size_t(done) * rowBytes, k);
+        const int k = std::min(count - done, perCall);
+        const int n = dec->DecodeRows(dec, out->data() + size_t(done) * rowBytes, k);
         done += n;
         if (n < k)
             break;
@@ -94,7 +94,7 @@ inline int DecodeStrip(TifCodec* dec, const Bytes& strip, int rowBytes, int coun
     return done;
 }
 
-// Photo-like test content: smooth gradients with a little noise.
+// Photo-like bytes: gradients with a little grain.
 inline Bytes PhotoRows(int rowBytes, int rows, uint32_t seed = 1)
 {
     Bytes b(size_t(rowBytes) * rows);
@@ -104,6 +104,16 @@ inline Bytes PhotoRows(int rowBytes, int rows, uint32_t seed = 1)
             x = x * 1103515245u + 12345u;
             b[size_t(y) * rowBytes + i] = uint8_t((i / 7 + y * 3 + ((x >> 16) & 7)) & 0xFF);
         }
+    return b;
+}
+
+inline Bytes NoiseRows(size_t bytes, uint32_t seed = 99)
+{
+    Bytes b(bytes);
+    for (auto& v : b) {
+        seed = seed * 1664525u + 1013904223u;
+        v = uint8_t(seed >> 24);
+    }
     return b;
 }
 

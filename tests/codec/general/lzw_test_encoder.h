@@ -1,6 +1,7 @@
-// lzw_test_encoder.h — a plain LZW encoder for building test strips: TIFF 6.0
-// (codes high bit first, width growing one code early) or old-style (low bit
-// first, width growing one code later), with hooks to damage the code stream.
+// lzw_test_encoder.h — a plain LZW encoder for test strips: TIFF 6.0 (codes
+// high bit first, width growing one code early) or old-style (low bit first,
+// width growing one code later). Code() writes any code at any width, for
+// damaged streams.
 #pragma once
 
 #include <cstdint>
@@ -12,85 +13,61 @@ namespace codec_test {
 
 class LzwTestEncoder {
 public:
-    explicit LzwTestEncoder(bool oldStyle, int clearAt = 4094) : old_(oldStyle), clearAt_(clearAt) {}
+    explicit LzwTestEncoder(bool oldStyle) : old_(oldStyle) {}
 
-    // Appends one code at the current width.
-    void Code(int code)
+    void Code(int code, int nbits)
     {
-        if (old_) {
+        if (old_)
             acc_ |= uint64_t(code) << n_;
-            n_ += nbits_;
-            while (n_ >= 8) {
-                out_.push_back(uint8_t(acc_));
+        else
+            acc_ = (acc_ << nbits) | uint64_t(code);
+        for (n_ += nbits; n_ >= 8; n_ -= 8) {
+            out_.push_back(old_ ? uint8_t(acc_) : uint8_t(acc_ >> (n_ - 8)));
+            if (old_)
                 acc_ >>= 8;
-                n_ -= 8;
-            }
-        } else {
-            acc_ = (acc_ << nbits_) | uint64_t(code);
-            n_ += nbits_;
-            while (n_ >= 8) {
-                out_.push_back(uint8_t(acc_ >> (n_ - 8)));
-                n_ -= 8;
-            }
         }
     }
 
+    // Whole strip: Clear, codes, EndOfInformation; Clear again after code 4093.
     std::vector<uint8_t> Encode(const std::vector<uint8_t>& data)
     {
-        Reset();
-        Code(256);
-        int prefix = -1;
+        std::map<std::pair<int, int>, int> dict;
+        int free = 258, nbits = 9, prefix = -1;
+        Code(256, nbits);
         for (uint8_t b : data) {
-            if (prefix < 0) {
-                prefix = b;
+            auto it = dict.find({prefix, b});
+            if (prefix < 0 || it != dict.end()) {
+                prefix = prefix < 0 ? b : it->second;
                 continue;
             }
-            auto it = dict_.find({prefix, b});
-            if (it != dict_.end()) {
-                prefix = it->second;
-                continue;
-            }
-            Code(prefix);
-            dict_[{prefix, b}] = free_++;
+            Code(prefix, nbits);
+            dict[{prefix, b}] = free++;
             prefix = b;
-            if (free_ == clearAt_) {
-                Code(256);
-                Reset();
-            } else if (free_ > (old_ ? (1 << nbits_) : (1 << nbits_) - 1) && nbits_ < 12) {
-                ++nbits_;
+            if (free == 4094) {
+                Code(256, nbits);
+                dict.clear();
+                free = 258;
+                nbits = 9;
+            } else if (free > (old_ ? 1 << nbits : (1 << nbits) - 1) && nbits < 12) {
+                ++nbits;
             }
         }
         if (prefix >= 0)
-            Code(prefix);
-        Code(257);
-        Flush();
-        return out_;
+            Code(prefix, nbits);
+        Code(257, nbits);
+        return Finish();
     }
 
-    void Flush()
+    std::vector<uint8_t> Finish()
     {
         if (n_ > 0)
             out_.push_back(old_ ? uint8_t(acc_) : uint8_t(acc_ << (8 - n_)));
         n_ = 0;
-        acc_ = 0;
+        return out_;
     }
-
-    void SetWidth(int nbits) { nbits_ = nbits; }
-    std::vector<uint8_t>& Out() { return out_; }
 
 private:
-    void Reset()
-    {
-        dict_.clear();
-        free_ = 258;
-        nbits_ = 9;
-    }
-
     bool old_;
-    int clearAt_;
-    std::map<std::pair<int, int>, int> dict_;
-    int free_ = 258;
-    int nbits_ = 9;
     uint64_t acc_ = 0;
     int n_ = 0;
     std::vector<uint8_t> out_;
