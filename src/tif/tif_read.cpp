@@ -59,8 +59,9 @@ int CTifFile::LoadStrip(int index)
 
 int CTifFile::LoadTileRow(int first)
 {
+    // Tiles listed beyond the image's last tile row are never read as image.
     if (!m_bTiled || first < 0 || first % m_nTilesAcross != 0 ||
-        int64_t(first) + m_nTilesAcross > m_nStrips)
+        int64_t(first) + m_nTilesAcross > m_nStrips || first / m_nTilesAcross >= m_nTilesDown)
         return 0;  // no such tile row
     m_nCurStrip = first;
     m_nCurLine = (first / m_nTilesAcross) * m_nTileLength;
@@ -78,19 +79,18 @@ int CTifFile::LoadTileRow(int first)
 
 int CTifFile::CopyTileLines(void* dst, int line, int count)
 {
+    // Each tile gives its slice of the line, but no row of the caller's gets
+    // more than m_nBufRowBytes bytes: the last tile gives only what remains of
+    // the row, and a stride narrower than the line cuts it.
     const int tileRowBytes = TileRowBytes(this);
-    const int lastOffset = (m_nTilesAcross - 1) * tileRowBytes;
-    int last = m_nBufRowBytes - lastOffset;
-    if (last > tileRowBytes)
-        last = tileRowBytes;
-    if (last < 0)
-        last = 0;
     auto* out = static_cast<unsigned char*>(dst);
     for (; line < m_nTileLength && count > 0; ++line, --count, out += m_nBufRowBytes) {
         const size_t at = size_t(line) * size_t(tileRowBytes);
-        for (int i = 0; i < m_nTilesAcross - 1; ++i)
-            std::memcpy(out + size_t(i) * tileRowBytes, m_ppTileRow[i] + at, size_t(tileRowBytes));
-        std::memcpy(out + lastOffset, m_ppTileRow[m_nTilesAcross - 1] + at, size_t(last));
+        int room = m_nBufRowBytes;
+        for (int i = 0; i < m_nTilesAcross && room > 0; ++i, room -= tileRowBytes) {
+            const int n = room < tileRowBytes ? room : tileRowBytes;
+            std::memcpy(out + size_t(i) * tileRowBytes, m_ppTileRow[i] + at, size_t(n));
+        }
     }
     return 1;
 }

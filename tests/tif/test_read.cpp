@@ -273,6 +273,50 @@ TEST(ReadTiles, NoTileRowHeldMeansDecodeAgain)
     EXPECT_EQ(row, Bytes(pixels.begin() + 40, pixels.begin() + 80));
 }
 
+TEST(ReadTiles, SurplusTilesAreNotImage)
+{
+    // TileOffsets lists a third tile row that the 20-line image does not have.
+    ImageSpec spec{40, 20, 1, 8, kMinIsBlack, 0};
+    TiffBuilder b;
+    b.TileImage(spec, 16, 16, PatternRows(40, 20));
+    const uint32_t junk = b.AddData(Bytes(256, 0x66));
+    b.Set(kTagTileOffsets, kLong, {8, 8, 8, 8, 8, 8, junk, junk, junk})
+        .Set(kTagTileByteCounts, kLong, std::vector<uint32_t>(9, 256));
+    TempDir dir;
+    CTifFile f;
+    ASSERT_EQ(f.Open(dir.Write("t.tif", b.Build()).c_str()), 1);
+    Bytes rows(64 * 40);
+    EXPECT_EQ(f.ReadLines(rows.data(), 64), 32);  // image and padding rows only
+    EXPECT_EQ(f.ReadLine(rows.data()), 0);
+}
+
+TEST(ReadTiles, NarrowStrideNeverWritesPastTheCallersRow)
+{
+    // A tiled line is assembled from tile slices; with rows spaced closer than
+    // a line, each row gets only its stride's worth.
+    ImageSpec spec{40, 20, 1, 8, kMinIsBlack, 0};
+    Bytes pixels = PatternRows(40, 20);
+    TiffBuilder b;
+    b.TileImage(spec, 16, 16, pixels);
+    TempDir dir;
+    CTifFile f;
+    ASSERT_EQ(f.Open(dir.Write("t.tif", b.Build()).c_str()), 1);
+    for (int stride : {1, 10, 16, 17, 33}) {
+        f.SetBufRowBytes(stride);
+        ASSERT_EQ(f.SeekLine(2), 1);
+        Bytes buf(size_t(3) * stride + 40, 0xEE);
+        ASSERT_EQ(f.ReadLines(buf.data(), 3), 3);
+        for (int y = 0; y < 3; ++y)
+            EXPECT_EQ(Bytes(buf.begin() + y * stride, buf.begin() + (y + 1) * stride),
+                      Bytes(pixels.begin() + (2 + y) * 40, pixels.begin() + (2 + y) * 40 + stride))
+                << stride << " " << y;
+        EXPECT_EQ(Bytes(buf.begin() + 3 * stride, buf.end()), Bytes(40, 0xEE)) << stride;
+        Bytes one(size_t(stride) + 40, 0xEE);
+        ASSERT_EQ(f.ReadLine(one.data()), 1);
+        EXPECT_EQ(Bytes(one.begin() + stride, one.end()), Bytes(40, 0xEE)) << stride;
+    }
+}
+
 // A damaged strip: its byte count stops 2.5 rows into 4, and the next strip
 // follows it directly in the file.
 class ShortStrip : public ::testing::Test {
