@@ -27,7 +27,7 @@ struct FileCase {
     uint32_t height;
 };
 
-tiftest::LibtiffSpec Spec(const FileCase& c)
+tiftest::LibtiffSpec Describe(const FileCase& c)
 {
     static const uint16_t kLayout[][3] = {{1, 8, PHOTOMETRIC_MINISBLACK}, {1, 16, PHOTOMETRIC_MINISBLACK},
                                           {3, 8, PHOTOMETRIC_RGB},        {3, 16, PHOTOMETRIC_RGB},
@@ -68,13 +68,13 @@ class LibtiffFiles : public ::testing::TestWithParam<FileCase> {};
 TEST_P(LibtiffFiles, EveryLineMatchesLibtiff)
 {
     const FileCase c = GetParam();
-    const tiftest::LibtiffSpec spec = Spec(c);
+    const tiftest::LibtiffSpec desc = Describe(c);
     tiftest::TempDir dir;
     const std::string path = dir.Path("f.tif");
-    ASSERT_TRUE(tiftest::WriteLibtiff(path, spec, Content(spec)));
+    ASSERT_TRUE(tiftest::WriteLibtiff(path, desc, Content(desc)));
     std::vector<Bytes> expected;
     ASSERT_TRUE(tiftest::ReadLibtiff(path, &expected));
-    if (spec.bits == 16 && c.bigEndian)
+    if (desc.bits == 16 && c.bigEndian)
         tiftest::SwapRows16(&expected);  // ours arrive in file order
 
     CTifFile f;
@@ -82,7 +82,7 @@ TEST_P(LibtiffFiles, EveryLineMatchesLibtiff)
     VXIMGINFO info;
     f.GetImgInfo(&info);
     EXPECT_EQ(info.nCompression, c.compression);
-    Bytes line(spec.RowBytes());
+    Bytes line(desc.RowBytes());
     for (uint32_t y = 0; y < c.height; ++y) {
         ASSERT_EQ(f.ReadLine(line.data()), 1) << "line " << y;
         ASSERT_EQ(line, expected[y]) << "line " << y;
@@ -119,8 +119,8 @@ std::string Build(const tiftest::TempDir& dir, uint16_t compression, uint16_t bi
                   uint16_t predictorType = 0, uint32_t predictor = 1)
 {
     tiftest::TiffBuilder b;
-    tiftest::ImageSpec spec{uint32_t(data.size()), 1, 1, 8, tiftest::kMinIsBlack, 1, compression};
-    b.StripImage(spec, data);
+    tiftest::ImageSpec image{uint32_t(data.size()), 1, 1, 8, tiftest::kMinIsBlack, 1, compression};
+    b.StripImage(image, data);
     b.Set(tiftest::kTagImageWidth, tiftest::kLong, {8u * 8 / bits});
     b.Set(tiftest::kTagBitsPerSample, tiftest::kShort, {bits});
     if (predictorType != 0)
