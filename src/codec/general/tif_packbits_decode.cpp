@@ -38,8 +38,8 @@ bool TakeBytes(TifCodecState* s, unsigned char* out, int n)
 constexpr int kLongestPacket = 129;
 
 // Decodes whole packets while the buffer holds at least the longest packet,
-// with no refill checks. Short literals and runs use fixed-size moves when the
-// row has room for them, as most packets of photo-like rows are short.
+// with no refill checks. Literals and runs move in 16-byte pieces when the row
+// has room for the last piece's overshoot, which later packets overwrite.
 inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
 {
     const unsigned char* in = s->cursor;
@@ -51,10 +51,13 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
             int take = length;
             if (TifDamaged(take > left))
                 take = left;
-            if (take <= 16 && left >= 16)
-                std::memcpy(out, in, 16);
-            else
+            const int rounded = (take + 15) & ~15;  // at most 128: still inside the packet's input
+            if (rounded <= left) {
+                for (int j = 0; j < take; j += 16)
+                    std::memcpy(out + j, in + j, 16);
+            } else {
                 std::memcpy(out, in, static_cast<size_t>(take));
+            }
             in += length;
             out += take;
             left -= take;
@@ -63,10 +66,12 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
             int copies = 1 - h;
             if (TifDamaged(copies > left))
                 copies = left;
-            if (copies <= 16 && left >= 16)
-                std::memset(out, b, 16);
-            else
+            if (((copies + 15) & ~15) <= left) {
+                for (int j = 0; j < copies; j += 16)
+                    std::memset(out + j, b, 16);
+            } else {
                 std::memset(out, b, static_cast<size_t>(copies));
+            }
             out += copies;
             left -= copies;
         }
