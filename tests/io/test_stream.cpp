@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "io/tif_exception.h"
 #include "io/tif_io.h"
@@ -48,6 +49,16 @@ TEST_F(Stream, ReadSeekLength)
     EXPECT_EQ(s.Open(path_.c_str(), 0), 0);  // already open
     EXPECT_EQ(s.Close(), 1);
     EXPECT_EQ(s.handle, -1);
+}
+
+TEST_F(Stream, FailedCloseStillClosed)
+{
+    auto s = std::make_unique<CTifFileStream>();
+    ASSERT_EQ(s->Open(path_.c_str(), 0), 1);
+    ::close(s->handle);  // the descriptor goes away behind the stream's back
+    EXPECT_EQ(s->Close(), 0);
+    EXPECT_EQ(s->handle, -1);
+    s.reset();  // no second close
 }
 
 TEST_F(Stream, OpenFailures)
