@@ -13,9 +13,11 @@
 
 namespace {
 
-// Bounds the work per input so that each run stays fast.
+// Bounds the work per input so that each run stays fast: a few bytes can
+// declare a large image whose every line a codec completes without data.
 constexpr int kMaxRowBytes = 1 << 20;
 constexpr int kMaxLines = 1 << 15;
+constexpr int kMaxLineBytes = 16 << 20;
 
 std::string& TempPath()
 {
@@ -65,14 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (rowBytes > 0 && rowBytes <= kMaxRowBytes) {
         const int chunk = 7;  // straddles strip and tile-row boundaries
         std::vector<uint8_t> rows(size_t(rowBytes) * chunk);
+        const int maxLines = kMaxLineBytes / rowBytes < kMaxLines ? kMaxLineBytes / rowBytes : kMaxLines;
         int lines = 0;
-        while (lines < kMaxLines) {
+        while (lines < maxLines) {
             int n = file.ReadLines(rows.data(), chunk);
             lines += n;
             if (n < chunk)
                 break;
         }
-        const int height = info.nHeight < kMaxLines ? info.nHeight : kMaxLines;
+        const int height = info.nHeight < maxLines ? info.nHeight : maxLines;
         if (file.SeekLine(height / 2))
             file.ReadLine(rows.data());
         if (file.SeekLine(0))
