@@ -25,7 +25,10 @@
 
 namespace {
 
-constexpr int kStageSize = 65536;
+// Each inflate call ends by copying up to 32 KiB of its output into zlib's
+// window, and matches reaching back before the call's output are served from
+// that window: a staging block of four windows keeps both rare.
+constexpr int kStageSize = 131072;
 
 struct TifDeflateDecoderState {
     TifCodecState header;

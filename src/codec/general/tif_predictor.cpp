@@ -122,7 +122,9 @@ void Accumulate8Stride4(unsigned char* row, int bytes)
 
 // Five pixels (15 bytes) per step. Each block is loaded before the previous
 // one is stored, and byte 15, which belongs to the next block, is stored back
-// unchanged.
+// unchanged. The carry (the last restored pixel, spread over the five places)
+// grows by each block's own sum, so one addition per block is all that waits
+// on the block before.
 void Accumulate8Stride3(unsigned char* row, int bytes)
 {
     int i = 0;
@@ -137,13 +139,13 @@ void Accumulate8Stride3(unsigned char* row, int bytes)
             x = _mm_add_epi8(x, _mm_slli_si128(x, 3));
             x = _mm_add_epi8(x, _mm_slli_si128(x, 6));
             x = _mm_add_epi8(x, _mm_slli_si128(x, 12));
+            __m128i sum = _mm_srli_si128(_mm_slli_si128(x, 1), 13);  // pixel 4 to bytes 0..2
+            sum = _mm_or_si128(sum, _mm_slli_si128(sum, 3));
+            sum = _mm_or_si128(sum, _mm_slli_si128(sum, 6));
+            sum = _mm_or_si128(sum, _mm_slli_si128(sum, 12));
             x = _mm_add_epi8(x, carry);
-            x = _mm_or_si128(_mm_and_si128(x, keep), _mm_andnot_si128(keep, cur));
-            Store128(row + i, x);
-            __m128i c = _mm_srli_si128(_mm_slli_si128(x, 1), 13);  // pixel 4 to bytes 0..2
-            c = _mm_or_si128(c, _mm_slli_si128(c, 3));
-            c = _mm_or_si128(c, _mm_slli_si128(c, 6));
-            carry = _mm_or_si128(c, _mm_slli_si128(c, 12));
+            Store128(row + i, _mm_or_si128(_mm_and_si128(x, keep), _mm_andnot_si128(keep, cur)));
+            carry = _mm_add_epi8(carry, sum);
             i += 15;
             if (!more)
                 break;
