@@ -80,7 +80,9 @@ void Accumulate8Stride4From(unsigned char* row, int bytes, int i)
 
 #if defined(__SSE2__)
 // Vector prefix sums: within 16 bytes by shifted additions (log steps of the
-// stride), then the last restored pixel of the previous block is added.
+// stride), then the last restored pixel of the previous block is added. That
+// carry grows by each block's own sum, taken before the carry is added, so the
+// only work waiting on the previous block is one addition.
 
 inline __m128i Load128(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
@@ -96,11 +98,11 @@ void Accumulate8Stride1(unsigned char* row, int bytes)
         x = _mm_add_epi8(x, _mm_slli_si128(x, 2));
         x = _mm_add_epi8(x, _mm_slli_si128(x, 4));
         x = _mm_add_epi8(x, _mm_slli_si128(x, 8));
-        x = _mm_add_epi8(x, carry);
-        Store128(row + i, x);
-        __m128i t = _mm_unpackhi_epi8(x, x);  // byte 15 into the whole register
-        t = _mm_unpackhi_epi16(t, t);
-        carry = _mm_shuffle_epi32(t, 0xFF);
+        __m128i sum = _mm_unpackhi_epi8(x, x);  // byte 15 into the whole register
+        sum = _mm_unpackhi_epi16(sum, sum);
+        sum = _mm_shuffle_epi32(sum, 0xFF);
+        Store128(row + i, _mm_add_epi8(x, carry));
+        carry = _mm_add_epi8(carry, sum);
     }
     Accumulate8Stride1From(row, bytes, i);
 }
@@ -113,18 +115,15 @@ void Accumulate8Stride4(unsigned char* row, int bytes)
         __m128i x = Load128(row + i);
         x = _mm_add_epi8(x, _mm_slli_si128(x, 4));
         x = _mm_add_epi8(x, _mm_slli_si128(x, 8));
-        x = _mm_add_epi8(x, carry);
-        Store128(row + i, x);
-        carry = _mm_shuffle_epi32(x, 0xFF);
+        Store128(row + i, _mm_add_epi8(x, carry));
+        carry = _mm_add_epi8(carry, _mm_shuffle_epi32(x, 0xFF));
     }
     Accumulate8Stride4From(row, bytes, i);
 }
 
 // Five pixels (15 bytes) per step. Each block is loaded before the previous
 // one is stored, and byte 15, which belongs to the next block, is stored back
-// unchanged. The carry (the last restored pixel, spread over the five places)
-// grows by each block's own sum, so one addition per block is all that waits
-// on the block before.
+// unchanged. The carry is the last restored pixel spread over the five places.
 void Accumulate8Stride3(unsigned char* row, int bytes)
 {
     int i = 0;
