@@ -84,6 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             file.ReadLine(rows.data());
         file.SeekLine(height);
 
+        // Narrower caller rows (overlapping), within a buffer of whole rows.
+        file.SetBufRowBytes(rowBytes / 2 + 1);
+        if (file.SeekLine(2))
+            file.ReadLines(rows.data(), chunk);
+
         // Wider caller rows: the decoder keeps its own stride where it must.
         file.SetBufRowBytes(rowBytes + 3);
         std::vector<uint8_t> wide(size_t(rowBytes + 3) * chunk);
