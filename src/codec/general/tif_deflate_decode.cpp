@@ -6,7 +6,8 @@
 // of it. Requests that are long enough and contiguous (one large row, or
 // several rows laid end to end) are inflated straight into the caller's
 // memory; with Z_FINISH, zlib then skips its window copy for a stream that
-// ends within the call.
+// ends within the call. With Predictor 2 on 8-bit samples, a single row taken
+// whole from the staging area is restored on its way out.
 //
 // Untrusted input: zlib validates the stream. A data error tries inflateSync
 // once; when the stream cannot go on (end of stream, unrecoverable error) the
@@ -149,6 +150,21 @@ int DeflateDecodeRows(TifCodec* codec, void* rows, int count)
     return count > 0 ? done : 0;
 }
 
+// Predictor 2 on 8-bit samples: a single row lying whole in the staging block
+// is restored on its way to the caller, in one pass; everything else goes
+// through the predictor's wrapper, which accumulates in the caller's rows.
+int DeflatePredictedDecodeRows(TifCodec* codec, void* rows, int count)
+{
+    TifDeflateDecoderState* s = DeflateState(codec);
+    const int rowBytes = s->header.rowBytes;
+    if (count != 1 || s->staged < rowBytes)
+        return TifPredictorDecodeRows(codec, rows, count);
+    TifPredAccumulate8From(s->pred.predStride, s->stageNext, static_cast<unsigned char*>(rows), rowBytes);
+    s->stageNext += rowBytes;
+    s->staged -= rowBytes;
+    return 1;
+}
+
 int DeflateBeginStrip(TifCodec* codec)
 {
     TifDeflateDecoderState* s = DeflateState(codec);
@@ -166,7 +182,10 @@ int DeflateBeginStrip(TifCodec* codec)
 
 int DeflateSetParam(TifCodec* codec, int tag, int value)
 {
-    return TifPredictorSetParam(codec, tag, value, DeflateDecodeRows, true);
+    const int ok = TifPredictorSetParam(codec, tag, value, DeflateDecodeRows, true);
+    if (ok && codec->DecodeRows == TifPredictorDecodeRows && TifState(codec)->bitsPerSample == 8)
+        codec->DecodeRows = DeflatePredictedDecodeRows;
+    return ok;
 }
 
 void DeflateDestroy(TifCodec* codec)

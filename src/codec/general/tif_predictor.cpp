@@ -39,41 +39,58 @@ inline uint32_t AddBytes(uint32_t a, uint32_t b)
     return ((a & 0x7F7F7F7Fu) + (b & 0x7F7F7F7Fu)) ^ ((a ^ b) & 0x80808080u);
 }
 
-// Scalar loops, also the tails of the vector ones: accumulate from byte `i`
-// on, the bytes before it already restored.
-void Accumulate8Stride1From(unsigned char* row, int bytes, int i)
+// The 8-bit accumulations read the differences from `src` and write the
+// restored row to `row`; `src` is either `row` itself or a separate block that
+// does not overlap it.
+
+// Copies the first pixel, which is stored as it is.
+inline void CopyFirst(const unsigned char* src, unsigned char* row, int stride)
 {
-    if (i == 0)
+    if (src != row)
+        std::memcpy(row, src, static_cast<size_t>(stride));
+}
+
+// Scalar loops, also the tails of the vector ones: accumulate from byte `i`
+// on, the bytes of `row` before it already restored.
+void Accumulate8Stride1From(const unsigned char* src, unsigned char* row, int bytes, int i)
+{
+    if (i == 0) {
+        CopyFirst(src, row, 1);
         i = 1;
+    }
     unsigned char acc = row[i - 1];
     for (; i < bytes; ++i) {
-        acc = static_cast<unsigned char>(acc + row[i]);
+        acc = static_cast<unsigned char>(acc + src[i]);
         row[i] = acc;
     }
 }
 
-void Accumulate8Stride3From(unsigned char* row, int bytes, int i)
+void Accumulate8Stride3From(const unsigned char* src, unsigned char* row, int bytes, int i)
 {
-    if (i == 0)
+    if (i == 0) {
+        CopyFirst(src, row, 3);
         i = 3;
+    }
     unsigned char r = row[i - 3], g = row[i - 2], b = row[i - 1];
     for (; i + 2 < bytes; i += 3) {
-        r = static_cast<unsigned char>(r + row[i]);
-        g = static_cast<unsigned char>(g + row[i + 1]);
-        b = static_cast<unsigned char>(b + row[i + 2]);
+        r = static_cast<unsigned char>(r + src[i]);
+        g = static_cast<unsigned char>(g + src[i + 1]);
+        b = static_cast<unsigned char>(b + src[i + 2]);
         row[i] = r;
         row[i + 1] = g;
         row[i + 2] = b;
     }
 }
 
-void Accumulate8Stride4From(unsigned char* row, int bytes, int i)
+void Accumulate8Stride4From(const unsigned char* src, unsigned char* row, int bytes, int i)
 {
-    if (i == 0)
+    if (i == 0) {
+        CopyFirst(src, row, 4);
         i = 4;
+    }
     uint32_t acc = Load32(row + i - 4);
     for (; i + 3 < bytes; i += 4) {
-        acc = AddBytes(acc, Load32(row + i));
+        acc = AddBytes(acc, Load32(src + i));
         Store32(row + i, acc);
     }
 }
@@ -88,12 +105,12 @@ inline __m128i Load128(const unsigned char* p) { return _mm_loadu_si128(reinterp
 
 inline void Store128(unsigned char* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-void Accumulate8Stride1(unsigned char* row, int bytes)
+void Accumulate8Stride1(const unsigned char* src, unsigned char* row, int bytes)
 {
     __m128i carry = _mm_setzero_si128();
     int i = 0;
     for (; i + 16 <= bytes; i += 16) {
-        __m128i x = Load128(row + i);
+        __m128i x = Load128(src + i);
         x = _mm_add_epi8(x, _mm_slli_si128(x, 1));
         x = _mm_add_epi8(x, _mm_slli_si128(x, 2));
         x = _mm_add_epi8(x, _mm_slli_si128(x, 4));
@@ -104,36 +121,37 @@ void Accumulate8Stride1(unsigned char* row, int bytes)
         Store128(row + i, _mm_add_epi8(x, carry));
         carry = _mm_add_epi8(carry, sum);
     }
-    Accumulate8Stride1From(row, bytes, i);
+    Accumulate8Stride1From(src, row, bytes, i);
 }
 
-void Accumulate8Stride4(unsigned char* row, int bytes)
+void Accumulate8Stride4(const unsigned char* src, unsigned char* row, int bytes)
 {
     __m128i carry = _mm_setzero_si128();
     int i = 0;
     for (; i + 16 <= bytes; i += 16) {
-        __m128i x = Load128(row + i);
+        __m128i x = Load128(src + i);
         x = _mm_add_epi8(x, _mm_slli_si128(x, 4));
         x = _mm_add_epi8(x, _mm_slli_si128(x, 8));
         Store128(row + i, _mm_add_epi8(x, carry));
         carry = _mm_add_epi8(carry, _mm_shuffle_epi32(x, 0xFF));
     }
-    Accumulate8Stride4From(row, bytes, i);
+    Accumulate8Stride4From(src, row, bytes, i);
 }
 
 // Five pixels (15 bytes) per step. Each block is loaded before the previous
-// one is stored, and byte 15, which belongs to the next block, is stored back
+// one is stored, and byte 15, which belongs to the next block, is stored as
+// the source has it: in place, the next block and the tail still find it
 // unchanged. The carry is the last restored pixel spread over the five places.
-void Accumulate8Stride3(unsigned char* row, int bytes)
+void Accumulate8Stride3(const unsigned char* src, unsigned char* row, int bytes)
 {
     int i = 0;
     if (bytes >= 16) {
         const __m128i keep = _mm_srli_si128(_mm_set1_epi8(-1), 1);  // bytes 0..14
         __m128i carry = _mm_setzero_si128();
-        __m128i cur = Load128(row);
+        __m128i cur = Load128(src);
         for (;;) {
             const bool more = i + 31 <= bytes;
-            const __m128i next = more ? Load128(row + i + 15) : cur;
+            const __m128i next = more ? Load128(src + i + 15) : cur;
             __m128i x = cur;
             x = _mm_add_epi8(x, _mm_slli_si128(x, 3));
             x = _mm_add_epi8(x, _mm_slli_si128(x, 6));
@@ -151,27 +169,45 @@ void Accumulate8Stride3(unsigned char* row, int bytes)
             cur = next;
         }
     }
-    Accumulate8Stride3From(row, bytes, i);
+    Accumulate8Stride3From(src, row, bytes, i);
 }
 #else
-void Accumulate8Stride1(unsigned char* row, int bytes) { Accumulate8Stride1From(row, bytes, 0); }
-void Accumulate8Stride3(unsigned char* row, int bytes) { Accumulate8Stride3From(row, bytes, 0); }
-void Accumulate8Stride4(unsigned char* row, int bytes) { Accumulate8Stride4From(row, bytes, 0); }
+void Accumulate8Stride1(const unsigned char* src, unsigned char* row, int bytes)
+{
+    Accumulate8Stride1From(src, row, bytes, 0);
+}
+void Accumulate8Stride3(const unsigned char* src, unsigned char* row, int bytes)
+{
+    Accumulate8Stride3From(src, row, bytes, 0);
+}
+void Accumulate8Stride4(const unsigned char* src, unsigned char* row, int bytes)
+{
+    Accumulate8Stride4From(src, row, bytes, 0);
+}
 #endif
 
 }  // namespace
 
 void TifPredAccumulate8(int stride, unsigned char* row, int bytes)
 {
-    if (bytes <= stride)
+    TifPredAccumulate8From(stride, row, row, bytes);
+}
+
+void TifPredAccumulate8From(int stride, const unsigned char* src, unsigned char* row, int bytes)
+{
+    if (bytes <= stride) {
+        if (src != row && bytes > 0)
+            std::memcpy(row, src, static_cast<size_t>(bytes));
         return;
+    }
     switch (stride) {
-    case 1: Accumulate8Stride1(row, bytes); return;
-    case 3: Accumulate8Stride3(row, bytes); return;
-    case 4: Accumulate8Stride4(row, bytes); return;
+    case 1: Accumulate8Stride1(src, row, bytes); return;
+    case 3: Accumulate8Stride3(src, row, bytes); return;
+    case 4: Accumulate8Stride4(src, row, bytes); return;
     default:
+        CopyFirst(src, row, stride);
         for (int i = stride; i < bytes; ++i)
-            row[i] = static_cast<unsigned char>(row[i] + row[i - stride]);
+            row[i] = static_cast<unsigned char>(src[i] + row[i - stride]);
     }
 }
 

@@ -53,6 +53,10 @@ int TifPredictorSetParam(TifCodec* codec, int tag, int value, TifRowsProc plain,
 // swaps to host order, accumulates, and swaps back, so the row ends in the
 // byte order of the file like an uncompressed row would.
 void TifPredAccumulate8(int stride, unsigned char* row, int bytes);
+// The same with the differences read from `src`, a block apart from `row`
+// (or `row` itself): a decoder holding a row in its own memory restores it on
+// the way out, without copying it first.
+void TifPredAccumulate8From(int stride, const unsigned char* src, unsigned char* row, int bytes);
 void TifPredAccumulate16(int stride, unsigned char* row, int bytes);
 void TifPredAccumulate16Swapped(int stride, unsigned char* row, int bytes);
 void TifPredDifference8(int stride, unsigned char* row, int bytes);

@@ -53,6 +53,11 @@ TEST_P(PredictorRows, AccumulateMatchesTheReferenceAndDifferenceUndoesIt)
     (c.bits == 8 ? TifPredAccumulate8 : TifPredAccumulate16)(c.stride, mine.data(), bytes);
     RefAccumulate(c.stride, ref, c.bits, HostIsBigEndian());
     EXPECT_EQ(mine, ref);
+    if (c.bits == 8) {  // from a separate block of differences
+        Bytes apart(original.size(), 0xEE);
+        TifPredAccumulate8From(c.stride, original.data(), apart.data(), bytes);
+        EXPECT_EQ(apart, ref);
+    }
     (c.bits == 8 ? TifPredDifference8 : TifPredDifference16)(c.stride, mine.data(), bytes);
     EXPECT_EQ(mine, original);
     if (c.bits == 16) {  // words of the other order are accumulated and stay in it
