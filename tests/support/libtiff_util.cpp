@@ -45,6 +45,10 @@ bool WriteLibtiff(const std::string& path, const LibtiffSpec& s, const std::vect
     TIFFSetField(t, TIFFTAG_COMPRESSION, s.compression);
     if (s.predictor != 1 && !TIFFSetField(t, TIFFTAG_PREDICTOR, s.predictor))
         return false;
+    if (s.compression == COMPRESSION_CCITTFAX3)
+        TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, s.t4Options);
+    if (s.fillOrder != 1)
+        TIFFSetField(t, TIFFTAG_FILLORDER, s.fillOrder);
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, s.photometric);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     if (s.photometric == PHOTOMETRIC_SEPARATED)

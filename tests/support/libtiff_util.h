@@ -28,6 +28,8 @@ struct LibtiffSpec {
     uint16_t photometric = 1;
     uint16_t compression = 1;
     uint16_t predictor = 1;     // 1: no Predictor tag
+    uint32_t t4Options = 0;     // Compression 3 only
+    uint16_t fillOrder = 1;
     bool bigEndian = false;
     uint32_t rowsPerStrip = 0;  // 0: libtiff's default
     uint32_t tileWidth = 0;     // non-zero: tiled

@@ -1,137 +1,178 @@
-// Uncompressed files written by libtiff read line for line as libtiff reads
-// them: photometric × bits × samples × byte order × strips or tiles, with
-// sizes that are not multiples of the tile. 16-bit samples come in the file's
-// byte order, so a big-endian file's rows are compared byte-swapped.
+// Files written by libtiff read line for line as libtiff reads them, in every
+// compression × photometric × bits × byte order × strips or tiles; fax strips
+// also decode the same through the codec alone, a byte and a row at a time.
 #include <algorithm>
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
+#include "codec/fax/tif_fax.h"
+#include "support/fax_util.h"
 #include "support/libtiff_util.h"
 #include "support/temp_dir.h"
-#include "support/tif_builder.h"
 #include "tif/tif_file.h"
 
 namespace {
 
 using namespace tiftest;
 
-struct Kind {
-    const char* name;
-    uint16_t photometric;
-    uint16_t samples;
-    int imageType;
+struct Case {
+    std::string name;
+    LibtiffSpec s;
 };
 
-const Kind kKinds[] = {
-    {"MinIsWhite", 0, 1, VXIMG_MINISWHITE}, {"MinIsBlack", 1, 1, VXIMG_MINISBLACK},
-    {"GreyAlpha", 1, 2, VXIMG_MINISBLACK},  {"Rgb", 2, 3, VXIMG_RGB},
-    {"Palette", 3, 1, VXIMG_PALETTE},       {"Cmyk", 5, 4, VXIMG_CMYK},
-};
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-struct Organisation {
-    const char* name;
-    uint32_t rowsPerStrip;
-    uint32_t tileWidth, tileLength;
-};
+Case Make(uint16_t compression, uint16_t predictor, uint16_t photometric, uint16_t samples, uint16_t bits, bool big,
+          uint32_t width, uint32_t height, uint32_t rowsPerStrip, uint32_t tileWidth, uint32_t tileLength)
+{
+    Case c;
+    LibtiffSpec& s = c.s;
+    s.compression = compression, s.predictor = predictor, s.photometric = photometric, s.samples = samples;
+    s.bits = bits, s.bigEndian = big, s.width = width, s.height = height, s.rowsPerStrip = rowsPerStrip;
+    s.tileWidth = tileWidth, s.tileLength = tileLength;
+    s.xResolution = 200, s.yResolution = 100, s.resolutionUnit = 3;
+    if (photometric == 3)
+        for (int i = 0; i < 3 << bits; ++i)
+            s.colorMap.push_back(uint16_t(i * 997));
+    c.name = "C" + std::to_string(compression) + "_P" + std::to_string(predictor) + "_Ph" +
+             std::to_string(photometric) + "_" + std::to_string(samples) + "x" + std::to_string(bits) +
+             (big ? "_MM_" : "_II_") + std::to_string(width) + "x" + std::to_string(height) +
+             (tileWidth ? "_T" + std::to_string(tileWidth) + "x" + std::to_string(tileLength)
+                        : "_S" + std::to_string(rowsPerStrip));
+    return c;
+}
 
-const Organisation kOrganisations[] = {
-    {"Strips1", 1, 0, 0}, {"Strips7", 7, 0, 0}, {"OneStrip", 1000, 0, 0},
-    {"Tiles16", 0, 16, 16}, {"Tiles32x16", 0, 32, 16},
-};
+std::vector<Case> Cases()
+{
+    std::vector<Case> v;
+    const uint16_t kinds[][2] = {{0, 1}, {1, 1}, {1, 2}, {2, 3}, {3, 1}, {5, 4}};  // photometric, samples
+    const uint32_t orgs[][3] = {{1, 0, 0}, {7, 0, 0}, {1000, 0, 0}, {0, 16, 16}, {0, 32, 16}};
+    // Uncompressed: sizes that are not multiples of the tile.
+    for (auto k : kinds)
+        for (uint16_t bits : {1, 2, 4, 8, 16})
+            for (auto o : orgs)
+                for (bool big : {false, true})
+                    if (k[0] != 3 || bits <= 8)
+                        v.push_back(Make(1, 1, k[0], k[1], bits, big, 37, 23, o[0], o[1], o[2]));
+    // General-purpose compressions, with and without Predictor 2.
+    const uint16_t codecs[][2] = {{5, 1}, {5, 2}, {8, 1}, {8, 2}, {32946, 1}, {32946, 2}, {32773, 1}};
+    for (auto cp : codecs) {
+        for (auto k : kinds)
+            for (uint16_t bits : {8, 16})
+                for (bool big : {false, true})
+                    for (bool tiled : {false, true})
+                        if (k[0] != 0 && k[1] != 2 && (bits == 8 || k[0] == 1 || k[0] == 2))
+                            v.push_back(Make(cp[0], cp[1], k[0], k[1], bits, big, 97, 45, 7, tiled ? 32 : 0, 16));
+        // Rows longer than one 32768-byte transfer; LZW tables filled many times.
+        v.push_back(Make(cp[0], cp[1], 2, 3, 16, true, 6000, 9, 7, 0, 0));
+    }
+    // Fax: every framing and fill order.
+    const uint32_t faxes[][2] = {{2, 0}, {3, 0}, {3, GROUP3OPT_FILLBITS}, {3, GROUP3OPT_2DENCODING},
+                                 {3, GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS}, {4, 0}};
+    for (auto f : faxes)
+        for (bool big : {false, true})
+            for (uint16_t fill : {1, 2})
+                for (uint32_t width : {5, 75, 1728})
+                    for (bool tiled : {false, true}) {
+                        Case c = Make(uint16_t(f[0]), 1, 0, 1, 1, big, width, 37, 8, tiled ? (width > 100 ? 256 : 32) : 0, 16);
+                        c.s.t4Options = f[1], c.s.fillOrder = fill;
+                        c.name += "_T4" + std::to_string(f[1]) + "_F" + std::to_string(fill);
+                        v.push_back(c);
+                    }
+    return v;
+}
 
-using Param = std::tuple<Kind, int, Organisation, bool>;
-
-class Interop : public ::testing::TestWithParam<Param> {};
+class Interop : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Interop, LinesMatchLibtiff)
 {
-    const auto& [kind, bits, org, big] = GetParam();
-    if (kind.photometric == 3 && bits > 8)
-        GTEST_SKIP() << "no 16-bit palettes";
-
-    LibtiffSpec s;
-    s.width = 37;
-    s.height = 23;
-    s.samples = kind.samples;
-    s.bits = uint16_t(bits);
-    s.photometric = kind.photometric;
-    s.bigEndian = big;
-    s.rowsPerStrip = org.rowsPerStrip;
-    s.tileWidth = org.tileWidth;
-    s.tileLength = org.tileLength;
-    if (kind.photometric == 3)
-        for (int i = 0; i < 3 << bits; ++i)
-            s.colorMap.push_back(uint16_t(i * 997));
-    s.xResolution = 200;
-    s.yResolution = 100;
-    s.resolutionUnit = 3;
-
-    const uint32_t rowBytes = s.RowBytes();
-    Bytes pixels = PatternRows(rowBytes, s.height, uint32_t(bits));
-    std::vector<Bytes> rows;
-    for (uint32_t y = 0; y < s.height; ++y)
-        rows.emplace_back(pixels.begin() + y * rowBytes, pixels.begin() + (y + 1) * rowBytes);
-
+    const LibtiffSpec& s = GetParam().s;
+    const bool fax = s.compression >= 2 && s.compression <= 4;
+    const uint32_t rb = s.RowBytes(), h = s.height;
+    std::vector<Bytes> rows = fax ? FaxPage(int(s.width), int(h), s.width * 31 + s.compression) : std::vector<Bytes>();
+    for (uint32_t y = 0; !fax && y < h; ++y)
+        rows.push_back(PatternRows(rb, 1, y * 5 + s.bits + s.compression));
+    // Fax decoders leave the bits past the width as they found them.
+    auto mask = [&](const Bytes& r) { return fax ? MaskRow(Bytes(r.begin(), r.begin() + rb), int(s.width)) : Bytes(r.begin(), r.begin() + rb); };
     TempDir dir;
     const std::string path = dir.Path("i.tif");
     ASSERT_TRUE(WriteLibtiff(path, s, rows));
-    std::vector<Bytes> expected;
-    ASSERT_TRUE(ReadLibtiff(path, &expected));
-    if (big && bits == 16)
-        SwapRows16(&expected);
+    std::vector<Bytes> want;
+    ASSERT_TRUE(ReadLibtiff(path, &want));
+    ASSERT_EQ(want.size(), h);
+    for (uint32_t y = 0; y < h; ++y)
+        ASSERT_EQ(mask(want[y]), rows[y]) << "libtiff's own line " << y;
+    if (s.bigEndian && s.bits == 16)
+        SwapRows16(&want);  // ours come in the file's byte order
 
     CTifFile f;
     ASSERT_EQ(f.Open(path.c_str()), 1);
     VXIMGINFO info;
     f.GetImgInfo(&info);
-    EXPECT_EQ(info.nImageType, kind.imageType);
-    EXPECT_EQ(info.nWidth, 37);
-    EXPECT_EQ(info.nHeight, 23);
-    EXPECT_EQ(info.nSamplesPerPixel, kind.samples);
-    EXPECT_EQ(info.nBitsPerSample, bits);
-    EXPECT_EQ(info.nCompression, 1);
-    EXPECT_EQ(info.bTiled, org.tileWidth ? 1 : 0);
-    EXPECT_EQ(info.nTileWidth, int(org.tileWidth));
+    const int types[] = {VXIMG_MINISWHITE, VXIMG_MINISBLACK, VXIMG_RGB, VXIMG_PALETTE, -1, VXIMG_CMYK};
+    EXPECT_EQ(info.nImageType, types[s.photometric]);
+    EXPECT_EQ(info.nWidth, int(s.width));
+    EXPECT_EQ(info.nHeight, int(h));
+    EXPECT_EQ(info.nSamplesPerPixel, s.samples);
+    EXPECT_EQ(info.nBitsPerSample, s.bits);
+    EXPECT_EQ(info.nCompression, s.compression);
+    EXPECT_EQ(info.bTiled, s.tileWidth ? 1 : 0);
+    EXPECT_EQ(info.nTileWidth, int(s.tileWidth));
     EXPECT_NEAR(info.dXResolution, 508.0, 1e-9);
     EXPECT_NEAR(info.dYResolution, 254.0, 1e-9);
-    if (kind.photometric == 3) {
+    if (s.photometric == 3) {
         RGBQUAD map[256] = {};
         f.GetColorMap(256, map);
-        const int n = 1 << bits;
+        const int n = 1 << s.bits;
         EXPECT_EQ(f.m_nColors, n);
         EXPECT_EQ(map[n - 1].rgbBlue, (2 * n + n - 1) * 997 % 65536 * 255 / 65535);
     }
 
-    // Line by line.
-    Bytes row(rowBytes);
-    for (uint32_t y = 0; y < s.height; ++y) {
-        ASSERT_EQ(f.ReadLine(row.data()), 1) << y;
-        ASSERT_EQ(row, expected[y]) << "line " << y;
+    Bytes line(rb + 64);
+    for (uint32_t y = 0; y < h; ++y) {
+        ASSERT_EQ(f.ReadLine(line.data()), 1) << y;
+        ASSERT_EQ(mask(line), mask(want[y])) << "line " << y;
     }
-    // In chunks of 5 from line 2, then back to line 11 and forward to 20.
+    // In chunks of 5 from line 2, then seeks back and forth.
     ASSERT_EQ(f.SeekLine(2), 1);
-    Bytes chunk(5 * rowBytes);
-    for (uint32_t y = 2; y + 5 <= s.height; y += 5) {
+    Bytes chunk(5 * rb + 64);
+    for (uint32_t y = 2; y + 5 <= h; y += 5) {
         ASSERT_EQ(f.ReadLines(chunk.data(), 5), 5) << y;
         for (uint32_t k = 0; k < 5; ++k)
-            ASSERT_EQ(Bytes(chunk.begin() + k * rowBytes, chunk.begin() + (k + 1) * rowBytes), expected[y + k])
-                << "line " << y + k;
+            ASSERT_EQ(mask(Bytes(chunk.begin() + k * rb, chunk.end())), mask(want[y + k])) << "line " << y + k;
     }
-    for (int y : {11, 20, 0, 22}) {
-        ASSERT_EQ(f.SeekLine(y), 1);
-        ASSERT_EQ(f.ReadLine(row.data()), 1);
-        EXPECT_EQ(row, expected[y]) << "after SeekLine(" << y << ")";
+    for (uint32_t y : {h / 2, h - 3, 0u, h - 1}) {
+        ASSERT_EQ(f.SeekLine(int(y)), 1);
+        ASSERT_EQ(f.ReadLine(line.data()), 1);
+        EXPECT_EQ(mask(line), mask(want[y])) << "after SeekLine(" << y << ")";
     }
     EXPECT_EQ(f.Close(), 1);
+
+    if (!fax || s.tileWidth)
+        return;
+    // The raw strips through the codec alone: whole, and a byte and a row per call.
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(t, nullptr);
+    FaxDecoder whole(s.compression, int(s.width), int(s.t4Options), s.fillOrder);
+    FaxDecoder single(s.compression, int(s.width), int(s.t4Options), s.fillOrder);
+    for (tstrip_t k = 0; k < TIFFNumberOfStrips(t); ++k) {
+        Bytes raw(size_t(TIFFRawStripSize(t, k)));
+        ASSERT_EQ(TIFFReadRawStrip(t, k, raw.data(), tsize_t(raw.size())), tsize_t(raw.size()));
+        const int n = std::min(8, int(h) - int(k) * 8);
+        std::vector<Bytes> a, b;
+        whole.Begin(raw);
+        ASSERT_EQ(whole.Decode(n, &a), n);
+        single.Begin(raw, 1);
+        ASSERT_EQ(single.Decode(n, &b, 1), n);
+        EXPECT_EQ(a, b);
+        for (int y = 0; y < n; ++y)
+            EXPECT_EQ(mask(a[size_t(y)]), rows[k * 8 + uint32_t(y)]);
+    }
+    TIFFClose(t);
 }
 
-INSTANTIATE_TEST_SUITE_P(Matrix, Interop,
-                         ::testing::Combine(::testing::ValuesIn(kKinds), ::testing::Values(1, 2, 4, 8, 16),
-                                            ::testing::ValuesIn(kOrganisations), ::testing::Bool()),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) + "_" +
-                                    std::to_string(std::get<1>(info.param)) + "bit_" +
-                                    std::get<2>(info.param).name + (std::get<3>(info.param) ? "_MM" : "_II");
-                         });
+INSTANTIATE_TEST_SUITE_P(Matrix, Interop, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<Case>& i) { return i.param.name; });
 
 }  // namespace
