@@ -1,55 +1,14 @@
-// The codec framework and the uncompressed codec: registry lookups, row sizes,
-// default slots, buffer refills of any size, strides and reversed rows, and the
-// encoder's lazy hand-over.
-#include <algorithm>
-#include <memory>
-#include <vector>
-
+// The codec framework and the uncompressed codec: registry refusals, row sizes,
+// buffer refills of any size, strides and reversed rows, caller buffers, and
+// the encoder's lazy hand-over.
 #include <gtest/gtest.h>
 
-#include "codec/tif_codec.h"
+#include "support/codec_io.h"
 #include "support/tif_builder.h"
 
 namespace {
 
-using tiftest::Bytes;
-
-struct CodecDeleter {
-    void operator()(TifCodec* c) const { c->Destroy(c); }
-};
-using Codec = std::unique_ptr<TifCodec, CodecDeleter>;
-
-// Compressed bytes served `chunk` at a time (a decoder's source), or collected
-// with the size of every hand-over (an encoder's sink).
-struct MemoryIo {
-    Bytes data;
-    size_t at = 0;
-    int chunk = 1 << 30;
-    std::vector<int> calls;
-
-    static int Read(unsigned char* buffer, int length, void* context)
-    {
-        auto* m = static_cast<MemoryIo*>(context);
-        size_t n = std::min({size_t(length), size_t(m->chunk), m->data.size() - m->at});
-        std::copy(m->data.begin() + m->at, m->data.begin() + m->at + n, buffer);
-        m->at += n;
-        m->calls.push_back(int(n));
-        return int(n);
-    }
-    static int Write(unsigned char* buffer, int length, void* context)
-    {
-        auto* m = static_cast<MemoryIo*>(context);
-        m->data.insert(m->data.end(), buffer, buffer + length);
-        m->calls.push_back(length);
-        return length;
-    }
-};
-
-Codec Raw(int width, int samples = 1, int bits = 8, bool encoder = false)
-{
-    TifCodecParams p{1, width, samples, bits};
-    return Codec(encoder ? TifCreateEncoder(&p) : TifCreateDecoder(&p));
-}
+using namespace tiftest;
 
 TEST(Registry, RefusesWhatItCannotMake)
 {
@@ -67,19 +26,12 @@ TEST(Registry, RefusesWhatItCannotMake)
 
 TEST(Registry, RowBytes)
 {
-    const struct {
-        int width, samples, bits, rowBytes;
-    } cases[] = {{1, 1, 1, 1}, {8, 1, 1, 1}, {9, 1, 1, 2}, {8, 3, 8, 24}, {5, 1, 4, 3}, {3, 3, 16, 18}, {7, 2, 2, 4}};
+    const int cases[][4] = {{1, 1, 1, 1}, {8, 1, 1, 1}, {9, 1, 1, 2}, {8, 3, 8, 24}, {5, 1, 4, 3}, {3, 3, 16, 18}, {7, 2, 2, 4}};
     for (const auto& c : cases) {
-        Codec d = Raw(c.width, c.samples, c.bits);
+        Codec d = NewCodec(true, 1, c[0], c[1], c[2]);
         ASSERT_TRUE(d);
-        TifCodecState* s = TifState(d.get());
-        EXPECT_EQ(s->rowBytes, c.rowBytes) << c.width << "x" << c.samples << "x" << c.bits;
-        EXPECT_EQ(s->rowStride, c.rowBytes);
-        EXPECT_EQ(s->reverse, 0);
-        EXPECT_EQ(s->externalBuffer, 0);
-        EXPECT_EQ(s->bufferSize, TIF_CODEC_BUFFER_SIZE);
-        EXPECT_EQ(s->available, 0);
+        EXPECT_EQ(TifState(d.get())->rowBytes, c[3]) << c[0] << "x" << c[1] << "x" << c[2];
+        EXPECT_EQ(TifState(d.get())->rowStride, c[3]);
         EXPECT_EQ(d->SetParam(d.get(), 317, 2), 0);
     }
 }
@@ -89,16 +41,15 @@ INSTANTIATE_TEST_SUITE_P(Chunks, RawDecode, ::testing::Values(1, 3, 7, 10, 1 << 
 
 TEST_P(RawDecode, RowsAcrossRefillsThenAShortCount)
 {
-    MemoryIo io;
-    io.data = tiftest::PatternRows(7, 3);
-    io.data.resize(7 * 2 + 3);  // 2 rows and a half
-    io.chunk = GetParam();
-    Codec d = Raw(7);
-    d->SetIoProc(d.get(), MemoryIo::Read, &io);
+    Bytes strip = PatternRows(7, 3);
+    strip.resize(7 * 2 + 3);  // 2 rows and a half
+    MemSource io{strip, 0, GetParam()};
+    Codec d = NewCodec(true, 1, 7);
+    d->SetIoProc(d.get(), MemSource::Proc, &io);
     ASSERT_GT(d->BeginStrip(d.get()), 0);
     Bytes rows(3 * 7, 0xEE);
     EXPECT_EQ(d->DecodeRows(d.get(), rows.data(), 3), 2);
-    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 17), Bytes(io.data.begin(), io.data.end()));
+    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 17), strip);
     EXPECT_EQ(rows[17], 0xEE);
     EXPECT_EQ(d->DecodeRows(d.get(), rows.data(), 1), 0);
     EXPECT_EQ(d->DecodeRows(d.get(), rows.data(), -1), 0);
@@ -106,10 +57,10 @@ TEST_P(RawDecode, RowsAcrossRefillsThenAShortCount)
 
 TEST(RawDecodeLayout, StrideAndReverse)
 {
-    MemoryIo io;
-    io.data = tiftest::PatternRows(4, 3);
-    Codec d = Raw(4);
-    d->SetIoProc(d.get(), MemoryIo::Read, &io);
+    MemSource io;
+    io.data = PatternRows(4, 3);
+    Codec d = NewCodec(true, 1, 4);
+    d->SetIoProc(d.get(), MemSource::Proc, &io);
     d->SetRowStride(d.get(), 2, 1);  // narrower than a row: only reverse taken
     EXPECT_EQ(TifState(d.get())->rowStride, 4);
     EXPECT_EQ(TifState(d.get())->reverse, 1);
@@ -128,57 +79,41 @@ TEST(RawDecodeLayout, StrideAndReverse)
 
 TEST(RawDecodeLayout, BeginStripRestartsOnNewData)
 {
-    MemoryIo io;
-    io.data = {1, 2, 3, 4, 5, 6};
-    Codec d = Raw(4);
-    d->SetIoProc(d.get(), MemoryIo::Read, &io);
-    d->BeginStrip(d.get());
-    Bytes row(4);
-    ASSERT_EQ(d->DecodeRows(d.get(), row.data(), 1), 1);
+    Codec d = NewCodec(true, 1, 4);
+    Bytes row;
     // Two bytes of the first strip are left over; the next strip drops them.
-    io.data = {9, 8, 7, 6};
-    io.at = 0;
-    d->BeginStrip(d.get());
-    ASSERT_EQ(d->DecodeRows(d.get(), row.data(), 1), 1);
+    ASSERT_EQ(DecodeStrip(d.get(), {1, 2, 3, 4, 5, 6}, 1, &row), 1);
+    ASSERT_EQ(DecodeStrip(d.get(), {9, 8, 7, 6}, 1, &row), 1);
     EXPECT_EQ(row, (Bytes{9, 8, 7, 6}));
 }
 
 TEST(RawEncode, LazyHandOverOfAFullBuffer)
 {
     const int rowBytes = TIF_CODEC_BUFFER_SIZE / 4;
-    MemoryIo io;
-    Codec e = Raw(rowBytes, 1, 8, true);
+    Codec e = NewCodec(false, 1, rowBytes);
     ASSERT_TRUE(e && e->EndStrip);
-    e->SetIoProc(e.get(), MemoryIo::Write, &io);
-    EXPECT_EQ(e->BeginStrip(e.get()), 1);
-    EXPECT_EQ(e->EndStrip(e.get()), 0);  // nothing encoded: 0 bytes handed over
-    ASSERT_EQ(io.calls, (std::vector<int>{0}));
-    io.calls.clear();
-
-    e->BeginStrip(e.get());
-    Bytes rows = tiftest::PatternRows(rowBytes, 5);
-    EXPECT_EQ(e->EncodeRows(e.get(), rows.data(), 4), 4);
-    EXPECT_TRUE(io.calls.empty());  // exactly full: kept until more is needed
-    EXPECT_EQ(e->EndStrip(e.get()), TIF_CODEC_BUFFER_SIZE);
-    EXPECT_EQ(io.calls, (std::vector<int>{TIF_CODEC_BUFFER_SIZE}));
-    EXPECT_EQ(io.data, Bytes(rows.begin(), rows.begin() + 4 * rowBytes));
-
-    io = MemoryIo();
-    e->BeginStrip(e.get());
-    EXPECT_EQ(e->EncodeRows(e.get(), rows.data(), 5), 5);
-    EXPECT_EQ(io.calls, (std::vector<int>{TIF_CODEC_BUFFER_SIZE}));
-    e->EndStrip(e.get());
-    EXPECT_EQ(io.data, rows);
+    Bytes rows = PatternRows(rowBytes, 5);
+    std::vector<int> handOvers;
+    int ended = -1;
+    EXPECT_EQ(EncodeStrip(e.get(), rows, 0, &handOvers, &ended), Bytes());
+    EXPECT_EQ(ended, 0);
+    EXPECT_EQ(handOvers, (std::vector<int>{0}));  // nothing encoded: 0 bytes handed over
+    // Exactly full: kept until the strip ends.
+    EXPECT_EQ(EncodeStrip(e.get(), rows, 4, &handOvers, &ended), Bytes(rows.begin(), rows.begin() + 4 * rowBytes));
+    EXPECT_EQ(ended, TIF_CODEC_BUFFER_SIZE);
+    EXPECT_EQ(handOvers, (std::vector<int>{TIF_CODEC_BUFFER_SIZE}));
+    EXPECT_EQ(EncodeStrip(e.get(), rows, 5, &handOvers), rows);
+    EXPECT_EQ(handOvers, (std::vector<int>{TIF_CODEC_BUFFER_SIZE, rowBytes}));
     EXPECT_EQ(e->EncodeRows(e.get(), rows.data(), 0), 0);
     EXPECT_EQ(e->EncodeRows(e.get(), rows.data(), -2), 0);
 }
 
 TEST(CodecBuffer, CallerBufferAndBack)
 {
-    MemoryIo io;
-    io.data = tiftest::PatternRows(8, 4);
-    Codec d = Raw(8);
-    d->SetIoProc(d.get(), MemoryIo::Read, &io);
+    MemSource io;
+    io.data = PatternRows(8, 4);
+    Codec d = NewCodec(true, 1, 8);
+    d->SetIoProc(d.get(), MemSource::Proc, &io);
     unsigned char small[5];
     d->SetBuffer(d.get(), small, sizeof small);
     EXPECT_EQ(TifState(d.get())->externalBuffer, 1);
@@ -186,8 +121,7 @@ TEST(CodecBuffer, CallerBufferAndBack)
     Bytes rows(32);
     EXPECT_EQ(d->DecodeRows(d.get(), rows.data(), 4), 4);
     EXPECT_EQ(rows, io.data);
-    for (size_t i = 0; i + 1 < io.calls.size(); ++i)
-        EXPECT_LE(io.calls[i], 5);
+    EXPECT_LE(io.maxAsked, 5);
     d->SetBuffer(d.get(), nullptr, 0);
     EXPECT_EQ(TifState(d.get())->externalBuffer, 0);
     EXPECT_EQ(TifState(d.get())->bufferSize, TIF_CODEC_BUFFER_SIZE);

@@ -115,40 +115,22 @@ Bytes MaskRow(const Bytes& row, int width)
     return r;
 }
 
-int MemSource::Proc(unsigned char* buffer, int length, void* context)
+FaxDecoder::FaxDecoder(int compression, int width, int t4Options, int fillOrder)
+    : codec_(NewCodec(true, compression, width, 1, 1)), width_(width)
 {
-    auto* s = static_cast<MemSource*>(context);
-    size_t n = std::min({size_t(length), size_t(s->chunk), s->data->size() - s->pos});
-    if (s->throwAt >= 0 && s->pos + n > size_t(s->throwAt)) {
-        n = size_t(s->throwAt) > s->pos ? size_t(s->throwAt) - s->pos : 0;
-        if (n == 0)
-            TifThrow(CTifException::kShortRead);
-    }
-    std::copy_n(s->data->begin() + long(s->pos), n, buffer);
-    s->pos += n;
-    return int(n);
-}
-
-FaxDecoder::FaxDecoder(int compression, int width, int t4Options, int fillOrder) : width_(width)
-{
-    TifCodecParams p{compression, width, 1, 1};
-    codec_ = TifCreateDecoder(&p);
-    if (codec_ == nullptr)
+    if (!codec_)
         throw std::runtime_error("no fax decoder");
     if (t4Options != 0)
-        codec_->SetParam(codec_, 292, t4Options);
+        codec_->SetParam(codec_.get(), 292, t4Options);
     if (fillOrder != 1)
-        codec_->SetParam(codec_, 266, fillOrder);
+        codec_->SetParam(codec_.get(), 266, fillOrder);
 }
-
-FaxDecoder::~FaxDecoder() { codec_->Destroy(codec_); }
 
 void FaxDecoder::Begin(const Bytes& data, int chunk, long throwAt)
 {
-    data_ = data;
-    src_ = MemSource{&data_, 0, chunk, throwAt};
-    codec_->SetIoProc(codec_, MemSource::Proc, &src_);
-    codec_->BeginStrip(codec_);
+    src_ = MemSource{data, 0, chunk, throwAt};
+    codec_->SetIoProc(codec_.get(), MemSource::Proc, &src_);
+    codec_->BeginStrip(codec_.get());
 }
 
 int FaxDecoder::Decode(int rows, std::vector<Bytes>* out, int perCall)
@@ -158,7 +140,7 @@ int FaxDecoder::Decode(int rows, std::vector<Bytes>* out, int perCall)
     int done = 0;
     while (done < rows) {
         const int want = std::min(rows - done, perCall);
-        const int got = codec_->DecodeRows(codec_, all.data() + rb * size_t(done), want);
+        const int got = codec_->DecodeRows(codec_.get(), all.data() + rb * size_t(done), want);
         done += got;
         if (got < want)
             break;

@@ -1,6 +1,6 @@
 // fax_util.h — fax codec test helpers: a bit writer for exact T.4 code
 // sequences (honouring FillOrder), a 1D row coder from the code list, fax-like
-// pages, a memory TifIoProc and a decoder driven directly.
+// pages and a decoder driven directly.
 #pragma once
 
 #include <climits>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/codec_io.h"
 #include "support/tif_builder.h"
 
 struct TifCodec;
@@ -40,26 +41,12 @@ std::vector<Bytes> FaxPage(int width, int height, uint32_t seed);
 // The row with the bits beyond `width` in its last byte cleared.
 Bytes MaskRow(const Bytes& row, int width);
 
-// Hands out `chunk` bytes per call; throws a short read (CTifException) at
-// byte `throwAt` when it is not negative.
-struct MemSource {
-    const Bytes* data = nullptr;
-    size_t pos = 0;
-    int chunk = INT_MAX;
-    long throwAt = -1;
-
-    static int Proc(unsigned char* buffer, int length, void* context);
-};
-
 // A fax decoder from the registry, with its parameters set.
 class FaxDecoder {
 public:
     FaxDecoder(int compression, int width, int t4Options = 0, int fillOrder = 1);
-    ~FaxDecoder();
-    FaxDecoder(const FaxDecoder&) = delete;
-    FaxDecoder& operator=(const FaxDecoder&) = delete;
 
-    TifCodec* codec() const { return codec_; }
+    TifCodec* codec() const { return codec_.get(); }
     int rowBytes() const { return (width_ + 7) / 8; }
     void Begin(const Bytes& data, int chunk = INT_MAX, long throwAt = -1);
     // Decodes up to `rows` rows, `perCall` per DecodeRows call, into rows
@@ -67,9 +54,8 @@ public:
     int Decode(int rows, std::vector<Bytes>* out, int perCall = INT_MAX);
 
 private:
-    TifCodec* codec_ = nullptr;
+    Codec codec_;
     int width_;
-    Bytes data_;
     MemSource src_;
 };
 

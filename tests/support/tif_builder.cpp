@@ -7,52 +7,6 @@ namespace tiftest {
 
 TiffBuilder::TiffBuilder(bool bigEndian) : big_(bigEndian), data_(8, 0) {}
 
-TiffBuilder& TiffBuilder::Header(std::array<uint8_t, 8> raw)
-{
-    rawHeader_ = true;
-    header_ = raw;
-    return *this;
-}
-
-TiffBuilder& TiffBuilder::Version(uint16_t version)
-{
-    version_ = version;
-    return *this;
-}
-
-TiffBuilder& TiffBuilder::IfdOffset(uint32_t offset)
-{
-    ifdOffsetSet_ = true;
-    ifdOffset_ = offset;
-    return *this;
-}
-
-TiffBuilder& TiffBuilder::NextIfd(uint32_t offset)
-{
-    next_ = offset;
-    return *this;
-}
-
-TiffBuilder& TiffBuilder::PlaceIfdAt(uint32_t offset)
-{
-    placeSet_ = true;
-    place_ = offset;
-    return *this;
-}
-
-TiffBuilder& TiffBuilder::EntryCount(uint16_t count)
-{
-    countSet_ = true;
-    count_ = count;
-    return *this;
-}
-
-TiffBuilder& TiffBuilder::KeepOrder()
-{
-    keepOrder_ = true;
-    return *this;
-}
-
 uint32_t TiffBuilder::AddData(const Bytes& data)
 {
     if (data_.size() % 2)
@@ -60,13 +14,6 @@ uint32_t TiffBuilder::AddData(const Bytes& data)
     auto at = static_cast<uint32_t>(data_.size());
     data_.insert(data_.end(), data.begin(), data.end());
     return at;
-}
-
-void TiffBuilder::PutData(uint32_t offset, const Bytes& data)
-{
-    if (data_.size() < offset + data.size())
-        data_.resize(offset + data.size(), 0);
-    std::copy(data.begin(), data.end(), data_.begin() + offset);
 }
 
 void TiffBuilder::Put16(Bytes& out, size_t at, uint32_t v) const
@@ -119,12 +66,8 @@ Bytes TiffBuilder::EncodeValues(uint16_t type, const std::vector<uint32_t>& valu
 
 TiffBuilder& TiffBuilder::Add(uint16_t tag, uint16_t type, const std::vector<uint32_t>& values)
 {
-    Entry e;
-    e.tag = tag;
-    e.type = type;
-    e.count = static_cast<uint32_t>(type == kRational ? values.size() / 2 : values.size());
-    e.values = EncodeValues(type, values);
-    entries_.push_back(e);
+    const auto count = static_cast<uint32_t>(type == kRational ? values.size() / 2 : values.size());
+    entries_.push_back({tag, type, count, EncodeValues(type, values)});
     return *this;
 }
 
@@ -136,13 +79,7 @@ TiffBuilder& TiffBuilder::Set(uint16_t tag, uint16_t type, const std::vector<uin
 
 TiffBuilder& TiffBuilder::Raw(uint16_t tag, uint16_t type, uint32_t count, std::array<uint8_t, 4> field)
 {
-    Entry e;
-    e.tag = tag;
-    e.type = type;
-    e.count = count;
-    e.rawField = true;
-    e.field = field;
-    entries_.push_back(e);
+    entries_.push_back({tag, type, count, {}, true, field});
     return *this;
 }
 
@@ -160,6 +97,13 @@ TiffBuilder& TiffBuilder::Remove(uint16_t tag)
     return *this;
 }
 
+void TiffBuilder::ImageTags(const ImageSpec& s)
+{
+    Set(kTagImageWidth, kLong, {s.width}).Set(kTagImageLength, kLong, {s.height});
+    Set(kTagBitsPerSample, kShort, std::vector<uint32_t>(s.samples, s.bits)).Set(kTagSamplesPerPixel, kShort, {s.samples});
+    Set(kTagCompression, kShort, {s.compression}).Set(kTagPhotometric, kShort, {uint32_t(s.photometric)});
+}
+
 TiffBuilder& TiffBuilder::StripImage(const ImageSpec& s, const Bytes& pixels)
 {
     const uint32_t rowBytes = s.RowBytes();
@@ -173,13 +117,8 @@ TiffBuilder& TiffBuilder::StripImage(const ImageSpec& s, const Bytes& pixels)
         offsets.push_back(AddData(strip));
         counts.push_back(static_cast<uint32_t>(strip.size()));
     }
-    Set(kTagImageWidth, kLong, {s.width});
-    Set(kTagImageLength, kLong, {s.height});
-    Set(kTagBitsPerSample, kShort, std::vector<uint32_t>(s.samples, s.bits));
-    Set(kTagCompression, kShort, {s.compression});
-    Set(kTagPhotometric, kShort, {uint32_t(s.photometric)});
+    ImageTags(s);
     Set(kTagStripOffsets, kLong, offsets);
-    Set(kTagSamplesPerPixel, kShort, {s.samples});
     if (s.rowsPerStrip)
         Set(kTagRowsPerStrip, kLong, {s.rowsPerStrip});
     Set(kTagStripByteCounts, kLong, counts);
@@ -209,12 +148,7 @@ TiffBuilder& TiffBuilder::TileImage(const ImageSpec& s, uint32_t tw, uint32_t tl
             counts.push_back(static_cast<uint32_t>(tile.size()));
         }
     }
-    Set(kTagImageWidth, kLong, {s.width});
-    Set(kTagImageLength, kLong, {s.height});
-    Set(kTagBitsPerSample, kShort, std::vector<uint32_t>(s.samples, s.bits));
-    Set(kTagCompression, kShort, {s.compression});
-    Set(kTagPhotometric, kShort, {uint32_t(s.photometric)});
-    Set(kTagSamplesPerPixel, kShort, {s.samples});
+    ImageTags(s);
     Set(kTagTileWidth, kLong, {tw});
     Set(kTagTileLength, kLong, {tl});
     Set(kTagTileOffsets, kLong, offsets);
@@ -227,19 +161,12 @@ Bytes TiffBuilder::Build(size_t truncateTo) const
     Bytes out = data_;
     if (out.size() % 2)
         out.push_back(0);
-    const uint32_t ifd = placeSet_ ? place_ : static_cast<uint32_t>(out.size());
-
+    const uint32_t ifd = static_cast<uint32_t>(out.size());
     std::vector<Entry> entries = entries_;
-    if (!keepOrder_)
-        std::stable_sort(entries.begin(), entries.end(),
-                         [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
-
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
     const size_t n = entries.size();
     size_t extra = ifd + 2 + 12 * n + 4;  // out-of-line values follow the directory
-    if (placeSet_ && extra < out.size())
-        extra = out.size();
-    if (out.size() < ifd + 2 + 12 * n + 4)
-        out.resize(ifd + 2 + 12 * n + 4, 0);
+    out.resize(extra, 0);
     Put16(out, ifd, countSet_ ? count_ : static_cast<uint32_t>(n));
     for (size_t i = 0; i < n; ++i) {
         const Entry& e = entries[i];
@@ -261,7 +188,6 @@ Bytes TiffBuilder::Build(size_t truncateTo) const
             extra += e.values.size();
         }
     }
-    Put32(out, ifd + 2 + 12 * n, next_);
 
     if (rawHeader_) {
         std::copy(header_.begin(), header_.end(), out.begin());

@@ -1,8 +1,7 @@
 // tif_builder.h — writes exact TIFF bytes for tests, well-formed or not.
 //
 // A TiffBuilder lays a file out as: the 8-byte header, then data blocks in the
-// order they are added (AddData) or at the offsets asked for (PutData), then the
-// directory, then the out-of-line values of its entries. Everything is written
+// order they are added (AddData), then the directory, then the out-of-line values of its entries. Everything is written
 // in the builder's byte order. Nothing is validated: any tag, type, count, value
 // field, header or directory offset can be given, so damaged files are as easy
 // to make as sound ones.
@@ -14,8 +13,7 @@
 //   tiftest::TempDir dir;
 //   std::string path = dir.Write("x.tif", b.Build());
 //
-// Entries are sorted by tag when built (stable, so duplicates keep their order)
-// unless KeepOrder() is called.
+// Entries are sorted by tag when built (stable, so duplicates keep their order).
 #pragma once
 
 #include <array>
@@ -68,20 +66,14 @@ public:
     bool bigEndian() const { return big_; }
 
     // Header. By default "II"/"MM", 42 and the directory's actual offset.
-    TiffBuilder& Header(std::array<uint8_t, 8> raw);  // all 8 bytes verbatim
-    TiffBuilder& Version(uint16_t version);
-    TiffBuilder& IfdOffset(uint32_t offset);           // pointer in the header
-    TiffBuilder& NextIfd(uint32_t offset);             // written after the entries
-    // Places the directory at `offset` instead of after the data.
-    TiffBuilder& PlaceIfdAt(uint32_t offset);
+    TiffBuilder& Header(std::array<uint8_t, 8> raw) { rawHeader_ = true, header_ = raw; return *this; }  // verbatim
+    TiffBuilder& Version(uint16_t version) { version_ = version; return *this; }
+    TiffBuilder& IfdOffset(uint32_t offset) { ifdOffsetSet_ = true, ifdOffset_ = offset; return *this; }
     // Writes `count` as the entry count instead of the real number.
-    TiffBuilder& EntryCount(uint16_t count);
-    TiffBuilder& KeepOrder();
+    TiffBuilder& EntryCount(uint16_t count) { countSet_ = true, count_ = count; return *this; }
 
     // Appends a data block (2-byte aligned) and returns its offset.
     uint32_t AddData(const Bytes& data);
-    // Writes `data` at `offset`, padding the file with zeros as needed.
-    void PutData(uint32_t offset, const Bytes& data);
 
     // Entries. Values are given as numbers and encoded by type: one byte each for
     // BYTE/ASCII/SBYTE/UNDEFINED, 16 bits for SHORT/SSHORT, 32 for LONG/SLONG,
@@ -105,7 +97,7 @@ public:
     TiffBuilder& TileImage(const ImageSpec& spec, uint32_t tileWidth, uint32_t tileLength,
                            const Bytes& pixels, uint8_t pad = 0);
 
-    // Values in the builder's byte order, for PutData.
+    // Values in the builder's byte order.
     Bytes Encode16(const std::vector<uint32_t>& values) const;
     Bytes Encode32(const std::vector<uint32_t>& values) const;
 
@@ -125,6 +117,7 @@ private:
     void Put16(Bytes& out, size_t at, uint32_t v) const;
     void Put32(Bytes& out, size_t at, uint32_t v) const;
     Bytes EncodeValues(uint16_t type, const std::vector<uint32_t>& values) const;
+    void ImageTags(const ImageSpec& spec);
 
     bool big_;
     Bytes data_;  // everything from offset 0 up to the directory
@@ -133,12 +126,8 @@ private:
     uint16_t version_ = 42;
     bool ifdOffsetSet_ = false;
     uint32_t ifdOffset_ = 0;
-    bool placeSet_ = false;
-    uint32_t place_ = 0;
-    uint32_t next_ = 0;
     bool countSet_ = false;
     uint16_t count_ = 0;
-    bool keepOrder_ = false;
     std::vector<Entry> entries_;
 };
 

@@ -47,7 +47,7 @@ TEST_P(FaxVectors, DecodeToTheSameRow)
     if (v.t4Options)
         c->SetParam(c, 292, v.t4Options);
     c->SetParam(c, 266, v.fillOrder);
-    tiftest::MemSource src{&v.data};
+    tiftest::MemSource src{v.data};
     c->SetIoProc(c, tiftest::MemSource::Proc, &src);
     c->BeginStrip(c);
     uint8_t row = 0x5A;

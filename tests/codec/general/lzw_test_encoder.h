@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace codec_test {
+namespace tiftest {
 
 class LzwTestEncoder {
 public:
@@ -73,4 +73,4 @@ private:
     std::vector<uint8_t> out_;
 };
 
-}  // namespace codec_test
+}  // namespace tiftest

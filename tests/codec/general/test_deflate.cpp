@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "codec_io.h"
+#include "support/codec_io.h"
 
-using namespace codec_test;
+using namespace tiftest;
 
 namespace {
 

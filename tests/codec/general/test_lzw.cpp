@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "codec/general/tif_lzw.h"
-#include "codec_io.h"
+#include "support/codec_io.h"
 #include "lzw_test_encoder.h"
 
-using namespace codec_test;
+using namespace tiftest;
 
 namespace {
 

@@ -2,9 +2,9 @@
 // that run past the row end.
 #include <gtest/gtest.h>
 
-#include "codec_io.h"
+#include "support/codec_io.h"
 
-using namespace codec_test;
+using namespace tiftest;
 
 namespace {
 

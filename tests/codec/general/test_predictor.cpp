@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "codec/general/tif_predictor.h"
-#include "codec_io.h"
+#include "support/codec_io.h"
 
-using namespace codec_test;
+using namespace tiftest;
 
 namespace {
 

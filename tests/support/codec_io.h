@@ -11,7 +11,7 @@
 #include "codec/tif_codec.h"
 #include "io/tif_exception.h"
 
-namespace codec_test {
+namespace tiftest {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -20,10 +20,12 @@ struct MemSource {
     size_t pos = 0;
     int chunk = 1 << 30;
     long throwAt = -1;  // a transfer that would deliver this byte throws instead
+    int maxAsked = 0;   // the largest transfer asked for
 
     static int Proc(unsigned char* buffer, int length, void* context)
     {
         auto* m = static_cast<MemSource*>(context);
+        m->maxAsked = std::max(m->maxAsked, length);
         size_t n = std::min({m->data.size() - m->pos, size_t(length), size_t(m->chunk)});
         if (m->throwAt >= 0 && n > 0 && long(m->pos + n) > m->throwAt)
             TifThrow(CTifException::kShortRead);
@@ -58,13 +60,16 @@ inline Codec NewCodec(bool decoder, int compression, int width, int samples = 1,
 }
 
 // Encodes `count` packed rows as one strip. The rows may be changed (predictor).
-inline Bytes EncodeStrip(TifCodec* enc, Bytes& rows, int count, std::vector<int>* handOvers = nullptr)
+inline Bytes EncodeStrip(TifCodec* enc, Bytes& rows, int count, std::vector<int>* handOvers = nullptr,
+                         int* stripBytes = nullptr)
 {
     MemSink sink;
     enc->SetIoProc(enc, MemSink::Proc, &sink);
     enc->BeginStrip(enc);
     enc->EncodeRows(enc, rows.data(), count);
-    enc->EndStrip(enc);
+    const int ended = enc->EndStrip(enc);
+    if (stripBytes)
+        *stripBytes = ended;
     if (handOvers)
         *handOvers = sink.handOvers;
     return sink.data;
@@ -117,4 +122,4 @@ inline Bytes NoiseRows(size_t bytes, uint32_t seed = 99)
     return b;
 }
 
-}  // namespace codec_test
+}  // namespace tiftest
