@@ -1,6 +1,7 @@
-// Files written by libtiff read line for line as libtiff reads them, in every
-// compression × photometric × bits × byte order × strips or tiles; fax strips
-// also decode the same through the codec alone, a byte and a row at a time.
+// Files written by libtiff read as libtiff reads them, in every compression ×
+// photometric × bits × byte order × strips or tiles: line by line to the end,
+// in chunks, after seeks, at caller strides; fax strips also decode the same
+// through the codec alone, a byte and a row at a time.
 #include <algorithm>
 
 #include <gtest/gtest.h>
@@ -129,23 +130,51 @@ TEST_P(Interop, LinesMatchLibtiff)
         EXPECT_EQ(map[n - 1].rgbBlue, (2 * n + n - 1) * 997 % 65536 * 255 / 65535);
     }
 
+    // Line by line, then the rows that fill the last tile below the image, then nothing.
+    const uint32_t padded = s.tileWidth ? (h + s.tileLength - 1) / s.tileLength * s.tileLength : h;
     Bytes line(rb + 64);
-    for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t y = 0; y < padded; ++y) {
         ASSERT_EQ(f.ReadLine(line.data()), 1) << y;
-        ASSERT_EQ(mask(line), mask(want[y])) << "line " << y;
+        ASSERT_EQ(mask(line), y < h ? mask(want[y]) : Bytes(rb, 0)) << "line " << y;
     }
-    // In chunks of 5 from line 2, then seeks back and forth.
-    ASSERT_EQ(f.SeekLine(2), 1);
-    Bytes chunk(5 * rb + 64);
-    for (uint32_t y = 2; y + 5 <= h; y += 5) {
-        ASSERT_EQ(f.ReadLines(chunk.data(), 5), 5) << y;
-        for (uint32_t k = 0; k < 5; ++k)
-            ASSERT_EQ(mask(Bytes(chunk.begin() + k * rb, chunk.end())), mask(want[y + k])) << "line " << y + k;
+    EXPECT_EQ(f.ReadLine(line.data()), 0);
+    // In chunks from line 2 across strip and tile-row boundaries; past the end
+    // only what remains.
+    for (uint32_t chunk : {1u, 5u, 16u, h}) {
+        ASSERT_EQ(f.SeekLine(2), 1);
+        Bytes buf(chunk * rb + 64);
+        for (uint32_t y = 2, n = 0; y < h; y += n) {
+            n = std::min(chunk, h - y);
+            ASSERT_EQ(f.ReadLines(buf.data(), int(n)), int(n)) << chunk << " at " << y;
+            for (uint32_t k = 0; k < n; ++k)
+                ASSERT_EQ(mask(Bytes(buf.begin() + k * rb, buf.end())), mask(want[y + k])) << "line " << y + k;
+        }
     }
-    for (uint32_t y : {h / 2, h - 3, 0u, h - 1}) {
-        ASSERT_EQ(f.SeekLine(int(y)), 1);
+    ASSERT_EQ(f.SeekLine(int(h) - 3), 1);
+    Bytes rest(40 * rb);
+    EXPECT_EQ(f.ReadLines(rest.data(), 40), int(padded - h + 3));
+    EXPECT_EQ(f.ReadLines(rest.data(), 40), 0);
+    // Seeks back, forward, negative (line 0) and past the end.
+    for (int y : {int(h) / 2, int(h) - 3, 0, int(h) - 1, 1, -5}) {
+        ASSERT_EQ(f.SeekLine(y), 1);
         ASSERT_EQ(f.ReadLine(line.data()), 1);
-        EXPECT_EQ(mask(line), mask(want[y])) << "after SeekLine(" << y << ")";
+        EXPECT_EQ(mask(line), mask(want[std::max(y, 0)])) << "after SeekLine(" << y << ")";
+    }
+    for (int y : {int(h), int(h) + 1000, 0x7FFFFFFF})
+        EXPECT_EQ(f.SeekLine(y), 0) << y;
+    // At a wider caller stride, with the decoder's rows packed or spaced alike.
+    for (bool apart : {false, true}) {
+        const uint32_t stride = rb + 13;
+        apart ? f.SetBufRowBytes(int(stride), int(rb)) : f.SetBufRowBytes(int(stride));
+        ASSERT_EQ(f.SeekLine(0), 1);
+        Bytes buf(stride * (h + 1), 0xEE);
+        ASSERT_EQ(f.ReadLines(buf.data(), int(h)), int(h));
+        for (uint32_t y = 0; y < h; ++y) {
+            ASSERT_EQ(mask(Bytes(buf.begin() + y * stride, buf.end())), mask(want[y])) << "line " << y;
+            if (!s.tileWidth)  // between rows the caller's bytes stay as they were
+                ASSERT_EQ(buf[y * stride + rb], 0xEE) << y;
+        }
+        EXPECT_EQ(buf[stride * h + stride - 1], 0xEE);
     }
     EXPECT_EQ(f.Close(), 1);
 
