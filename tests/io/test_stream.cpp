@@ -11,6 +11,7 @@
 #include "io/tif_exception.h"
 #include "io/tif_io.h"
 #include "io/tif_stream.h"
+#include "support/codec_io.h"
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
 #include "tif/tif_file.h"
@@ -31,9 +32,7 @@ protected:
 TEST_F(Stream, ReadSeekLength)
 {
     CTifFileStream s;
-    EXPECT_EQ(s.handle, -1);
     ASSERT_EQ(s.Open(path_.c_str(), 0), 1);
-    EXPECT_NE(s.handle, -1);
     EXPECT_EQ(s.GetLength(), 100);
     EXPECT_EQ(s.Seek(90, SEEK_SET), 90);
     unsigned char buf[32];
@@ -174,15 +173,7 @@ TEST_F(Stream, ReadProcThrowsOnAShortRead)
     ProcContext c(path_, 0, 1000);  // the strip claims more than the file has
     ASSERT_EQ(c.stream->Seek(80, SEEK_SET), 80);
     unsigned char buf[64];
-    int code = 0;
-    try {
-        TifReadProc(buf, 64, &c.file);
-    } catch (CTifException* e) {
-        ASSERT_NE(e, nullptr);
-        code = e->code;
-        delete e;
-    }
-    EXPECT_EQ(code, CTifException::kShortRead);
+    EXPECT_EQ(ThrownCode([&] { TifReadProc(buf, 64, &c.file); }), CTifException::kShortRead);
     EXPECT_EQ(c.file.m_nStripBytes, 1000);
 }
 
@@ -198,35 +189,14 @@ TEST_F(Stream, WriteProcCountsAndThrowsOnAShortWrite)
     }
     ProcContext r(path_, 0, 0);  // read only: every write fails
     unsigned char data[4] = {};
-    int code = 0;
-    try {
-        TifWriteProc(data, 4, &r.file);
-    } catch (CTifException* e) {
-        code = e ? e->code : -1;
-        delete e;
-    }
-    EXPECT_EQ(code, CTifException::kShortWrite);
+    EXPECT_EQ(ThrownCode([&] { TifWriteProc(data, 4, &r.file); }), CTifException::kShortWrite);
     EXPECT_EQ(r.file.m_nStripBytes, 0);
 }
 
-// Passes everything to a real stream, except seeks to one offset.
-class FailingSeek : public CTifStream {
-public:
-    FailingSeek(CTifStream* inner, long bad) : inner_(inner), bad_(bad) {}
-    ~FailingSeek() override { delete inner_; }
-    int Open(const char* p, int f) override { return inner_->Open(p, f); }
-    int Close() override { return inner_->Close(); }
-    int Read(void* b, int n) override { return inner_->Read(b, n); }
-    int Write(const void* b, int n) override { return inner_->Write(b, n); }
-    long Seek(long o, int origin) override { return o == bad_ ? -1 : inner_->Seek(o, origin); }
-    long GetLength() override { return inner_->GetLength(); }
-    int SetMode(int m) override { return inner_->SetMode(m); }
-    long Tell() override { return inner_->Tell(); }
-    int Commit() override { return inner_->Commit(); }
-
-private:
-    CTifStream* inner_;
-    long bad_;
+// A file stream whose seeks to one offset fail.
+struct FailingSeek : CTifFileStream {
+    long bad = -1;
+    long Seek(long o, int origin) override { return o == bad ? -1 : CTifFileStream::Seek(o, origin); }
 };
 
 TEST(StreamFailure, StripThatCannotBeReachedDeliversNothing)
@@ -243,9 +213,14 @@ TEST(StreamFailure, StripThatCannotBeReachedDeliversNothing)
     const uint32_t s1 = b.AddData(Bytes(pixels.begin() + 40, pixels.end()));
     b.Set(kTagStripOffsets, kLong, {s0, s1}).Set(kTagStripByteCounts, kLong, {50, 40});
     TempDir dir;
+    const std::string path = dir.Write("f.tif", b.Build());
     CTifFile f;
-    ASSERT_EQ(f.Open(dir.Write("f.tif", b.Build()).c_str()), 1);
-    f.m_pStream = new FailingSeek(f.m_pStream, s1);
+    ASSERT_EQ(f.Open(path.c_str()), 1);
+    auto* failing = new FailingSeek;
+    failing->bad = s1;
+    ASSERT_EQ(failing->Open(path.c_str(), 0), 1);
+    delete f.m_pStream;
+    f.m_pStream = failing;
     Bytes rows(80, 0);
     EXPECT_EQ(f.ReadLines(rows.data(), 8), 4);
     EXPECT_EQ(f.ReadLine(rows.data()), 0);

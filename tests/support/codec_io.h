@@ -1,6 +1,6 @@
 // codec_io.h — memory I/O for codec tests: a source that hands out at most
 // `chunk` bytes per transfer and can throw at a given byte, a sink that keeps
-// every hand-over, and strip-level drivers.
+// every hand-over, strip-level drivers, and the code of a thrown exception.
 #pragma once
 
 #include <algorithm>
@@ -34,6 +34,20 @@ struct MemSource {
         return int(n);
     }
 };
+
+// The code of the CTifException that `f` throws; 0 when it throws none.
+template <class F>
+int ThrownCode(F f)
+{
+    try {
+        f();
+    } catch (CTifException* e) {
+        const int code = e ? e->code : -1;
+        delete e;
+        return code;
+    }
+    return 0;
+}
 
 struct MemSink {
     Bytes data;

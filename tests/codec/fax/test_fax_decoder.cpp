@@ -1,5 +1,6 @@
-// test_fax_decoder.cpp — the fax decoder on exact bit streams: reference
-// vectors, 1D rows coded from the code list, framing, and damaged streams.
+// test_fax_decoder.cpp — the fax decoder on exact bit streams: 1D rows coded
+// from the code list, framing, and damaged streams. (One-row reference vectors
+// are in test_schemes.cpp.)
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,9 +9,7 @@
 #include "io/tif_exception.h"
 #include "support/fax_util.h"
 
-using tiftest::Bytes;
-using tiftest::FaxBitWriter;
-using tiftest::FaxDecoder;
+using namespace tiftest;
 
 namespace {
 
@@ -22,51 +21,10 @@ std::vector<Bytes> Checked(const std::vector<Bytes>& rows, int width)
     const uint8_t keep = (width & 7) ? uint8_t(0xFF >> (width & 7)) : 0;
     for (const Bytes& r : rows) {
         EXPECT_EQ(r.back() & keep, 0xA5 & keep);
-        out.push_back(tiftest::MaskRow(r, width));
+        out.push_back(MaskRow(r, width));
     }
     return out;
 }
-
-struct Vector {
-    const char* name;
-    int compression, t4Options, fillOrder, bitsPerSample;
-    Bytes data;
-};
-
-class FaxVectors : public ::testing::TestWithParam<Vector> {};
-
-// One 8-pixel row 0x18 (white 3, black 2, white 3) in each framing. A call
-// for 0 rows first must change nothing. Every bit of a row is a pixel, also
-// with 2 bits per sample (4 samples here).
-TEST_P(FaxVectors, DecodeToTheSameRow)
-{
-    const Vector& v = GetParam();
-    TifCodecParams p{v.compression, 8 / v.bitsPerSample, 1, v.bitsPerSample};
-    TifCodec* c = TifCreateDecoder(&p);
-    ASSERT_NE(c, nullptr);
-    if (v.t4Options)
-        c->SetParam(c, 292, v.t4Options);
-    c->SetParam(c, 266, v.fillOrder);
-    tiftest::MemSource src{v.data};
-    c->SetIoProc(c, tiftest::MemSource::Proc, &src);
-    c->BeginStrip(c);
-    uint8_t row = 0x5A;
-    EXPECT_EQ(c->DecodeRows(c, &row, 0), 0);
-    EXPECT_EQ(c->DecodeRows(c, &row, 1), 1);
-    EXPECT_EQ(row, 0x18);
-    c->Destroy(c);
-}
-
-INSTANTIATE_TEST_SUITE_P(Fax, FaxVectors, ::testing::Values(
-    Vector{"MH", 2, 0, 1, 1, {0x8E, 0x00}},
-    Vector{"MH_FillOrder2", 2, 0, 2, 1, {0x71, 0x00}},
-    Vector{"MH_2BitSamples", 2, 0, 1, 2, {0x8E, 0x00}},
-    Vector{"G3", 3, 0, 1, 1, {0x00, 0x18, 0xE0}},
-    Vector{"G3_FillBits", 3, T4OPT_FILLBITS, 1, 1, {0x00, 0x01, 0x8E, 0x00}},
-    Vector{"G3_2DOption_1DRow", 3, T4OPT_2D, 1, 1, {0x00, 0x1C, 0x70}},
-    Vector{"G4", 4, 0, 1, 1, {0x31, 0xC0, 0x04, 0x00, 0x40}},
-    Vector{"G4_FillOrder2", 4, 0, 2, 1, {0x8C, 0x03, 0x20, 0x00, 0x02}}),
-    [](const ::testing::TestParamInfo<Vector>& i) { return std::string(i.param.name); });
 
 struct OneDCase {
     const char* name;
@@ -82,8 +40,8 @@ class FaxOneD : public ::testing::TestWithParam<OneDCase> {};
 TEST_P(FaxOneD, PageAndAlternatingRows)
 {
     const OneDCase& c = GetParam();
-    std::vector<Bytes> rows = tiftest::FaxPage(c.width, 23, uint32_t(c.width));
-    const Bytes alternate = tiftest::MaskRow(Bytes((size_t(c.width) + 7) / 8, 0xAA), c.width);
+    std::vector<Bytes> rows = FaxPage(c.width, 23, uint32_t(c.width));
+    const Bytes alternate = MaskRow(Bytes((size_t(c.width) + 7) / 8, 0xAA), c.width);
     rows.insert(rows.begin() + 3, alternate);
     rows.push_back(alternate);
     FaxBitWriter w;
@@ -94,7 +52,7 @@ TEST_P(FaxOneD, PageAndAlternatingRows)
             if (c.t4Options & T4OPT_2D)
                 w.Put(1, 1);  // tag: a one-dimensional row
         }
-        tiftest::PutRow1D(w, r, c.width);
+        PutRow1D(w, r, c.width);
         if (c.compression == 2)
             w.Align();
     }
@@ -127,7 +85,7 @@ Bytes G3Rows(const std::vector<Bytes>& rows, int width, bool firstEol, int rtc)
     for (size_t i = 0; i < rows.size(); ++i) {
         if (i != 0 || firstEol)
             w.PutEol();
-        tiftest::PutRow1D(w, rows[i], width);
+        PutRow1D(w, rows[i], width);
     }
     for (int i = 0; i < rtc; ++i)
         w.PutEol();
@@ -138,7 +96,7 @@ Bytes G3Rows(const std::vector<Bytes>& rows, int width, bool firstEol, int rtc)
 // synchronisation skips to the first EOL.
 TEST(FaxDecoder, G3RowWithoutLeadingEolIsSkipped)
 {
-    std::vector<Bytes> rows = tiftest::FaxPage(40, 4, 7);
+    std::vector<Bytes> rows = FaxPage(40, 4, 7);
     FaxDecoder d(3, 40);
     d.Begin(G3Rows(rows, 40, false, 0));
     std::vector<Bytes> got;
@@ -150,7 +108,7 @@ TEST(FaxDecoder, G3RowWithoutLeadingEolIsSkipped)
 // zero bits read past the end), then the count falls short.
 TEST(FaxDecoder, G3RtcGivesWhiteRowsThenShortCount)
 {
-    std::vector<Bytes> rows = tiftest::FaxPage(24, 5, 11);
+    std::vector<Bytes> rows = FaxPage(24, 5, 11);
     FaxDecoder d(3, 24);
     d.Begin(G3Rows(rows, 24, true, 6));
     std::vector<Bytes> got;
@@ -177,6 +135,9 @@ TEST(FaxDecoder, SetParam)
     FaxDecoder d(3, 8, T4OPT_2D);
     EXPECT_EQ(d.codec()->SetParam(d.codec(), 292, T4OPT_FILLBITS), 1);
     d.Begin({0x00, 0x18, 0xE0});
+    uint8_t row = 0x5A;
+    EXPECT_EQ(d.codec()->DecodeRows(d.codec(), &row, 0), 0);  // changes nothing
+    EXPECT_EQ(row, 0x5A);
     std::vector<Bytes> rows;
     ASSERT_EQ(d.Decode(1, &rows), 1);
     EXPECT_EQ(rows[0][0], 0x18);
@@ -199,24 +160,17 @@ TEST(FaxDecoder, RefusesOversizedRows)
 // strip normally.
 TEST(FaxDecoder, ThrowingSourcePassesThrough)
 {
-    std::vector<Bytes> rows = tiftest::FaxPage(300, 30, 5);
+    std::vector<Bytes> rows = FaxPage(300, 30, 5);
     FaxBitWriter w;
     for (const Bytes& r : rows) {
-        tiftest::PutRow1D(w, r, 300);
+        PutRow1D(w, r, 300);
         w.Align();
     }
     const Bytes data = w.Finish();
     FaxDecoder d(2, 300);
     d.Begin(data, 5, long(data.size() / 2));
     std::vector<Bytes> got;
-    int code = 0;
-    try {
-        d.Decode(int(rows.size()), &got, 1);
-    } catch (CTifException* e) {
-        code = e->code;
-        delete e;
-    }
-    EXPECT_EQ(code, CTifException::kShortRead);
+    EXPECT_EQ(ThrownCode([&] { d.Decode(int(rows.size()), &got, 1); }), CTifException::kShortRead);
     d.Begin(data);
     ASSERT_EQ(d.Decode(int(rows.size()), &got), int(rows.size()));
     EXPECT_EQ(Checked(got, 300), rows);
@@ -286,7 +240,7 @@ TEST_P(FaxDamaged, EndsCleanly)
     // without a sanitizer; up to 100000 rows in all.
     const size_t rb = size_t(d.rowBytes()), rows = 64;
     Bytes buffer(rb * rows + 64, 0x3C);
-    const Bytes white = tiftest::MaskRow(Bytes(rb, 0), c.width);
+    const Bytes white = MaskRow(Bytes(rb, 0), c.width);
     int total = 0, got = 0;
     do {
         got = d.codec()->DecodeRows(d.codec(), buffer.data() + 32, int(rows));
@@ -298,7 +252,7 @@ TEST_P(FaxDamaged, EndsCleanly)
         return;
     ASSERT_TRUE(c.sticks) << "no short count";
     for (size_t y = 0; y < rows; ++y)
-        ASSERT_EQ(tiftest::MaskRow(Bytes(buffer.begin() + long(32 + y * rb), buffer.begin() + long(32 + (y + 1) * rb)),
+        ASSERT_EQ(MaskRow(Bytes(buffer.begin() + long(32 + y * rb), buffer.begin() + long(32 + (y + 1) * rb)),
                                    c.width), white);
 }
 

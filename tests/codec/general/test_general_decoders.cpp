@@ -93,15 +93,11 @@ TEST_P(GeneralDecoders, ReadFailurePassesThrough)
     dec->SetIoProc(dec.get(), MemSource::Proc, &src);
     dec->BeginStrip(dec.get());
     Bytes row(size_t(c.rowBytes));
-    int code = 0;
-    try {
-        for (int r = 0; r < c.rows; ++r)
-            dec->DecodeRows(dec.get(), row.data(), 1);
-    } catch (CTifException* e) {
-        code = e->code;
-        delete e;
-    }
-    EXPECT_EQ(code, CTifException::kShortRead);
+    EXPECT_EQ(ThrownCode([&] {
+                  for (int r = 0; r < c.rows; ++r)
+                      dec->DecodeRows(dec.get(), row.data(), 1);
+              }),
+              CTifException::kShortRead);
 }
 
 TEST_P(GeneralDecoders, CutStripCountsOnlyCompleteRows)
