@@ -1,8 +1,8 @@
 // Directory entries: every field type through GetTagValue, inline and
-// out-of-line arrays, SHORT widened to LONG, both byte orders, and values that
-// the file cannot hold.
+// out-of-line arrays through every getter, SHORT widened to LONG, both byte
+// orders, and arrays that the file cannot hold.
 #include <cstdlib>
-#include <memory>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -23,12 +23,6 @@ TiffBuilder Base(bool big)
     b.StripImage({8, 2, 1, 8, kMinIsBlack, 0}, PatternRows(8, 2));
     return b;
 }
-
-struct Freer {
-    void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using Owned = std::unique_ptr<T, Freer>;
 
 class Tags : public ::testing::TestWithParam<bool> {
 protected:
@@ -119,105 +113,87 @@ TEST_P(Tags, FindTagTakesTheFirstOfDuplicates)
     EXPECT_EQ(file_.FindTag(kPrivate + 5), nullptr);
 }
 
-TEST_P(Tags, LongsFromShortAndLongInlineAndOutOfLine)
+// One array getter ('L'ongs, 'S'horts, 'B'ytes, 'R'ationals) on `tag`: the
+// values widened, or nothing when it fails (then with a count of 0).
+std::optional<std::vector<uint32_t>> GetArray(CTifFile& f, char getter, int tag)
+{
+    int n = -1, ok = 0;
+    std::vector<uint32_t> v;
+    auto take = [&](auto* p, int values) {
+        if (ok)
+            v.assign(p, p + values);
+        std::free(p);
+    };
+    if (getter == 'L') {
+        uint32_t* p = reinterpret_cast<uint32_t*>(&n);  // must be replaced, also on failure
+        ok = f.GetTagLongs(tag, &n, &p), take(p, n);
+    } else if (getter == 'S') {
+        uint16_t* p = nullptr;
+        ok = f.GetTagShorts(tag, &n, &p), take(p, n);
+    } else if (getter == 'B') {
+        unsigned char* p = nullptr;
+        ok = f.GetTagBytes(tag, &n, &p), take(p, n);
+    } else {
+        uint32_t* p = nullptr;
+        ok = f.GetTagRationals(tag, &n, &p), take(p, 2 * n);
+    }
+    if (!ok) {
+        EXPECT_EQ(n, 0) << tag;
+        return std::nullopt;
+    }
+    return v;
+}
+
+TEST_P(Tags, Arrays)
 {
     struct Case {
+        char getter;
         uint16_t type;
         std::vector<uint32_t> values;
+        bool ok;
+        uint32_t count = 0, offset = 0;  // count > 0: an entry pointing at `offset` instead
     };
     const Case cases[] = {
-        {kShort, {65535}},
-        {kShort, {1, 65535}},                    // inline pair
-        {kShort, {1, 2, 0x8000, 0xFFFF, 5}},     // out of line
-        {kSShort, {0x8000, 0xFFFF}},             // not sign-extended
-        {kLong, {0xDEADBEEF}},
-        {kLong, {1, 0x80000000, 0xFFFFFFFF}},
-        {kSLong, {0xFFFFFFFF, 2}},
+        // Longs from SHORT and LONG, inline and out of line, never sign-extended.
+        {'L', kShort, {65535}, true},
+        {'L', kShort, {1, 65535}, true},
+        {'L', kShort, {1, 2, 0x8000, 0xFFFF, 5}, true},
+        {'L', kSShort, {0x8000, 0xFFFF}, true},
+        {'L', kLong, {0xDEADBEEF}, true},
+        {'L', kLong, {1, 0x80000000, 0xFFFFFFFF}, true},
+        {'L', kSLong, {0xFFFFFFFF, 2}, true},
+        {'L', kByte, {1, 2}, false},
+        {'L', kRational, {1, 2}, false},
+        {'L', kAscii, {65, 0}, false},
+        {'S', kShort, {0x1234, 0xABCD}, true},
+        {'S', kShort, {1, 2, 3, 0xFFFF}, true},
+        {'B', kByte, {1, 2, 3}, true},
+        {'B', kUndefined, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, true},
+        {'R', kRational, {300, 1, 0x80000000, 7}, true},
+        // Arrays outside the file.
+        {'L', kLong, {}, false, 4, 0xFFFFFF00},      // offset far past the end
+        {'L', kShort, {}, false, 0x7FFFFFFF, 8},     // count past the end
+        {'L', kLong, {}, false, 0xFFFFFFFF, 8},      // count beyond any limit
+        {'R', kRational, {}, false, 1, 0xFFFFFFF0},
+        {'B', kByte, {}, false, 100000, 8},
     };
     TiffBuilder b = Base(big());
-    for (size_t i = 0; i < std::size(cases); ++i)
-        b.Add(uint16_t(kPrivate + i), cases[i].type, cases[i].values);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        if (c.count)
+            b.AtOffset(uint16_t(kPrivate + i), c.type, c.count, c.offset);
+        else
+            b.Add(uint16_t(kPrivate + i), c.type, c.values);
+    }
     Open(b);
     for (size_t i = 0; i < std::size(cases); ++i) {
-        int n = -1;
-        uint32_t* raw = nullptr;
-        int ok = file_.GetTagLongs(int(kPrivate + i), &n, &raw);
-        Owned<uint32_t> a(raw);
-        ASSERT_EQ(ok, 1) << i;
-        ASSERT_EQ(n, int(cases[i].values.size())) << i;
-        EXPECT_EQ(std::vector<uint32_t>(raw, raw + n), cases[i].values) << i;
+        const auto got = GetArray(file_, cases[i].getter, int(kPrivate + i));
+        ASSERT_EQ(got.has_value(), cases[i].ok) << i;
+        if (got)
+            EXPECT_EQ(*got, cases[i].values) << i;
     }
-}
-
-TEST_P(Tags, LongsRefuseOtherTypes)
-{
-    TiffBuilder b = Base(big());
-    b.Add(kPrivate, kByte, {1, 2}).Add(kPrivate + 1, kRational, {1, 2}).Add(kPrivate + 2, kAscii, {65, 0});
-    Open(b);
-    for (int tag : {kPrivate, kPrivate + 1, kPrivate + 2, kPrivate + 3}) {
-        int n = -1;
-        uint32_t* raw = reinterpret_cast<uint32_t*>(&n);
-        EXPECT_EQ(file_.GetTagLongs(tag, &n, &raw), 0) << tag;
-        Owned<uint32_t> a(raw);
-        EXPECT_EQ(n, 0);
-    }
-}
-
-TEST_P(Tags, ShortsBytesAndRationals)
-{
-    TiffBuilder b = Base(big());
-    b.Add(kPrivate, kShort, {0x1234, 0xABCD});
-    b.Add(kPrivate + 1, kShort, {1, 2, 3, 0xFFFF});
-    b.Add(kPrivate + 2, kByte, {1, 2, 3});
-    b.Add(kPrivate + 3, kUndefined, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-    b.Add(kPrivate + 4, kRational, {300, 1, 0x80000000, 7});
-    Open(b);
-
-    int n;
-    uint16_t* s;
-    ASSERT_EQ(file_.GetTagShorts(kPrivate, &n, &s), 1);
-    EXPECT_EQ(std::vector<uint16_t>(s, s + n), (std::vector<uint16_t>{0x1234, 0xABCD}));
-    std::free(s);
-    ASSERT_EQ(file_.GetTagShorts(kPrivate + 1, &n, &s), 1);
-    EXPECT_EQ(std::vector<uint16_t>(s, s + n), (std::vector<uint16_t>{1, 2, 3, 0xFFFF}));
-    std::free(s);
-
-    unsigned char* bytes;
-    ASSERT_EQ(file_.GetTagBytes(kPrivate + 2, &n, &bytes), 1);
-    EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + n), (std::vector<unsigned char>{1, 2, 3}));
-    std::free(bytes);
-    ASSERT_EQ(file_.GetTagBytes(kPrivate + 3, &n, &bytes), 1);
-    ASSERT_EQ(n, 10);
-    EXPECT_EQ(bytes[9], 10);
-    std::free(bytes);
-
-    uint32_t* r;
-    ASSERT_EQ(file_.GetTagRationals(kPrivate + 4, &n, &r), 1);
-    EXPECT_EQ(std::vector<uint32_t>(r, r + 2 * n), (std::vector<uint32_t>{300, 1, 0x80000000, 7}));
-    std::free(r);
-}
-
-TEST_P(Tags, ArraysOutsideTheFileFail)
-{
-    TiffBuilder b = Base(big());
-    b.AtOffset(kPrivate, kLong, 4, 0xFFFFFF00);     // offset far past the end
-    b.AtOffset(kPrivate + 1, kShort, 0x7FFFFFFF, 8);  // count past the end
-    b.AtOffset(kPrivate + 2, kLong, 0xFFFFFFFF, 8);   // count beyond any limit
-    b.AtOffset(kPrivate + 3, kRational, 1, 0xFFFFFFF0);
-    b.AtOffset(kPrivate + 4, kByte, 100000, 8);
-    Open(b);
-    int n;
-    uint32_t* l;
-    for (int tag : {kPrivate, kPrivate + 1, kPrivate + 2}) {
-        EXPECT_EQ(file_.GetTagLongs(tag, &n, &l), 0) << tag;
-        std::free(l);
-        EXPECT_EQ(n, 0);
-    }
-    EXPECT_EQ(file_.GetTagRationals(kPrivate + 3, &n, &l), 0);
-    std::free(l);
-    unsigned char* bytes;
-    EXPECT_EQ(file_.GetTagBytes(kPrivate + 4, &n, &bytes), 0);
-    std::free(bytes);
+    for (char getter : {'L', 'S', 'B', 'R'})
+        EXPECT_FALSE(GetArray(file_, getter, kPrivate - 1)) << getter;  // absent
 }
 
 TEST_P(Tags, ArrayEndingExactlyAtTheFileEnd)
@@ -231,15 +207,9 @@ TEST_P(Tags, ArrayEndingExactlyAtTheFileEnd)
     ASSERT_EQ(file.size(), at);
     Bytes tail = b.Encode32({5, 6, 7});
     file.insert(file.end(), tail.begin(), tail.end());
-    std::string path = dir_.Write("end.tif", file);
-    ASSERT_EQ(file_.Open(path.c_str()), 1);
-    int n;
-    uint32_t* l;
-    ASSERT_EQ(file_.GetTagLongs(kPrivate, &n, &l), 1);
-    EXPECT_EQ(std::vector<uint32_t>(l, l + n), (std::vector<uint32_t>{5, 6, 7}));
-    std::free(l);
-    EXPECT_EQ(file_.GetTagLongs(kPrivate + 1, &n, &l), 0);
-    std::free(l);
+    ASSERT_EQ(file_.Open(dir_.Write("end.tif", file).c_str()), 1);
+    EXPECT_EQ(GetArray(file_, 'L', kPrivate), (std::vector<uint32_t>{5, 6, 7}));
+    EXPECT_FALSE(GetArray(file_, 'L', kPrivate + 1));
 }
 
 }  // namespace
