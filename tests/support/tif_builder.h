@@ -97,9 +97,8 @@ public:
     TiffBuilder& TileImage(const ImageSpec& spec, uint32_t tileWidth, uint32_t tileLength,
                            const Bytes& pixels, uint8_t pad = 0);
 
-    // Values in the builder's byte order.
-    Bytes Encode16(const std::vector<uint32_t>& values) const;
-    Bytes Encode32(const std::vector<uint32_t>& values) const;
+    // Values of `width` bytes each (1, 2 or 4) in the builder's byte order.
+    Bytes Encode(const std::vector<uint32_t>& values, int width) const;
 
     // The file. `truncateTo` cuts it (when shorter than the file).
     Bytes Build(size_t truncateTo = SIZE_MAX) const;
@@ -109,14 +108,11 @@ private:
         uint16_t tag;
         uint16_t type;
         uint32_t count;
-        Bytes values;              // encoded values (used when !rawField)
-        bool rawField = false;
-        std::array<uint8_t, 4> field{};
+        Bytes values;  // encoded values, or the verbatim value field
+        bool raw;
     };
 
-    void Put16(Bytes& out, size_t at, uint32_t v) const;
-    void Put32(Bytes& out, size_t at, uint32_t v) const;
-    Bytes EncodeValues(uint16_t type, const std::vector<uint32_t>& values) const;
+    void Put(Bytes& out, size_t at, uint32_t v, int width) const;
     void ImageTags(const ImageSpec& spec);
 
     bool big_;

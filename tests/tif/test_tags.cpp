@@ -68,9 +68,7 @@ TEST_P(Tags, ValueOfEachType)
     TiffBuilder b = Base(big());
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
-        Bytes f = c.width == 1 ? Bytes{uint8_t(c.stored)}
-                : c.width == 2 ? b.Encode16({c.stored})
-                               : b.Encode32({c.stored});
+        Bytes f = b.Encode({c.stored}, c.width);
         f.resize(4, 0);
         b.Raw(uint16_t(kPrivate + i), c.type, 1, {f[0], f[1], f[2], f[3]});
     }
@@ -205,7 +203,7 @@ TEST_P(Tags, ArrayEndingExactlyAtTheFileEnd)
     b.AtOffset(kPrivate + 1, kLong, 4, at);  // one value too many
     Bytes file = b.Build();
     ASSERT_EQ(file.size(), at);
-    Bytes tail = b.Encode32({5, 6, 7});
+    Bytes tail = b.Encode({5, 6, 7}, 4);
     file.insert(file.end(), tail.begin(), tail.end());
     ASSERT_EQ(file_.Open(dir_.Write("end.tif", file).c_str()), 1);
     EXPECT_EQ(GetArray(file_, 'L', kPrivate), (std::vector<uint32_t>{5, 6, 7}));
