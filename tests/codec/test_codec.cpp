@@ -1,6 +1,6 @@
 // The codec framework and the uncompressed codec: registry refusals, row sizes,
-// buffer refills of any size, strides and reversed rows, caller buffers, and
-// the encoder's lazy hand-over.
+// stride settings, caller buffers, and the encoder's lazy hand-over. (Raw rows
+// across refills and at strides are in test_general_decoders.cpp.)
 #include <gtest/gtest.h>
 
 #include "support/codec_io.h"
@@ -36,45 +36,16 @@ TEST(Registry, RowBytes)
     }
 }
 
-class RawDecode : public ::testing::TestWithParam<int> {};  // refill size
-INSTANTIATE_TEST_SUITE_P(Chunks, RawDecode, ::testing::Values(1, 3, 7, 10, 1 << 30));
-
-TEST_P(RawDecode, RowsAcrossRefillsThenAShortCount)
+TEST(RawDecodeLayout, StrideSettings)
 {
-    Bytes strip = PatternRows(7, 3);
-    strip.resize(7 * 2 + 3);  // 2 rows and a half
-    MemSource io{strip, 0, GetParam()};
-    Codec d = NewCodec(true, 1, 7);
-    d->SetIoProc(d.get(), MemSource::Proc, &io);
-    ASSERT_GT(d->BeginStrip(d.get()), 0);
-    Bytes rows(3 * 7, 0xEE);
-    EXPECT_EQ(d->DecodeRows(d.get(), rows.data(), 3), 2);
-    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 17), strip);
-    EXPECT_EQ(rows[17], 0xEE);
-    EXPECT_EQ(d->DecodeRows(d.get(), rows.data(), 1), 0);
-    EXPECT_EQ(d->DecodeRows(d.get(), rows.data(), -1), 0);
-}
-
-TEST(RawDecodeLayout, StrideAndReverse)
-{
-    MemSource io;
-    io.data = PatternRows(4, 3);
     Codec d = NewCodec(true, 1, 4);
-    d->SetIoProc(d.get(), MemSource::Proc, &io);
     d->SetRowStride(d.get(), 2, 1);  // narrower than a row: only reverse taken
     EXPECT_EQ(TifState(d.get())->rowStride, 4);
     EXPECT_EQ(TifState(d.get())->reverse, 1);
     d->SetRowStride(d.get(), 6, 1);
-    d->BeginStrip(d.get());
-    Bytes rows(18, 0xEE);
-    // Row 0 at the end of the array, each next row 6 bytes before it.
-    EXPECT_EQ(d->DecodeRows(d.get(), rows.data() + 12, 3), 3);
-    EXPECT_EQ(Bytes(rows.begin() + 12, rows.begin() + 16), Bytes(io.data.begin(), io.data.begin() + 4));
-    EXPECT_EQ(Bytes(rows.begin() + 6, rows.begin() + 10), Bytes(io.data.begin() + 4, io.data.begin() + 8));
-    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 4), Bytes(io.data.begin() + 8, io.data.end()));
-    EXPECT_EQ(rows[4], 0xEE);
     d->SetRowStride(d.get(), 3, 0);  // a larger stride once set stays
     EXPECT_EQ(TifState(d.get())->rowStride, 6);
+    EXPECT_EQ(TifState(d.get())->reverse, 0);
 }
 
 TEST(RawDecodeLayout, BeginStripRestartsOnNewData)

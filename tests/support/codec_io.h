@@ -10,10 +10,9 @@
 
 #include "codec/tif_codec.h"
 #include "io/tif_exception.h"
+#include "support/tif_builder.h"
 
 namespace tiftest {
-
-using Bytes = std::vector<uint8_t>;
 
 struct MemSource {
     Bytes data;
@@ -113,19 +112,7 @@ inline int DecodeStrip(TifCodec* dec, const Bytes& strip, int count, Bytes* out,
     return done;
 }
 
-// Photo-like bytes: gradients with a little grain.
-inline Bytes PhotoRows(int rowBytes, int rows, uint32_t seed = 1)
-{
-    Bytes b(size_t(rowBytes) * rows);
-    uint32_t x = seed * 2654435761u + 1;
-    for (int y = 0; y < rows; ++y)
-        for (int i = 0; i < rowBytes; ++i) {
-            x = x * 1103515245u + 12345u;
-            b[size_t(y) * rowBytes + i] = uint8_t((i / 7 + y * 3 + ((x >> 16) & 7)) & 0xFF);
-        }
-    return b;
-}
-
+// Bytes that compress poorly.
 inline Bytes NoiseRows(size_t bytes, uint32_t seed = 99)
 {
     Bytes b(bytes);

@@ -30,7 +30,7 @@ Bytes Unzlib(const Bytes& z, size_t size)
 
 TEST(Deflate, EncoderWritesOneZlibStreamPerStripInWholeBuffers)
 {
-    const Bytes photo = PhotoRows(3000, 30, 2), noise = NoiseRows(120000);
+    const Bytes photo = PatternRows(3000, 30, 2), noise = NoiseRows(120000);
     Codec enc = NewCodec(false, 32946, 3000);
     for (int strip = 0; strip < 2; ++strip) {  // the codec restarts its stream
         Bytes work = photo;
@@ -52,7 +52,7 @@ TEST(Deflate, EncoderWritesOneZlibStreamPerStripInWholeBuffers)
 
 TEST(Deflate, PredictorRoundTripOf16BitRgb)
 {
-    const Bytes original = PhotoRows(1200, 8, 4);
+    const Bytes original = PatternRows(1200, 8, 4);
     Bytes work = original;
     Codec enc = NewCodec(false, 32946, 200, 3, 16);
     ASSERT_EQ(enc->SetParam(enc.get(), 317, 2), 1);
@@ -70,7 +70,7 @@ TEST(Deflate, RowsPastTheStreamEndCountAndKeepTheirBytes)
 {
     // Row by row from the staging area, and straight into contiguous rows.
     for (int rowBytes : {10, 3000}) {
-        const Bytes rows = PhotoRows(rowBytes, 3, 1);
+        const Bytes rows = PatternRows(rowBytes, 3, 1);
         Bytes out;
         ASSERT_EQ(DecodeStrip(NewCodec(true, 32946, rowBytes).get(), Zlib(rows), 5, &out, 1 << 20, 5), 5);
         EXPECT_EQ(Bytes(out.begin(), out.begin() + 3 * rowBytes), rows);
@@ -80,7 +80,7 @@ TEST(Deflate, RowsPastTheStreamEndCountAndKeepTheirBytes)
 
 TEST(Deflate, DamagedStreamsEndInFiniteTime)
 {
-    const Bytes good = Zlib(PhotoRows(500, 20, 9));
+    const Bytes good = Zlib(PatternRows(500, 20, 9));
     uint32_t x = 5;
     for (int trial = 0; trial < 40; ++trial) {
         Bytes bad = good;

@@ -12,7 +12,7 @@ using namespace tiftest;
 
 namespace {
 
-enum Maker { kLzw, kLzwOld, kPackBits, kZlib };
+enum Maker { kRaw, kLzw, kLzwOld, kPackBits, kZlib };
 
 struct Case {
     const char* name;
@@ -26,12 +26,13 @@ struct Case {
 Bytes Rows(const Case& c)
 {
     const size_t n = size_t(c.rowBytes) * c.rows;
-    return c.content == 0 ? PhotoRows(c.rowBytes, c.rows, 5) : c.content == 1 ? NoiseRows(n) : Bytes(n, 0x5A);
+    return c.content == 0 ? PatternRows(c.rowBytes, c.rows, 5) : c.content == 1 ? NoiseRows(n) : Bytes(n, 0x5A);
 }
 
 Bytes Strip(const Case& c, Bytes rows)
 {
     switch (c.maker) {
+    case kRaw: return rows;
     case kLzw: return LzwTestEncoder(false).Encode(rows);
     case kLzwOld: return LzwTestEncoder(true).Encode(rows);
     case kPackBits: return EncodeStrip(NewCodec(false, 32773, c.rowBytes).get(), rows, c.rows);
@@ -118,6 +119,7 @@ TEST_P(GeneralDecoders, CutStripCountsOnlyCompleteRows)
 INSTANTIATE_TEST_SUITE_P(
     Strips, GeneralDecoders,
     ::testing::Values(
+        Case{"Raw", kRaw, 1, 37, 20, 0}, Case{"RawRowsWiderThanABuffer", kRaw, 1, 70000, 3, 1},
         // Noise fills the LZW table: Clear at 12 bits and every width change.
         Case{"LzwNoise", kLzw, 5, 1000, 40, 1}, Case{"LzwOldStyleNoise", kLzwOld, 5, 997, 23, 1},
         // Flat rows: strings longer than a row continue through several rows.

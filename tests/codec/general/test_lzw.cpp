@@ -21,7 +21,7 @@ TEST(Lzw, SingleByteStrip)
 
 TEST(Lzw, StreamKindIsChosenAgainForEveryStrip)
 {
-    const Bytes a = PhotoRows(50, 4), b = NoiseRows(200);
+    const Bytes a = PatternRows(50, 4), b = NoiseRows(200);
     const Bytes oldStrip = LzwTestEncoder(true).Encode(a), newStrip = LzwTestEncoder(false).Encode(b);
     Codec dec = NewCodec(true, 5, 50);
     Bytes out;
@@ -35,7 +35,7 @@ TEST(Lzw, StreamKindIsChosenAgainForEveryStrip)
 
 TEST(Lzw, PredictorWrapsBothStreamKinds)
 {
-    const Bytes diffs = PhotoRows(30, 3);  // RGB rows of differences
+    const Bytes diffs = PatternRows(30, 3);  // RGB rows of differences
     Bytes expected = diffs;
     for (int i = 0; i < 90; ++i)
         if (i % 30 >= 3)

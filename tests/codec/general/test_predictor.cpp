@@ -48,7 +48,7 @@ TEST_P(PredictorRows, AccumulateMatchesTheReferenceAndDifferenceUndoesIt)
 {
     const RowCase c = GetParam();
     const int bytes = c.pixels * c.stride * c.bits / 8;
-    const Bytes original = PhotoRows(bytes, 1, uint32_t(c.stride * 100 + c.bits + c.pixels));
+    const Bytes original = PatternRows(bytes, 1, uint32_t(c.stride * 100 + c.bits + c.pixels));
     Bytes mine = original, ref = original;
     (c.bits == 8 ? TifPredAccumulate8 : TifPredAccumulate16)(c.stride, mine.data(), bytes);
     RefAccumulate(c.stride, ref, c.bits, HostIsBigEndian());
@@ -109,7 +109,7 @@ TEST(Predictor, SetParamWrapsUnwrapsAndRefuses)
     ASSERT_EQ(TifPredictorSetParam(dec.get(), 317, 2, plainDec, true), 1);
     ASSERT_EQ(TifPredictorSetParam(dec.get(), 317, 2, plainDec, true), 1);  // no second wrap
 
-    const Bytes rows = PhotoRows(18, 3, 7);
+    const Bytes rows = PatternRows(18, 3, 7);
     Bytes work = rows;
     const Bytes strip = EncodeStrip(enc.get(), work, 3);
     Bytes out;
