@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include <zlib.h>
+
 #include "codec/tif_codec.h"
 #include "io/tif_exception.h"
 #include "support/tif_builder.h"
@@ -110,6 +112,16 @@ inline int DecodeStrip(TifCodec* dec, const Bytes& strip, int count, Bytes* out,
             break;
     }
     return done;
+}
+
+// A zlib stream of `data`.
+inline Bytes Zlib(const Bytes& data)
+{
+    uLongf size = compressBound(uLong(data.size()));
+    Bytes out(size);
+    compress2(out.data(), &size, data.data(), uLong(data.size()), 6);
+    out.resize(size);
+    return out;
 }
 
 // Bytes that compress poorly.

@@ -156,26 +156,6 @@ TEST(FaxDecoder, RefusesOversizedRows)
     c->Destroy(c);
 }
 
-// An I/O failure passes through DecodeRows; the decoder then serves the next
-// strip normally.
-TEST(FaxDecoder, ThrowingSourcePassesThrough)
-{
-    std::vector<Bytes> rows = FaxPage(300, 30, 5);
-    FaxBitWriter w;
-    for (const Bytes& r : rows) {
-        PutRow1D(w, r, 300);
-        w.Align();
-    }
-    const Bytes data = w.Finish();
-    FaxDecoder d(2, 300);
-    d.Begin(data, 5, long(data.size() / 2));
-    std::vector<Bytes> got;
-    EXPECT_EQ(ThrownCode([&] { d.Decode(int(rows.size()), &got, 1); }), CTifException::kShortRead);
-    d.Begin(data);
-    ASSERT_EQ(d.Decode(int(rows.size()), &got), int(rows.size()));
-    EXPECT_EQ(Checked(got, 300), rows);
-}
-
 // Damaged streams end with a short count (an MH code that stops a row on a
 // byte boundary stops every later row there, white), never writing outside
 // the rows.

@@ -10,15 +10,6 @@ using namespace tiftest;
 
 namespace {
 
-Bytes Zlib(const Bytes& data)
-{
-    uLongf size = compressBound(uLong(data.size()));
-    Bytes out(size);
-    EXPECT_EQ(compress2(out.data(), &size, data.data(), uLong(data.size()), 6), Z_OK);
-    out.resize(size);
-    return out;
-}
-
 Bytes Unzlib(const Bytes& z, size_t size)
 {
     Bytes back(size);
