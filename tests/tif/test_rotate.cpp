@@ -12,43 +12,37 @@
 
 namespace {
 
-using tiftest::Bytes;
-using Spec = tiftest::LibtiffSpec;
-struct Img : Spec {};  // a parameter type of this file, printed by the PrintTo below
+using namespace tiftest;
 
-Img Image(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint32_t rps, uint32_t tw = 0, uint32_t tl = 0)
+struct Img {
+    std::string name;
+    LibtiffSpec s;
+};
+
+void PrintTo(const Img& i, std::ostream* os) { *os << i.name; }
+
+// Bilevel, grey, RGB or CMYK pixels; strips of `rps` rows or tw × tl tiles; Group 4 when `g4`.
+Img Image(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint32_t rps, uint32_t tw = 0, uint32_t tl = 0, bool g4 = false)
 {
-    Img s;
-    s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.rowsPerStrip = rps;
-    s.tileWidth = tw, s.tileLength = tl;
-    s.photometric = samples == 3 ? 2 : samples == 4 ? 5 : 1;
-    return s;
+    Img i{std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(samples * bits) + (tw ? "_tiled" : "") + (g4 ? "_G4" : ""), {}};
+    LibtiffSpec& s = i.s;
+    s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.rowsPerStrip = rps, s.tileWidth = tw, s.tileLength = tl;
+    s.photometric = g4 ? 0 : samples == 3 ? 2 : samples == 4 ? 5 : 1;
+    s.compression = g4 ? 4 : 1;
+    return i;
 }
 
-Img Fax(Img s)
-{
-    s.compression = 4;
-    s.photometric = 0;
-    return s;
-}
-
-void PrintTo(const Img& s, std::ostream* os)
-{
-    *os << s.width << "x" << s.height << "x" << s.samples * s.bits << (s.tileWidth ? " tiled" : "")
-        << (s.compression == 4 ? " G4" : "");
-}
-
-std::string Write(const tiftest::TempDir& dir, const Spec& s)
+std::string Write(const TempDir& dir, const LibtiffSpec& s)
 {
     std::vector<Bytes> rows(s.height);
     for (uint32_t y = 0; y < s.height; ++y)
-        rows[y] = tiftest::PatternRows(s.RowBytes(), 1, y * 7 + s.width);
+        rows[y] = PatternRows(s.RowBytes(), 1, y * 7 + s.width);
     const std::string path = dir.Path("img.tif");
-    EXPECT_TRUE(tiftest::WriteLibtiff(path, s, rows));
+    EXPECT_TRUE(WriteLibtiff(path, s, rows));
     return path;
 }
 
-std::vector<Bytes> PlainRows(CTifFile& f, const Spec& s)
+std::vector<Bytes> PlainRows(CTifFile& f, const LibtiffSpec& s)
 {
     std::vector<Bytes> rows(s.height, Bytes(s.RowBytes() + 64));  // tiled lines may be whole tile rows
     EXPECT_EQ(f.SeekLine(0), 1);
@@ -59,14 +53,14 @@ std::vector<Bytes> PlainRows(CTifFile& f, const Spec& s)
     return rows;
 }
 
-size_t LineBytes(const Spec& s)
+size_t LineBytes(const LibtiffSpec& s)
 {
     const int bits = s.samples * s.bits;
     return bits == 1 ? (s.height + 7) / 8 : size_t(s.height) * bits / 8;
 }
 
 // The rotated image, pixel by pixel.
-Bytes Reference(const std::vector<Bytes>& rows, const Spec& s, bool r90)
+Bytes Reference(const std::vector<Bytes>& rows, const LibtiffSpec& s, bool r90)
 {
     const size_t e = LineBytes(s);
     const int bytes = s.samples * s.bits / 8;
@@ -93,8 +87,8 @@ class RotateTest : public ::testing::TestWithParam<Img> {};
 
 TEST_P(RotateTest, MatchesPlainReadingWholeAndInChunks)
 {
-    const Spec s = GetParam();
-    tiftest::TempDir dir;
+    const LibtiffSpec& s = GetParam().s;
+    TempDir dir;
     CTifFile f;
     ASSERT_EQ(f.Open(Write(dir, s).c_str()), 1);
     const std::vector<Bytes> rows = PlainRows(f, s);
@@ -137,20 +131,21 @@ INSTANTIATE_TEST_SUITE_P(Images, RotateTest, ::testing::Values(
     Image(45, 64, 1, 1, 64),
     Image(70, 45, 1, 1, 0, 32, 16),  // height not a multiple of the tile length
     Image(200, 9, 1, 1, 0, 64, 16),  // one tile row, last tile column partial
-    Fax(Image(203, 77, 1, 1, 30)),   // Group 4
-    Fax(Image(100, 50, 1, 1, 0, 32, 16)),
+    Image(203, 77, 1, 1, 30, 0, 0, true),
+    Image(100, 50, 1, 1, 0, 32, 16, true),
     Image(23, 19, 1, 8, 4),
     Image(40, 35, 1, 8, 0, 16, 16),
     Image(17, 11, 3, 8, 3),
     Image(33, 20, 3, 8, 0, 16, 16),
     Image(13, 9, 4, 8, 2),
-    Image(20, 18, 4, 8, 0, 16, 16)));
+    Image(20, 18, 4, 8, 0, 16, 16)),
+    [](const ::testing::TestParamInfo<Img>& i) { return i.param.name; });
 
 TEST(Rotate, OtherPixelSizesAndBadArguments)
 {
-    tiftest::TempDir dir;
+    TempDir dir;
     CTifFile f;
-    ASSERT_EQ(f.Open(Write(dir, Image(10, 7, 1, 16, 3)).c_str()), 1);
+    ASSERT_EQ(f.Open(Write(dir, Image(10, 7, 1, 16, 3).s).c_str()), 1);
     Bytes out(14 * 4, 0xA5);
     for (bool r90 : {true, false}) {
         // Arguments outside the image: refused, buffer untouched.
@@ -169,8 +164,9 @@ TEST(Rotate, OtherPixelSizesAndBadArguments)
 // A file cut short inside its last strip or tile after it was opened.
 TEST(Rotate, TruncatedDataFails)
 {
-    for (const Spec& s : {Image(64, 40, 1, 1, 8), Image(64, 40, 1, 1, 0, 32, 16)}) {
-        tiftest::TempDir dir;
+    for (const Img& i : {Image(64, 40, 1, 1, 8), Image(64, 40, 1, 1, 0, 32, 16)}) {
+        const LibtiffSpec& s = i.s;
+        TempDir dir;
         const std::string path = Write(dir, s);
         CTifFile f;
         ASSERT_EQ(f.Open(path.c_str()), 1);
