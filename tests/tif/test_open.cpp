@@ -184,26 +184,21 @@ TEST_P(OpenDescribes, SingleStripWithoutByteCountsRunsToTheEnd)
     EXPECT_EQ(rows, pixels);
 }
 
-TEST_P(OpenDescribes, BitsPerSampleOfSeveralSamples)
+TEST_P(OpenDescribes, BitsPerSample)
 {
-    // SHORT × 3 lies out of line (6 bytes); LONG works as well.
-    for (uint16_t type : {kShort, kLong}) {
-        ImageSpec spec{5, 3, 3, 8, kRgb, 0};
+    // Three samples: SHORT × 3 lies out of line (6 bytes), LONG works as well;
+    // one sample: an absent tag means 1 bit.
+    for (uint16_t type : {uint16_t(kShort), uint16_t(kLong), uint16_t(0)}) {
+        ImageSpec spec{type ? 5u : 16u, 3, uint16_t(type ? 3 : 1), uint16_t(type ? 8 : 1), type ? kRgb : kMinIsWhite, 0};
         TiffBuilder b(GetParam());
-        b.StripImage(spec, PatternRows(spec.RowBytes(), 3)).Set(kTagBitsPerSample, type, {8, 8, 8});
+        b.StripImage(spec, PatternRows(spec.RowBytes(), 3));
+        type ? b.Set(kTagBitsPerSample, type, {8, 8, 8}) : b.Remove(kTagBitsPerSample);
         Opened o(b.Build());
-        ASSERT_EQ(o.ok, 1);
-        EXPECT_EQ(o.info.nBitsPerSample, 8);
-        EXPECT_EQ(o.info.nSamplesPerPixel, 3);
-        EXPECT_EQ(o.file.m_nRowBytes, 15);
+        ASSERT_EQ(o.ok, 1) << type;
+        EXPECT_EQ(o.info.nBitsPerSample, spec.bits) << type;
+        EXPECT_EQ(o.info.nSamplesPerPixel, spec.samples) << type;
+        EXPECT_EQ(o.file.m_nRowBytes, int(spec.RowBytes())) << type;
     }
-    // One sample: an absent tag means 1 bit.
-    TiffBuilder b(GetParam());
-    b.StripImage({16, 2, 1, 1, kMinIsWhite, 0}, PatternRows(2, 2)).Remove(kTagBitsPerSample);
-    Opened o(b.Build());
-    ASSERT_EQ(o.ok, 1);
-    EXPECT_EQ(o.info.nBitsPerSample, 1);
-    EXPECT_EQ(o.file.m_nRowBytes, 2);
 }
 
 TEST_P(OpenDescribes, PhotometricToImageType)
@@ -327,14 +322,10 @@ TEST(OpenLifecycle, ReopenShowsNothingOfThePreviousFile)
     ASSERT_EQ(f.Open(dir.Write("1.tif", first.Build()).c_str()), 1);
     ASSERT_EQ(f.Close(), 1);
     ASSERT_EQ(f.Open(dir.Write("2.tif", second.Build()).c_str()), 1);
+    Opened fresh(second.Build());
     VXIMGINFO info;
     f.GetImgInfo(&info);
-    EXPECT_EQ(info.bTiled, 0);
-    EXPECT_EQ(info.nTileWidth, 0);
-    EXPECT_EQ(info.nTileLength, 0);
-    EXPECT_EQ(info.dXResolution, 0.0);
-    EXPECT_EQ(info.dYResolution, 0.0);
-    EXPECT_EQ(info.nRowsPerStrip, 4);
+    EXPECT_EQ(std::memcmp(&info, &fresh.info, sizeof info), 0);
     EXPECT_EQ(f.m_nColors, 0);
     EXPECT_EQ(f.m_bSwap, 0);
     RGBQUAD c{1, 2, 3, 4};
