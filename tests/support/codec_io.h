@@ -90,28 +90,29 @@ inline Bytes EncodeStrip(TifCodec* enc, Bytes& rows, int count, std::vector<int>
     return sink.data;
 }
 
-// Decodes up to `count` rows, `perCall` per DecodeRows call, the strip handed
-// out `chunk` bytes at a time; `out` gets the rows (0xCD where none came).
-// Returns the rows delivered before the first short call.
+// Decodes up to `count` rows into `out`, `perCall` per DecodeRows call;
+// `out` holds `fill` where none came. Returns the rows delivered before the
+// first short call.
+inline int DecodeRows(TifCodec* dec, int count, Bytes* out, int perCall = 1, uint8_t fill = 0xCD)
+{
+    const size_t rowBytes = size_t(TifState(dec)->rowBytes);
+    out->assign(rowBytes * count, fill);
+    int done = 0;
+    for (int n = 0, k = 0; done < count && n == k; done += n) {
+        k = std::min(count - done, perCall);
+        n = dec->DecodeRows(dec, out->data() + done * rowBytes, k);
+    }
+    return done;
+}
+
+// The same over a whole strip handed out `chunk` bytes at a time.
 inline int DecodeStrip(TifCodec* dec, const Bytes& strip, int count, Bytes* out, int chunk = 1 << 30,
                        int perCall = 1)
 {
-    const int rowBytes = TifState(dec)->rowBytes;
-    MemSource src;
-    src.data = strip;
-    src.chunk = chunk;
+    MemSource src{strip, 0, chunk};
     dec->SetIoProc(dec, MemSource::Proc, &src);
     dec->BeginStrip(dec);
-    out->assign(size_t(rowBytes) * count, 0xCD);
-    int done = 0;
-    while (done < count) {
-        const int k = std::min(count - done, perCall);
-        const int n = dec->DecodeRows(dec, out->data() + size_t(done) * rowBytes, k);
-        done += n;
-        if (n < k)
-            break;
-    }
-    return done;
+    return DecodeRows(dec, count, out, perCall);
 }
 
 // A zlib stream of `data`.

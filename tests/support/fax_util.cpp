@@ -135,19 +135,11 @@ void FaxDecoder::Begin(const Bytes& data, int chunk, long throwAt)
 
 int FaxDecoder::Decode(int rows, std::vector<Bytes>* out, int perCall)
 {
-    const size_t rb = size_t(rowBytes());
-    Bytes all(rb * size_t(rows), 0xA5);
-    int done = 0;
-    while (done < rows) {
-        const int want = std::min(rows - done, perCall);
-        const int got = codec_->DecodeRows(codec_.get(), all.data() + rb * size_t(done), want);
-        done += got;
-        if (got < want)
-            break;
-    }
+    Bytes all;
+    const int done = DecodeRows(codec_.get(), rows, &all, perCall, 0xA5);
     out->clear();
-    for (int y = 0; y < done; ++y)
-        out->emplace_back(all.begin() + long(rb * size_t(y)), all.begin() + long(rb * size_t(y + 1)));
+    for (size_t y = 0, rb = size_t(rowBytes()); y < size_t(done); ++y)
+        out->emplace_back(all.begin() + long(rb * y), all.begin() + long(rb * (y + 1)));
     return done;
 }
 
