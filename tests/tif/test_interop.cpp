@@ -171,8 +171,8 @@ TEST_P(Interop, LinesMatchLibtiff)
         ASSERT_EQ(f.ReadLines(buf.data(), int(h)), int(h));
         for (uint32_t y = 0; y < h; ++y) {
             ASSERT_EQ(mask(Bytes(buf.begin() + y * stride, buf.end())), mask(want[y])) << "line " << y;
-            if (!s.tileWidth)  // between rows the caller's bytes stay as they were
-                ASSERT_EQ(buf[y * stride + rb], 0xEE) << y;
+            // Between rows of strips the caller's bytes stay as they were.
+            ASSERT_TRUE(s.tileWidth || buf[y * stride + rb] == 0xEE) << y;
         }
         EXPECT_EQ(buf[stride * h + stride - 1], 0xEE);
     }

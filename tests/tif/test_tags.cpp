@@ -187,8 +187,7 @@ TEST_P(Tags, Arrays)
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto got = GetArray(file_, cases[i].getter, int(kPrivate + i));
         ASSERT_EQ(got.has_value(), cases[i].ok) << i;
-        if (got)
-            EXPECT_EQ(*got, cases[i].values) << i;
+        EXPECT_EQ(got.value_or(cases[i].values), cases[i].values) << i;
     }
     for (char getter : {'L', 'S', 'B', 'R'})
         EXPECT_FALSE(GetArray(file_, getter, kPrivate - 1)) << getter;  // absent
