@@ -8,14 +8,6 @@ using namespace tiftest;
 
 namespace {
 
-Bytes Distinct(int n)
-{
-    Bytes r(static_cast<size_t>(n), 0);
-    for (int i = 0; i < n; ++i)
-        r[i] = uint8_t(i * 7 % 251);
-    return r;
-}
-
 Bytes Cat(std::initializer_list<Bytes> parts)
 {
     Bytes r;
@@ -43,7 +35,7 @@ TEST_P(PackBitsVectors, EncodesToExactPacketsAndBack)
     EXPECT_EQ(out, v.row);
 }
 
-const Bytes k200 = Distinct(200);
+const Bytes k200 = PatternRows(200, 1);  // no two neighbours alike
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, PackBitsVectors,

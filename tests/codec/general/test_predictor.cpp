@@ -3,7 +3,6 @@
 // codec's row slot.
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "codec/general/tif_predictor.h"
 #include "support/codec_io.h"
@@ -12,13 +11,7 @@ using namespace tiftest;
 
 namespace {
 
-bool HostIsBigEndian()
-{
-    const uint16_t one = 1;
-    uint8_t first;
-    std::memcpy(&first, &one, 1);
-    return first == 0;
-}
+constexpr bool kHostBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
 
 // Reference accumulation; 16-bit words in the given byte order.
 void RefAccumulate(int stride, Bytes& row, int bits, bool bigEndian)
@@ -51,7 +44,7 @@ TEST_P(PredictorRows, AccumulateMatchesTheReferenceAndDifferenceUndoesIt)
     const Bytes original = PatternRows(bytes, 1, uint32_t(c.stride * 100 + c.bits + c.pixels));
     Bytes mine = original, ref = original;
     (c.bits == 8 ? TifPredAccumulate8 : TifPredAccumulate16)(c.stride, mine.data(), bytes);
-    RefAccumulate(c.stride, ref, c.bits, HostIsBigEndian());
+    RefAccumulate(c.stride, ref, c.bits, kHostBigEndian);
     EXPECT_EQ(mine, ref);
     if (c.bits == 8) {  // from a separate block of differences
         Bytes apart(original.size(), 0xEE);
@@ -63,7 +56,7 @@ TEST_P(PredictorRows, AccumulateMatchesTheReferenceAndDifferenceUndoesIt)
     if (c.bits == 16) {  // words of the other order are accumulated and stay in it
         Bytes other = original, refOther = original;
         TifPredAccumulate16Swapped(c.stride, other.data(), bytes);
-        RefAccumulate(c.stride, refOther, 16, !HostIsBigEndian());
+        RefAccumulate(c.stride, refOther, 16, !kHostBigEndian);
         EXPECT_EQ(other, refOther);
     }
 }
