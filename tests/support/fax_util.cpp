@@ -21,12 +21,6 @@ void FaxBitWriter::Put(uint32_t code, int length)
     }
 }
 
-void FaxBitWriter::Put(const std::string& bits)
-{
-    for (char c : bits)
-        Put(c == '1', 1);
-}
-
 static void PutCode(FaxBitWriter& w, int kind, int param)
 {
     for (const TifFaxCode& c : TifFaxCodes)
@@ -47,22 +41,12 @@ void FaxBitWriter::PutRun(bool black, int run)
     PutCode(*this, black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM, run);
 }
 
-void FaxBitWriter::Align()
-{
-    while (bits_ & 7)
-        Put(0, 1);
-}
-
 Bytes FaxBitWriter::Finish(int fillOrder) const
 {
     Bytes out = bytes_;
     for (uint8_t& b : out)
-        if (fillOrder != 1) {
-            uint8_t r = 0;
-            for (int i = 0; i < 8; ++i)
-                r |= uint8_t(((b >> i) & 1) << (7 - i));
-            b = r;
-        }
+        for (uint8_t i = 0, r = b; fillOrder != 1 && i < 8; ++i)
+            b = uint8_t(b << 1 | ((r >> i) & 1));
     return out;
 }
 

@@ -18,10 +18,10 @@ namespace tiftest {
 class FaxBitWriter {
 public:
     void Put(uint32_t code, int length);  // most significant of `length` bits first
-    void Put(const std::string& bits);    // '0'/'1' characters
+    void Put(const std::string& bits) { for (char c : bits) Put(c == '1', 1); }  // '0'/'1' characters
     void PutRun(bool black, int run);     // make-up codes as needed, then a terminating code
     void PutEol() { Put(1, 12); }
-    void Align();                         // zero bits up to a byte boundary
+    void Align() { while (bits_ & 7) Put(0, 1); }  // zero bits up to a byte boundary
     Bytes Finish(int fillOrder = 1) const;  // last byte zero-padded; FillOrder 2 reverses bits
 
 private:
