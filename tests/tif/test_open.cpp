@@ -106,10 +106,16 @@ TEST_P(OpenFails, AndLeavesTheObjectEmptyAndReusable)
     CTifFile f;
     EXPECT_EQ(f.Open(dir.Write("bad.tif", b.Build(bad.cut)).c_str()), 0);
     EXPECT_TRUE(IsEmpty(f));
+    // Every entry point of the empty object fails quietly.
     EXPECT_EQ(f.Close(), 0);
     std::vector<uint8_t> row(64, 0xEE);
     EXPECT_EQ(f.ReadLine(row.data()), 0);
+    EXPECT_EQ(f.ReadLines(row.data(), 2), 0);
     EXPECT_EQ(f.SeekLine(0), 0);
+    f.SetBufRowBytes(10, 20);
+    RGBQUAD c{1, 2, 3, 4};
+    f.GetColorMap(1, &c);
+    EXPECT_EQ(c.rgbRed, 3);
     // The same object then opens a sound file.
     ASSERT_EQ(f.Open(dir.Write("good.tif", Sound(big).Build()).c_str()), 1);
     ASSERT_EQ(f.ReadLine(row.data()), 1);

@@ -218,22 +218,4 @@ TEST(ReadDamaged, TileRowThatCannotBeDecoded)
     EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 40), t.Row(15));
 }
 
-TEST(ReadUnopened, EveryEntryPointFailsQuietly)
-{
-    CTifFile f;
-    Bytes buf(64);
-    EXPECT_EQ(f.ReadLine(buf.data()), 0);
-    EXPECT_EQ(f.ReadLines(buf.data(), 2), 0);
-    EXPECT_EQ(f.SeekLine(0), 0);
-    f.SetBufRowBytes(10);
-    f.SetBufRowBytes(10, 20);
-    RGBQUAD c{1, 2, 3, 4};
-    f.GetColorMap(1, &c);
-    EXPECT_EQ(c.rgbRed, 3);
-    VXIMGINFO info;
-    f.GetImgInfo(&info);
-    EXPECT_EQ(info.nWidth, 0);
-    EXPECT_EQ(f.Close(), 0);
-}
-
 }  // namespace
