@@ -46,26 +46,7 @@ TEST(ReadTiles, PaddingRowsComeFromTheLastTileRow)
     EXPECT_EQ(rows[32 * 40], 0xEE);
 }
 
-TEST(Read, StrideSettings)
-{
-    for (bool tiled : {false, true}) {
-        TestFile t(tiled);
-        CTifFile& f = t.f;
-        const int decoderStride = TifState(f.m_pDecoder)->rowStride;
-        f.SetBufRowBytes(0);
-        f.SetBufRowBytes(-8);
-        EXPECT_EQ(f.m_nBufRowBytes, 40);
-        f.SetBufRowBytes(1);  // narrower than a row: the decoder keeps its stride
-        EXPECT_EQ(f.m_nBufRowBytes, 1);
-        EXPECT_EQ(TifState(f.m_pDecoder)->rowStride, decoderStride);
-        f.SetBufRowBytes(160);
-        f.SetBufRowBytes(160, 320);
-        // The tile buffers' rows stay packed.
-        EXPECT_EQ(TifState(f.m_pDecoder)->rowStride, tiled ? decoderStride : 320);
-    }
-}
-
-TEST(Read, BadArguments)
+TEST(Read, StrideSettingsAndBadArguments)
 {
     for (bool tiled : {false, true}) {
         TestFile t(tiled);
@@ -76,11 +57,22 @@ TEST(Read, BadArguments)
         EXPECT_EQ(f.ReadLines(buf.data(), 0), 0);
         EXPECT_EQ(f.ReadLines(buf.data(), -4), 0);
         EXPECT_EQ(f.m_nCurLine, 0);
-        EXPECT_EQ(f.ReadLine(buf.data()), 1);
-        EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 40), t.Row(0));
         f.GetImgInfo(nullptr);
         f.GetColorMap(-1, nullptr);
         f.GetColorMap(5, nullptr);
+        const int decoderStride = TifState(f.m_pDecoder)->rowStride;
+        f.SetBufRowBytes(0);
+        f.SetBufRowBytes(-8);
+        EXPECT_EQ(f.m_nBufRowBytes, 40);
+        EXPECT_EQ(f.ReadLine(buf.data()), 1);
+        EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 40), t.Row(0));
+        f.SetBufRowBytes(1);  // narrower than a row: the decoder keeps its stride
+        EXPECT_EQ(f.m_nBufRowBytes, 1);
+        EXPECT_EQ(TifState(f.m_pDecoder)->rowStride, decoderStride);
+        f.SetBufRowBytes(160);
+        f.SetBufRowBytes(160, 320);
+        // The tile buffers' rows stay packed.
+        EXPECT_EQ(TifState(f.m_pDecoder)->rowStride, tiled ? decoderStride : 320);
     }
 }
 

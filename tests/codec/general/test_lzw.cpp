@@ -47,9 +47,6 @@ TEST(Lzw, PredictorWrapsBothStreamKinds)
         ASSERT_EQ(DecodeStrip(dec.get(), LzwTestEncoder(oldStyle).Encode(diffs), 3, &out), 3);
         EXPECT_EQ(out, expected);
     }
-    Codec fourBit = NewCodec(true, 5, 10, 1, 4);
-    EXPECT_EQ(fourBit->SetParam(fourBit.get(), 317, 2), 0);
-    EXPECT_EQ(fourBit->SetParam(fourBit.get(), 266, 1), 0);
 }
 
 // Damaged streams: codes written at the widths a TIFF 6.0 decoder expects,
