@@ -128,54 +128,41 @@ TEST(ReadTiles, NarrowStrideNeverWritesPastTheCallersRow)
 
 // A damaged strip: its byte count stops 2.5 rows into 4, and the next strip
 // follows it directly in the file.
-class ShortStrip : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        TiffBuilder b;
-        b.StripImage(spec_, pixels_);
-        b.Set(kTagStripByteCounts, kLong, {4 * 10, 2 * 10 + 5, 2 * 10});
-        ASSERT_EQ(file_.Open(dir_.Write("s.tif", b.Build()).c_str()), 1);
-    }
-    ImageSpec spec_{10, 10, 1, 8, kMinIsBlack, 4};
-    Bytes pixels_ = PatternRows(10, 10);
-    TempDir dir_;
-    CTifFile file_;
-};
-
-TEST_F(ShortStrip, ReadingStopsAtTheByteCount)
+TEST(ReadDamaged, ShortStrip)
 {
-    Bytes rows(100, 0xEE);
-    EXPECT_EQ(file_.ReadLines(rows.data(), 10), 6);
-    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 60), Bytes(pixels_.begin(), pixels_.begin() + 60));
-    // The cut row holds only the strip's own bytes, never the next strip's.
-    EXPECT_EQ(Bytes(rows.begin() + 60, rows.begin() + 65), Bytes(pixels_.begin() + 60, pixels_.begin() + 65));
-    EXPECT_EQ(Bytes(rows.begin() + 65, rows.begin() + 70), Bytes(5, 0xEE));
-    EXPECT_EQ(file_.m_nCurLine, 6);
-    EXPECT_EQ(file_.ReadLine(rows.data()), 0);
-    EXPECT_EQ(file_.ReadLines(rows.data(), 3), 0);
-    // The following strip is still reachable.
-    ASSERT_EQ(file_.SeekLine(8), 1);
-    ASSERT_EQ(file_.ReadLines(rows.data(), 5), 2);
-    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 20), Bytes(pixels_.begin() + 80, pixels_.end()));
-}
-
-TEST_F(ShortStrip, RowByRowCountsWhatWasDelivered)
-{
-    file_.SetBufRowBytes(12, 10);  // rows delivered one by one
+    const Bytes pixels = PatternRows(10, 10);
+    TiffBuilder b;
+    b.StripImage({10, 10, 1, 8, kMinIsBlack, 4}, pixels).Set(kTagStripByteCounts, kLong, {4 * 10, 2 * 10 + 5, 2 * 10});
+    TempDir dir;
+    CTifFile f;
+    ASSERT_EQ(f.Open(dir.Write("s.tif", b.Build()).c_str()), 1);
+    // Skipping through the cut fails; up to it, not.
+    EXPECT_EQ(f.SeekLine(7), 0);
+    ASSERT_EQ(f.SeekLine(4), 1);
     Bytes rows(120, 0xEE);
-    EXPECT_EQ(file_.ReadLines(rows.data(), 10), 6);
-    EXPECT_EQ(file_.m_nCurLine, 6);
-    EXPECT_EQ(Bytes(rows.begin() + 5 * 12, rows.begin() + 5 * 12 + 10), Bytes(pixels_.begin() + 50, pixels_.begin() + 60));
-}
-
-TEST_F(ShortStrip, SkippingThroughTheCutFails)
-{
-    EXPECT_EQ(file_.SeekLine(7), 0);
-    EXPECT_EQ(file_.SeekLine(4), 1);
-    Bytes row(10);
-    ASSERT_EQ(file_.ReadLine(row.data()), 1);
-    EXPECT_EQ(row, Bytes(pixels_.begin() + 40, pixels_.begin() + 50));
+    ASSERT_EQ(f.ReadLine(rows.data()), 1);
+    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 10), Bytes(pixels.begin() + 40, pixels.begin() + 50));
+    // Reading stops at the byte count.
+    ASSERT_EQ(f.SeekLine(0), 1);
+    std::fill(rows.begin(), rows.end(), 0xEE);
+    EXPECT_EQ(f.ReadLines(rows.data(), 10), 6);
+    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 60), Bytes(pixels.begin(), pixels.begin() + 60));
+    // The cut row holds only the strip's own bytes, never the next strip's.
+    EXPECT_EQ(Bytes(rows.begin() + 60, rows.begin() + 65), Bytes(pixels.begin() + 60, pixels.begin() + 65));
+    EXPECT_EQ(Bytes(rows.begin() + 65, rows.begin() + 70), Bytes(5, 0xEE));
+    EXPECT_EQ(f.m_nCurLine, 6);
+    EXPECT_EQ(f.ReadLine(rows.data()), 0);
+    EXPECT_EQ(f.ReadLines(rows.data(), 3), 0);
+    // The following strip is still reachable.
+    ASSERT_EQ(f.SeekLine(8), 1);
+    ASSERT_EQ(f.ReadLines(rows.data(), 5), 2);
+    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 20), Bytes(pixels.begin() + 80, pixels.end()));
+    // Rows delivered one by one count the same.
+    ASSERT_EQ(f.SeekLine(0), 1);
+    f.SetBufRowBytes(12, 10);
+    EXPECT_EQ(f.ReadLines(rows.data(), 10), 6);
+    EXPECT_EQ(f.m_nCurLine, 6);
+    EXPECT_EQ(Bytes(rows.begin() + 5 * 12, rows.begin() + 5 * 12 + 10), Bytes(pixels.begin() + 50, pixels.begin() + 60));
 }
 
 TEST(ReadDamaged, StripRunningPastTheEndOfTheFile)
