@@ -18,11 +18,14 @@ namespace {
 
 using tiftest::Bytes;
 
-uint32_t Get32(const Bytes& b, size_t at)
+// A little-endian field of `bytes` bytes.
+uint32_t Get(const Bytes& b, size_t at, int bytes = 4)
 {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | b[at + i];
+    return v;
 }
-uint32_t Get16(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8; }
 
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
@@ -92,9 +95,9 @@ TEST_P(ConvertTest, HeaderAndPixels)
         {30, 0}, {34, 0}, {38, c.width}, {42, c.height}, {46, 0}, {50, 0},
         {54, setIsBlack ? white : black}, {58, setIsBlack ? black : white}};
     for (auto [at, want] : fields16)
-        EXPECT_EQ(Get16(out, at), want) << "16-bit field at " << at;
+        EXPECT_EQ(Get(out, at, 2), want) << "16-bit field at " << at;
     for (auto [at, want] : fields32)
-        EXPECT_EQ(Get32(out, at), want) << "32-bit field at " << at;
+        EXPECT_EQ(Get(out, at), want) << "32-bit field at " << at;
 
     ASSERT_EQ(calls.size(), size_t(c.wantRows));
     for (size_t i = 0; i < calls.size(); ++i)
@@ -219,7 +222,7 @@ TEST(Convert, UnreadableLinesGiveBlankRows)
     const Bytes out = tiftest::ReadFileBytes(bmp);
     ASSERT_EQ(out.size(), 62u + 4 * 14);
     for (int y = 0; y < 14; ++y)
-        EXPECT_EQ(Get32(out, 62 + 4 * y), y < 7 ? 0u : 0xFFFFu) << "row " << y;
+        EXPECT_EQ(Get(out, 62 + 4 * y), y < 7 ? 0u : 0xFFFFu) << "row " << y;
 }
 
 }  // namespace
