@@ -51,14 +51,14 @@ using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
 void Quiet(const char*, const char*, va_list) {}
 
-std::string Write(const std::string& path, const BenchImage& img, const BenchFile& spec)
+std::string Write(const std::string& path, const BenchImage& img, const BenchFile& desc)
 {
     TiffPtr t(TIFFOpen(path.c_str(), "w"));
     if (!t)
         return "cannot create " + path;
     const int photometric = img.bits == 1 ? PHOTOMETRIC_MINISWHITE
                             : img.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
-    const int rps = spec.rowsPerStrip > 0 ? spec.rowsPerStrip : img.height;
+    const int rps = desc.rowsPerStrip > 0 ? desc.rowsPerStrip : img.height;
     bool ok = TIFFSetField(t.get(), TIFFTAG_IMAGEWIDTH, uint32_t(img.width)) &&
               TIFFSetField(t.get(), TIFFTAG_IMAGELENGTH, uint32_t(img.height)) &&
               TIFFSetField(t.get(), TIFFTAG_BITSPERSAMPLE, uint16_t(img.bits)) &&
@@ -66,15 +66,15 @@ std::string Write(const std::string& path, const BenchImage& img, const BenchFil
               TIFFSetField(t.get(), TIFFTAG_PHOTOMETRIC, uint16_t(photometric)) &&
               TIFFSetField(t.get(), TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) &&
               TIFFSetField(t.get(), TIFFTAG_FILLORDER, uint16_t(FILLORDER_MSB2LSB)) &&
-              TIFFSetField(t.get(), TIFFTAG_COMPRESSION, uint16_t(spec.compression)) &&
+              TIFFSetField(t.get(), TIFFTAG_COMPRESSION, uint16_t(desc.compression)) &&
               TIFFSetField(t.get(), TIFFTAG_ROWSPERSTRIP, uint32_t(rps)) &&
               TIFFSetField(t.get(), TIFFTAG_XRESOLUTION, float(img.dpi)) &&
               TIFFSetField(t.get(), TIFFTAG_YRESOLUTION, float(img.dpi)) &&
               TIFFSetField(t.get(), TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
-    if (ok && spec.compression == 3)
-        ok = TIFFSetField(t.get(), TIFFTAG_GROUP3OPTIONS, uint32_t(spec.t4Options));
-    if (ok && (spec.compression == 5 || spec.compression == 8 || spec.compression == 32946))
-        ok = TIFFSetField(t.get(), TIFFTAG_PREDICTOR, uint16_t(spec.predictor));
+    if (ok && desc.compression == 3)
+        ok = TIFFSetField(t.get(), TIFFTAG_GROUP3OPTIONS, uint32_t(desc.t4Options));
+    if (ok && (desc.compression == 5 || desc.compression == 8 || desc.compression == 32946))
+        ok = TIFFSetField(t.get(), TIFFTAG_PREDICTOR, uint16_t(desc.predictor));
     if (!ok)
         return "libtiff refused a tag of " + path;
     std::vector<uint8_t> row(img.rowBytes);
@@ -107,11 +107,11 @@ std::string Check(const std::string& path, const BenchImage& img)
 
 }  // namespace
 
-std::string WriteBenchFile(const std::string& path, const BenchImage& img, const BenchFile& spec)
+std::string WriteBenchFile(const std::string& path, const BenchImage& img, const BenchFile& desc)
 {
     TIFFSetWarningHandler(Quiet);
     const std::string tmp = path + ".part";
-    std::string err = Write(tmp, img, spec);
+    std::string err = Write(tmp, img, desc);
     if (err.empty())
         err = Check(tmp, img);
     if (err.empty() && std::rename(tmp.c_str(), path.c_str()) != 0)

@@ -29,4 +29,4 @@ std::vector<BenchFile> BenchFiles();
 // end, so that an interrupted run never leaves a truncated file). Then reads it
 // back with libtiff's TIFFReadScanline and compares every row with `img`.
 // Returns an empty string on success, else what went wrong.
-std::string WriteBenchFile(const std::string& path, const BenchImage& img, const BenchFile& spec);
+std::string WriteBenchFile(const std::string& path, const BenchImage& img, const BenchFile& desc);
