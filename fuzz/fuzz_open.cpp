@@ -95,7 +95,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (file.SeekLine(1))
             file.ReadLines(wide.data(), chunk);
 
-        // Rotated reading goes here.
+        // Rotated reading of a few columns, where decoding the whole image
+        // stays cheap; afterwards plain reading must recover.
+        if (info.nHeight <= kMaxLines && int64_t(info.nHeight) * rowBytes <= kMaxLineBytes) {
+            const int count = info.nWidth < 3 ? info.nWidth : 3;
+            const int64_t pixelBits = int64_t(info.nSamplesPerPixel) * info.nBitsPerSample;
+            const int64_t lineBytes = pixelBits == 1 ? (int64_t(info.nHeight) + 7) / 8
+                                                     : int64_t(info.nHeight) * pixelBits / 8;
+            std::vector<uint8_t> rotated(size_t(lineBytes) * count + 1);
+            file.ReadLinesR90(rotated.data(), 0, count);
+            file.ReadLinesR270(rotated.data(), info.nWidth - count, count);
+            if (file.SeekLine(0))
+                file.ReadLine(wide.data());
+        }
     }
     file.Close();
     return 0;
