@@ -44,23 +44,23 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.width << "x" << c.heigh
 
 std::string MakeTiff(const tiftest::TempDir& dir, const Case& c, const std::string& name = "in.tif")
 {
-    tiftest::ImageSpec spec{c.width, c.height, 1, 1, c.photometric, c.tileWidth ? 0u : 7u};
-    const Bytes pixels = tiftest::PatternRows(spec.RowBytes(), c.height, 1);
+    tiftest::ImageSpec image{c.width, c.height, 1, 1, c.photometric, c.tileWidth ? 0u : 7u};
+    const Bytes pixels = tiftest::PatternRows(image.RowBytes(), c.height, 1);
     if (c.compression != 1) {  // encoded by libtiff
         tiftest::LibtiffSpec s;
         s.width = c.width, s.height = c.height, s.bits = 1, s.photometric = uint16_t(c.photometric);
         s.compression = c.compression, s.rowsPerStrip = 7, s.xResolution = float(c.xNum) / c.xDen;
         std::vector<Bytes> rows;
         for (uint32_t y = 0; y < c.height; ++y)
-            rows.emplace_back(pixels.begin() + y * spec.RowBytes(), pixels.begin() + (y + 1) * spec.RowBytes());
+            rows.emplace_back(pixels.begin() + y * image.RowBytes(), pixels.begin() + (y + 1) * image.RowBytes());
         EXPECT_TRUE(tiftest::WriteLibtiff(dir.Path(name), s, rows));
         return dir.Path(name);
     }
     tiftest::TiffBuilder b;
     if (c.tileWidth)
-        b.TileImage(spec, c.tileWidth, c.tileLength, pixels);
+        b.TileImage(image, c.tileWidth, c.tileLength, pixels);
     else
-        b.StripImage(spec, pixels);
+        b.StripImage(image, pixels);
     if (c.xDen)
         b.Set(tiftest::kTagXResolution, tiftest::kRational, {c.xNum, c.xDen});
     if (c.unit)
@@ -211,9 +211,9 @@ TEST(Convert, FailedWriteIsReported)
 TEST(Convert, UnreadableLinesGiveBlankRows)
 {
     tiftest::TempDir dir;
-    tiftest::ImageSpec spec{16, 14, 1, 1, tiftest::kMinIsWhite, 7};
+    tiftest::ImageSpec image{16, 14, 1, 1, tiftest::kMinIsWhite, 7};
     tiftest::TiffBuilder b;
-    b.StripImage(spec, Bytes(28, 0xFF));
+    b.StripImage(image, Bytes(28, 0xFF));
     b.Set(tiftest::kTagStripByteCounts, tiftest::kLong, {0, 14});  // strip 0 holds nothing
     b.Set(tiftest::kTagXResolution, tiftest::kRational, {100, 1});
     const std::string tif = dir.Write("in.tif", b.Build());

@@ -204,10 +204,10 @@ TEST(StreamFailure, StripThatCannotBeReachedDeliversNothing)
 {
     // Strip 0 is followed by one row's worth of unrelated bytes, which its byte
     // count includes: a decoder that kept them would take them for row 4.
-    ImageSpec spec{10, 8, 1, 8, kMinIsBlack, 4};
+    ImageSpec image{10, 8, 1, 8, kMinIsBlack, 4};
     TiffBuilder b;
     Bytes pixels = PatternRows(10, 8);
-    b.StripImage(spec, pixels);
+    b.StripImage(image, pixels);
     Bytes strip0(pixels.begin(), pixels.begin() + 40);
     strip0.insert(strip0.end(), 10, 0x77);
     const uint32_t s0 = b.AddData(strip0);

@@ -44,7 +44,7 @@ struct LibtiffSpec {
 
 // Writes an image with libtiff (TIFFWriteScanline, or TIFFWriteEncodedTile with
 // zero padding past the edges). False when libtiff refuses.
-bool WriteLibtiff(const std::string& path, const LibtiffSpec& spec, const std::vector<Bytes>& rows);
+bool WriteLibtiff(const std::string& path, const LibtiffSpec& image, const std::vector<Bytes>& rows);
 
 // Reads every image row with libtiff. False when libtiff cannot.
 bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows);

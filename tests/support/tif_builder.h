@@ -89,12 +89,12 @@ public:
     TiffBuilder& Remove(uint16_t tag);
 
     // Writes the tags and strips of an uncompressed image from `pixels`, packed
-    // rows of spec.RowBytes() each. Strips take rowsPerStrip rows (all rows when
+    // rows of image.RowBytes() each. Strips take rowsPerStrip rows (all rows when
     // it is 0); BitsPerSample is SHORT with one value per sample.
-    TiffBuilder& StripImage(const ImageSpec& spec, const Bytes& pixels);
+    TiffBuilder& StripImage(const ImageSpec& image, const Bytes& pixels);
     // The same as tiles of tileWidth × tileLength; tiles past the image edge are
     // padded with `pad`.
-    TiffBuilder& TileImage(const ImageSpec& spec, uint32_t tileWidth, uint32_t tileLength,
+    TiffBuilder& TileImage(const ImageSpec& image, uint32_t tileWidth, uint32_t tileLength,
                            const Bytes& pixels, uint8_t pad = 0);
 
     // Values of `width` bytes each (1, 2 or 4) in the builder's byte order.
@@ -113,7 +113,7 @@ private:
     };
 
     void Put(Bytes& out, size_t at, uint32_t v, int width) const;
-    void ImageTags(const ImageSpec& spec);
+    void ImageTags(const ImageSpec& image);
 
     bool big_;
     Bytes data_;  // everything from offset 0 up to the directory

@@ -195,15 +195,15 @@ TEST_P(OpenDescribes, BitsPerSample)
     // Three samples: SHORT × 3 lies out of line (6 bytes), LONG works as well;
     // one sample: an absent tag means 1 bit.
     for (uint16_t type : {uint16_t(kShort), uint16_t(kLong), uint16_t(0)}) {
-        ImageSpec spec{type ? 5u : 16u, 3, uint16_t(type ? 3 : 1), uint16_t(type ? 8 : 1), type ? kRgb : kMinIsWhite, 0};
+        ImageSpec image{type ? 5u : 16u, 3, uint16_t(type ? 3 : 1), uint16_t(type ? 8 : 1), type ? kRgb : kMinIsWhite, 0};
         TiffBuilder b(GetParam());
-        b.StripImage(spec, PatternRows(spec.RowBytes(), 3));
+        b.StripImage(image, PatternRows(image.RowBytes(), 3));
         type ? b.Set(kTagBitsPerSample, type, {8, 8, 8}) : b.Remove(kTagBitsPerSample);
         Opened o(b.Build());
         ASSERT_EQ(o.ok, 1) << type;
-        EXPECT_EQ(o.info.nBitsPerSample, spec.bits) << type;
-        EXPECT_EQ(o.info.nSamplesPerPixel, spec.samples) << type;
-        EXPECT_EQ(o.file.m_nRowBytes, int(spec.RowBytes())) << type;
+        EXPECT_EQ(o.info.nBitsPerSample, image.bits) << type;
+        EXPECT_EQ(o.info.nSamplesPerPixel, image.samples) << type;
+        EXPECT_EQ(o.file.m_nRowBytes, int(image.RowBytes())) << type;
     }
 }
 

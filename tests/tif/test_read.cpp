@@ -167,10 +167,10 @@ TEST(ReadDamaged, ShortStrip)
 
 TEST(ReadDamaged, StripRunningPastTheEndOfTheFile)
 {
-    ImageSpec spec{10, 8, 1, 8, kMinIsBlack, 4};
+    ImageSpec image{10, 8, 1, 8, kMinIsBlack, 4};
     Bytes pixels = PatternRows(10, 8);
     TiffBuilder b;
-    b.StripImage(spec, pixels);
+    b.StripImage(image, pixels);
     b.Set(kTagStripByteCounts, kLong, {40, 0x7FFF0000});
     TempDir dir;
     CTifFile f;
