@@ -6,33 +6,14 @@
 // rest is the strip, decoded until a short count or a row limit.
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 #include "codec/fax/tif_fax.h"
+#include "fuzz_decode.h"
 
 namespace {
 
 constexpr int kMaxWidth = 2048;
 constexpr int kMaxRows = 4096;
-
-struct Source {
-    const uint8_t* data;
-    size_t size;
-    size_t pos;
-    int chunk;
-};
-
-int Read(unsigned char* buffer, int length, void* context)
-{
-    auto* s = static_cast<Source*>(context);
-    size_t n = static_cast<size_t>(length < s->chunk ? length : s->chunk);
-    if (n > s->size - s->pos)
-        n = s->size - s->pos;
-    for (size_t i = 0; i < n; ++i)
-        buffer[i] = s->data[s->pos + i];
-    s->pos += n;
-    return static_cast<int>(n);
-}
 
 }  // namespace
 
@@ -55,15 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         codec->SetParam(codec, 292, options);
     if (fillOrder != 1)
         codec->SetParam(codec, 266, fillOrder);
-    Source src{data + 5, size - 5, 0, chunk};
-    codec->SetIoProc(codec, Read, &src);
-    codec->BeginStrip(codec);
-
-    const size_t rowBytes = static_cast<size_t>(width + 7) / 8;
-    std::vector<uint8_t> rows(rowBytes * static_cast<size_t>(perCall));
-    for (int done = 0; done < kMaxRows; done += perCall)
-        if (codec->DecodeRows(codec, rows.data(), perCall) != perCall)
-            break;
-    codec->Destroy(codec);
+    fuzzdecode::DecodeStrip(codec, data + 5, size - 5, size_t(chunk), perCall, kMaxRows);
     return 0;
 }

@@ -7,34 +7,9 @@
 // Rows are decoded until a short count, at most 4096 rows.
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 #include "codec/tif_codec.h"
-
-namespace {
-
-struct Source {
-    const uint8_t* data;
-    size_t size;
-    size_t pos;
-    int piece;
-};
-
-int Read(unsigned char* buffer, int length, void* context)
-{
-    auto* s = static_cast<Source*>(context);
-    size_t n = s->size - s->pos;
-    if (n > size_t(length))
-        n = size_t(length);
-    if (n > size_t(s->piece))
-        n = size_t(s->piece);
-    for (size_t i = 0; i < n; ++i)
-        buffer[i] = s->data[s->pos + i];
-    s->pos += n;
-    return int(n);
-}
-
-}  // namespace
+#include "fuzz_decode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -48,20 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     p.bitsPerSample = (data[5] & 1) ? 16 : 8;
     const int perCall = data[6] % 4 + 1;
     static const int kPieces[] = {1, 2, 3, 7, 64, 4096};
-    Source src{data + 8, size - 8, 0, kPieces[data[7] % 6]};
 
     TifCodec* codec = TifCreateDecoder(&p);
     if (codec == nullptr)
         return 0;
     if (data[1] & 1)
         codec->SetParam(codec, 317, 2 | ((data[1] & 2) << 15));
-    codec->SetIoProc(codec, Read, &src);
-    codec->BeginStrip(codec);
-    const int rowBytes = TifState(codec)->rowBytes;
-    std::vector<unsigned char> rows(size_t(rowBytes) * perCall);
-    for (int total = 0; total < 4096; total += perCall)
-        if (codec->DecodeRows(codec, rows.data(), perCall) < perCall)
-            break;
-    codec->Destroy(codec);
+    fuzzdecode::DecodeStrip(codec, data + 8, size - 8, size_t(kPieces[data[7] % 6]), perCall, 4096);
     return 0;
 }
