@@ -205,10 +205,8 @@ TifCodec* TifNewDeflateDecoder(const TifCodecParams* params)
         return nullptr;
     TifDeflateDecoderState* s = DeflateState(codec);
     s->pred.predictor = 1;
-    s->zstream.zalloc = Z_NULL;
-    s->zstream.zfree = Z_NULL;
-    s->zstream.opaque = Z_NULL;
-    s->zstream.data_type = 0;
+    // zalloc, zfree, opaque and data_type are already zero: the base
+    // constructor clears the whole state, so zlib uses its own allocator.
     s->stage = static_cast<unsigned char*>(std::malloc(kStageSize));
     if (s->stage == nullptr) {
         TifCodecDestroy(codec);

@@ -101,10 +101,8 @@ TifCodec* TifNewDeflateEncoder(const TifCodecParams* params)
         return nullptr;
     TifDeflateEncoderState* s = DeflateState(codec);
     s->pred.predictor = 1;
-    s->zstream.zalloc = Z_NULL;
-    s->zstream.zfree = Z_NULL;
-    s->zstream.opaque = Z_NULL;
-    s->zstream.data_type = 0;
+    // zalloc, zfree, opaque and data_type are already zero: the base
+    // constructor clears the whole state, so zlib uses its own allocator.
     if (deflateInit(&s->zstream, Z_BEST_SPEED) != Z_OK) {
         TifCodecDestroy(codec);
         return nullptr;
