@@ -44,8 +44,14 @@ double Resolution(CTifFile* f, int tag)
     int count;
     uint32_t* r;
     double value = 0.0;
-    if (f->GetTagRationals(tag, &count, &r) && count > 0 && r[1] != 0)
-        value = double(int32_t(r[0])) / double(int32_t(r[1]));
+    if (f->GetTagRationals(tag, &count, &r) && count > 0 && r[1] != 0) {
+        // RATIONAL is two unsigned LONGs (writers use numerators above 2^31);
+        // only SRATIONAL (type 10) is signed.
+        if (TifGet16(f->FindTag(tag) + 2, f->m_bSwap) == 10)
+            value = double(int32_t(r[0])) / double(int32_t(r[1]));
+        else
+            value = double(r[0]) / double(r[1]);
+    }
     std::free(r);
     return value;
 }

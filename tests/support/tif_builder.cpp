@@ -32,8 +32,9 @@ Bytes TiffBuilder::Encode(const std::vector<uint32_t>& values, int width) const
 
 TiffBuilder& TiffBuilder::Add(uint16_t tag, uint16_t type, const std::vector<uint32_t>& values)
 {
-    const int width = type == kShort || type == kSShort ? 2 : type == kLong || type == kSLong || type == kRational ? 4 : 1;
-    const auto count = static_cast<uint32_t>(type == kRational ? values.size() / 2 : values.size());
+    const bool pairs = type == kRational || type == kSRational;
+    const int width = type == kShort || type == kSShort ? 2 : type == kLong || type == kSLong || pairs ? 4 : 1;
+    const auto count = static_cast<uint32_t>(pairs ? values.size() / 2 : values.size());
     entries_.push_back({tag, type, count, Encode(values, width), false});
     return *this;
 }

@@ -27,7 +27,7 @@ using Bytes = std::vector<uint8_t>;
 
 enum FieldType : uint16_t {
     kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5,
-    kSByte = 6, kUndefined = 7, kSShort = 8, kSLong = 9,
+    kSByte = 6, kUndefined = 7, kSShort = 8, kSLong = 9, kSRational = 10,
 };
 
 enum Tag : uint16_t {

@@ -236,8 +236,10 @@ TEST_P(OpenDescribes, Resolutions)
         {{100, 1}, {200, 1}, 1, 100.0, 200.0},
         {{}, {300, 2}, 0, 0.0, 150.0},
         {{}, {}, 3, 0.0, 0.0},
-        {{0xFFFFFF9C, 1}, {1, 3}, 0, -100.0, 1.0 / 3.0},  // signed numerator
-        {{300, 0}, {0, 0}, 0, 0.0, 0.0},                  // zero denominators
+        // RATIONAL is unsigned: numerators and denominators above 2^31.
+        {{0x80000000, 0x10000000}, {1, 3}, 0, 8.0, 1.0 / 3.0},
+        {{0xFFFFFF9C, 1}, {6, 0x80000000}, 0, 4294967196.0, 6.0 / 2147483648.0},
+        {{300, 0}, {0, 0}, 0, 0.0, 0.0},  // zero denominators
     };
     for (const Case& c : cases) {
         TiffBuilder b = Sound(GetParam());
@@ -249,6 +251,25 @@ TEST_P(OpenDescribes, Resolutions)
         EXPECT_DOUBLE_EQ(o.info.dXResolution, c.ex);
         EXPECT_DOUBLE_EQ(o.info.dYResolution, c.ey);
     }
+}
+
+TEST_P(OpenDescribes, ResolutionsFromOtherWriters)
+{
+    // 78.74 pixels per centimetre as one writer stores it: 200 dpi (199.9996).
+    TiffBuilder b = Sound(GetParam());
+    b.Set(kTagXResolution, kRational, {4294967295u, 54546194}).Set(kTagYResolution, kRational, {4294967295u, 54546194});
+    b.Set(kTagResolutionUnit, kShort, {3});
+    Opened o(b.Build());
+    ASSERT_EQ(o.ok, 1);
+    EXPECT_NEAR(o.info.dXResolution, 200.0, 1e-3);
+    EXPECT_NEAR(o.info.dYResolution, 200.0, 1e-3);
+    // SRATIONAL stays signed.
+    TiffBuilder s = Sound(GetParam());
+    s.Set(kTagXResolution, kSRational, {0xFFFFFF9C, 1}).Set(kTagYResolution, kSRational, {300, 0xFFFFFFFF});
+    Opened so(s.Build());
+    ASSERT_EQ(so.ok, 1);
+    EXPECT_DOUBLE_EQ(so.info.dXResolution, -100.0);
+    EXPECT_DOUBLE_EQ(so.info.dYResolution, -300.0);
 }
 
 TEST_P(OpenDescribes, StripAndTileOffsetsTogetherReadAsTiles)
