@@ -50,11 +50,20 @@ int CTifFile::LoadStrip(int index)
     }
     try {
         m_pDecoder->BeginStrip(m_pDecoder);
+        return ok;
     } catch (CTifException* e) {
         delete e;
-        return 0;
     }
-    return ok;
+    // The strip's first block could not be read, and the decoder may have
+    // stopped before resetting itself: restart it on an empty strip, so that
+    // nothing of the previous strip is decoded as this one's rows.
+    m_nStripBytes = 0;
+    try {
+        m_pDecoder->BeginStrip(m_pDecoder);
+    } catch (CTifException* e) {
+        delete e;
+    }
+    return 0;
 }
 
 int CTifFile::LoadTileRow(int first)

@@ -1,7 +1,8 @@
 // test_decoders.cpp — what every decoder must do with any source: the same
 // rows whatever the transfer and call sizes, rows placed at the caller's
 // stride in either direction, read failures passed through (and the next
-// strip decoded), and only complete rows counted when a strip is cut short.
+// strip decoded), and only complete rows counted when a strip is cut short or
+// its stream ends.
 #include <gtest/gtest.h>
 
 #include "codec/general/lzw_test_encoder.h"
@@ -128,6 +129,23 @@ TEST_P(Decoders, CutStripCountsOnlyCompleteRows)
         // Fax bits missing at the end read as zeros: the cut row ends white and counts.
         const long whole = got - (c.content == 3 ? 1 : 0);
         EXPECT_EQ(Bytes(out.begin(), out.begin() + whole * c.rowBytes), Bytes(rows.begin(), rows.begin() + whole * c.rowBytes));
+    }
+}
+
+// A strip that holds fewer rows than asked for delivers exactly its own, and
+// nothing after them, however the rows are asked for.
+TEST_P(Decoders, NoRowsPastTheEndOfTheStream)
+{
+    const Case& c = GetParam();
+    const Bytes strip = Strip(c, Rows(c));
+    for (int perCall : {1, c.rows + 9}) {
+        Codec dec = Decoder(c);
+        MemSource src{strip, 0, 1 << 30};
+        dec->SetIoProc(dec.get(), MemSource::Proc, &src);
+        dec->BeginStrip(dec.get());
+        Bytes out;
+        EXPECT_EQ(DecodeRows(dec.get(), c.rows + 9, &out, perCall), c.rows) << perCall;
+        EXPECT_EQ(dec->DecodeRows(dec.get(), out.data(), 1), 0) << perCall;
     }
 }
 

@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "codec/tif_codec.h"
+#include "support/codec_io.h"
+#include "support/libtiff_util.h"
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
+#include "tif/tif_bytes.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -182,6 +185,93 @@ TEST(ReadDamaged, StripRunningPastTheEndOfTheFile)
     EXPECT_EQ(f.SeekLine(5), 0);
     EXPECT_EQ(f.SeekLine(2), 1);
     EXPECT_EQ(f.ReadLine(rows.data()), 1);
+}
+
+// A strip whose data cannot be read at all (its byte count runs far past the
+// end of the file), in every compression: its rows are never delivered, by
+// ReadLine or ReadLines, and the decoder starts afresh on the next strip.
+TEST(ReadDamaged, StripThatCannotBeLoadedInEveryCompression)
+{
+    struct Kind {
+        uint16_t compression, bits;
+        uint32_t t4Options;
+    };
+    const Kind kinds[] = {{1, 8, 0},     {2, 1, 0},     {3, 1, 0}, {3, 1, 1},
+                          {4, 1, 0},     {5, 8, 0},     {32773, 8, 0}, {32946, 8, 0}};
+    for (const Kind& k : kinds) {
+        TempDir dir;
+        LibtiffSpec s;
+        s.width = 64, s.height = 8, s.bits = k.bits, s.photometric = k.bits == 1 ? 0 : 1;
+        s.compression = k.compression, s.t4Options = k.t4Options, s.rowsPerStrip = 2;
+        std::vector<Bytes> rows;
+        const Bytes pixels = PatternRows(s.RowBytes(), 8, 3);
+        for (int y = 0; y < 8; ++y)
+            rows.emplace_back(pixels.begin() + y * s.RowBytes(), pixels.begin() + (y + 1) * s.RowBytes());
+        const std::string path = dir.Path("c.tif");
+        ASSERT_TRUE(WriteLibtiff(path, s, rows)) << k.compression;
+        // StripByteCounts[2] = 0x7FFF0000 (LONG) or 0xFFFF (SHORT), little-endian.
+        Bytes file = ReadFileBytes(path);
+        uint32_t counts;
+        bool shorts;
+        {
+            CTifFile f;
+            ASSERT_EQ(f.Open(path.c_str()), 1);
+            ASSERT_EQ(f.m_bSwap, 0);
+            counts = TifGet32(f.FindTag(279) + 8, 0);
+            shorts = TifGet16(f.FindTag(279) + 2, 0) == kShort;
+        }
+        if (shorts)
+            file[counts + 4] = 0xFF, file[counts + 5] = 0xFF;
+        else
+            file[counts + 8] = 0x00, file[counts + 9] = 0x00, file[counts + 10] = 0xFF, file[counts + 11] = 0x7F;
+        dir.Write("c.tif", file);
+
+        CTifFile f;
+        ASSERT_EQ(f.Open(path.c_str()), 1);
+        const size_t rb = s.RowBytes();
+        Bytes out(8 * rb, 0xEE);
+        EXPECT_EQ(f.ReadLines(out.data(), 8), 4) << k.compression;
+        for (int y = 0; y < 4; ++y)
+            EXPECT_EQ(Bytes(out.begin() + y * rb, out.begin() + (y + 1) * rb), rows[y]) << k.compression << " " << y;
+        if (k.bits != 1) {  // the fax decoders paint the row they could not finish
+            EXPECT_EQ(Bytes(out.begin() + 4 * rb, out.end()), Bytes(4 * rb, 0xEE)) << k.compression;
+        }
+        EXPECT_EQ(f.ReadLine(out.data()), 0) << k.compression;
+        ASSERT_EQ(f.SeekLine(0), 1);
+        int lines = 0;
+        while (lines < 8 && f.ReadLine(out.data()) == 1)
+            ++lines;
+        EXPECT_EQ(lines, 4) << k.compression;
+        EXPECT_EQ(f.SeekLine(5), 0) << k.compression;
+        ASSERT_EQ(f.SeekLine(6), 1) << k.compression;
+        ASSERT_EQ(f.ReadLines(out.data(), 4), 2) << k.compression;
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + rb), rows[6]) << k.compression;
+        EXPECT_EQ(Bytes(out.begin() + rb, out.begin() + 2 * rb), rows[7]) << k.compression;
+    }
+}
+
+// A Deflate strip declaring far more rows than its stream holds: reading and
+// seeking stop where the stream ends, at once.
+TEST(ReadDamaged, DeflateStripDeclaringMoreRowsThanItHolds)
+{
+    const Bytes pixels = PatternRows(16, 20, 4);
+    TiffBuilder b;
+    b.StripImage({16, 20, 1, 8, kMinIsBlack, 0, 32946}, Bytes());
+    const uint32_t at = b.AddData(Zlib(pixels));
+    b.Set(kTagImageLength, kLong, {0x7FFFFFFF}).Set(kTagStripOffsets, kLong, {at});
+    b.Set(kTagStripByteCounts, kLong, {uint32_t(Zlib(pixels).size())});
+    TempDir dir;
+    CTifFile f;
+    ASSERT_EQ(f.Open(dir.Write("d.tif", b.Build()).c_str()), 1);
+    EXPECT_EQ(f.SeekLine(0x7FFFFFFE), 0);
+    EXPECT_EQ(f.SeekLine(21), 0);
+    ASSERT_EQ(f.SeekLine(20), 1);  // after the last row
+    EXPECT_EQ(f.ReadLine(Bytes(16).data()), 0);
+    ASSERT_EQ(f.SeekLine(0), 1);
+    Bytes rows(16 * 64, 0xEE);
+    EXPECT_EQ(f.ReadLines(rows.data(), 64), 20);
+    EXPECT_EQ(Bytes(rows.begin(), rows.begin() + 320), pixels);
+    EXPECT_EQ(f.ReadLine(rows.data()), 0);
 }
 
 TEST(ReadDamaged, TileRowThatCannotBeDecoded)

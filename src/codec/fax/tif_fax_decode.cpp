@@ -54,7 +54,15 @@ struct Reader {
     int n;         // valid bits in acc
     const uint8_t* cur;
     int avail;     // unread bytes at cur
+    int fills = 0; // blocks pulled through ioProc
+    int pad = 0;   // zero bits added at the top of acc after the data ended
 };
+
+// Whether nothing was read between two states of a reader.
+inline bool SamePlace(const Reader& a, const Reader& b)
+{
+    return a.fills == b.fills && a.cur == b.cur && a.n == b.n;
+}
 
 struct Ctx {
     TifFaxDecoderState* s;
@@ -101,11 +109,14 @@ inline uint64_t ReverseByteBits(uint64_t w)
             r.cur = h->buffer;
             if (got <= 0) {
                 r.avail = 0;
-                if (r.n != 0)
+                if (r.n != 0) {
+                    r.pad = (r.pad < r.n ? r.pad : r.n) + need - r.n;
                     r.n = need;
+                }
                 return r;
             }
             r.avail = got < h->bufferSize ? got : h->bufferSize;
+            ++r.fills;
         }
         if (r.avail >= 8) {
             FillFast(r, c.msbFirst);
@@ -463,7 +474,7 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     if (count <= 0 || rows == nullptr)
         return 0;
     const Ctx c{s, s->bitMap, s->bitMap == kMsbFirstMap, s->rowPixels};
-    Reader r{s->bitAcc, s->bitCount, s->header.cursor, s->header.available};
+    Reader r{s->bitAcc, s->bitCount, s->header.cursor, s->header.available, 0, s->bitPad};
     int eolPending = s->eolPending;
     int32_t* cur = s->curRuns;
     int32_t* ref = s->refRuns;
@@ -473,7 +484,11 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
 
     int done = 0;
     for (; done < count; ++done, row += step) {
+        // Only the zero bits added after the end are left: no row starts here.
+        if (r.pad > 0 && r.n <= r.pad && r.avail == 0)
+            break;
         RowRuns w{cur, cur, cur + c.rowPixels + kEmitSlack, 0};
+        const Reader start = r;
         RowStatus st;
         if (V == kMH) {
             st = Decode1DRow(r, c, w, eolPending);
@@ -495,7 +510,10 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
         }
         int32_t* end = FinishRow(w, c.rowPixels);
         FillRuns(row, cur, end, c.rowPixels, rowBytes);
-        if (st == kRowEod)
+        // A row that stops where it began (an invalid code at the very start
+        // of a Modified Huffman or Group 4 row, which no EOL search moves
+        // past) would repeat for every row asked for: the data ends there.
+        if (st == kRowEod || (st == kRowStop && SamePlace(start, r)))
             break;  // painted, but not counted
         if (V == kG3_2D || V == kG4) {
             for (int i = 0; i < kGuardEntries; ++i)
@@ -504,14 +522,15 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
             cur = ref;
             ref = t;
         }
-        if (V == kMH)
-            Consume(r, r.n & 7);  // the next row starts on a byte boundary
+        if (V == kMH)  // the next row starts on a byte boundary of the data
+            Consume(r, (r.n - (r.pad < r.n ? r.pad : r.n)) & 7);
     }
 
     s->header.cursor = const_cast<unsigned char*>(r.cur);
     s->header.available = r.avail;
     s->bitAcc = r.acc;
     s->bitCount = r.n;
+    s->bitPad = r.pad;
     s->eolPending = eolPending;
     s->curRuns = cur;
     s->refRuns = ref;
@@ -573,14 +592,18 @@ int FaxSetParam(TifCodec* codec, int tag, int value)
 int FaxBeginStrip(TifCodec* codec)
 {
     TifFaxDecoderState* s = FaxState(codec);
-    TifCodecFill(&s->header);
-    if (s->header.available > s->header.bufferSize)
-        s->header.available = s->header.bufferSize;
+    // Reset before the read, which may throw: no bit of the last strip survives.
+    s->header.cursor = s->header.buffer;
+    s->header.available = 0;
     s->bitAcc = 0;
     s->bitCount = 0;
+    s->bitPad = 0;
     s->eolPending = 0;
     if (s->refRuns != nullptr)
         ResetReference(s->refRuns, s->rowPixels);
+    TifCodecFill(&s->header);
+    if (s->header.available > s->header.bufferSize)
+        s->header.available = s->header.bufferSize;
     return 1;
 }
 

@@ -12,6 +12,7 @@ struct TifFaxDecoderState {
     int32_t framing;        // FAX_FRAMING_EOL, FAX_FRAMING_BYTEALIGN or 0
     uint64_t bitAcc;        // next unread bit in bit 0; above bitCount maybe the start of the next byte
     int32_t bitCount;       // valid bits in bitAcc
+    int32_t bitPad;         // of those, zero bits added at the top after the data ended
     int32_t eolPending;     // the EOL before the next row is already consumed
     int32_t* runArrays;     // owned block of one or two run arrays
     int32_t* refRuns;       // reference row's runs; null when decoding 1D only

@@ -10,10 +10,12 @@
 // whole from the staging area is restored on its way out.
 //
 // Untrusted input: zlib validates the stream. A data error tries inflateSync
-// once; when the stream cannot go on (end of stream, unrecoverable error) the
-// remaining rows count as complete with whatever the caller's buffer holds.
-// When the strip's data runs out first, the row is not counted. Every call
-// either consumes input, produces output or ends, so decoding always finishes.
+// once. Only rows the stream fills completely are delivered: once it cannot go
+// on (end of stream, unrecoverable error, end of the strip's data) the row in
+// progress and every later one of the strip are not counted, so a strip that
+// declares more rows than it holds cannot be read (or skipped) past its data.
+// Every call either consumes input, produces output or ends, so decoding
+// always finishes.
 #include <zlib.h>
 
 #include <cstdint>
@@ -38,7 +40,7 @@ struct TifDeflateDecoderState {
     unsigned char* stage;      // kStageSize bytes of inflated, undelivered data
     unsigned char* stageNext;  // next undelivered byte
     int staged;                // undelivered bytes
-    int streamOver;            // no more output this strip: rows complete as they are
+    int streamOver;            // no more output this strip beyond what is staged
 };
 
 inline TifDeflateDecoderState* DeflateState(TifCodec* codec)
@@ -99,11 +101,9 @@ int DecodeContiguous(TifDeflateDecoderState* s, unsigned char* rows, int count)
         const int64_t want = total - filled < (int64_t(1) << 30) ? total - filled : (int64_t(1) << 30);
         const Inflated r = InflateInto(s, rows + filled, static_cast<int>(want));
         filled = reinterpret_cast<unsigned char*>(s->zstream.next_out) - rows;
-        if (r == Inflated::kNoData)
+        if (r != Inflated::kSome) {
+            s->streamOver = r == Inflated::kOver;
             return static_cast<int>(filled / s->header.rowBytes);
-        if (r == Inflated::kOver) {
-            s->streamOver = 1;
-            return count;  // the rest count as they are
         }
     }
     return count;
@@ -130,7 +130,7 @@ int DeflateDecodeRows(TifCodec* codec, void* rows, int count)
                 continue;
             }
             if (s->streamOver)
-                break;  // the row counts as it is
+                return done;  // the stream ended inside this row
             Inflated r;
             if (rowBytes - have >= kStageSize) {
                 unsigned char* at = row + have;

@@ -57,16 +57,18 @@ TEST(Deflate, PredictorRoundTripOf16BitRgb)
     EXPECT_EQ(out, original);
 }
 
-TEST(Deflate, RowsPastTheStreamEndCountAndKeepTheirBytes)
+TEST(Deflate, RowsPastTheStreamEndAreNotDelivered)
 {
-    // Row by row from the staging area, and straight into contiguous rows.
-    for (int rowBytes : {10, 3000}) {
-        const Bytes rows = PatternRows(rowBytes, 3, 1);
-        Bytes out;
-        ASSERT_EQ(DecodeStrip(NewCodec(true, 32946, rowBytes).get(), Zlib(rows), 5, &out, 1 << 20, 5), 5);
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + 3 * rowBytes), rows);
-        EXPECT_EQ(Bytes(out.begin() + 3 * rowBytes, out.end()), Bytes(size_t(2 * rowBytes), 0xCD));
-    }
+    // Row by row from the staging area, and straight into contiguous rows; the
+    // stream ends on a row boundary, then half-way into a row.
+    for (int rowBytes : {10, 3000})
+        for (int bytes : {3 * rowBytes, 3 * rowBytes + rowBytes / 2}) {
+            const Bytes rows = PatternRows(rowBytes, 4, 1);
+            Bytes out;
+            ASSERT_EQ(DecodeStrip(NewCodec(true, 32946, rowBytes).get(), Zlib(Bytes(rows.begin(), rows.begin() + bytes)),
+                                  5, &out, 1 << 20, 5), 3) << rowBytes << " " << bytes;
+            EXPECT_EQ(Bytes(out.begin(), out.begin() + 3 * rowBytes), Bytes(rows.begin(), rows.begin() + 3 * rowBytes));
+        }
 }
 
 TEST(Deflate, DamagedStreamsEndInFiniteTime)
@@ -82,9 +84,9 @@ TEST(Deflate, DamagedStreamsEndInFiniteTime)
         Bytes out;
         EXPECT_LE(DecodeStrip(NewCodec(true, 32946, 500).get(), bad, 20, &out, 1 + trial * 37, 1 + trial % 3), 20);
     }
-    // Not zlib at all: the rows count as complete, none is touched.
+    // Not zlib at all: no row is delivered, none is touched.
     Bytes out;
-    EXPECT_EQ(DecodeStrip(NewCodec(true, 32946, 16).get(), Bytes(64, 0x11), 3, &out), 3);
+    EXPECT_EQ(DecodeStrip(NewCodec(true, 32946, 16).get(), Bytes(64, 0x11), 3, &out), 0);
     EXPECT_EQ(out, Bytes(48, 0xCD));
 }
 
