@@ -103,6 +103,7 @@ const char* ConversionFailure(int code)
     case VXTIFF2BMP_ERR_NO_RESOLUTION: return "the input has no horizontal resolution";
     case VXTIFF2BMP_ERR_SIZE: return "the output would be empty or too large at that resolution";
     case VXTIFF2BMP_ERR_WRITE: return "writing the output file failed";
+    case VXTIFF2BMP_ERR_CUT_SHORT: return "the input's image data ends early; the output holds the rows before that point";
     default: return "conversion failed";
     }
 }

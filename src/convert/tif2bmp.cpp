@@ -274,6 +274,26 @@ bool SameFile(const char* a, const char* b)
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+bool ReadSourceLine(CTifFile& tif, int y, unsigned char* line)
+{
+    return tif.SeekLine(y) == 1 && tif.ReadLine(line) == 1;
+}
+
+// The first line after `y` from which reading can go on: the first line of the
+// next strip (or tile row) whose first line can be read, or -1 when no later
+// one can. Lines are decoded strip by strip, so within the strip of a failed
+// line no later line can be read either. Each strip is probed at most once
+// per failure and failures move forward, so a file of few strips declaring
+// billions of lines ends at once.
+int NextReadableLine(CTifFile& tif, const VXIMGINFO& info, int y, unsigned char* scratch)
+{
+    const int64_t unit = info.nRowsPerStrip > 0 && info.nRowsPerStrip < info.nHeight ? info.nRowsPerStrip : info.nHeight;
+    for (int64_t first = (y / unit + 1) * unit; first < info.nHeight; first += unit)
+        if (ReadSourceLine(tif, static_cast<int>(first), scratch))
+            return static_cast<int>(first);
+    return -1;
+}
+
 #if defined(_WIN32)
 // Lets the calling thread's pending window messages be handled. A quit message
 // is put back for the host's own loop.
@@ -317,8 +337,9 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, cons
     const int lineBytes = tif.m_nBufRowBytes > tif.m_nRowBytes ? tif.m_nBufRowBytes : tif.m_nRowBytes;
     RowBuilder builder;
     CArray<unsigned char> line = Calloc<unsigned char>(int64_t(lineBytes) + 1);  // blank until a line is read
+    CArray<unsigned char> probe = Calloc<unsigned char>(int64_t(lineBytes) + 1);
     CArray<unsigned char> row = Calloc<unsigned char>(g.rowBytes);
-    if (!builder.Init(g, info.nWidth) || !line || !row)
+    if (!builder.Init(g, info.nWidth) || !line || !probe || !row)
         return VXTIFF2BMP_ERR_MEMORY;
 
     // Writing over the source would destroy it while it is being read.
@@ -334,13 +355,22 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, cons
     bool ok = std::fwrite(header, sizeof header, 1, bmp) == 1;
     int written = 0;
     double last = -1.0;
+    int resume = 0;  // lines before it are known to be unreadable
+    bool cut = false;
     for (int y = 0; y < info.nHeight && ok; ++y) {
         const double t = std::trunc(y * g.rowRatio);
         if (t == last)
             continue;  // this output row is made already
-        // A line that cannot be read leaves the previous one in the buffer.
-        tif.SeekLine(y);
-        tif.ReadLine(line.get());
+        // A line that cannot be read leaves the previous one in the buffer,
+        // as long as a later strip still delivers lines; otherwise the
+        // source's data has ended and the BMP ends here.
+        if (y >= resume && !ReadSourceLine(tif, y, line.get())) {
+            resume = NextReadableLine(tif, info, y, probe.get());
+            if (resume < 0) {
+                cut = true;
+                break;
+            }
+        }
         builder.Build(line.get(), row.get());
         ok = std::fwrite(row.get(), size_t(g.rowBytes), 1, bmp) == 1;
         if (ok) {
@@ -361,7 +391,7 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, cons
         RemovePartial(bmpPath);
         return VXTIFF2BMP_ERR_WRITE;
     }
-    return VXTIFF2BMP_OK;
+    return cut ? VXTIFF2BMP_ERR_CUT_SHORT : VXTIFF2BMP_OK;
 }
 
 extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2Bmp(const char* tiffPath, const char* bmpPath, int resolution)

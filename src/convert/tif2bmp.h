@@ -18,9 +18,14 @@
 // 16 bits) in both bfReserved fields, and the source's width and height in
 // pixels in biXPelsPerMeter and biYPelsPerMeter.
 //
-// A line that cannot be decoded does not stop the conversion: its output row
-// repeats the last line read (all zero bits before any). The source is checked
-// and the memory allocated before the BMP file is created, so every failure but
+// A line that cannot be decoded does not stop the conversion while a later
+// strip (or tile row) of the source still delivers lines: its output row
+// repeats the last line read (all zero bits before any). Once no later line can
+// be read (the source's data has ended, as in a truncated file or one that
+// declares more lines than it holds), the BMP is finished with the rows made
+// so far and VXTIFF2BMP_ERR_CUT_SHORT is returned: a small file never makes a
+// conversion write rows it does not hold. The source is checked and the memory
+// allocated before the BMP file is created, so every failure but
 // VXTIFF2BMP_ERR_WRITE leaves the file system as it was; after a failed write
 // the partial BMP file is removed (unless it is not a regular file).
 //
@@ -43,6 +48,8 @@ enum {
     VXTIFF2BMP_ERR_NOT_BILEVEL = -11,   // the TIFF is not one sample of one bit per pixel
     VXTIFF2BMP_ERR_NO_RESOLUTION = -12, // the TIFF has no positive horizontal resolution
     VXTIFF2BMP_ERR_SIZE = -13,          // output width 0 or above VXTIFF2BMP_MAX_WIDTH, or file over 4 GiB
+    VXTIFF2BMP_ERR_CUT_SHORT = -14,     // the source's data ended early: the BMP was written, holding
+                                        // the rows before that point (its header says how many)
     VXTIFF2BMP_ERR_WRITE = -21,         // writing or closing the BMP file failed
 };
 

@@ -147,6 +147,9 @@ TEST(Convert, RefusalsLeaveNoFile)
     tiftest::TiffBuilder grey;
     grey.StripImage({8, 2, 1, 8, tiftest::kMinIsBlack, 0}, Bytes(16, 7));
     grey.Set(tiftest::kTagXResolution, tiftest::kRational, {200, 1});
+    tiftest::TiffBuilder negative;
+    negative.StripImage({64, 8, 1, 1, tiftest::kMinIsWhite, 0}, Bytes(64, 7));
+    negative.Set(tiftest::kTagXResolution, tiftest::kSRational, {uint32_t(-200), 1});
     struct Refusal {
         std::string tiff;
         int target, code;
@@ -158,7 +161,7 @@ TEST(Convert, RefusalsLeaveNoFile)
         {dir.Write("grey.tif", grey.Build()), 100, VXTIFF2BMP_ERR_NOT_BILEVEL},
         {variant("nores.tif", 0, 0), 100, VXTIFF2BMP_ERR_NO_RESOLUTION},
         {variant("zerores.tif", 0, 1), 100, VXTIFF2BMP_ERR_NO_RESOLUTION},
-        {variant("negres.tif", uint32_t(-200), 1), 100, VXTIFF2BMP_ERR_NO_RESOLUTION},
+        {dir.Write("negres.tif", negative.Build()), 100, VXTIFF2BMP_ERR_NO_RESOLUTION},
         {variant("tiny.tif", 1000, 1), 2, VXTIFF2BMP_ERR_SIZE},        // 0.128 pixels wide
         {variant("wide.tif", 1, 2000000), 2, VXTIFF2BMP_ERR_SIZE},     // 256000000 pixels wide
         {variant("huge.tif", 1, 500000, 600), 2, VXTIFF2BMP_ERR_SIZE}, // 8 MB rows × 600: over 4 GiB
@@ -206,23 +209,52 @@ TEST(Convert, FailedWriteIsReported)
     EXPECT_TRUE(Exists("/dev/full"));  // a device is never removed
 }
 
-// Lines that cannot be decoded do not stop the conversion; before any line was
-// read their rows are blank.
-TEST(Convert, UnreadableLinesGiveBlankRows)
+// Lines that cannot be decoded do not stop the conversion while a later strip
+// still delivers lines: their rows repeat the last line read (blank before
+// any). Once no later line can be read, the BMP ends with the rows made so far.
+TEST(Convert, UnreadableLines)
 {
+    struct Case {
+        std::vector<uint32_t> counts;  // StripByteCounts of three strips of 7 rows, or of one
+        uint32_t height;
+        int result;
+        std::vector<uint32_t> rows;  // first byte of each output row
+    };
+    auto rows = [](std::initializer_list<std::pair<int, uint32_t>> runs) {
+        std::vector<uint32_t> v;
+        for (auto [n, value] : runs)
+            v.insert(v.end(), size_t(n), value);
+        return v;
+    };
+    const std::vector<Case> cases = {
+        {{0, 14, 14}, 21, VXTIFF2BMP_OK, rows({{7, 0}, {7, 2}, {7, 3}})},
+        {{14, 0, 14}, 21, VXTIFF2BMP_OK, rows({{7, 1}, {7, 1}, {7, 3}})},
+        {{14, 5, 14}, 21, VXTIFF2BMP_OK, rows({{7, 1}, {7, 2}, {7, 3}})},  // 2.5 rows in strip 1
+        {{14, 14, 0}, 21, VXTIFF2BMP_ERR_CUT_SHORT, rows({{7, 1}, {7, 2}})},
+        {{14, 5, 0}, 21, VXTIFF2BMP_ERR_CUT_SHORT, rows({{7, 1}, {2, 2}})},
+        {{0, 0, 0}, 21, VXTIFF2BMP_ERR_CUT_SHORT, {}},
+        // A small file declaring a million lines in its one strip.
+        {{42}, 1000000, VXTIFF2BMP_ERR_CUT_SHORT, rows({{7, 1}, {7, 2}, {7, 3}})},
+    };
     tiftest::TempDir dir;
-    tiftest::ImageSpec image{16, 14, 1, 1, tiftest::kMinIsWhite, 7};
-    tiftest::TiffBuilder b;
-    b.StripImage(image, Bytes(28, 0xFF));
-    b.Set(tiftest::kTagStripByteCounts, tiftest::kLong, {0, 14});  // strip 0 holds nothing
-    b.Set(tiftest::kTagXResolution, tiftest::kRational, {100, 1});
-    const std::string tif = dir.Write("in.tif", b.Build());
-    const std::string bmp = dir.Path("out.bmp");
-    ASSERT_EQ(VXTiff2Bmp(tif.c_str(), bmp.c_str(), 100), VXTIFF2BMP_OK);
-    const Bytes out = tiftest::ReadFileBytes(bmp);
-    ASSERT_EQ(out.size(), 62u + 4 * 14);
-    for (int y = 0; y < 14; ++y)
-        EXPECT_EQ(Get(out, 62 + 4 * y), y < 7 ? 0u : 0xFFFFu) << "row " << y;
+    for (const Case& c : cases) {
+        tiftest::ImageSpec image{16, 21, 1, 1, tiftest::kMinIsWhite, c.counts.size() == 3 ? 7u : 0u};
+        Bytes pixels(42);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = uint8_t(i / 14 + 1);  // strip s holds bytes s + 1
+        tiftest::TiffBuilder b;
+        b.StripImage(image, pixels);
+        b.Set(tiftest::kTagStripByteCounts, tiftest::kLong, c.counts).Set(tiftest::kTagImageLength, tiftest::kLong, {c.height});
+        b.Set(tiftest::kTagXResolution, tiftest::kRational, {100, 1});
+        const std::string tif = dir.Write("in.tif", b.Build());
+        const std::string bmp = dir.Path("out.bmp");
+        ASSERT_EQ(VXTiff2Bmp(tif.c_str(), bmp.c_str(), 100), c.result) << ::testing::PrintToString(c.counts);
+        const Bytes out = tiftest::ReadFileBytes(bmp);
+        ASSERT_EQ(out.size(), 62u + 4 * c.rows.size());
+        EXPECT_EQ(Get(out, 22), uint32_t(-int(c.rows.size())));
+        for (size_t y = 0; y < c.rows.size(); ++y)
+            EXPECT_EQ(Get(out, 62 + 4 * y), c.rows[y] * 0x101u) << "row " << y;
+    }
 }
 
 }  // namespace
