@@ -1,9 +1,14 @@
 // standalone_main.cpp — runs a fuzz target's entry point over files without
 // libFuzzer: each argument is a file or a directory (searched recursively, in
-// name order). A crash, sanitizer report or hang fails the ctest that runs it.
+// name order). A crash, sanitizer report, or an input that takes longer than
+// FUZZ_INPUT_SECONDS (default 10; libFuzzer's -timeout in the fuzzing runs)
+// fails the ctest that runs it: a small input must never make the library work
+// for long.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,12 +37,20 @@ int main(int argc, char** argv)
         }
     }
     std::sort(files.begin(), files.end());
+    const char* limitText = std::getenv("FUZZ_INPUT_SECONDS");
+    const double limit = limitText != nullptr && std::atof(limitText) > 0 ? std::atof(limitText) : 10.0;
     for (const fs::path& f : files) {
         std::ifstream in(f, std::ios::binary);
         std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         // An empty vector's data() may be null; libFuzzer never passes null.
         static const uint8_t none = 0;
+        const auto start = std::chrono::steady_clock::now();
         LLVMFuzzerTestOneInput(data.empty() ? &none : data.data(), data.size());
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (seconds > limit) {
+            std::fprintf(stderr, "%s: %.1f s, over the %.0f s allowed for one input\n", f.c_str(), seconds, limit);
+            return 1;
+        }
     }
     std::printf("%zu inputs run\n", files.size());
     return 0;
