@@ -513,7 +513,8 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
         // A row that stops where it began (an invalid code at the very start
         // of a Modified Huffman or Group 4 row, which no EOL search moves
         // past) would repeat for every row asked for: the data ends there.
-        if (st == kRowEod || (st == kRowStop && SamePlace(start, r)))
+        // Group 3 rows resynchronise on the next EOL, so they always move on.
+        if (st == kRowEod || ((V == kMH || V == kG4) && st == kRowStop && SamePlace(start, r)))
             break;  // painted, but not counted
         if (V == kG3_2D || V == kG4) {
             for (int i = 0; i < kGuardEntries; ++i)

@@ -105,6 +105,33 @@ TEST(FaxDecoder, G3FramingAtBothEnds)
         EXPECT_EQ(got[y], Bytes(3, 0)) << y;
 }
 
+// Group 3 resynchronises on the next EOL: a row cut short by an EOL and a row
+// starting on an invalid code right after it are delivered as damaged, and
+// the rows after the next EOL come out whole.
+TEST(FaxDecoder, G3DamagedRowsInsideAPage)
+{
+    std::vector<Bytes> rows = FaxPage(24, 3, 5);
+    FaxBitWriter w;
+    w.PutEol();
+    PutRow1D(w, rows[0], 24);
+    w.PutEol();
+    w.PutRun(false, 10);  // a short row: the EOL comes where a black run should
+    w.PutEol();
+    w.Put("000000001000");  // no code starts this way
+    for (int i = 1; i < 3; ++i) {
+        w.PutEol();
+        PutRow1D(w, rows[i], 24);
+    }
+    FaxDecoder d(3, 24);
+    d.Begin(w.Finish());
+    std::vector<Bytes> got;
+    ASSERT_EQ(d.Decode(5, &got), 5);
+    got = Checked(got, 24);
+    EXPECT_EQ(got[0], rows[0]);
+    EXPECT_EQ(got[3], rows[1]);
+    EXPECT_EQ(got[4], rows[2]);
+}
+
 // T4Options is a Compression 3 parameter only; FillOrder applies to all
 // three. Turning T4OPT_2D on and off again leaves a working 1D decoder.
 TEST(FaxDecoder, SetParam)
