@@ -63,6 +63,9 @@ class VXTIFF_API CTifFile {
 public:
     CTifFile();
     ~CTifFile();  // releases everything; a file being written gets no directory
+    // The object owns a handle, buffers and codecs: a copy would free them twice.
+    CTifFile(const CTifFile&) = delete;
+    CTifFile& operator=(const CTifFile&) = delete;
 
     // Opens an existing file for reading; 0 when it cannot be read (and the
     // object stays empty) or when this object already holds an open file (which
@@ -111,6 +114,12 @@ public:
     int ReadIfd(uint32_t offset);
     int ReadColorMap();
     void FreeAll();
+    // Clears what describes an image (byte order, tiles, resolutions, colours,
+    // strip count, positions) so nothing of a previous file shows through.
+    void ResetImage();
+    // Allocates m_ppTileRow: m_nTilesAcross zeroed whole-tile buffers. 0 when
+    // the tile row would exceed the allocation limit or memory runs out.
+    int AllocTileRow();
     int LoadStrip(int index);
     int LoadTileRow(int first);
     int CopyTileLines(void* dst, int line, int count);
