@@ -124,6 +124,22 @@ public:
     int LoadTileRow(int first);
     int CopyTileLines(void* dst, int line, int count);
 
+    // Directory writing, inside Close of a file made by Create. The setters
+    // find the entry (0 when absent) and store host-order values in file byte
+    // order: in the entry when they take at most 4 bytes, else behind the
+    // data at m_nWriteOffset raised to a multiple of 4.
+    int AddTag(int tag, int type);  // appends an empty entry unless the tag exists
+    int SetTagValue(int tag, int value);
+    int SetTagBytes(int tag, int count, const unsigned char* bytes);
+    int SetTagShorts(int tag, int count, const uint16_t* values);
+    int SetTagLongs(int tag, int count, const uint32_t* values);
+    int SetTagRationals(int tag, int count, const uint32_t* pairs);  // numerator, denominator
+    void SortTags();
+    int BuildIfd();   // base entries plus every entry the image needs
+    int WriteIfd();   // values, the directory, and the header last
+    int AddColorMapTag();
+    int WriteColorMap();
+
     // Field list: exported interface; order and types are fixed.
     CTifStream* m_pStream;
     int m_bWrite;
