@@ -37,6 +37,8 @@ int TifReadPredictorTag(CTifFile* file)
 int TifSetEncoderPredictor(CTifFile* file, int value)
 {
     TifCodec* encoder = file->m_pEncoder;
+    if (value != 1 && value != 2)
+        return 0;  // the byte-order bit of decoders has no place here
     return encoder != nullptr && encoder->SetParam(encoder, TIF_TAG_PREDICTOR, value) ? 1 : 0;
 }
 

@@ -92,6 +92,8 @@ int CTifFile::Close()
 {
     if (m_pStream == nullptr)
         return 0;
+    if (m_bWrite)
+        return CloseWrite();
     int result = m_pStream->Close();
     FreeAll();
     return result;
