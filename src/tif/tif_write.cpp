@@ -277,13 +277,14 @@ int CTifFile::WriteLines(void* rows, int count)
             FailWrite();
             break;
         }
-        done += n;
         m_nCurLine += n;
         m_nStripLinesLeft -= n;
+        // Rows of a strip that could not be finished do not count.
         if (m_nStripLinesLeft == 0 && !NextWriteStrip()) {
             FailWrite();
             break;
         }
+        done += n;
         if (done < count)
             p += size_t(n) * size_t(m_nBufRowBytes);
     }

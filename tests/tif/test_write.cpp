@@ -185,3 +185,232 @@ INSTANTIATE_TEST_SUITE_P(Matrix, RoundTrip, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<Case>& i) { return i.param.name; });
 
 }  // namespace
+
+namespace {
+
+bool Exists(const std::string& path) { return !ReadFileBytes(path).empty(); }
+
+TEST(Create, RefusesBadDescriptionsAndRemovesOnlyItsOwnFile)
+{
+    struct Bad {
+        const char* name;
+        void (*edit)(VXIMGINFO&);
+    } bad[] = {
+        {"HeightZero", [](VXIMGINFO& i) { i.nHeight = 0; }},
+        {"HeightNegative", [](VXIMGINFO& i) { i.nHeight = -3; }},
+        {"WidthZero", [](VXIMGINFO& i) { i.nWidth = 0; }},
+        {"SamplesZero", [](VXIMGINFO& i) { i.nSamplesPerPixel = 0; }},
+        {"BitsNegative", [](VXIMGINFO& i) { i.nBitsPerSample = -8; }},
+        {"RowOverflows", [](VXIMGINFO& i) { i.nWidth = 0x7FFFFFFF, i.nSamplesPerPixel = 4, i.nBitsPerSample = 16; }},
+        {"RowsPerStripNegative", [](VXIMGINFO& i) { i.nRowsPerStrip = -1; }},
+        {"TooManyStrips", [](VXIMGINFO& i) { i.nHeight = 0x7FFFFFFF, i.nRowsPerStrip = 1; }},
+        {"TileWidthNegative", [](VXIMGINFO& i) { i.bTiled = 1, i.nTileWidth = -32; }},
+        {"TileHuge", [](VXIMGINFO& i) { i.bTiled = 1, i.nTileWidth = 0x7FFFFFF0; }},
+        {"Palette17Bits", [](VXIMGINFO& i) { i.nImageType = VXIMG_PALETTE, i.nBitsPerSample = 17; }},
+        {"Jpeg", [](VXIMGINFO& i) { i.nCompression = 7; }},
+        {"NoCompression", [](VXIMGINFO& i) { i.nCompression = 0; }},
+        {"Lzw", [](VXIMGINFO& i) { i.nCompression = 5; }},  // no encoders yet for these
+        {"Fax3", [](VXIMGINFO& i) { i.nCompression = 3, i.nBitsPerSample = 1; }},
+        {"Fax4", [](VXIMGINFO& i) { i.nCompression = 4, i.nBitsPerSample = 1; }},
+        {"Fax2", [](VXIMGINFO& i) { i.nCompression = 2, i.nBitsPerSample = 1; }},
+        {"ResolutionNegative", [](VXIMGINFO& i) { i.dXResolution = -1; }},
+        {"ResolutionNaN", [](VXIMGINFO& i) { i.dYResolution = std::numeric_limits<double>::quiet_NaN(); }},
+        {"ResolutionInfinite", [](VXIMGINFO& i) { i.dXResolution = std::numeric_limits<double>::infinity(); }},
+        {"ResolutionAbove32Bits", [](VXIMGINFO& i) { i.dXResolution = 3e9; }},
+        {"ResolutionThousandthsAbove32Bits", [](VXIMGINFO& i) { i.dYResolution = 2147483.75; }},
+    };
+    TempDir dir;
+    const std::string path = dir.Write("old.tif", Bytes{1, 2, 3});
+    for (const Bad& b : bad) {
+        VXIMGINFO info = Info(VXIMG_MINISBLACK, 16, 4, 1, 8);
+        b.edit(info);
+        CTifFile f;
+        EXPECT_EQ(f.Create(path.c_str(), &info), 0) << b.name;
+        EXPECT_FALSE(Exists(path)) << b.name << ": the file it truncated is gone";
+        EXPECT_EQ(f.WriteLine(Bytes(64).data()), 0) << b.name;
+        EXPECT_EQ(f.Close(), 0) << b.name;
+        dir.Write("old.tif", Bytes{1, 2, 3});
+    }
+    // Edge values that are fine: the largest resolutions, a tiny one (0/1000).
+    for (double r : {2147483647.0, 2147483.647, 0.0004}) {
+        VXIMGINFO info = Info(VXIMG_MINISBLACK, 16, 4, 1, 8);
+        info.dXResolution = r;
+        CTifFile f;
+        EXPECT_EQ(f.Create(path.c_str(), &info), 1) << r;
+    }
+    // An unknown image type, or no path or description: nothing touched.
+    dir.Write("old.tif", Bytes{1, 2, 3});
+    VXIMGINFO type3 = Info(3, 16, 4, 1, 8);
+    CTifFile f;
+    EXPECT_EQ(f.Create(path.c_str(), &type3), 0);
+    EXPECT_EQ(f.Create(nullptr, &type3), 0);
+    EXPECT_EQ(f.Create(path.c_str(), nullptr), 0);
+    EXPECT_EQ(ReadFileBytes(path), (Bytes{1, 2, 3}));
+    // A file that another stream holds is neither truncated nor removed.
+    VXIMGINFO ok = Info(VXIMG_MINISBLACK, 16, 4, 1, 8);
+    CTifFileStream reader;
+    ASSERT_EQ(reader.Open(path.c_str(), 0), 1);
+    EXPECT_EQ(f.Create(path.c_str(), &ok), 0);
+    EXPECT_EQ(ReadFileBytes(path), (Bytes{1, 2, 3}));
+}
+
+TEST(Create, RefusedOnAnOpenFileAndResetsByteOrder)
+{
+    TempDir dir;
+    TiffBuilder big(true);
+    big.StripImage({16, 4, 1, 8, kMinIsBlack, 0}, PatternRows(16, 4));
+    const std::string mm = dir.Write("mm.tif", big.Build()), out = dir.Path("out.tif");
+    CTifFile f;
+    ASSERT_EQ(f.Open(mm.c_str()), 1);
+    VXIMGINFO info = Info(VXIMG_MINISBLACK, 16, 4, 1, 8);
+    EXPECT_EQ(f.Create(out.c_str(), &info), 0);
+    EXPECT_FALSE(Exists(out));
+    Bytes row(16);
+    EXPECT_EQ(f.ReadLine(row.data()), 1) << "the open file is untouched";
+    EXPECT_EQ(f.SetEncodeParams(317, 2), 0) << "not writing";
+    EXPECT_EQ(f.WriteLine(row.data()), 0);
+    ASSERT_EQ(f.Close(), 1);
+    EXPECT_EQ(f.SetEncodeParams(317, 1), 0) << "nothing open";
+    ASSERT_EQ(f.Create(out.c_str(), &info), 1);
+    Bytes rows = PatternRows(16, 4);
+    EXPECT_EQ(f.WriteLines(rows.data(), 4), 4);
+    ASSERT_EQ(f.Close(), 1);
+    const Bytes file = ReadFileBytes(out);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 4), (Bytes{'I', 'I', 42, 0}));
+}
+
+TEST(Write, RefusesLinesBeyondTheImageBadArgumentsAndLateParameters)
+{
+    TempDir dir;
+    const std::string path = dir.Path("w.tif");
+    for (int tiled : {0, 1}) {
+        VXIMGINFO info = Info(VXIMG_MINISBLACK, 10, 40, 1, 8, 32946);
+        info.nRowsPerStrip = 16, info.bTiled = tiled;
+        CTifFile f;
+        ASSERT_EQ(f.Create(path.c_str(), &info), 1);
+        Bytes rows = PatternRows(10, 41);
+        EXPECT_EQ(f.WriteLine(nullptr), 0);
+        EXPECT_EQ(f.WriteLines(nullptr, 3), 0);
+        EXPECT_EQ(f.WriteLines(rows.data(), 0), 0);
+        EXPECT_EQ(f.WriteLines(rows.data(), -2), 0);
+        f.SetBufRowBytes(9);  // narrower than a row: ignored
+        EXPECT_EQ(f.m_nBufRowBytes, 10);
+        // Spans two strip boundaries in one call.
+        EXPECT_EQ(f.WriteLines(rows.data(), 35), 35);
+        EXPECT_EQ(f.SetEncodeParams(317, 2), 0) << "rows are already encoded";
+        EXPECT_EQ(f.WriteLines(rows.data() + 350, 10), 5) << "only the lines left";
+        EXPECT_EQ(f.WriteLine(rows.data()), 0);
+        EXPECT_EQ(f.WriteLines(rows.data(), 1), 0);
+        EXPECT_EQ(f.m_nCurStrip, tiled ? 0 : 2) << "no strip past the arrays";
+        ASSERT_EQ(f.Close(), 1);
+        EXPECT_EQ(f.Close(), 0);
+        EXPECT_EQ(f.WriteLine(rows.data()), 0);
+        std::vector<Bytes> back;
+        ASSERT_TRUE(ReadLibtiff(path, &back));
+        ASSERT_EQ(back.size(), 40u);
+        for (size_t y = 0; y < 40; ++y)
+            ASSERT_EQ(back[y], Bytes(rows.begin() + long(y * 10), rows.begin() + long(y * 10 + 10))) << y;
+    }
+}
+
+// A tiled row is read only to the image row's end (the vector is exactly that
+// long); the rest of the last tile, the bits past the width and every row of a
+// tile row that the image does not fill are zero.
+TEST(Write, TilesArePaddedWithZeros)
+{
+    TempDir dir;
+    const std::string path = dir.Path("t.tif");
+    VXIMGINFO info = Info(VXIMG_MINISBLACK, 75, 130, 1, 4);  // 37.5 bytes
+    info.bTiled = 1, info.nTileWidth = 32, info.nTileLength = 128;
+    CTifFile f;
+    ASSERT_EQ(f.Create(path.c_str(), &info), 1);
+    for (int y = 0; y < 130; ++y) {
+        Bytes row(38, 0xFF);
+        ASSERT_EQ(f.WriteLine(row.data()), 1) << y;
+    }
+    ASSERT_EQ(f.Close(), 1);
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(t, nullptr);
+    Bytes tile(size_t(TIFFTileSize(t)));
+    ASSERT_EQ(tile.size(), 16u * 128);
+    ASSERT_GT(TIFFReadTile(t, tile.data(), 64, 0, 0, 0), 0);  // columns 64..95
+    for (size_t r = 0; r < 128; ++r)
+        ASSERT_EQ(Bytes(tile.begin() + long(r * 16), tile.begin() + long(r * 16 + 16)),
+                  (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})) << r;
+    ASSERT_GT(TIFFReadTile(t, tile.data(), 0, 128, 0, 0), 0);
+    for (size_t i = 0; i < tile.size(); ++i)
+        ASSERT_EQ(tile[i], i < 32 ? 0xFF : 0) << i;
+    TIFFClose(t);
+}
+
+// Writes `info` with `lines` rows at most; true when every step succeeded.
+bool WriteAll(const std::string& path, VXIMGINFO info, int lines, int* accepted, int* closed)
+{
+    CTifFile f;
+    if (!f.Create(path.c_str(), &info))
+        return false;
+    Bytes rows = PatternRows(uint32_t(f.m_nRowBytes), uint32_t(lines));
+    *accepted = f.WriteLines(rows.data(), lines);
+    *closed = f.Close();
+    EXPECT_EQ(f.Close(), 0) << "a second Close";
+    return *accepted == lines && *closed == 1;
+}
+
+TEST(Write, FullDiskLeavesNoFileThatLooksValid)
+{
+    TempDir dir;
+    const std::string path = dir.Path("full.tif");
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    // Data of 100 strips of 1000 bytes: the limit cuts into strip 20. Then
+    // data that fits exactly (8 + 2000 bytes) but leaves no room for the
+    // strip arrays and the directory.
+    struct Case {
+        int height;
+        rlim_t limit;
+        bool linesFail;
+    } cases[] = {{100, 20000, true}, {2, 2008, false}};
+    for (const Case& c : cases) {
+        VXIMGINFO info = Info(VXIMG_MINISBLACK, 1000, c.height, 1, 8);
+        info.nRowsPerStrip = 1;
+        struct rlimit lim = old;
+        lim.rlim_cur = c.limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+        int accepted = -1, closed = -1;
+        const bool ok = WriteAll(path, info, c.height, &accepted, &closed);
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(accepted < c.height, c.linesFail) << accepted;
+        EXPECT_EQ(closed, 0);
+        const Bytes file = ReadFileBytes(path);
+        ASSERT_GE(file.size(), 8u);
+        EXPECT_EQ(Bytes(file.begin(), file.begin() + 8), Bytes(8, 0)) << "no header";
+    }
+    std::signal(SIGXFSZ, oldSignal);
+}
+
+// Offsets are 32-bit: data that would end past 4 GiB is refused (the strip is
+// placed there by hand; nothing of that size is written).
+TEST(Write, FilesStopAtFourGibibytes)
+{
+    TempDir dir;
+    const std::string path = dir.Path("big.tif");
+    for (int rowsPerStrip : {1, 4}) {
+        VXIMGINFO info = Info(VXIMG_MINISBLACK, 100, 2, 1, 8);
+        info.nRowsPerStrip = rowsPerStrip;
+        CTifFile f;
+        ASSERT_EQ(f.Create(path.c_str(), &info), 1);
+        f.m_nStripOffset = f.m_nWriteOffset = 0xFFFFFFFFu - 150;
+        Bytes rows(200);
+        // Strips of one row are handed over, and the second refused, at once;
+        // a strip of four rows only when Close finishes it.
+        EXPECT_EQ(f.WriteLines(rows.data(), 2), rowsPerStrip == 1 ? 1 : 2);
+        EXPECT_EQ(f.Close(), 0);
+        const Bytes file = ReadFileBytes(path);
+        EXPECT_LT(file.size(), 1000u);
+        EXPECT_TRUE(file.size() < 8 || Bytes(file.begin(), file.begin() + 8) == Bytes(8, 0));
+    }
+}
+
+}  // namespace
