@@ -122,6 +122,13 @@ int TifCodecFill(TifCodecState* s)
     return n;
 }
 
+void TifCodecHandOver(TifCodecState* s)
+{
+    s->ioProc(s->buffer, s->bufferSize - s->available, s->ioContext);
+    s->cursor = s->buffer;
+    s->available = s->bufferSize;
+}
+
 TifCodec* TifNewDecoderBase(const TifCodecParams* params, int stateSize)
 {
     TifCodec* codec = NewBase(params, stateSize);

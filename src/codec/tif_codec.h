@@ -6,16 +6,13 @@
 // 0–7, encoders 0–8. Records, states and buffers come from the C heap.
 #pragma once
 
+#include "codec/tif_tiff.h"
 #include "io/tif_io.h"
 
 constexpr int TIF_CODEC_BUFFER_SIZE = 32768;
 
-// TIFF tag numbers double as codec parameter identifiers.
-enum {
-    TIF_TAG_FILLORDER = 266,
-    TIF_TAG_T4OPTIONS = 292,
-    TIF_TAG_PREDICTOR = 317,
-};
+// TIFF tag numbers double as codec parameter identifiers: TIF_TAG_FILLORDER and
+// TIF_TAG_T4OPTIONS (fax codecs), TIF_TAG_PREDICTOR (LZW and Deflate codecs).
 
 struct TifCodecParams {
     int compression;      // TIFF Compression value
@@ -91,6 +88,11 @@ void TifCodecDestroy(TifCodec* codec);
 // Default decoder refill: pulls the next block through ioProc into the buffer.
 // Returns the bytes now available (0 or less: the strip has no more data).
 int TifCodecFill(TifCodecState* s);
+
+// Encoder hand-over: passes the bytes collected in the buffer to ioProc and
+// starts an empty buffer. Encoders call it lazily, when the next bytes need
+// room, so a buffer that became exactly full waits for EndStrip.
+void TifCodecHandOver(TifCodecState* s);
 
 // Row pointer step between successive rows of one DecodeRows/EncodeRows call.
 inline long TifRowStep(const TifCodecState* s)

@@ -1,12 +1,7 @@
-// tif_compression.cpp — the scheme base class and the factory.
+// tif_compression.cpp — the scheme base class: codecs from the registry, no
+// tags of its own.
 #include "codec/tif_compression.h"
 
-#include <new>
-
-#include "codec/tif_deflate_scheme.h"
-#include "codec/tif_fax_scheme.h"
-#include "codec/tif_jpeg_scheme.h"
-#include "codec/tif_lzw_scheme.h"
 #include "tif/tif_file.h"
 
 TifCodecParams CTifCompression::FileParams() const
@@ -31,22 +26,3 @@ int CTifCompression::SetEncodeParam(int, int) { return 1; }
 int CTifCompression::AddTags() { return 1; }
 int CTifCompression::WriteTags() { return 1; }
 int CTifCompression::ReadTags() { return 1; }
-
-CTifCompression* TifCreateCompression(CTifFile* file)
-{
-    switch (file->m_nCompression) {
-    case 2:
-    case 3:
-    case 4:
-        return new (std::nothrow) CTifFaxCompression(file);
-    case 5:
-        return new (std::nothrow) CTifLzwCompression(file);
-    case 7:
-        return new (std::nothrow) CTifJpegCompression(file);
-    case 8:
-    case 32946:
-        return new (std::nothrow) CTifDeflateCompression(file);
-    default:
-        return new (std::nothrow) CTifCompression(file);
-    }
-}

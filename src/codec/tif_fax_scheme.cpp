@@ -1,4 +1,4 @@
-// tif_fax_scheme.cpp — reading side of the fax compression scheme.
+// tif_fax_scheme.cpp — the fax compression scheme: T4Options and FillOrder.
 #include "codec/tif_fax_scheme.h"
 
 #include "tif/tif_file.h"
@@ -21,4 +21,30 @@ int CTifFaxCompression::ReadTags()
     if (fillOrder != 1)
         decoder->SetParam(decoder, TIF_TAG_FILLORDER, fillOrder);
     return 1;
+}
+
+int CTifFaxCompression::SetEncodeParam(int tag, int value)
+{
+    // Only Group 3 has options; everything else is accepted and ignored.
+    if (m_pFile->m_nCompression != 3 || tag != TIF_TAG_T4OPTIONS)
+        return 1;
+    TifCodec* encoder = m_pFile->m_pEncoder;
+    if (encoder == nullptr || !encoder->SetParam(encoder, TIF_TAG_T4OPTIONS, value))
+        return 0;  // a refused value is not written either
+    m_nT4Options = value;
+    return 1;
+}
+
+int CTifFaxCompression::AddTags()
+{
+    if (m_pFile->m_nCompression != 3 || m_nT4Options == 0)
+        return 1;
+    return m_pFile->AddTag(TIF_TAG_T4OPTIONS, TIF_TYPE_LONG);
+}
+
+int CTifFaxCompression::WriteTags()
+{
+    if (m_pFile->m_nCompression != 3 || m_nT4Options == 0)
+        return 1;
+    return m_pFile->SetTagValue(TIF_TAG_T4OPTIONS, m_nT4Options);
 }

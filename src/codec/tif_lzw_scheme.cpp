@@ -5,11 +5,24 @@
 
 int CTifLzwCompression::SetEncodeParam(int tag, int value)
 {
-    if (tag == TIF_TAG_PREDICTOR) {
-        m_nPredictor = value;
-        TifSetEncoderPredictor(m_pFile, value);
-    }
+    if (tag != TIF_TAG_PREDICTOR)
+        return 1;  // nothing else to set
+    // The directory must describe the rows as encoded: a value the encoder
+    // refuses is not written either.
+    if (!TifSetEncoderPredictor(m_pFile, value))
+        return 0;
+    m_nPredictor = value;
     return 1;
+}
+
+int CTifLzwCompression::AddTags()
+{
+    return TifAddPredictorTag(m_pFile, m_nPredictor);
+}
+
+int CTifLzwCompression::WriteTags()
+{
+    return TifWritePredictorTag(m_pFile, m_nPredictor);
 }
 
 int CTifLzwCompression::ReadTags()

@@ -8,6 +8,8 @@ public:
     explicit CTifLzwCompression(CTifFile* file) : CTifCompression(file) {}
 
     int SetEncodeParam(int tag, int value) override;
+    int AddTags() override;
+    int WriteTags() override;
     int ReadTags() override;
 
     int m_nPredictor = 1;  // Predictor to be written; 1 writes no entry

@@ -34,9 +34,20 @@ int TifReadPredictorTag(CTifFile* file)
     return decoder->SetParam(decoder, TIF_TAG_PREDICTOR, value) ? 1 : 0;
 }
 
-void TifSetEncoderPredictor(CTifFile* file, int value)
+int TifSetEncoderPredictor(CTifFile* file, int value)
 {
     TifCodec* encoder = file->m_pEncoder;
-    if (encoder != nullptr)
-        encoder->SetParam(encoder, TIF_TAG_PREDICTOR, value);
+    if (value != 1 && value != 2)
+        return 0;  // the byte-order bit of decoders has no place here
+    return encoder != nullptr && encoder->SetParam(encoder, TIF_TAG_PREDICTOR, value) ? 1 : 0;
+}
+
+int TifAddPredictorTag(CTifFile* file, int predictor)
+{
+    return predictor == 1 ? 1 : file->AddTag(TIF_TAG_PREDICTOR, TIF_TYPE_SHORT);
+}
+
+int TifWritePredictorTag(CTifFile* file, int predictor)
+{
+    return predictor == 1 ? 1 : file->SetTagValue(TIF_TAG_PREDICTOR, predictor);
 }

@@ -13,5 +13,11 @@ struct TifCodec;
 // such rows could only be delivered wrong.
 int TifReadPredictorTag(CTifFile* file);
 
-// Passes a Predictor chosen for writing to the file's encoder, when there is one.
-void TifSetEncoderPredictor(CTifFile* file, int value);
+// Passes a Predictor chosen for writing to the file's encoder: 1 when the
+// encoder takes it, 0 when it refuses (or there is no encoder).
+int TifSetEncoderPredictor(CTifFile* file, int value);
+
+// The Predictor entry of a written file: added and filled only when the
+// predictor is not 1 (the default). 0 when the entry cannot be made.
+int TifAddPredictorTag(CTifFile* file, int predictor);
+int TifWritePredictorTag(CTifFile* file, int predictor);

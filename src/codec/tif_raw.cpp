@@ -39,12 +39,8 @@ int RawEncodeRows(TifCodec* codec, void* rows, int count)
     for (int i = 0; i < count; ++i, row += step) {
         int have = 0;
         while (have < s->rowBytes) {
-            if (s->available <= 0) {
-                // Lazy hand-over: a full buffer waits until more bytes need room.
-                s->ioProc(s->buffer, s->bufferSize - s->available, s->ioContext);
-                s->cursor = s->buffer;
-                s->available = s->bufferSize;
-            }
+            if (s->available <= 0)
+                TifCodecHandOver(s);
             int n = s->rowBytes - have;
             if (n > s->available)
                 n = s->available;

@@ -23,8 +23,10 @@ int TifWriteProc(unsigned char* buffer, int length, void* context)
     auto* file = static_cast<CTifFile*>(context);
     if (length <= 0)
         return 0;
-    if (file->m_pStream->Write(buffer, length) != length)
+    const uint32_t written = static_cast<uint32_t>(file->m_nStripBytes);
+    if (uint64_t(file->m_nStripOffset) + written + uint32_t(length) > TIF_MAX_FILE_END ||
+        file->m_pStream->Write(buffer, length) != length)
         TifThrow(CTifException::kShortWrite);
-    file->m_nStripBytes += length;
+    file->m_nStripBytes = static_cast<int>(written + uint32_t(length));
     return length;
 }

@@ -4,6 +4,12 @@
 // by the file throw CTifException on a short transfer; codecs let it pass.
 #pragma once
 
+#include <cstdint>
+
+// Offsets in a TIFF file are 32-bit: a written file ends at or before this
+// offset, so no byte of it lies where an offset cannot reach.
+constexpr uint64_t TIF_MAX_FILE_END = 0xFFFFFFFFu;
+
 // Transfers up to `length` bytes between `buffer` and the file behind `context`;
 // returns the count moved. For a decoder, 0 or less means the strip is exhausted.
 using TifIoProc = int (*)(unsigned char* buffer, int length, void* context);
@@ -13,5 +19,7 @@ using TifIoProc = int (*)(unsigned char* buffer, int length, void* context);
 int TifReadProc(unsigned char* buffer, int length, void* context);
 
 // Appends to the CTifFile `context` at the stream position and counts the bytes
-// into m_nStripBytes. Throws code 3 on a short write.
+// into m_nStripBytes (as an unsigned 32-bit count). Throws code 3 on a short
+// write, and before writing anything that would end past TIF_MAX_FILE_END
+// (the strip began at m_nStripOffset).
 int TifWriteProc(unsigned char* buffer, int length, void* context);

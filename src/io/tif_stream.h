@@ -29,6 +29,9 @@ class CTifFileStream : public CTifStream {
 public:
     CTifFileStream() : handle(-1) {}
     ~CTifFileStream() override;
+    // A copy would close the handle twice.
+    CTifFileStream(const CTifFileStream&) = delete;
+    CTifFileStream& operator=(const CTifFileStream&) = delete;
 
     int Open(const char* path, int flags) override;
     int Close() override;

@@ -1,5 +1,5 @@
-// tif_bytes.h — reading 16- and 32-bit values of a TIFF header or directory in
-// the file's byte order.
+// tif_bytes.h — reading and storing 16- and 32-bit values of a TIFF header or
+// directory in the file's byte order.
 #pragma once
 
 #include <cstdint>
@@ -22,4 +22,22 @@ inline uint16_t TifSwap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | 
 inline uint32_t TifSwap32(uint32_t v)
 {
     return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+// Storing 16- and 32-bit values in the file's byte order (swap: big-endian).
+inline void TifPut16(unsigned char* p, uint32_t v, int swap)
+{
+    if (swap) {
+        p[0] = static_cast<unsigned char>(v >> 8);
+        p[1] = static_cast<unsigned char>(v);
+    } else {
+        p[0] = static_cast<unsigned char>(v);
+        p[1] = static_cast<unsigned char>(v >> 8);
+    }
+}
+
+inline void TifPut32(unsigned char* p, uint32_t v, int swap)
+{
+    TifPut16(p + (swap ? 2 : 0), v & 0xFFFFu, swap);
+    TifPut16(p + (swap ? 0 : 2), v >> 16, swap);
 }

@@ -5,6 +5,7 @@
 
 #include "codec/tif_codec.h"
 #include "codec/tif_compression.h"
+#include "codec/tif_limits.h"
 #include "io/tif_stream.h"
 
 CTifFile::CTifFile()
@@ -54,10 +55,45 @@ void CTifFile::FreeAll()
     m_pWriteOffsets = m_pWriteByteCounts = nullptr;
 }
 
+void CTifFile::ResetImage()
+{
+    m_bSwap = 0;
+    m_bTiled = 0;
+    m_nTileWidth = m_nTileLength = 0;
+    m_nTilesAcross = m_nTilesDown = m_nTiles = 0;
+    m_dXResolution = m_dYResolution = 0.0;
+    m_nColors = 0;
+    m_nStrips = 0;
+    m_nCurLine = m_nCurStrip = 0;
+    m_nStripLinesLeft = 0;
+    m_nWriteOffset = 0;
+}
+
+int CTifFile::AllocTileRow()
+{
+    int64_t tileRowBytes = TifRowBytes(m_nTileWidth, m_nSamplesPerPixel, m_nBitsPerSample);
+    int64_t tileBytes = TifCheckedSize(tileRowBytes, m_nTileLength);
+    if (m_nTilesAcross <= 0 || tileRowBytes < 0 || tileBytes <= 0 ||
+        TifCheckedSize(tileBytes, m_nTilesAcross) < 0)
+        return 0;  // the whole tile row stays within the limit
+    m_ppTileRow = static_cast<unsigned char**>(
+        std::calloc(static_cast<size_t>(m_nTilesAcross), sizeof(unsigned char*)));
+    if (m_ppTileRow == nullptr)
+        return 0;
+    for (int i = 0; i < m_nTilesAcross; ++i) {
+        m_ppTileRow[i] = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(tileBytes), 1));
+        if (m_ppTileRow[i] == nullptr)
+            return 0;
+    }
+    return 1;
+}
+
 int CTifFile::Close()
 {
     if (m_pStream == nullptr)
         return 0;
+    if (m_bWrite)
+        return CloseWrite();
     int result = m_pStream->Close();
     FreeAll();
     return result;

@@ -1,13 +1,15 @@
-// tif_file.h — CTifFile: one TIFF file read line by line.
+// tif_file.h — CTifFile: one TIFF file read or written line by line.
 //
 // Include this header to use the library. A CTifFile opens the first image of a
 // TIFF file (either byte order, strips or tiles, PlanarConfiguration 1) and
 // delivers its packed rows top to bottom into the caller's buffers, exactly as
 // stored: no bit reversal, no photometric inversion, no byte swapping of 16-bit
-// samples. Bilevel data from the fax codecs arrives with 1 = black.
+// samples. Bilevel data from the fax codecs arrives with 1 = black. It also
+// creates a new little-endian file from packed rows, top to bottom.
 //
-// Results: members return 1 for success and 0 for failure; ReadLines returns a
-// count. Nothing is logged. One object is used by one thread at a time.
+// Results: members return 1 for success and 0 for failure; ReadLines and
+// WriteLines return a count. Nothing is logged. One object is used by one
+// thread at a time.
 //
 // Limits: a file that would make one open object allocate a single block of more
 // than 256 MiB (a row, the tile row, a tag array, a codec work array) fails to
@@ -63,12 +65,19 @@ class VXTIFF_API CTifFile {
 public:
     CTifFile();
     ~CTifFile();  // releases everything; a file being written gets no directory
+    // The object owns a handle, buffers and codecs: a copy would free them twice.
+    CTifFile(const CTifFile&) = delete;
+    CTifFile& operator=(const CTifFile&) = delete;
 
     // Opens an existing file for reading; 0 when it cannot be read (and the
     // object stays empty) or when this object already holds an open file (which
     // stays open).
     int Open(const char* path);
     // Closes the file; 1 when the handle closed cleanly, 0 when nothing was open.
+    // A file made by Create is finished first: the last strip or tile row, the
+    // directory, the header, a flush to disk. 0 when any of it fails (or an
+    // earlier write failed); the object is empty afterwards either way, and the
+    // file then does not begin with a TIFF header.
     int Close();
     void GetImgInfo(VXIMGINFO* info);
     // Fills up to `count` entries of a palette image's colour map (16-bit maps
@@ -84,7 +93,8 @@ public:
     // Delivers up to `count` lines spaced by the buffer stride; returns how many.
     int ReadLines(void* rows, int count);
     // Sets the distance between rows in the caller's buffers (and, for strips,
-    // the decoder's stride when larger than a row).
+    // the codec's stride when larger than a row). When writing, a distance
+    // below the row bytes is ignored.
     void SetBufRowBytes(int rowBytes);
     void SetBufRowBytes(int rowBytes, int codecStride);
 
@@ -101,6 +111,38 @@ public:
     int ReadLinesR90(void* buffer, int first, int count);
     int ReadLinesR270(void* buffer, int first, int count);
 
+    // Creates (or truncates) `path` and prepares to write the image `info`
+    // describes: any of the five image types, strips (nRowsPerStrip rows each,
+    // 0: one strip) or tiles (bTiled; sizes raised to multiples of 32 and
+    // stored back into `info`, 0 meaning 128), compression 1, 32773 or 32946,
+    // resolutions in pixels per inch (0: none). 0 when this object holds an
+    // open file (left as it is), for an unknown image type (no file touched),
+    // and, after removing the file it made, for a non-positive height, a
+    // negative nRowsPerStrip, a row size past the allocation limit, a palette
+    // of more than 16 bits, a resolution that is negative, not finite or above
+    // 2^31 − 1 (non-whole values: above 2147483.647), a compression without an
+    // encoder, or no memory. The file is written little-endian ("II").
+    int Create(const char* path, VXIMGINFO* info);
+    // Writes the next line: the image row's packed bytes (a tiled image reads
+    // only those too, padding the last tile with zero bits). With Predictor 2
+    // on strips the caller's row holds differences afterwards: the predictor
+    // works in place. 0 when nothing is being written, beyond the last line,
+    // or when the write fails (after which the file cannot be finished).
+    int WriteLine(void* row);
+    // Writes up to `count` lines spaced by the buffer stride (SetBufRowBytes);
+    // returns how many were written. Lines beyond the image are refused.
+    int WriteLines(void* rows, int count);
+    // Sets the palette of a palette image being written (or read), each
+    // component times 257. Written as exactly 3 × 2^BitsPerSample values,
+    // padded with black or cut. Nothing changes for count ≤ 0, a null array,
+    // or another image type; at most 65536 colours are kept.
+    void SetColorMap(int count, RGBQUAD* colors);
+    // Sets an encoding parameter before the first line: 317 Predictor (1 or 2,
+    // 8- or 16-bit samples) for Deflate, 292 T4Options for Group 3. 1 when
+    // taken (other tags are accepted and ignored); 0 when not writing, after
+    // the first line, or when the encoder refuses the value (nothing changes).
+    int SetEncodeParams(unsigned int tag, unsigned int value);
+
     // Internal operations, public as the rest of the class.
     unsigned char* FindTag(int tag);
     int GetTagValue(int tag, int* value);
@@ -111,9 +153,39 @@ public:
     int ReadIfd(uint32_t offset);
     int ReadColorMap();
     void FreeAll();
+    // Clears what describes an image (byte order, tiles, resolutions, colours,
+    // strip count, positions) so nothing of a previous file shows through.
+    void ResetImage();
+    // Allocates m_ppTileRow: m_nTilesAcross zeroed whole-tile buffers. 0 when
+    // the tile row would exceed the allocation limit or memory runs out.
+    int AllocTileRow();
     int LoadStrip(int index);
     int LoadTileRow(int first);
     int CopyTileLines(void* dst, int line, int count);
+
+    // Directory writing, inside Close of a file made by Create. The setters
+    // find the entry (0 when absent) and store host-order values in file byte
+    // order: in the entry when they take at most 4 bytes, else behind the
+    // data at m_nWriteOffset raised to a multiple of 4.
+    int AddTag(int tag, int type);  // appends an empty entry unless the tag exists
+    int SetTagValue(int tag, int value);
+    int SetTagBytes(int tag, int count, const unsigned char* bytes);
+    int SetTagShorts(int tag, int count, const uint16_t* values);
+    int SetTagLongs(int tag, int count, const uint32_t* values);
+    int SetTagRationals(int tag, int count, const uint32_t* pairs);  // numerator, denominator
+    void SortTags();
+    int BuildIfd();   // base entries plus every entry the image needs
+    int WriteIfd();   // values, the directory, and the header last
+    int AddColorMapTag();
+    int WriteColorMap();
+
+    // Image writing (tif_write.cpp).
+    int BeginWriteStrip(int index);  // starts a strip or tile at m_nWriteOffset
+    int EndWriteStrip(int index);    // flushes it and records it as entry `index`
+    int NextWriteStrip();            // ends the current strip, begins the next
+    int EncodeTileRow();             // encodes the held tile row, tile by tile
+    void FailWrite();                // a failed write: no encoder, no finishing
+    int CloseWrite();                // Close of a file made by Create
 
     // Field list: exported interface; order and types are fixed.
     CTifStream* m_pStream;

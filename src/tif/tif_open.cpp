@@ -11,19 +11,12 @@
 #include "codec/tif_codec.h"
 #include "codec/tif_compression.h"
 #include "codec/tif_limits.h"
+#include "codec/tif_tiff.h"
 #include "io/tif_stream.h"
 #include "tif/tif_bytes.h"
 #include "tif/tif_file.h"
 
 namespace {
-
-enum {
-    kImageWidth = 256, kImageLength = 257, kBitsPerSample = 258, kCompression = 259,
-    kPhotometric = 262, kStripOffsets = 273, kSamplesPerPixel = 277, kRowsPerStrip = 278,
-    kStripByteCounts = 279, kXResolution = 282, kYResolution = 283, kPlanarConfig = 284,
-    kResolutionUnit = 296, kColorMap = 320, kTileWidth = 322, kTileLength = 323,
-    kTileOffsets = 324, kTileByteCounts = 325,
-};
 
 // The public image type for a PhotometricInterpretation, or -1.
 int ImageTypeOf(int photometric)
@@ -62,13 +55,7 @@ int CTifFile::Open(const char* path)
 {
     if (m_pStream != nullptr || path == nullptr)
         return 0;  // never overwrite a file that is open
-    // Nothing of a previous file may show through.
-    m_bTiled = 0;
-    m_nTileWidth = m_nTileLength = 0;
-    m_nTilesAcross = m_nTilesDown = 0;
-    m_dXResolution = m_dYResolution = 0.0;
-    m_nColors = 0;
-    m_nStrips = 0;
+    ResetImage();
 
     m_pStream = new (std::nothrow) CTifFileStream;
     if (m_pStream == nullptr || !m_pStream->Open(path, 0)) {
@@ -122,24 +109,25 @@ int CTifFile::ReadIfd(uint32_t offset)
     m_pEntries = m_pIfd + 2;
 
     int planar = 1;
-    GetTagValue(kPlanarConfig, &planar);
-    if (planar != 1 || !GetTagValue(kImageWidth, &m_nWidth) || !GetTagValue(kImageLength, &m_nHeight))
+    GetTagValue(TIF_TAG_PLANARCONFIG, &planar);
+    if (planar != 1 || !GetTagValue(TIF_TAG_IMAGEWIDTH, &m_nWidth) ||
+        !GetTagValue(TIF_TAG_IMAGELENGTH, &m_nHeight))
         return 0;
     m_nCompression = 0;
-    GetTagValue(kCompression, &m_nCompression);
+    GetTagValue(TIF_TAG_COMPRESSION, &m_nCompression);
     m_nPhotometric = 0;
-    GetTagValue(kPhotometric, &m_nPhotometric);
+    GetTagValue(TIF_TAG_PHOTOMETRIC, &m_nPhotometric);
     m_nSamplesPerPixel = 1;
-    GetTagValue(kSamplesPerPixel, &m_nSamplesPerPixel);
+    GetTagValue(TIF_TAG_SAMPLESPERPIXEL, &m_nSamplesPerPixel);
     m_nRowsPerStrip = -1;
-    GetTagValue(kRowsPerStrip, &m_nRowsPerStrip);
+    GetTagValue(TIF_TAG_ROWSPERSTRIP, &m_nRowsPerStrip);
     if (m_nWidth <= 0 || m_nHeight <= 0)
         return 0;
 
     if (m_nSamplesPerPixel > 1) {
         int n;
         uint32_t* bits;
-        int ok = GetTagLongs(kBitsPerSample, &n, &bits) && n > 0;
+        int ok = GetTagLongs(TIF_TAG_BITSPERSAMPLE, &n, &bits) && n > 0;
         if (ok)
             m_nBitsPerSample = static_cast<int>(bits[0]);
         std::free(bits);
@@ -147,7 +135,7 @@ int CTifFile::ReadIfd(uint32_t offset)
             return 0;
     } else {
         m_nBitsPerSample = 1;
-        GetTagValue(kBitsPerSample, &m_nBitsPerSample);
+        GetTagValue(TIF_TAG_BITSPERSAMPLE, &m_nBitsPerSample);
     }
     if (TifRowBytes(m_nWidth, m_nSamplesPerPixel, m_nBitsPerSample) < 0)
         return 0;
@@ -160,10 +148,10 @@ int CTifFile::ReadIfd(uint32_t offset)
     // decoder must be made for one geometry, and the tile tags name it.
     int nTileOffsets;
     uint32_t* tileOffsets;
-    int tiled = GetTagLongs(kTileOffsets, &nTileOffsets, &tileOffsets) && nTileOffsets > 0;
+    int tiled = GetTagLongs(TIF_TAG_TILEOFFSETS, &nTileOffsets, &tileOffsets) && nTileOffsets > 0;
     std::free(tileOffsets);
     if (tiled) {
-        if (!GetTagValue(kTileWidth, &m_nTileWidth) || !GetTagValue(kTileLength, &m_nTileLength) ||
+        if (!GetTagValue(TIF_TAG_TILEWIDTH, &m_nTileWidth) || !GetTagValue(TIF_TAG_TILELENGTH, &m_nTileLength) ||
             m_nTileWidth <= 0 || m_nTileLength <= 0)
             return 0;
         // Tile rows are assembled byte-wise, so a tile row must end on a byte
@@ -189,21 +177,21 @@ int CTifFile::ReadIfd(uint32_t offset)
         m_nRowsPerStrip = m_nHeight;
     m_nStrips = static_cast<int>((int64_t(m_nRowsPerStrip) + m_nHeight - 1) / m_nRowsPerStrip);
 
-    m_dXResolution = Resolution(this, kXResolution);
-    m_dYResolution = Resolution(this, kYResolution);
+    m_dXResolution = Resolution(this, TIF_TAG_XRESOLUTION);
+    m_dYResolution = Resolution(this, TIF_TAG_YRESOLUTION);
     int unit = 2;
-    if (GetTagValue(kResolutionUnit, &unit) && unit == 3) {
+    if (GetTagValue(TIF_TAG_RESOLUTIONUNIT, &unit) && unit == 3) {
         m_dXResolution *= 2.54;
         m_dYResolution *= 2.54;
     }
 
     int nOffsets, nCounts;
     if (!m_bTiled) {
-        if (!GetTagLongs(kStripOffsets, &nOffsets, &m_pStripOffsets) || nOffsets < m_nStrips)
+        if (!GetTagLongs(TIF_TAG_STRIPOFFSETS, &nOffsets, &m_pStripOffsets) || nOffsets < m_nStrips)
             return 0;
-        if (GetTagLongs(kStripByteCounts, &nCounts, &m_pStripByteCounts))
+        if (GetTagLongs(TIF_TAG_STRIPBYTECOUNTS, &nCounts, &m_pStripByteCounts))
             return nCounts >= m_nStrips;
-        if (FindTag(kStripByteCounts) != nullptr || m_nStrips != 1)
+        if (FindTag(TIF_TAG_STRIPBYTECOUNTS) != nullptr || m_nStrips != 1)
             return 0;  // unreadable, or several strips of unknown size
         // A single strip without byte count runs to the end of the file.
         std::free(m_pStripByteCounts);
@@ -216,8 +204,8 @@ int CTifFile::ReadIfd(uint32_t offset)
         return 1;
     }
 
-    if (!GetTagLongs(kTileOffsets, &nOffsets, &m_pStripOffsets) ||
-        !GetTagLongs(kTileByteCounts, &nCounts, &m_pStripByteCounts) || nCounts < nOffsets)
+    if (!GetTagLongs(TIF_TAG_TILEOFFSETS, &nOffsets, &m_pStripOffsets) ||
+        !GetTagLongs(TIF_TAG_TILEBYTECOUNTS, &nCounts, &m_pStripByteCounts) || nCounts < nOffsets)
         return 0;
     m_nStrips = nOffsets;
     int64_t across = (int64_t(m_nWidth) + m_nTileWidth - 1) / m_nTileWidth;
@@ -227,19 +215,7 @@ int CTifFile::ReadIfd(uint32_t offset)
     m_nTilesAcross = static_cast<int>(across);
     m_nTilesDown = static_cast<int>(down);
     m_nRowsPerStrip = m_nTileLength;
-    int64_t tileRowBytes = TifRowBytes(m_nTileWidth, m_nSamplesPerPixel, m_nBitsPerSample);
-    int64_t tileBytes = TifCheckedSize(tileRowBytes, m_nTileLength);
-    if (tileRowBytes < 0 || tileBytes < 0 || TifCheckedSize(tileBytes, across) < 0)
-        return 0;  // the whole tile row stays within the limit
-    m_ppTileRow = static_cast<unsigned char**>(std::calloc(static_cast<size_t>(across), sizeof(unsigned char*)));
-    if (m_ppTileRow == nullptr)
-        return 0;
-    for (int i = 0; i < m_nTilesAcross; ++i) {
-        m_ppTileRow[i] = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(tileBytes), 1));
-        if (m_ppTileRow[i] == nullptr)
-            return 0;
-    }
-    return 1;
+    return AllocTileRow();
 }
 
 int CTifFile::ReadColorMap()
@@ -250,7 +226,7 @@ int CTifFile::ReadColorMap()
     std::free(m_pRedMap);
     m_pRedMap = m_pGreenMap = m_pBlueMap = nullptr;
     m_nColors = 0;
-    if (GetTagShorts(kColorMap, &count, &m_pRedMap) && count >= 3) {
+    if (GetTagShorts(TIF_TAG_COLORMAP, &count, &m_pRedMap) && count >= 3) {
         m_nColors = count / 3;
         m_pGreenMap = m_pRedMap + m_nColors;
         m_pBlueMap = m_pRedMap + 2 * m_nColors;

@@ -246,8 +246,8 @@ void CTifFile::SetBufRowBytes(int rowBytes)
 
 void CTifFile::SetBufRowBytes(int rowBytes, int codecStride)
 {
-    if (rowBytes <= 0)
-        return;  // rows cannot lie at or before each other
+    if (rowBytes <= 0 || (m_bWrite && rowBytes < m_nRowBytes))
+        return;  // rows cannot lie at or before each other, nor overlap when written
     m_nBufRowBytes = rowBytes;
     TifCodec* codec = m_bWrite ? m_pEncoder : m_pDecoder;
     // A tiled decoder fills the tile buffers, whose rows are exactly one tile

@@ -7,13 +7,12 @@
 #include <cstring>
 
 #include "codec/tif_limits.h"
+#include "codec/tif_tiff.h"
 #include "io/tif_stream.h"
 #include "tif/tif_bytes.h"
 #include "tif/tif_file.h"
 
 namespace {
-
-enum { kByte = 1, kAscii, kShort, kLong, kRational, kSByte, kUndefined, kSShort, kSLong };
 
 // Whether `bytes` bytes of an entry's values can be read: from its value field
 // when they fit (and `atOffset` does not force the offset), else from the file,
@@ -81,13 +80,13 @@ int CTifFile::GetTagValue(int tag, int* value)
     if (e == nullptr)
         return 0;
     switch (TifGet16(e + 2, m_bSwap)) {
-    case kByte: case kAscii: case kSByte: case kUndefined:
+    case TIF_TYPE_BYTE: case TIF_TYPE_ASCII: case TIF_TYPE_SBYTE: case TIF_TYPE_UNDEFINED:
         *value = e[8];
         return 1;
-    case kShort: case kSShort:
+    case TIF_TYPE_SHORT: case TIF_TYPE_SSHORT:
         *value = TifGet16(e + 8, m_bSwap);
         return 1;
-    case kLong: case kSLong:
+    case TIF_TYPE_LONG: case TIF_TYPE_SLONG:
         *value = static_cast<int>(TifGet32(e + 8, m_bSwap));
         return 1;
     default:
@@ -132,7 +131,9 @@ int CTifFile::GetTagLongs(int tag, int* count, uint32_t** array)
     if (found == nullptr)
         return 0;
     const int type = TifGet16(found + 2, m_bSwap);
-    const int fileUnit = type == kShort || type == kSShort ? 2 : type == kLong || type == kSLong ? 4 : 0;
+    const int fileUnit = type == TIF_TYPE_SHORT || type == TIF_TYPE_SSHORT ? 2
+                       : type == TIF_TYPE_LONG || type == TIF_TYPE_SLONG   ? 4
+                                                                           : 0;
     if (fileUnit == 0)
         return 0;
     const unsigned char* e = Prepare(this, tag, 4, fileUnit, false, count, &a, &n);

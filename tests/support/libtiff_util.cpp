@@ -2,6 +2,8 @@
 #include "support/libtiff_util.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -13,10 +15,15 @@ namespace {
 
 using Tiff = std::unique_ptr<TIFF, void (*)(TIFF*)>;
 
-Tiff OpenTiff(const std::string& path, const char* mode)
+void SilenceOnce()
 {
     static const bool silenced = (TIFFSetWarningHandler(nullptr), TIFFSetErrorHandler(nullptr), true);
     (void)silenced;
+}
+
+Tiff OpenTiff(const std::string& path, const char* mode)
+{
+    SilenceOnce();
     return Tiff(TIFFOpen(path.c_str(), mode), TIFFClose);
 }
 
@@ -127,6 +134,33 @@ bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows)
             std::memcpy((*rows)[y0 + r].data() + skip, &tile[size_t(r) * tileRow], n);
         return true;
     });
+}
+
+namespace {
+
+std::string* g_complaints = nullptr;
+
+void Complain(const char* module, const char* fmt, va_list ap)
+{
+    char message[512];
+    std::vsnprintf(message, sizeof message, fmt, ap);
+    if (g_complaints != nullptr)
+        *g_complaints += std::string(module ? module : "") + ": " + message + "\n";
+}
+
+}  // namespace
+
+bool ReadLibtiffStrict(const std::string& path, std::vector<Bytes>* rows, std::string* complaints)
+{
+    SilenceOnce();  // so that it cannot undo what follows
+    g_complaints = complaints;
+    TIFFSetWarningHandler(Complain);
+    TIFFSetErrorHandler(Complain);
+    const bool ok = ReadLibtiff(path, rows);
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
+    g_complaints = nullptr;
+    return ok;
 }
 
 void SwapRows16(std::vector<Bytes>* rows)

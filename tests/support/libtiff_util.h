@@ -49,6 +49,10 @@ bool WriteLibtiff(const std::string& path, const LibtiffSpec& image, const std::
 // Reads every image row with libtiff. False when libtiff cannot.
 bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows);
 
+// Like ReadLibtiff, with every warning and error libtiff reports while it
+// opens and reads the file appended to *complaints, one line each.
+bool ReadLibtiffStrict(const std::string& path, std::vector<Bytes>* rows, std::string* complaints);
+
 // Swaps each pair of bytes of every row (16-bit samples between byte orders).
 void SwapRows16(std::vector<Bytes>* rows);
 

@@ -18,15 +18,13 @@ inline TifDeflateEncoderState* DeflateState(TifCodec* codec)
     return static_cast<TifDeflateEncoderState*>(codec->state);
 }
 
-// Hands the full buffer over and starts an empty one.
+// Hands the full buffer over and points zlib at the empty one.
 void HandOver(TifDeflateEncoderState* s)
 {
     TifCodecState* h = &s->header;
-    h->ioProc(h->buffer, h->bufferSize, h->ioContext);
-    h->cursor = h->buffer;
-    h->available = h->bufferSize;
-    s->zstream.next_out = h->buffer;
-    s->zstream.avail_out = static_cast<uInt>(h->bufferSize);
+    TifCodecHandOver(h);
+    s->zstream.next_out = h->cursor;
+    s->zstream.avail_out = static_cast<uInt>(h->available);
 }
 
 int DeflateEncodeRows(TifCodec* codec, void* rows, int count)

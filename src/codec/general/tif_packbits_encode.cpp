@@ -10,11 +10,8 @@ namespace {
 // Hands the buffered bytes over when fewer than `need` bytes are free.
 inline void Reserve(TifCodecState* s, int need)
 {
-    if (s->available < need) {
-        s->ioProc(s->buffer, s->bufferSize - s->available, s->ioContext);
-        s->cursor = s->buffer;
-        s->available = s->bufferSize;
-    }
+    if (s->available < need)
+        TifCodecHandOver(s);
 }
 
 inline void Put(TifCodecState* s, unsigned char b)

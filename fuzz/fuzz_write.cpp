@@ -1,0 +1,136 @@
+// fuzz_write.cpp — writing through CTifFile, then reading the file back with
+// our reader: every row and the palette must come back as written. The first
+// bytes choose the image:
+//   0: image type (5 kinds)   1: compression (none, PackBits, Deflate)
+//   2: bit 0 Predictor 2, bit 1 tiles, bit 2 WriteLines in runs, bit 3 write
+//      every line (else stop early; Close finishes the image)
+//   3: samples 1..4   4: bits (1, 2, 4, 8, 16)   5-6: width - 1 (at most 299)
+//   7: height - 1 (at most 63)   8: rows per strip (0..31)
+//   9, 10: tile width and length before rounding (0..255)   11: colours
+// The rest are the rows' bytes, repeated as needed. Failed checks trap.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "tif/tif_file.h"
+
+namespace {
+
+std::string& TempPath()
+{
+    static std::string path;
+    return path;
+}
+
+void RemoveTemp() { std::remove(TempPath().c_str()); }
+
+bool MakeTemp()
+{
+    if (!TempPath().empty())
+        return true;
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/fuzz_write-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = mkstemp(buf.data());
+    if (fd < 0)
+        return false;
+    close(fd);
+    TempPath() = buf.data();
+    std::atexit(RemoveTemp);
+    return true;
+}
+
+void Check(bool ok)
+{
+    if (!ok)
+        __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 13 || !MakeTemp())
+        return 0;
+    static const int kTypes[] = {VXIMG_MINISWHITE, VXIMG_MINISBLACK, VXIMG_RGB, VXIMG_PALETTE, VXIMG_CMYK};
+    static const int kCompressions[] = {1, 32773, 32946};
+    static const int kBits[] = {1, 2, 4, 8, 16};
+    VXIMGINFO info{};
+    info.nImageType = kTypes[data[0] % 5];
+    info.nCompression = kCompressions[data[1] % 3];
+    info.bTiled = (data[2] >> 1) & 1;
+    info.nSamplesPerPixel = data[3] % 4 + 1;
+    info.nBitsPerSample = kBits[data[4] % 5];
+    info.nWidth = ((data[5] << 8) | data[6]) % 300 + 1;
+    info.nHeight = data[7] % 64 + 1;
+    info.nRowsPerStrip = data[8] % 32;
+    info.nTileWidth = data[9];
+    info.nTileLength = data[10];
+    info.dXResolution = data[11] * 0.5;
+    const int colors = data[11];
+    const uint8_t* bytes = data + 12;
+    const size_t nBytes = size - 12;
+
+    const int rowBytes = (info.nWidth * info.nSamplesPerPixel * info.nBitsPerSample + 7) / 8;
+    const int bits = info.nWidth * info.nSamplesPerPixel * info.nBitsPerSample;
+    const int lines = (data[2] & 8) ? info.nHeight : info.nHeight / 2;
+    std::vector<uint8_t> rows(size_t(rowBytes) * info.nHeight, 0);
+    for (size_t i = 0; i < size_t(rowBytes) * lines; ++i)
+        rows[i] = bytes[i % nBytes];
+    if (bits % 8)  // bits past the width are not kept in tiles
+        for (int y = 0; y < info.nHeight; ++y)
+            rows[size_t(y + 1) * rowBytes - 1] &= uint8_t(0xFF << (8 - bits % 8));
+    std::vector<RGBQUAD> palette(size_t(colors) + 1);
+    for (int i = 0; i < colors; ++i)
+        palette[size_t(i)] = RGBQUAD{bytes[size_t(i) % nBytes], uint8_t(i), uint8_t(255 - i), 0};
+
+    CTifFile w;
+    if (!w.Create(TempPath().c_str(), &info))
+        return 0;
+    w.SetColorMap(colors, palette.data());
+    // Deflate takes Predictor 2 on 8- and 16-bit samples only; the others
+    // have no Predictor and ignore it.
+    if (data[2] & 1)
+        Check(w.SetEncodeParams(317, 2) == (info.nCompression != 32946 || info.nBitsPerSample == 8 ||
+                                            info.nBitsPerSample == 16));
+    std::vector<uint8_t> work = rows;  // the predictor changes what it is given
+    const int run = (data[2] & 4) ? 5 : 1;
+    for (int y = 0; y < lines; y += run) {
+        const int n = lines - y < run ? lines - y : run;
+        Check(w.WriteLines(&work[size_t(y) * rowBytes], n) == n);
+    }
+    Check(w.WriteLine(work.data()) == (lines < info.nHeight ? 1 : 0));
+    if (lines < info.nHeight)  // that line was a copy of the first one
+        std::copy(rows.begin(), rows.begin() + rowBytes, rows.begin() + long(lines) * rowBytes);
+    Check(w.Close() == 1);
+
+    CTifFile r;
+    Check(r.Open(TempPath().c_str()) == 1);
+    VXIMGINFO got;
+    r.GetImgInfo(&got);
+    Check(got.nWidth == info.nWidth && got.nHeight == info.nHeight && got.nCompression == info.nCompression);
+    std::vector<uint8_t> back(rows.size() + 1);
+    const int written = lines < info.nHeight ? lines + 1 : lines;
+    Check(r.ReadLines(back.data(), written) == written);
+    back.resize(size_t(written) * rowBytes);
+    if (bits % 8)
+        for (int y = 0; y < written; ++y)
+            back[size_t(y + 1) * rowBytes - 1] &= uint8_t(0xFF << (8 - bits % 8));
+    Check(std::equal(back.begin(), back.end(), rows.begin()));
+    if (info.nImageType == VXIMG_PALETTE) {
+        std::vector<RGBQUAD> map(palette.size());
+        r.GetColorMap(colors, map.data());
+        const int n = info.nBitsPerSample < 8 && colors > (1 << info.nBitsPerSample) ? 1 << info.nBitsPerSample
+                                                                                     : colors;
+        for (int i = 0; i < n; ++i)
+            Check(map[size_t(i)].rgbRed == palette[size_t(i)].rgbRed &&
+                  map[size_t(i)].rgbBlue == palette[size_t(i)].rgbBlue);
+    }
+    r.Close();
+    return 0;
+}

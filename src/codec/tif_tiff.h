@@ -1,0 +1,42 @@
+// tif_tiff.h — TIFF 6.0 tag and field-type numbers, shared by the directory
+// reader and writer and by the schemes and codecs (which use some tag numbers
+// as parameter identifiers).
+#pragma once
+
+enum {
+    TIF_TAG_NEWSUBFILETYPE = 254,
+    TIF_TAG_IMAGEWIDTH = 256,
+    TIF_TAG_IMAGELENGTH = 257,
+    TIF_TAG_BITSPERSAMPLE = 258,
+    TIF_TAG_COMPRESSION = 259,
+    TIF_TAG_PHOTOMETRIC = 262,
+    TIF_TAG_FILLORDER = 266,
+    TIF_TAG_STRIPOFFSETS = 273,
+    TIF_TAG_SAMPLESPERPIXEL = 277,
+    TIF_TAG_ROWSPERSTRIP = 278,
+    TIF_TAG_STRIPBYTECOUNTS = 279,
+    TIF_TAG_XRESOLUTION = 282,
+    TIF_TAG_YRESOLUTION = 283,
+    TIF_TAG_PLANARCONFIG = 284,
+    TIF_TAG_T4OPTIONS = 292,
+    TIF_TAG_RESOLUTIONUNIT = 296,
+    TIF_TAG_PREDICTOR = 317,
+    TIF_TAG_COLORMAP = 320,
+    TIF_TAG_TILEWIDTH = 322,
+    TIF_TAG_TILELENGTH = 323,
+    TIF_TAG_TILEOFFSETS = 324,
+    TIF_TAG_TILEBYTECOUNTS = 325,
+};
+
+// Field types of a directory entry.
+enum {
+    TIF_TYPE_BYTE = 1,
+    TIF_TYPE_ASCII = 2,
+    TIF_TYPE_SHORT = 3,
+    TIF_TYPE_LONG = 4,
+    TIF_TYPE_RATIONAL = 5,
+    TIF_TYPE_SBYTE = 6,
+    TIF_TYPE_UNDEFINED = 7,
+    TIF_TYPE_SSHORT = 8,
+    TIF_TYPE_SLONG = 9,
+};

@@ -1,0 +1,319 @@
+// tif_ifd_write.cpp — building and writing the one directory of a new file.
+//
+// The directory is built in m_pIfd in the same form a read directory has (file
+// byte order), from the base entries plus what the image needs; entries are
+// sorted by tag, values that do not fit an entry go behind the image data at
+// multiples of 4, the directory behind them, and the header at offset 0 last:
+// until the last step succeeds the file does not begin with a TIFF header.
+#include "tif/tif_ifd_write.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/tif_compression.h"
+#include "codec/tif_limits.h"
+#include "codec/tif_tiff.h"
+#include "io/tif_io.h"
+#include "io/tif_stream.h"
+#include "tif/tif_bytes.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+constexpr int kEntryBytes = 12;
+
+struct BaseEntry {
+    int tag;
+    int type;
+};
+
+// Every written directory starts with these, in this order.
+constexpr BaseEntry kBaseEntries[] = {
+    {TIF_TAG_NEWSUBFILETYPE, TIF_TYPE_LONG},  {TIF_TAG_IMAGEWIDTH, TIF_TYPE_LONG},
+    {TIF_TAG_IMAGELENGTH, TIF_TYPE_LONG},     {TIF_TAG_BITSPERSAMPLE, TIF_TYPE_SHORT},
+    {TIF_TAG_COMPRESSION, TIF_TYPE_SHORT},    {TIF_TAG_PHOTOMETRIC, TIF_TYPE_SHORT},
+    {TIF_TAG_SAMPLESPERPIXEL, TIF_TYPE_SHORT},
+};
+constexpr int kBaseCount = sizeof(kBaseEntries) / sizeof(kBaseEntries[0]);
+
+// Writes `size` bytes at the next free offset raised to a multiple of 4 and
+// returns that offset in *at. 0 when the file would end past the 32-bit
+// offsets or the write falls short.
+int WriteAligned(CTifFile* f, const void* bytes, int64_t size, uint32_t* at)
+{
+    const uint64_t offset = (uint64_t(f->m_nWriteOffset) + 3) & ~uint64_t(3);
+    if (size < 0 || size > INT_MAX || offset + uint64_t(size) > TIF_MAX_FILE_END)
+        return 0;
+    if (f->m_pStream->Seek(static_cast<long>(offset), SEEK_SET) != static_cast<long>(offset) ||
+        f->m_pStream->Write(bytes, static_cast<int>(size)) != size)
+        return 0;
+    f->m_nWriteOffset = static_cast<uint32_t>(offset + uint64_t(size));
+    *at = static_cast<uint32_t>(offset);
+    return 1;
+}
+
+// Makes the entry hold `count` values of `unit` bytes (1, 2, 4; 8 for RATIONAL
+// pairs) given in host order: in its value field when they take at most 4
+// bytes (RATIONALs never do), else out of line.
+int SetTagArray(CTifFile* f, int tag, int count, int unit, const void* values)
+{
+    unsigned char* e = f->FindTag(tag);
+    const int64_t size = TifCheckedSize(count, unit);
+    if (e == nullptr || size < 0 || (count > 0 && values == nullptr))
+        return 0;
+    TifPut32(e + 4, static_cast<uint32_t>(count), f->m_bSwap);
+    const bool inLine = size <= 4 && (unit != 8 || count == 0);
+    unsigned char* out = inLine ? e + 8 : static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size)));
+    if (out == nullptr)
+        return 0;
+    if (unit == 1) {
+        std::memcpy(out, values, static_cast<size_t>(size));
+    } else if (unit == 2) {
+        const auto* v = static_cast<const uint16_t*>(values);
+        for (int i = 0; i < count; ++i)
+            TifPut16(out + 2 * i, v[i], f->m_bSwap);
+    } else {
+        const auto* v = static_cast<const uint32_t*>(values);
+        for (int64_t i = 0; i < size / 4; ++i)
+            TifPut32(out + 4 * i, v[i], f->m_bSwap);
+    }
+    if (inLine)
+        return 1;
+    uint32_t at = 0;
+    const int ok = WriteAligned(f, out, size, &at);
+    std::free(out);
+    if (ok)
+        TifPut32(e + 8, at, f->m_bSwap);
+    return ok;
+}
+
+int SetResolution(CTifFile* f, int tag, double value)
+{
+    uint32_t pair[2];
+    if (value == 0.0)
+        return 1;
+    return TifResolutionRational(value, &pair[0], &pair[1]) && f->SetTagRationals(tag, 1, pair);
+}
+
+}  // namespace
+
+bool TifResolutionRational(double value, uint32_t* numerator, uint32_t* denominator)
+{
+    if (!(value >= 0.0) || value > double(INT32_MAX))
+        return false;  // NaN fails the first test, infinity the second
+    const double whole = std::trunc(value);
+    if (value == whole) {
+        *numerator = static_cast<uint32_t>(whole);
+        *denominator = 1;
+        return true;
+    }
+    const double thousandths = std::trunc(value * 1000.0);
+    if (thousandths > double(INT32_MAX))
+        return false;
+    *numerator = static_cast<uint32_t>(thousandths);
+    *denominator = 1000;
+    return true;
+}
+
+int CTifFile::AddTag(int tag, int type)
+{
+    if (FindTag(tag) != nullptr)
+        return 1;
+    if (m_pIfd == nullptr || m_nEntries == 0xFFFF)
+        return 0;
+    const size_t old = size_t(m_nEntries) * kEntryBytes;
+    auto* block = static_cast<unsigned char*>(std::malloc(old + kEntryBytes + 6));
+    if (block == nullptr)
+        return 0;
+    std::memcpy(block, m_pIfd, 2 + old);
+    unsigned char* e = block + 2 + old;
+    std::memset(e, 0, kEntryBytes);
+    TifPut16(e, static_cast<uint32_t>(tag), m_bSwap);
+    TifPut16(e + 2, static_cast<uint32_t>(type), m_bSwap);
+    std::memcpy(e + kEntryBytes, m_pIfd + 2 + old, 4);  // next-directory offset
+    std::free(m_pIfd);
+    m_pIfd = block;
+    m_pEntries = block + 2;
+    ++m_nEntries;
+    TifPut16(block, m_nEntries, m_bSwap);
+    return 1;
+}
+
+int CTifFile::SetTagValue(int tag, int value)
+{
+    unsigned char* e = FindTag(tag);
+    if (e == nullptr)
+        return 0;
+    const auto v = static_cast<uint32_t>(value);
+    switch (TifGet16(e + 2, m_bSwap)) {
+    case TIF_TYPE_BYTE: case TIF_TYPE_ASCII: case TIF_TYPE_SBYTE: case TIF_TYPE_UNDEFINED:
+        e[8] = static_cast<unsigned char>(v);
+        break;
+    case TIF_TYPE_SHORT: case TIF_TYPE_SSHORT:
+        TifPut16(e + 8, v & 0xFFFFu, m_bSwap);
+        break;
+    case TIF_TYPE_LONG: case TIF_TYPE_SLONG:
+        TifPut32(e + 8, v, m_bSwap);
+        break;
+    default:
+        return 0;  // RATIONAL or unknown: no single value
+    }
+    TifPut32(e + 4, 1, m_bSwap);
+    return 1;
+}
+
+int CTifFile::SetTagBytes(int tag, int count, const unsigned char* bytes)
+{
+    return SetTagArray(this, tag, count, 1, bytes);
+}
+
+int CTifFile::SetTagShorts(int tag, int count, const uint16_t* values)
+{
+    return SetTagArray(this, tag, count, 2, values);
+}
+
+int CTifFile::SetTagLongs(int tag, int count, const uint32_t* values)
+{
+    return SetTagArray(this, tag, count, 4, values);
+}
+
+int CTifFile::SetTagRationals(int tag, int count, const uint32_t* pairs)
+{
+    return SetTagArray(this, tag, count, 8, pairs);
+}
+
+void CTifFile::SortTags()
+{
+    // Insertion sort: a directory holds a handful of entries, and equal tags
+    // (which the writer never makes) keep their order.
+    unsigned char tmp[kEntryBytes];
+    for (int i = 1; i < m_nEntries; ++i) {
+        unsigned char* e = m_pEntries + i * kEntryBytes;
+        const uint16_t tag = TifGet16(e, m_bSwap);
+        int j = i;
+        while (j > 0 && TifGet16(m_pEntries + (j - 1) * kEntryBytes, m_bSwap) > tag)
+            --j;
+        if (j == i)
+            continue;
+        std::memcpy(tmp, e, kEntryBytes);
+        std::memmove(m_pEntries + (j + 1) * kEntryBytes, m_pEntries + j * kEntryBytes,
+                     size_t(i - j) * kEntryBytes);
+        std::memcpy(m_pEntries + j * kEntryBytes, tmp, kEntryBytes);
+    }
+}
+
+int CTifFile::AddColorMapTag()
+{
+    return m_nPhotometric == 3 ? AddTag(TIF_TAG_COLORMAP, TIF_TYPE_SHORT) : 1;
+}
+
+int CTifFile::WriteColorMap()
+{
+    if (m_nPhotometric != 3)
+        return 1;
+    // TIFF 6.0 wants exactly 3 × 2^BitsPerSample values; readers ignore a map
+    // of any other size. The caller's colours are cut or padded with black.
+    if (m_nBitsPerSample <= 0 || m_nBitsPerSample > 16)
+        return 0;
+    const int n = 1 << m_nBitsPerSample;
+    auto* map = static_cast<uint16_t*>(std::calloc(size_t(3) * n, sizeof(uint16_t)));
+    if (map == nullptr)
+        return 0;
+    const int have = m_pRedMap == nullptr ? 0 : m_nColors < n ? m_nColors : n;
+    for (int plane = 0; plane < 3; ++plane)
+        for (int i = 0; i < have; ++i)
+            map[plane * n + i] = m_pRedMap[plane * m_nColors + i];
+    const int ok = SetTagShorts(TIF_TAG_COLORMAP, 3 * n, map);
+    std::free(map);
+    return ok;
+}
+
+int CTifFile::BuildIfd()
+{
+    std::free(m_pIfd);
+    m_pEntries = nullptr;
+    m_nEntries = 0;
+    m_pIfd = static_cast<unsigned char*>(std::calloc(2 + kBaseCount * kEntryBytes + 4, 1));
+    if (m_pIfd == nullptr)
+        return 0;
+    m_nEntries = kBaseCount;
+    m_pEntries = m_pIfd + 2;
+    TifPut16(m_pIfd, kBaseCount, m_bSwap);
+    for (int i = 0; i < kBaseCount; ++i) {
+        TifPut16(m_pEntries + i * kEntryBytes, static_cast<uint32_t>(kBaseEntries[i].tag), m_bSwap);
+        TifPut16(m_pEntries + i * kEntryBytes + 2, static_cast<uint32_t>(kBaseEntries[i].type), m_bSwap);
+    }
+    int ok;
+    if (m_bTiled)
+        ok = AddTag(TIF_TAG_TILEOFFSETS, TIF_TYPE_LONG) && AddTag(TIF_TAG_TILEWIDTH, TIF_TYPE_LONG) &&
+             AddTag(TIF_TAG_TILELENGTH, TIF_TYPE_LONG) && AddTag(TIF_TAG_TILEBYTECOUNTS, TIF_TYPE_LONG);
+    else
+        ok = AddTag(TIF_TAG_STRIPOFFSETS, TIF_TYPE_LONG) && AddTag(TIF_TAG_ROWSPERSTRIP, TIF_TYPE_LONG) &&
+             AddTag(TIF_TAG_STRIPBYTECOUNTS, TIF_TYPE_LONG);
+    if (!ok || !AddColorMapTag() || m_pCompression == nullptr || !m_pCompression->AddTags())
+        return 0;
+    if (m_dXResolution != 0.0 && !AddTag(TIF_TAG_XRESOLUTION, TIF_TYPE_RATIONAL))
+        return 0;
+    if (m_dYResolution != 0.0 && !AddTag(TIF_TAG_YRESOLUTION, TIF_TYPE_RATIONAL))
+        return 0;
+    if ((m_dXResolution != 0.0 || m_dYResolution != 0.0) && !AddTag(TIF_TAG_RESOLUTIONUNIT, TIF_TYPE_SHORT))
+        return 0;
+    return 1;
+}
+
+int CTifFile::WriteIfd()
+{
+    if (m_pIfd == nullptr || m_pStream == nullptr)
+        return 0;
+    SortTags();
+    if (!SetTagValue(TIF_TAG_NEWSUBFILETYPE, 0) || !SetTagValue(TIF_TAG_IMAGEWIDTH, m_nWidth) ||
+        !SetTagValue(TIF_TAG_IMAGELENGTH, m_nHeight) || !SetTagValue(TIF_TAG_COMPRESSION, m_nCompression) ||
+        !SetTagValue(TIF_TAG_PHOTOMETRIC, m_nPhotometric) ||
+        !SetTagValue(TIF_TAG_SAMPLESPERPIXEL, m_nSamplesPerPixel))
+        return 0;
+    if (m_nSamplesPerPixel < 2) {
+        if (!SetTagValue(TIF_TAG_BITSPERSAMPLE, m_nBitsPerSample))
+            return 0;
+    } else {
+        auto* bits = static_cast<uint16_t*>(std::malloc(size_t(m_nSamplesPerPixel) * sizeof(uint16_t)));
+        if (bits == nullptr)
+            return 0;
+        for (int i = 0; i < m_nSamplesPerPixel; ++i)
+            bits[i] = static_cast<uint16_t>(m_nBitsPerSample);
+        const int ok = SetTagShorts(TIF_TAG_BITSPERSAMPLE, m_nSamplesPerPixel, bits);
+        std::free(bits);
+        if (!ok)
+            return 0;
+    }
+    if (!SetResolution(this, TIF_TAG_XRESOLUTION, m_dXResolution) ||
+        !SetResolution(this, TIF_TAG_YRESOLUTION, m_dYResolution))
+        return 0;
+    // Resolutions are held in pixels per inch.
+    if ((m_dXResolution != 0.0 || m_dYResolution != 0.0) && !SetTagValue(TIF_TAG_RESOLUTIONUNIT, 2))
+        return 0;
+    int ok;
+    if (m_bTiled)
+        ok = SetTagValue(TIF_TAG_TILEWIDTH, m_nTileWidth) && SetTagValue(TIF_TAG_TILELENGTH, m_nTileLength) &&
+             SetTagLongs(TIF_TAG_TILEOFFSETS, m_nStrips, m_pStripOffsets) &&
+             SetTagLongs(TIF_TAG_TILEBYTECOUNTS, m_nStrips, m_pStripByteCounts);
+    else
+        ok = SetTagValue(TIF_TAG_ROWSPERSTRIP, m_nRowsPerStrip) &&
+             SetTagLongs(TIF_TAG_STRIPOFFSETS, m_nStrips, m_pStripOffsets) &&
+             SetTagLongs(TIF_TAG_STRIPBYTECOUNTS, m_nStrips, m_pStripByteCounts);
+    if (!ok || !WriteColorMap() || m_pCompression == nullptr || !m_pCompression->WriteTags())
+        return 0;
+
+    uint32_t ifdOffset = 0;
+    TifPut32(m_pEntries + size_t(m_nEntries) * kEntryBytes, 0, m_bSwap);  // the only directory
+    if (!WriteAligned(this, m_pIfd, int64_t(m_nEntries) * kEntryBytes + 6, &ifdOffset))
+        return 0;
+    unsigned char header[8] = {'I', 'I', 0, 0, 0, 0, 0, 0};
+    if (m_bSwap)
+        header[0] = header[1] = 'M';
+    TifPut16(header + 2, 42, m_bSwap);
+    TifPut32(header + 4, ifdOffset, m_bSwap);
+    return m_pStream->Seek(0, SEEK_SET) == 0 && m_pStream->Write(header, 8) == 8 ? 1 : 0;
+}

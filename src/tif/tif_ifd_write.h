@@ -1,0 +1,10 @@
+// tif_ifd_write.h — helpers of directory writing shared with Create.
+#pragma once
+
+#include <cstdint>
+
+// The RATIONAL written for a resolution: a whole number as n/1, anything else
+// as its thousandths over 1000 (72.5 → 72500/1000). False for a value that has
+// no such RATIONAL: negative, NaN, infinite, or a numerator beyond a signed
+// 32-bit value (which readers take RATIONALs as).
+bool TifResolutionRational(double value, uint32_t* numerator, uint32_t* denominator);

@@ -1,0 +1,343 @@
+// tif_write.cpp — creating a file and writing its lines, strip by strip or a
+// row of tiles at a time, in one forward pass from offset 8.
+//
+// A write that fails (a short write, an encoder failure, the 4 GiB offset
+// limit) destroys the encoder: the data already in the file no longer matches
+// what a directory would say, so every later WriteLine, WriteLines and Close
+// of that file returns 0, and the file never gets a header.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "codec/tif_codec.h"
+#include "codec/tif_compression.h"
+#include "codec/tif_limits.h"
+#include "io/tif_exception.h"
+#include "io/tif_io.h"
+#include "io/tif_stream.h"
+#include "tif/tif_ifd_write.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+// PhotometricInterpretation written for a public image type, or -1.
+int PhotometricOf(int imageType)
+{
+    switch (imageType) {
+    case VXIMG_MINISWHITE: return 0;
+    case VXIMG_MINISBLACK: return 1;
+    case VXIMG_RGB: return 2;
+    case VXIMG_PALETTE: return 3;
+    case VXIMG_CMYK: return 5;
+    default: return -1;
+    }
+}
+
+// A tile size raised to a multiple of 32 (0 stays 0); -1 when negative or too large.
+int RoundTileSize(int v)
+{
+    if (v < 0 || v > INT_MAX - 31)
+        return -1;
+    return (v + 31) & ~31;
+}
+
+int TileRowBytes(const CTifFile* f)
+{
+    return static_cast<int>(TifRowBytes(f->m_nTileWidth, f->m_nSamplesPerPixel, f->m_nBitsPerSample));
+}
+
+// Runs one EncodeRows call; a write failure gives -1.
+int Encode(TifCodec* encoder, void* rows, int count)
+{
+    try {
+        return encoder->EncodeRows(encoder, rows, count);
+    } catch (CTifException* e) {
+        delete e;
+        return -1;
+    }
+}
+
+// Everything of Create after the file is open; 0 on any failure.
+int SetUp(CTifFile* f, VXIMGINFO* info, int photometric)
+{
+    f->m_bWrite = 1;
+    f->m_nImageType = info->nImageType;
+    f->m_nWidth = info->nWidth;
+    f->m_nHeight = info->nHeight;
+    f->m_nSamplesPerPixel = info->nSamplesPerPixel;
+    f->m_nBitsPerSample = info->nBitsPerSample;
+    f->m_nPhotometric = photometric;
+    f->m_nCompression = info->nCompression;
+    const int64_t rowBytes = TifRowBytes(f->m_nWidth, f->m_nSamplesPerPixel, f->m_nBitsPerSample);
+    if (f->m_nHeight <= 0 || rowBytes < 0 || info->nRowsPerStrip < 0)
+        return 0;
+    // A palette has 2^BitsPerSample colours.
+    if (photometric == 3 && f->m_nBitsPerSample > 16)
+        return 0;
+    uint32_t num, den;
+    if ((info->dXResolution != 0.0 && !TifResolutionRational(info->dXResolution, &num, &den)) ||
+        (info->dYResolution != 0.0 && !TifResolutionRational(info->dYResolution, &num, &den)))
+        return 0;
+    f->m_dXResolution = info->dXResolution;
+    f->m_dYResolution = info->dYResolution;
+    f->m_nRowsPerStrip = info->nRowsPerStrip != 0 ? info->nRowsPerStrip : f->m_nHeight;
+
+    int64_t strips = (int64_t(f->m_nHeight) + f->m_nRowsPerStrip - 1) / f->m_nRowsPerStrip;
+    if (info->bTiled) {
+        const int width = RoundTileSize(info->nTileWidth), length = RoundTileSize(info->nTileLength);
+        if (width < 0 || length < 0)
+            return 0;
+        info->nTileWidth = width;
+        info->nTileLength = length;
+        f->m_bTiled = 1;
+        f->m_nTileWidth = width != 0 ? width : 128;
+        f->m_nTileLength = length != 0 ? length : 128;
+        f->m_nRowsPerStrip = f->m_nTileLength;
+        const int64_t across = (int64_t(f->m_nWidth) + f->m_nTileWidth - 1) / f->m_nTileWidth;
+        const int64_t down = (int64_t(f->m_nHeight) + f->m_nTileLength - 1) / f->m_nTileLength;
+        strips = TifCheckedSize(across, down);
+        if (strips < 0 || strips > INT_MAX)
+            return 0;
+        f->m_nTilesAcross = static_cast<int>(across);
+        f->m_nTilesDown = static_cast<int>(down);
+        f->m_nTiles = static_cast<int>(strips);
+        if (!f->AllocTileRow())  // zeroed: no heap memory reaches the file
+            return 0;
+    }
+    if (TifCheckedSize(strips, sizeof(uint32_t)) < 0)
+        return 0;
+    f->m_nStrips = static_cast<int>(strips);
+
+    f->m_pCompression = TifCreateCompression(f);
+    if (f->m_pCompression == nullptr)
+        return 0;
+    // The encoder codes rows of one tile.
+    const int width = f->m_nWidth;
+    if (f->m_bTiled)
+        f->m_nWidth = f->m_nTileWidth;
+    f->m_pEncoder = f->m_pCompression->CreateEncoder();
+    f->m_nWidth = width;
+    if (f->m_pEncoder == nullptr)
+        return 0;
+    f->m_pEncoder->SetIoProc(f->m_pEncoder, TifWriteProc, f);
+    f->m_nRowBytes = f->m_nBufRowBytes = static_cast<int>(rowBytes);
+
+    f->m_pStripOffsets = static_cast<uint32_t*>(std::calloc(size_t(f->m_nStrips), sizeof(uint32_t)));
+    f->m_pStripByteCounts = static_cast<uint32_t*>(std::calloc(size_t(f->m_nStrips), sizeof(uint32_t)));
+    if (f->m_pStripOffsets == nullptr || f->m_pStripByteCounts == nullptr)
+        return 0;
+    f->m_pWriteOffsets = f->m_pStripOffsets;
+    f->m_pWriteByteCounts = f->m_pStripByteCounts;
+    f->m_nWriteOffset = 8;  // the header comes last
+    f->m_nCurLine = 0;
+    f->m_nCurStrip = 0;
+    return f->BeginWriteStrip(0);
+}
+
+}  // namespace
+
+int CTifFile::Create(const char* path, VXIMGINFO* info)
+{
+    if (path == nullptr || info == nullptr || m_pStream != nullptr)
+        return 0;  // an open file stays as it is
+    const int photometric = PhotometricOf(info->nImageType);
+    if (photometric < 0)
+        return 0;
+    ResetImage();
+    m_pStream = new (std::nothrow) CTifFileStream;
+    if (m_pStream == nullptr || !m_pStream->Open(path, TIF_OPEN_CREATE)) {
+        // Not ours to remove: the path may be a file that another stream holds.
+        FreeAll();
+        return 0;
+    }
+    if (!SetUp(this, info, photometric)) {
+        FreeAll();
+        m_bWrite = 0;
+        std::remove(path);  // this Create made or truncated it
+        return 0;
+    }
+    return 1;
+}
+
+int CTifFile::BeginWriteStrip(int)
+{
+    m_nStripLinesLeft = m_nRowsPerStrip;
+    m_nStripOffset = m_nWriteOffset;
+    m_nStripBytes = 0;
+    try {
+        if (m_pStream->Seek(static_cast<long>(m_nWriteOffset), SEEK_SET) != static_cast<long>(m_nWriteOffset))
+            return 0;
+        return m_pEncoder->BeginStrip(m_pEncoder) > 0 ? 1 : 0;
+    } catch (CTifException* e) {
+        delete e;
+        return 0;
+    }
+}
+
+int CTifFile::EndWriteStrip(int index)
+{
+    if (index < 0 || index >= m_nStrips)
+        return 0;
+    try {
+        if (m_pEncoder->EndStrip(m_pEncoder) < 0)
+            return 0;
+    } catch (CTifException* e) {
+        delete e;
+        return 0;
+    }
+    // TifWriteProc kept the strip's end within 32-bit offsets.
+    const auto bytes = static_cast<uint32_t>(m_nStripBytes);
+    m_pStripOffsets[index] = m_nStripOffset;
+    m_pStripByteCounts[index] = bytes;
+    m_nWriteOffset = m_nStripOffset + bytes;
+    return 1;
+}
+
+int CTifFile::NextWriteStrip()
+{
+    if (!EndWriteStrip(m_nCurStrip))
+        return 0;
+    ++m_nCurStrip;
+    return m_nCurStrip < m_nStrips ? BeginWriteStrip(m_nCurStrip) : 1;
+}
+
+int CTifFile::EncodeTileRow()
+{
+    // Rows that the caller did not write (below the image, or after the last
+    // line written) are zero, not what an earlier tile row left there.
+    const int filled = m_nTileLength - m_nStripLinesLeft;
+    const size_t tileRow = size_t(TileRowBytes(this));
+    for (int i = 0; i < m_nTilesAcross; ++i) {
+        if (filled < m_nTileLength)
+            std::memset(m_ppTileRow[i] + size_t(filled) * tileRow, 0, size_t(m_nTileLength - filled) * tileRow);
+        if (Encode(m_pEncoder, m_ppTileRow[i], m_nTileLength) != m_nTileLength || !NextWriteStrip())
+            return 0;
+    }
+    return 1;
+}
+
+void CTifFile::FailWrite()
+{
+    if (m_pEncoder != nullptr)
+        m_pEncoder->Destroy(m_pEncoder);
+    m_pEncoder = nullptr;
+}
+
+int CTifFile::WriteLine(void* row)
+{
+    if (!m_bWrite || m_pEncoder == nullptr || row == nullptr || m_nCurLine >= m_nHeight)
+        return 0;
+    if (!m_bTiled)
+        return WriteLines(row, 1);
+    // Only the image row's bytes are read; the rest of the last tile's row,
+    // down to the bits past the image width, is zero.
+    const int tileRow = TileRowBytes(this);
+    const size_t at = size_t(m_nCurLine % m_nTileLength) * size_t(tileRow);
+    const auto* src = static_cast<const unsigned char*>(row);
+    for (int i = 0; i < m_nTilesAcross; ++i) {
+        unsigned char* dst = m_ppTileRow[i] + at;
+        const int64_t start = int64_t(i) * tileRow;
+        const int n = static_cast<int>(m_nRowBytes - start < tileRow ? m_nRowBytes - start : tileRow);
+        std::memcpy(dst, src + start, size_t(n));
+        if (n < tileRow) {
+            const int64_t bits = (int64_t(m_nWidth) - int64_t(i) * m_nTileWidth) * m_nSamplesPerPixel * m_nBitsPerSample;
+            if (bits % 8 != 0)
+                dst[bits / 8] &= static_cast<unsigned char>(0xFF << (8 - bits % 8));
+            std::memset(dst + n, 0, size_t(tileRow - n));
+        }
+    }
+    ++m_nCurLine;
+    if (--m_nStripLinesLeft > 0)
+        return 1;
+    if (!EncodeTileRow()) {
+        FailWrite();
+        return 0;
+    }
+    return 1;
+}
+
+int CTifFile::WriteLines(void* rows, int count)
+{
+    if (!m_bWrite || m_pEncoder == nullptr || rows == nullptr || count <= 0)
+        return 0;
+    if (count > m_nHeight - m_nCurLine)
+        count = m_nHeight - m_nCurLine;  // lines beyond the image are refused
+    auto* p = static_cast<unsigned char*>(rows);
+    int done = 0;
+    if (m_bTiled) {
+        for (; done < count && WriteLine(p); ++done)
+            p += m_nBufRowBytes;
+        return done;
+    }
+    while (done < count) {
+        const int n = count - done < m_nStripLinesLeft ? count - done : m_nStripLinesLeft;
+        if (n <= 0 || Encode(m_pEncoder, p, n) != n) {
+            FailWrite();
+            break;
+        }
+        m_nCurLine += n;
+        m_nStripLinesLeft -= n;
+        // Rows of a strip that could not be finished do not count.
+        if (m_nStripLinesLeft == 0 && !NextWriteStrip()) {
+            FailWrite();
+            break;
+        }
+        done += n;
+        if (done < count)
+            p += size_t(n) * size_t(m_nBufRowBytes);
+    }
+    return done;
+}
+
+int CTifFile::CloseWrite()
+{
+    // No encoder: an earlier write failed and the file cannot be finished.
+    int ok = m_pEncoder != nullptr && m_pStream != nullptr;
+    if (ok && m_nCurStrip < m_nStrips)
+        ok = m_bTiled ? EncodeTileRow() : EndWriteStrip(m_nCurStrip);
+    ok = ok && BuildIfd() && WriteIfd();
+    if (ok && !m_pStream->Commit()) {
+        // The header is written; take it back so no reader trusts the file.
+        static const unsigned char zero[8] = {};
+        if (m_pStream->Seek(0, SEEK_SET) == 0)
+            m_pStream->Write(zero, 8);
+        ok = 0;
+    }
+    if (ok)
+        ok = m_pStream->Close();
+    FreeAll();
+    return ok;
+}
+
+void CTifFile::SetColorMap(int count, RGBQUAD* colors)
+{
+    if (m_pStream == nullptr || m_nImageType != VXIMG_PALETTE || count <= 0 || colors == nullptr)
+        return;
+    // Written maps hold at most 2^16 colours (16-bit samples).
+    if (count > 65536)
+        count = 65536;
+    std::free(m_pRedMap);
+    m_pRedMap = m_pGreenMap = m_pBlueMap = nullptr;
+    m_nColors = 0;
+    m_pRedMap = static_cast<uint16_t*>(std::malloc(size_t(3) * count * sizeof(uint16_t)));
+    if (m_pRedMap == nullptr)
+        return;
+    m_nColors = count;
+    m_pGreenMap = m_pRedMap + count;
+    m_pBlueMap = m_pRedMap + 2 * count;
+    for (int i = 0; i < count; ++i) {
+        m_pRedMap[i] = static_cast<uint16_t>(colors[i].rgbRed * 257);  // 0..255 onto 0..65535
+        m_pGreenMap[i] = static_cast<uint16_t>(colors[i].rgbGreen * 257);
+        m_pBlueMap[i] = static_cast<uint16_t>(colors[i].rgbBlue * 257);
+    }
+}
+
+int CTifFile::SetEncodeParams(unsigned int tag, unsigned int value)
+{
+    // Rows already encoded with another value would contradict the directory.
+    if (!m_bWrite || m_pEncoder == nullptr || m_pCompression == nullptr || m_nCurLine > 0)
+        return 0;
+    return m_pCompression->SetEncodeParam(static_cast<int>(tag), static_cast<int>(value));
+}

@@ -1,0 +1,194 @@
+// Directory writing on exact bytes: the header, entry order, inline and
+// out-of-line values at multiples of 4, RATIONAL resolutions, BitsPerSample
+// per sample, ColorMap sizes, and the Predictor entry only for a value the
+// encoder took.
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+#include "support/tif_builder.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+using namespace tiftest;
+
+uint32_t Get(const Bytes& b, size_t at, int width)
+{
+    uint32_t v = 0;
+    for (int i = width - 1; i >= 0; --i)
+        v = (v << 8) | b[at + size_t(i)];
+    return v;
+}
+
+struct Entry {
+    uint16_t type;
+    uint32_t count;
+    uint32_t field;            // the value field as stored
+    std::vector<uint32_t> v;   // the values (RATIONAL: numerator, denominator, ...)
+};
+
+// The directory of a little-endian file, by tag; checks what every written
+// directory must be: "II", ascending tags, out-of-line values at multiples of 4.
+std::map<int, Entry> Directory(const Bytes& file)
+{
+    std::map<int, Entry> dir;
+    EXPECT_EQ(Get(file, 0, 2), 0x4949u);
+    EXPECT_EQ(Get(file, 2, 2), 42u);
+    const uint32_t at = Get(file, 4, 4);
+    EXPECT_EQ(at % 4, 0u);
+    const uint32_t n = Get(file, at, 2);
+    EXPECT_EQ(file.size(), at + 2 + 12 * n + 4) << "the directory ends the file";
+    EXPECT_EQ(Get(file, at + 2 + 12 * n, 4), 0u);
+    int last = -1;
+    for (uint32_t i = 0; i < n; ++i) {
+        const size_t e = at + 2 + 12 * i;
+        const int tag = int(Get(file, e, 2));
+        EXPECT_GT(tag, last);
+        last = tag;
+        Entry& d = dir[tag];
+        d.type = uint16_t(Get(file, e + 2, 2));
+        d.count = Get(file, e + 4, 4);
+        d.field = Get(file, e + 8, 4);
+        const int width = d.type == kShort ? 2 : 4;
+        const uint32_t values = d.type == kRational ? 2 * d.count : d.count;
+        const bool inLine = d.type != kRational && values * width <= 4;
+        EXPECT_TRUE(inLine || d.field % 4 == 0) << tag;
+        for (uint32_t k = 0; k < values; ++k)
+            d.v.push_back(Get(file, (inLine ? e + 8 : d.field) + k * width, width));
+    }
+    return dir;
+}
+
+VXIMGINFO Info(int type, int width, int height, int samples, int bits, int rowsPerStrip = 0, int compression = 1)
+{
+    VXIMGINFO i{};
+    i.nImageType = type, i.nWidth = width, i.nHeight = height, i.nSamplesPerPixel = samples;
+    i.nBitsPerSample = bits, i.nRowsPerStrip = rowsPerStrip, i.nCompression = compression;
+    return i;
+}
+
+// Writes the image with zero rows; `before` runs between Create and the lines.
+template <class F>
+Bytes Write(VXIMGINFO info, F before)
+{
+    TempDir dir;
+    const std::string path = dir.Path("w.tif");
+    CTifFile f;
+    EXPECT_EQ(f.Create(path.c_str(), &info), 1);
+    before(f);
+    Bytes rows(size_t(f.m_nRowBytes) * info.nHeight);
+    EXPECT_EQ(f.WriteLines(rows.data(), info.nHeight), info.nHeight);
+    EXPECT_EQ(f.Close(), 1);
+    return ReadFileBytes(path);
+}
+
+Bytes Write(VXIMGINFO info) { return Write(info, [](CTifFile&) {}); }
+
+TEST(IfdWrite, OneStripGreyWithResolutionsOnExactBytes)
+{
+    VXIMGINFO info = Info(VXIMG_MINISBLACK, 1001, 1, 1, 8);
+    info.dXResolution = 300, info.dYResolution = 72.5;
+    const Bytes file = Write(info);
+    // Data 8..1009, then XResolution at 1012, YResolution at 1020, directory at 1028.
+    ASSERT_EQ(file.size(), 1028u + 2 + 13 * 12 + 4);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 8), (Bytes{'I', 'I', 42, 0, 0x04, 0x04, 0, 0}));
+    const uint32_t want[][4] = {
+        {254, kLong, 1, 0},     {256, kLong, 1, 1001},  {257, kLong, 1, 1},      {258, kShort, 1, 8},
+        {259, kShort, 1, 1},    {262, kShort, 1, 1},    {273, kLong, 1, 8},      {277, kShort, 1, 1},
+        {278, kLong, 1, 1},     {279, kLong, 1, 1001},  {282, kRational, 1, 1012}, {283, kRational, 1, 1020},
+        {296, kShort, 1, 2},
+    };
+    TiffBuilder le;
+    Bytes ifd = le.Encode({13}, 2);
+    for (auto& w : want) {
+        for (Bytes part : {le.Encode({w[0], w[1]}, 2), le.Encode({w[2], w[3]}, 4)})
+            ifd.insert(ifd.end(), part.begin(), part.end());
+    }
+    ifd.insert(ifd.end(), 4, 0);
+    Bytes values = le.Encode({300, 1, 72500, 1000}, 4);
+    values.insert(values.end(), ifd.begin(), ifd.end());
+    EXPECT_EQ(Bytes(file.begin() + 1012, file.end()), values);
+    EXPECT_EQ(Bytes(file.begin() + 1009, file.begin() + 1012), Bytes(3, 0)) << "alignment gap";
+}
+
+TEST(IfdWrite, ArraysInLineOrOutOfLine)
+{
+    // Two strips of 6 bytes: offsets and counts out of line; three samples:
+    // BitsPerSample out of line; two samples: both in the entry.
+    auto rgb = Directory(Write(Info(VXIMG_RGB, 2, 2, 3, 8, 1)));
+    EXPECT_EQ(rgb[273].v, (std::vector<uint32_t>{8, 14}));
+    EXPECT_EQ(rgb[279].v, (std::vector<uint32_t>{6, 6}));
+    EXPECT_EQ(rgb[258].v, (std::vector<uint32_t>{8, 8, 8}));
+    EXPECT_GE(rgb[258].field, 20u);
+    auto two = Directory(Write(Info(VXIMG_MINISBLACK, 3, 1, 2, 16)));
+    EXPECT_EQ(two[258].v, (std::vector<uint32_t>{16, 16}));
+    EXPECT_EQ(two[258].field, 16u | (16u << 16));
+    EXPECT_EQ(two.count(282) + two.count(296), 0u) << "no resolution, no unit";
+    // RowsPerStrip above the height: one strip, the caller's value recorded.
+    auto tall = Directory(Write(Info(VXIMG_MINISWHITE, 16, 3, 1, 1, 1000)));
+    EXPECT_EQ(tall[278].v, std::vector<uint32_t>{1000});
+    EXPECT_EQ(tall[279].v, std::vector<uint32_t>{6});
+    // Tiles: 100 × 50 asked, 128 × 64 written.
+    VXIMGINFO tiled = Info(VXIMG_MINISBLACK, 130, 70, 1, 8);
+    tiled.bTiled = 1, tiled.nTileWidth = 100, tiled.nTileLength = 50;
+    auto t = Directory(Write(tiled));
+    EXPECT_EQ(t[322].v, std::vector<uint32_t>{128});
+    EXPECT_EQ(t[323].v, std::vector<uint32_t>{64});
+    EXPECT_EQ(t[324].count, 4u);
+    EXPECT_EQ(t[325].v, std::vector<uint32_t>(4, 128 * 64));
+    EXPECT_EQ(t.count(273) + t.count(278), 0u);
+}
+
+TEST(IfdWrite, ColorMapHoldsExactlyThreeTimesTwoToTheBits)
+{
+    struct Case {
+        int bits, colors;
+    } cases[] = {{8, 256}, {8, 16}, {4, 300}, {8, 0}, {1, 2}};
+    for (const Case& c : cases) {
+        std::vector<RGBQUAD> colors(size_t(c.colors) + 1);
+        for (int i = 0; i < c.colors; ++i)
+            colors[size_t(i)] = RGBQUAD{uint8_t(i), uint8_t(255 - i), uint8_t(i * 7), 0};
+        auto d = Directory(Write(Info(VXIMG_PALETTE, 5, 2, 1, c.bits), [&](CTifFile& f) {
+            f.SetColorMap(c.colors, colors.data());
+            f.SetColorMap(0, colors.data());    // changes nothing
+            f.SetColorMap(-1, colors.data());
+            f.SetColorMap(3, nullptr);
+        }));
+        const int n = 1 << c.bits;
+        ASSERT_EQ(d[320].type, kShort);
+        ASSERT_EQ(d[320].v.size(), size_t(3 * n)) << c.bits << " " << c.colors;
+        for (int i = 0; i < n; ++i) {
+            const bool set = i < c.colors;
+            EXPECT_EQ(d[320].v[size_t(i)], set ? colors[size_t(i)].rgbRed * 257u : 0u) << i;
+            EXPECT_EQ(d[320].v[size_t(n + i)], set ? colors[size_t(i)].rgbGreen * 257u : 0u) << i;
+            EXPECT_EQ(d[320].v[size_t(2 * n + i)], set ? colors[size_t(i)].rgbBlue * 257u : 0u) << i;
+        }
+    }
+}
+
+TEST(IfdWrite, PredictorOnlyWhenTheEncoderTookIt)
+{
+    struct Case {
+        int compression, bits;
+        unsigned value;
+        int taken;
+    } cases[] = {{32946, 8, 2, 1}, {32946, 16, 2, 1}, {32946, 4, 2, 0}, {32946, 1, 2, 0},
+                 {32946, 8, 3, 0}, {32946, 8, 0x10002, 0}, {32946, 8, 1, 1}, {1, 8, 2, 1}, {32773, 8, 2, 1}};
+    for (const Case& c : cases) {
+        auto d = Directory(Write(Info(VXIMG_MINISBLACK, 9, 4, 1, c.bits, 0, c.compression), [&](CTifFile& f) {
+            EXPECT_EQ(f.SetEncodeParams(317, c.value), c.taken) << c.compression << " " << c.bits << " " << c.value;
+            EXPECT_EQ(f.SetEncodeParams(292, 1), 1) << "other tags are ignored";
+        }));
+        const bool entry = c.compression == 32946 && c.taken && c.value == 2;
+        ASSERT_EQ(d.count(317), entry ? 1u : 0u) << c.compression << " " << c.bits << " " << c.value;
+        if (entry) {
+            EXPECT_EQ(d[317].type, kShort);
+            EXPECT_EQ(d[317].v, std::vector<uint32_t>{2});
+        }
+        EXPECT_EQ(d.count(292), 0u);
+    }
+}
+
+}  // namespace
