@@ -102,7 +102,8 @@ int SetResolution(CTifFile* f, int tag, double value)
 
 bool TifResolutionRational(double value, uint32_t* numerator, uint32_t* denominator)
 {
-    if (!(value >= 0.0) || value > double(INT32_MAX))
+    // RATIONAL holds two unsigned 32-bit numbers.
+    if (!(value >= 0.0) || value > double(UINT32_MAX))
         return false;  // NaN fails the first test, infinity the second
     const double whole = std::trunc(value);
     if (value == whole) {
@@ -111,7 +112,7 @@ bool TifResolutionRational(double value, uint32_t* numerator, uint32_t* denomina
         return true;
     }
     const double thousandths = std::trunc(value * 1000.0);
-    if (thousandths > double(INT32_MAX))
+    if (thousandths > double(UINT32_MAX))
         return false;
     *numerator = static_cast<uint32_t>(thousandths);
     *denominator = 1000;

@@ -216,8 +216,8 @@ TEST(Create, RefusesBadDescriptionsAndRemovesOnlyItsOwnFile)
         {"ResolutionNegative", [](VXIMGINFO& i) { i.dXResolution = -1; }},
         {"ResolutionNaN", [](VXIMGINFO& i) { i.dYResolution = std::numeric_limits<double>::quiet_NaN(); }},
         {"ResolutionInfinite", [](VXIMGINFO& i) { i.dXResolution = std::numeric_limits<double>::infinity(); }},
-        {"ResolutionAbove32Bits", [](VXIMGINFO& i) { i.dXResolution = 3e9; }},
-        {"ResolutionThousandthsAbove32Bits", [](VXIMGINFO& i) { i.dYResolution = 2147483.75; }},
+        {"ResolutionAbove32Bits", [](VXIMGINFO& i) { i.dXResolution = 5e9; }},
+        {"ResolutionThousandthsAbove32Bits", [](VXIMGINFO& i) { i.dYResolution = 4294967.5; }},
     };
     TempDir dir;
     const std::string path = dir.Write("old.tif", Bytes{1, 2, 3});
@@ -232,7 +232,7 @@ TEST(Create, RefusesBadDescriptionsAndRemovesOnlyItsOwnFile)
         dir.Write("old.tif", Bytes{1, 2, 3});
     }
     // Edge values that are fine: the largest resolutions, a tiny one (0/1000).
-    for (double r : {2147483647.0, 2147483.647, 0.0004}) {
+    for (double r : {4294967295.0, 4294967.295, 0.0004}) {
         VXIMGINFO info = Info(VXIMG_MINISBLACK, 16, 4, 1, 8);
         info.dXResolution = r;
         CTifFile f;
