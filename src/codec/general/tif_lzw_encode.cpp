@@ -25,8 +25,8 @@ struct TifLzwEncoderState {
     TifPredictorState pred;
     int nbits;                  // current code width, 9..12
     int maxCode;                // (1 << nbits) - 1
-    uint32_t nextData;          // bit accumulator of the output
-    int nextBits;               // bits of nextData not yet written, 0..7 between codes
+    uint64_t nextData;          // bit accumulator of the output, pending bits at the bottom
+    int nextBits;               // bits of nextData not yet written, 0..31 between codes
     TifLzwHashSlot* hashTable;  // TIF_LZW_HASH_SIZE slots
     uint16_t freeCode;          // next code to assign, 258..4093
     uint16_t prefixCode;        // code of the string matched so far, kNoPrefix at a strip's start
@@ -39,8 +39,10 @@ enum {
     kLastCode = 4093,  // assigning it ends the table: Clear follows
     kMaxBits = 12,
     kNoPrefix = 0xFFFF,
-    // Room for one code and the Clear that may follow it, at 12 bits each.
+    // Room for one code and the Clear that may follow it: one 32-bit store.
     kReserve = 5,
+    // Room for the last code, EndOfInformation and every pending bit.
+    kEndReserve = 8,
 };
 
 // Every key's home slot lies inside the table: no reduction modulo its size.
@@ -53,8 +55,9 @@ inline TifLzwEncoderState* LzwState(TifCodec* codec)
 
 void TifLzwClearHash(TifLzwHashSlot* table)
 {
-    // All bytes 0xFF: every key -1.
-    std::memset(table, 0xFF, sizeof(TifLzwHashSlot) * TIF_LZW_HASH_SIZE);
+    // The keys alone mark slots empty; codes are written with their keys.
+    for (int i = 0; i < TIF_LZW_HASH_SIZE; ++i)
+        table[i].hashKey = -1;
 }
 
 // Hands the buffered bytes over and starts an empty buffer.
@@ -65,12 +68,14 @@ void HandOver(TifCodecState* h)
     h->available = h->bufferSize;
 }
 
-// The output side, kept in locals while rows are coded.
+// The output side, kept in locals while rows are coded. Codes gather in a
+// 64-bit accumulator and go to the buffer 32 bits at a time, most significant
+// byte first; the bytes are those of writing every code as soon as it is made.
 struct CodeWriter {
     TifCodecState* h;
     unsigned char* cursor;
     int available;
-    uint32_t data;
+    uint64_t data;
     int bits;
 
     void Load()
@@ -96,7 +101,7 @@ struct CodeWriter {
         }
     }
 
-    // Only a buffer smaller than kReserve bytes can fill up inside a code.
+    // Only a caller's buffer smaller than the reserve fills up here.
     inline void Byte(unsigned char b)
     {
         if (available <= 0) {
@@ -110,12 +115,33 @@ struct CodeWriter {
 
     inline void Code(int code, int nbits)
     {
-        data = (data << nbits) | static_cast<uint32_t>(code);
+        data = (data << nbits) | static_cast<uint64_t>(code);
         bits += nbits;
-        do {
-            bits -= 8;
-            Byte(static_cast<unsigned char>(data >> bits));
-        } while (bits >= 8);
+        if (bits < 32)
+            return;
+        bits -= 32;
+        const auto word = static_cast<uint32_t>(data >> bits);
+        if (available >= 4) {
+            cursor[0] = static_cast<unsigned char>(word >> 24);
+            cursor[1] = static_cast<unsigned char>(word >> 16);
+            cursor[2] = static_cast<unsigned char>(word >> 8);
+            cursor[3] = static_cast<unsigned char>(word);
+            cursor += 4;
+            available -= 4;
+        } else {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                Byte(static_cast<unsigned char>(word >> shift));
+        }
+    }
+
+    // Writes the pending bits, the last byte padded with zero bits.
+    void Flush()
+    {
+        for (; bits >= 8; bits -= 8)
+            Byte(static_cast<unsigned char>(data >> (bits - 8)));
+        if (bits > 0)
+            Byte(static_cast<unsigned char>(data << (8 - bits)));
+        bits = 0;
     }
 };
 
@@ -215,7 +241,7 @@ int TifLzwEncoderEndStrip(TifCodec* codec)
     TifLzwEncoderState* s = LzwState(codec);
     TifCodecState* h = &s->header;
     CodeWriter out{h, h->cursor, h->available, s->nextData, s->nextBits};
-    out.Reserve(kReserve);
+    out.Reserve(kEndReserve);
     int eoiBits = s->nbits;
     if (s->prefixCode != kNoPrefix) {
         out.Code(s->prefixCode, s->nbits);
@@ -227,9 +253,7 @@ int TifLzwEncoderEndStrip(TifCodec* codec)
             ++eoiBits;
     }
     out.Code(kEndOfInformation, eoiBits);
-    if (out.bits > 0)
-        out.Byte(static_cast<unsigned char>(out.data << (8 - out.bits)));
-    out.bits = 0;
+    out.Flush();
     out.Store();
     s->nextData = 0;
     s->nextBits = 0;
