@@ -55,8 +55,16 @@ inline TifLzwEncoderState* LzwState(TifCodec* codec)
 
 void TifLzwClearHash(TifLzwHashSlot* table)
 {
-    // The keys alone mark slots empty; codes are written with their keys.
-    for (int i = 0; i < TIF_LZW_HASH_SIZE; ++i)
+    // The keys alone mark slots empty; a code is always written with its key.
+    // Four keys a turn: this runs at every strip and every Clear.
+    int i = 0;
+    for (; i + 4 <= TIF_LZW_HASH_SIZE; i += 4) {
+        table[i].hashKey = -1;
+        table[i + 1].hashKey = -1;
+        table[i + 2].hashKey = -1;
+        table[i + 3].hashKey = -1;
+    }
+    for (; i < TIF_LZW_HASH_SIZE; ++i)
         table[i].hashKey = -1;
 }
 
@@ -197,16 +205,19 @@ int TifLzwEncodeRows(TifCodec* codec, void* rows, int count)
             prefix = b;
             table[slot].hashKey = key;
             table[slot].slotCode = static_cast<uint16_t>(freeCode);
-            if (++freeCode > kLastCode) {
-                TifLzwClearHash(table);
-                out.Code(kClear, nbits);
-                freeCode = kFirstCode;
-                nbits = 9;
-                maxCode = 511;
-            } else if (freeCode > maxCode) {
-                // The decoder, one entry behind, widens after reading this code.
-                ++nbits;
-                maxCode = (1 << nbits) - 1;
+            // One test for both events: at 12 bits the limit is the last code.
+            if (++freeCode > (maxCode < kLastCode ? maxCode : kLastCode)) {
+                if (freeCode > kLastCode) {
+                    TifLzwClearHash(table);
+                    out.Code(kClear, nbits);
+                    freeCode = kFirstCode;
+                    nbits = 9;
+                    maxCode = 511;
+                } else {
+                    // The decoder, one entry behind, widens after reading this code.
+                    ++nbits;
+                    maxCode = (1 << nbits) - 1;
+                }
             }
         }
     }
