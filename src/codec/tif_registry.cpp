@@ -21,7 +21,7 @@ constexpr TifCodecRegistryRow TifCodecRegistry[] = {
     {2, TifNewFaxDecoder, nullptr},
     {3, TifNewFaxDecoder, nullptr},
     {4, TifNewFaxDecoder, nullptr},
-    {5, TifNewLzwDecoder, nullptr},
+    {5, TifNewLzwDecoder, TifNewLzwEncoder},
     {32773, TifNewPackBitsDecoder, TifNewPackBitsEncoder},
     {32946, TifNewDeflateDecoder, TifNewDeflateEncoder},
     // Deflate as most writers label it today: read like 32946, never written.

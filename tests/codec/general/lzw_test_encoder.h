@@ -29,7 +29,12 @@ public:
     }
 
     // Whole strip: Clear, codes, EndOfInformation; Clear again after code 4093.
-    std::vector<uint8_t> Encode(const std::vector<uint8_t>& data)
+    // `eoiAtDecoderWidth`: EndOfInformation at the width a decoder reads it
+    // after adding the entry for the last code (one bit wider when that entry
+    // is 510, 1022 or 2046). `freeAfter` receives the next free code after each
+    // byte: the last code assigned when the strip would end there, plus one.
+    std::vector<uint8_t> Encode(const std::vector<uint8_t>& data, bool eoiAtDecoderWidth = false,
+                                std::vector<int>* freeAfter = nullptr)
     {
         std::map<std::pair<int, int>, int> dict;
         int free = 258, nbits = 9, prefix = -1;
@@ -38,6 +43,8 @@ public:
             auto it = dict.find({prefix, b});
             if (prefix < 0 || it != dict.end()) {
                 prefix = prefix < 0 ? b : it->second;
+                if (freeAfter)
+                    freeAfter->push_back(free);
                 continue;
             }
             Code(prefix, nbits);
@@ -51,10 +58,16 @@ public:
             } else if (free > (old_ ? 1 << nbits : (1 << nbits) - 1) && nbits < 12) {
                 ++nbits;
             }
+            if (freeAfter)
+                freeAfter->push_back(free);
         }
-        if (prefix >= 0)
+        int eoiBits = nbits;
+        if (prefix >= 0) {
             Code(prefix, nbits);
-        Code(257, nbits);
+            if (eoiAtDecoderWidth && !old_ && free == (1 << nbits) - 1 && nbits < 12)
+                ++eoiBits;
+        }
+        Code(257, eoiBits);
         return Finish();
     }
 
