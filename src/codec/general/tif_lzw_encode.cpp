@@ -68,14 +68,6 @@ void TifLzwClearHash(TifLzwHashSlot* table)
         table[i].hashKey = -1;
 }
 
-// Hands the buffered bytes over and starts an empty buffer.
-void HandOver(TifCodecState* h)
-{
-    h->ioProc(h->buffer, h->bufferSize - h->available, h->ioContext);
-    h->cursor = h->buffer;
-    h->available = h->bufferSize;
-}
-
 // The output side, kept in locals while rows are coded. Codes gather in a
 // 64-bit accumulator and go to the buffer 32 bits at a time, most significant
 // byte first; the bytes are those of writing every code as soon as it is made.
@@ -104,7 +96,7 @@ struct CodeWriter {
     {
         if (available < need && available < h->bufferSize) {
             Store();
-            HandOver(h);
+            TifCodecHandOver(h);
             Load();
         }
     }
@@ -114,7 +106,7 @@ struct CodeWriter {
     {
         if (available <= 0) {
             Store();
-            HandOver(h);
+            TifCodecHandOver(h);
             Load();
         }
         *cursor++ = b;
