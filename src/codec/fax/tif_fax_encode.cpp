@@ -141,11 +141,18 @@ inline bool Pixel(const uint8_t* row, int x)
     return (row[x >> 3] >> (~x & 7)) & 1;
 }
 
-// The pixels of colour `black` from x on, never counting past `end`; reads
-// only the row's `rowBytes` bytes.
-[[gnu::noinline]] int TailSpan(const uint8_t* row, int rowBytes, int x, int pos, int end, bool black)
+inline uint64_t LoadBigEndian(const uint8_t* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return kLittleEndian ? __builtin_bswap64(v) : v;
+}
+
+// Rows under 8 bytes: byte by byte with the leading-bits tables.
+[[gnu::noinline]] int ShortRowSpan(const uint8_t* row, int rowBytes, int x, int end, bool black)
 {
     const uint8_t* lead = black ? TifFaxLeadingOnes.n : TifFaxLeadingZeros.n;
+    int pos = x;
     for (int byte = pos >> 3; byte < rowBytes && pos < end; ++byte) {
         const int bit = pos & 7;
         const int k = lead[uint8_t(row[byte] << bit)];
@@ -156,26 +163,35 @@ inline bool Pixel(const uint8_t* row, int x)
     return (pos < end ? pos : end) - x;
 }
 
+// The pixels of colour `black` from x on, never counting past `end`; reads
+// only the row's `rowBytes` bytes. A word at a time: near the row's end the
+// row's last eight bytes are read instead, shifted to the same pixel.
 [[gnu::always_inline]] inline int Span(const uint8_t* row, int rowBytes, int x, int end, bool black)
 {
+    if (x >= end)
+        return 0;
+    if (rowBytes < 8)
+        return ShortRowSpan(row, rowBytes, x, end, black);
     const uint64_t invert = black ? ~uint64_t(0) : 0;
+    const int lastWord = rowBytes - 8;
     int pos = x;
-    while (pos < end) {
-        const int byte = pos >> 3;
-        if (byte + 8 > rowBytes)
-            return TailSpan(row, rowBytes, x, pos, end, black);
-        uint64_t v;
-        std::memcpy(&v, row + byte, 8);
-        if (kLittleEndian)
-            v = __builtin_bswap64(v);
-        v = (v ^ invert) << (pos & 7);
+    for (;;) {
+        int byte = pos >> 3;
+        int shift = pos & 7;
+        if (byte > lastWord) {
+            shift += (byte - lastWord) * 8;
+            byte = lastWord;
+        }
+        const uint64_t v = (LoadBigEndian(row + byte) ^ invert) << shift;
         if (v != 0) {
             pos += __builtin_clzll(v);
-            return (pos < end ? pos : end) - x;
+            break;
         }
-        pos += 64 - (pos & 7);
+        pos += 64 - shift;
+        if (pos >= end)
+            break;
     }
-    return end - x;
+    return (pos < end ? pos : end) - x;
 }
 
 // ---------------------------------------------------------------- rows
@@ -210,11 +226,18 @@ void Encode2DRow(Writer& w, const uint8_t* row, const uint8_t* ref, Row r)
     int b1 = Pixel(ref, 0) ? 0 : span(ref, 0, false);
     for (;;) {
         const int b2 = b1 >= W ? W : b1 + span(ref, b1, Pixel(ref, b1));
+        // Where the next b1 is already known, the reference is not scanned again.
+        enum { kScan, kAfterPass, kIsB2 } next = kScan;
         if (b2 < a1) {
             Put(w, TifFaxModeCodeWords.pass);
             a0 = b2;
+            next = kAfterPass;  // the colour runs on, and ref has it from b2
         } else if (unsigned(b1 - a1 + 3) <= 6) {
             Put(w, TifFaxModeCodeWords.vertical[b1 - a1 + 3]);
+            // V0, VR: a1 lies in ref's run [b1, b2) of the new colour, so the
+            // next change of ref to the old colour is b2.
+            if (a1 >= b1 && a1 < b2)
+                next = kIsB2;
             a0 = a1;
         } else {
             const int a2 = a1 >= W ? W : a1 + span(row, a1, Pixel(row, a1));
@@ -230,8 +253,12 @@ void Encode2DRow(Writer& w, const uint8_t* row, const uint8_t* ref, Row r)
             return;
         const bool c = Pixel(row, a0);
         a1 = a0 + span(row, a0, c);
-        b1 = a0 + span(ref, a0, !c);
-        b1 += span(ref, b1, c);
+        if (next == kIsB2) {
+            b1 = b2;
+        } else {
+            b1 = next == kAfterPass ? a0 : a0 + span(ref, a0, !c);
+            b1 += span(ref, b1, c);
+        }
     }
 }
 
