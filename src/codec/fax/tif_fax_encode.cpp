@@ -50,8 +50,9 @@ Writer OpenWriter(TifFaxEncoderState* s)
                   s->header.available, &s->header};
 }
 
-// Byte by byte, handing the buffer over when a byte finds it full.
-[[gnu::noinline]] void FlushSlow(Writer& w)
+// Byte by byte, handing the buffer over when a byte finds it full. (Writers
+// go by value, so that callers keep theirs in registers.)
+[[gnu::noinline]] Writer FlushSlow(Writer w)
 {
     while (w.n >= 8) {
         if (w.avail <= 0) {
@@ -66,6 +67,7 @@ Writer OpenWriter(TifFaxEncoderState* s)
         w.acc <<= 8;
         w.n -= 8;
     }
+    return w;
 }
 
 // Moves every whole pending byte into the buffer. With room for a whole word
@@ -73,8 +75,10 @@ Writer OpenWriter(TifFaxEncoderState* s)
 // inside the buffer and are overwritten later.
 [[gnu::always_inline]] inline void Flush(Writer& w)
 {
-    if (w.avail < 8)
-        return FlushSlow(w);
+    if (w.avail < 8) {
+        w = FlushSlow(w);
+        return;
+    }
     const uint64_t v = kLittleEndian ? __builtin_bswap64(w.acc) : w.acc;
     std::memcpy(w.cur, &v, 8);
     const int bytes = w.n >> 3;
@@ -93,7 +97,7 @@ Writer OpenWriter(TifFaxEncoderState* s)
     w.n += length;
 }
 
-inline void Put(Writer& w, const TifFaxCodeWord& c)
+[[gnu::always_inline]] inline void Put(Writer& w, const TifFaxCodeWord& c)
 {
     Put(w, c.codeWord, c.codeLength);
 }
@@ -121,25 +125,27 @@ void CloseWriter(Writer& w, TifFaxEncoderState* s)
     s->header.available = w.avail;
 }
 
-// A run of one colour: 2560 make-up codes while 2624 or more are left (so a
+// A run of 64 or more: 2560 make-up codes while 2624 or more are left (so a
 // run of 2560..2623 takes a single 2560), one more make-up code, a terminating code.
-inline void PutRun(Writer& w, int run, const TifFaxRunCodes& t)
+[[gnu::noinline]] Writer PutLongRun(Writer w, int run, const TifFaxRunCodes& t)
 {
     for (; run >= 2624; run -= 2560)
         Put(w, t.entry[TIF_FAX_MAKEUP_2560]);
-    if (run < 64)
-        return Put(w, t.entry[run]);
     const TifFaxCodeWord& m = t.entry[63 + (run >> 6)];
     const TifFaxCodeWord& e = t.entry[run & 63];
     Put(w, uint32_t(m.codeWord) << e.codeLength | e.codeWord, m.codeLength + e.codeLength);
+    return w;
+}
+
+[[gnu::always_inline]] inline void PutRun(Writer& w, int run, const TifFaxRunCodes& t)
+{
+    if (run < 64)
+        Put(w, t.entry[run]);
+    else
+        w = PutLongRun(w, run, t);
 }
 
 // ---------------------------------------------------------------- spans
-
-inline bool Pixel(const uint8_t* row, int x)
-{
-    return (row[x >> 3] >> (~x & 7)) & 1;
-}
 
 inline uint64_t LoadBigEndian(const uint8_t* p)
 {
@@ -201,31 +207,36 @@ struct Row {
     int bytes;
 };
 
-void Encode1DRow(Writer& w, const uint8_t* row, Row r)
+void Encode1DRow(Writer& out, const uint8_t* row, Row r)
 {
+    Writer w = out;
     for (int x = 0;;) {
         int span = Span(row, r.bytes, x, r.pixels, false);
         PutRun(w, span, TifFaxWhiteCodes);
         if ((x += span) >= r.pixels)
-            return;
+            break;
         span = Span(row, r.bytes, x, r.pixels, true);
         PutRun(w, span, TifFaxBlackCodes);
         if ((x += span) >= r.pixels)
-            return;
+            break;
     }
+    out = w;
 }
 
 // T.4 two-dimensional coding of `row` against `ref`; the pixel before a row
 // counts as white.
-void Encode2DRow(Writer& w, const uint8_t* row, const uint8_t* ref, Row r)
+void Encode2DRow(Writer& out, const uint8_t* row, const uint8_t* ref, Row r)
 {
+    Writer w = out;
     const int W = r.pixels;
     auto span = [&](const uint8_t* line, int x, bool black) { return Span(line, r.bytes, x, W, black); };
+    bool c = false;  // colour of the run from a0; the pixel before a row is white
     int a0 = 0;
-    int a1 = Pixel(row, 0) ? 0 : span(row, 0, false);
-    int b1 = Pixel(ref, 0) ? 0 : span(ref, 0, false);
+    int a1 = span(row, 0, false);
+    int b1 = span(ref, 0, false);
     for (;;) {
-        const int b2 = b1 >= W ? W : b1 + span(ref, b1, Pixel(ref, b1));
+        // b1 is a change of ref to !c, b2 the change back (W when none).
+        const int b2 = b1 + span(ref, b1, !c);
         // Where the next b1 is already known, the reference is not scanned again.
         enum { kScan, kAfterPass, kIsB2 } next = kScan;
         if (b2 < a1) {
@@ -239,19 +250,16 @@ void Encode2DRow(Writer& w, const uint8_t* row, const uint8_t* ref, Row r)
             if (a1 >= b1 && a1 < b2)
                 next = kIsB2;
             a0 = a1;
+            c = !c;
         } else {
-            const int a2 = a1 >= W ? W : a1 + span(row, a1, Pixel(row, a1));
-            // At the row start a0 is the imaginary white pixel, unless a
-            // vertical code at pixel 0 has made pixel 0 itself a0.
-            const bool black = (a0 | a1) != 0 && Pixel(row, a0);
+            const int a2 = a1 + span(row, a1, !c);
             Put(w, TifFaxModeCodeWords.horizontal);
-            PutRun(w, a1 - a0, black ? TifFaxBlackCodes : TifFaxWhiteCodes);
-            PutRun(w, a2 - a1, black ? TifFaxWhiteCodes : TifFaxBlackCodes);
+            PutRun(w, a1 - a0, c ? TifFaxBlackCodes : TifFaxWhiteCodes);
+            PutRun(w, a2 - a1, c ? TifFaxWhiteCodes : TifFaxBlackCodes);
             a0 = a2;
         }
         if (a0 >= W)
-            return;
-        const bool c = Pixel(row, a0);
+            break;
         a1 = a0 + span(row, a0, c);
         if (next == kIsB2) {
             b1 = b2;
@@ -260,6 +268,7 @@ void Encode2DRow(Writer& w, const uint8_t* row, const uint8_t* ref, Row r)
             b1 += span(ref, b1, c);
         }
     }
+    out = w;
 }
 
 void PutEol(Writer& w, int options, int next2D)
