@@ -2,8 +2,8 @@
 // Group 3 one- and two-dimensional (3) and Group 4 (4), after ITU-T T.4 / T.6.
 //
 // Rows are packed bilevel rows (0 white, 1 black, pixel 0 in bit 7 of byte 0).
-// Runs are measured a word at a time with count-leading-zeros, and near the
-// row's end with the leading-bits tables, never reading past the row's bytes.
+// Runs are measured a word at a time with count-leading-zeros (rows under 8
+// bytes with the leading-bits tables), never reading past the row's bytes.
 // Codes gather in a 64-bit accumulator (first bit in bit 63) that is moved
 // into the transfer buffer several bytes at a time; between calls the partial
 // byte lives in outBits / outBitsFree. Output is FillOrder 1.
