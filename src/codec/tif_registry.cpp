@@ -18,9 +18,9 @@ struct TifCodecRegistryRow {
 
 constexpr TifCodecRegistryRow TifCodecRegistry[] = {
     {1, TifNewRawDecoder, TifNewRawEncoder},
-    {2, TifNewFaxDecoder, nullptr},
-    {3, TifNewFaxDecoder, nullptr},
-    {4, TifNewFaxDecoder, nullptr},
+    {2, TifNewFaxDecoder, TifNewFaxEncoder},
+    {3, TifNewFaxDecoder, TifNewFaxEncoder},
+    {4, TifNewFaxDecoder, TifNewFaxEncoder},
     {5, TifNewLzwDecoder, TifNewLzwEncoder},
     {32773, TifNewPackBitsDecoder, TifNewPackBitsEncoder},
     {32946, TifNewDeflateDecoder, TifNewDeflateEncoder},

@@ -48,6 +48,7 @@ struct Case {
     std::string name;
     VXIMGINFO info;
     int predictor;
+    int t4Options;  // Compression 3
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -68,15 +69,18 @@ std::vector<Case> Cases()
     };
     const Org orgs[] = {{"S0", 77, 0, 0, 0, 0}, {"S16", 77, 16, 0, 0, 0}, {"S1000", 77, 1000, 0, 0, 0},
                         {"T100x50", 77, 0, 1, 100, 50}, {"T0x0", 77, 0, 1, 0, 0}, {"T128W300", 300, 0, 1, 128, 128}};
-    const int codecs[][2] = {{1, 1}, {5, 1}, {5, 2}, {32773, 1}, {32946, 1}, {32946, 2}};
+    // Compression, Predictor, T4Options; the fax compressions are for bilevel images only.
+    const int codecs[][3] = {{1, 1, 0},     {5, 1, 0}, {5, 2, 0}, {32773, 1, 0}, {32946, 1, 0}, {32946, 2, 0},
+                             {2, 1, 0},     {3, 1, 0}, {3, 1, 1}, {3, 1, 4},     {3, 1, 5},     {4, 1, 0}};
     std::vector<Case> v;
     for (auto& c : codecs)
         for (auto& k : kinds)
             for (auto& o : orgs) {
-                if (c[1] == 2 && k.bits != 8 && k.bits != 16)
+                if ((c[1] == 2 && k.bits != 8 && k.bits != 16) || (c[0] >= 2 && c[0] <= 4 && k.bits != 1))
                     continue;
-                Case x{std::string("C") + std::to_string(c[0]) + "_P" + std::to_string(c[1]) + "_" + k.name + "_" + o.name,
-                       Info(k.type, o.width, 40, k.samples, k.bits, c[0]), c[1]};
+                Case x{std::string("C") + std::to_string(c[0]) + "_P" + std::to_string(c[1]) + "_T" + std::to_string(c[2]) +
+                           "_" + k.name + "_" + o.name,
+                       Info(k.type, o.width, 40, k.samples, k.bits, c[0]), c[1], c[2]};
                 x.info.nRowsPerStrip = o.rowsPerStrip, x.info.bTiled = o.tiled;
                 x.info.nTileWidth = o.tileWidth, x.info.nTileLength = o.tileLength;
                 x.info.dXResolution = 300, x.info.dYResolution = 72.5;
@@ -103,6 +107,9 @@ TEST_P(RoundTrip, LibtiffAndOurReaderGetTheRows)
     if (GetParam().predictor == 2) {
         ASSERT_EQ(w.SetEncodeParams(317, 2), 1);
     }
+    if (info.nCompression == 3) {
+        ASSERT_EQ(w.SetEncodeParams(292, unsigned(GetParam().t4Options)), 1);
+    }
     // Line by line, or in runs of 7 across strip and tile-row boundaries; the
     // predictor changes the rows it is given, so they are copies.
     Bytes block;
@@ -127,7 +134,7 @@ TEST_P(RoundTrip, LibtiffAndOurReaderGetTheRows)
     TIFF* t = TIFFOpen(path.c_str(), "r");
     ASSERT_NE(t, nullptr);
     uint16_t compression = 0, predictor = 1, photometric = 9, unit = 0;
-    uint32_t rowsPerStrip = 0, tw = 0, tl = 0;
+    uint32_t rowsPerStrip = 0, tw = 0, tl = 0, t4Options = 0;
     float xres = 0, yres = 0;
     TIFFGetField(t, TIFFTAG_COMPRESSION, &compression);
     TIFFGetField(t, TIFFTAG_PREDICTOR, &predictor);
@@ -137,6 +144,10 @@ TEST_P(RoundTrip, LibtiffAndOurReaderGetTheRows)
     TIFFGetField(t, TIFFTAG_RESOLUTIONUNIT, &unit);
     EXPECT_EQ(compression, info.nCompression);
     EXPECT_EQ(predictor, GetParam().predictor);
+    if (info.nCompression == 3) {
+        TIFFGetField(t, TIFFTAG_GROUP3OPTIONS, &t4Options);
+        EXPECT_EQ(t4Options, uint32_t(GetParam().t4Options));
+    }
     const int photometrics[] = {0, 2, 3, -1, -1, -1, -1, -1, -1, 5};
     EXPECT_EQ(photometric, info.nImageType == VXIMG_MINISBLACK ? 1 : photometrics[info.nImageType]);
     EXPECT_EQ(xres, 300.0f);
@@ -209,9 +220,10 @@ TEST(Create, RefusesBadDescriptionsAndRemovesOnlyItsOwnFile)
         {"Palette17Bits", [](VXIMGINFO& i) { i.nImageType = VXIMG_PALETTE, i.nBitsPerSample = 17; }},
         {"Jpeg", [](VXIMGINFO& i) { i.nCompression = 7; }},
         {"NoCompression", [](VXIMGINFO& i) { i.nCompression = 0; }},
-        {"Fax3", [](VXIMGINFO& i) { i.nCompression = 3, i.nBitsPerSample = 1; }},
-        {"Fax4", [](VXIMGINFO& i) { i.nCompression = 4, i.nBitsPerSample = 1; }},
-        {"Fax2", [](VXIMGINFO& i) { i.nCompression = 2, i.nBitsPerSample = 1; }},
+        // The fax compressions take one sample of one bit only.
+        {"Fax3Grey", [](VXIMGINFO& i) { i.nCompression = 3; }},
+        {"Fax4TwoSamples", [](VXIMGINFO& i) { i.nCompression = 4, i.nBitsPerSample = 1, i.nSamplesPerPixel = 2; }},
+        {"Fax2TwoBits", [](VXIMGINFO& i) { i.nCompression = 2, i.nBitsPerSample = 2; }},
         {"ResolutionNegative", [](VXIMGINFO& i) { i.dXResolution = -1; }},
         {"ResolutionNaN", [](VXIMGINFO& i) { i.dYResolution = std::numeric_limits<double>::quiet_NaN(); }},
         {"ResolutionInfinite", [](VXIMGINFO& i) { i.dXResolution = std::numeric_limits<double>::infinity(); }},

@@ -7,9 +7,11 @@ void TifFaxDestroy(TifCodec* codec)
 {
     if (codec == nullptr)
         return;
-    // Only encoders have an EndStrip slot; an encoder's own block (its
-    // reference row) is released here too once the encoder exists.
+    // The record tells the two apart (only encoders have an EndStrip slot), so
+    // neither state needs to share its layout with the other.
     if (codec->EndStrip == nullptr)
         TifFaxDecoderRelease(codec);
+    else
+        TifFaxEncoderRelease(codec);
     TifCodecDestroy(codec);
 }

@@ -20,6 +20,9 @@ enum {
 };
 
 TifCodec* TifNewFaxDecoder(const TifCodecParams* params);
+// Null for any geometry but one sample of one bit: TIFF 6.0 defines the fax
+// compressions for bilevel images only.
+TifCodec* TifNewFaxEncoder(const TifCodecParams* params);
 
 // Destroy slot of both fax codecs: releases the codec's own block, then the base.
 void TifFaxDestroy(TifCodec* codec);

@@ -1,4 +1,4 @@
-// tif_fax_state.h — the private state of the fax decoder.
+// tif_fax_state.h — the private states of the fax decoder and encoder.
 #pragma once
 
 #include <cstdint>
@@ -23,3 +23,19 @@ struct TifFaxDecoderState {
 
 // Frees the decoder's run arrays (the Destroy slot does the rest).
 void TifFaxDecoderRelease(TifCodec* codec);
+
+struct TifFaxEncoderState {
+    TifCodecState header;
+    int32_t rowPixels;      // width × samples × bits: one pixel per bit
+    int32_t options;        // T4Options last accepted
+    int32_t framing;        // FAX_FRAMING_EOL, FAX_FRAMING_BYTEALIGN or 0
+    int32_t outBits;        // bits of the byte being built, placed from bit 7 down
+    int32_t outBitsFree;    // free positions left in that byte, 1..8 (8: empty)
+    int32_t next2D;         // the next Compression 3 row is coded 2D (EOL tag 0)
+    uint8_t* refLine;       // owned copy of the reference row; null when coding 1D only
+    int32_t kCount;         // 2D rows still allowed before the next 1D row
+    int32_t maxK;           // K factor: 4 while T4OPT_2D is set, else 0
+};
+
+// Frees the encoder's reference row (the Destroy slot does the rest).
+void TifFaxEncoderRelease(TifCodec* codec);

@@ -1,0 +1,445 @@
+// tif_fax_encode.cpp — the CCITT fax encoder: Modified Huffman (Compression 2),
+// Group 3 one- and two-dimensional (3) and Group 4 (4), after ITU-T T.4 / T.6.
+//
+// Rows are packed bilevel rows (0 white, 1 black, pixel 0 in bit 7 of byte 0).
+// Runs are measured a word at a time with count-leading-zeros (rows under 8
+// bytes with the leading-bits tables), never reading past the row's bytes.
+// Codes gather in a 64-bit accumulator (first bit in bit 63) that is moved
+// into the transfer buffer several bytes at a time; between calls the partial
+// byte lives in outBits / outBitsFree. Output is FillOrder 1.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/fax/tif_fax.h"
+#include "codec/fax/tif_fax_encode_tables.h"
+#include "codec/fax/tif_fax_state.h"
+
+namespace {
+
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+constexpr int kT4OptionsKnown = T4OPT_2D | T4OPT_UNCOMPRESSED | T4OPT_FILLBITS;
+constexpr int kMaxK = 4;  // one 1D row, then at most three 2D rows
+
+inline TifFaxEncoderState* FaxState(TifCodec* codec)
+{
+    return static_cast<TifFaxEncoderState*>(codec->state);
+}
+
+// ---------------------------------------------------------------- bit writer
+
+struct Writer {
+    uint64_t acc;  // pending bits from bit 63 down; bit 63 starts a byte of the stream
+    int n;         // pending bits
+    uint8_t* cur;
+    int avail;
+    TifCodecState* s;
+};
+
+Writer OpenWriter(TifFaxEncoderState* s)
+{
+    return Writer{uint64_t(uint8_t(s->outBits)) << 56, 8 - s->outBitsFree, s->header.cursor,
+                  s->header.available, &s->header};
+}
+
+// Byte by byte, handing the buffer over when a byte finds it full. (Writers
+// go by value, so that callers keep theirs in registers.)
+[[gnu::noinline]] Writer FlushSlow(Writer w)
+{
+    while (w.n >= 8) {
+        if (w.avail <= 0) {
+            w.s->cursor = w.cur;
+            w.s->available = w.avail;
+            TifCodecHandOver(w.s);
+            w.cur = w.s->cursor;
+            w.avail = w.s->available;
+        }
+        *w.cur++ = uint8_t(w.acc >> 56);
+        --w.avail;
+        w.acc <<= 8;
+        w.n -= 8;
+    }
+    return w;
+}
+
+// Moves every whole pending byte into the buffer. With room for a whole word
+// the accumulator is stored at once; bytes past the pending ones are scratch
+// inside the buffer and are overwritten later.
+[[gnu::always_inline]] inline void Flush(Writer& w)
+{
+    if (w.avail < 8) {
+        w = FlushSlow(w);
+        return;
+    }
+    const uint64_t v = kLittleEndian ? __builtin_bswap64(w.acc) : w.acc;
+    std::memcpy(w.cur, &v, 8);
+    const int bytes = w.n >> 3;
+    w.cur += bytes;
+    w.avail -= bytes;
+    w.acc = bytes == 8 ? 0 : w.acc << (bytes * 8);
+    w.n &= 7;
+}
+
+// `code` holds `length` (1..32) bits, the first to be sent most significant.
+[[gnu::always_inline]] inline void Put(Writer& w, uint32_t code, int length)
+{
+    if (w.n > 32)
+        Flush(w);
+    w.acc |= uint64_t(code) << (64 - w.n - length);
+    w.n += length;
+}
+
+[[gnu::always_inline]] inline void Put(Writer& w, const TifFaxCodeWord& c)
+{
+    Put(w, c.codeWord, c.codeLength);
+}
+
+// `k` (0..7) zero bits.
+inline void PutZeros(Writer& w, int k)
+{
+    if (w.n > 32)
+        Flush(w);
+    w.n += k;
+}
+
+// Zero bits up to the next byte boundary.
+inline void Align(Writer& w)
+{
+    w.n = (w.n + 7) & ~7;
+}
+
+void CloseWriter(Writer& w, TifFaxEncoderState* s)
+{
+    Flush(w);
+    s->outBits = int32_t(w.acc >> 56);
+    s->outBitsFree = 8 - w.n;
+    s->header.cursor = w.cur;
+    s->header.available = w.avail;
+}
+
+// A run of 64 or more: 2560 make-up codes while 2624 or more are left (so a
+// run of 2560..2623 takes a single 2560), one more make-up code, a terminating code.
+[[gnu::noinline]] Writer PutLongRun(Writer w, int run, const TifFaxRunCodes& t)
+{
+    for (; run >= 2624; run -= 2560)
+        Put(w, t.entry[TIF_FAX_MAKEUP_2560]);
+    const TifFaxCodeWord& m = t.entry[63 + (run >> 6)];
+    const TifFaxCodeWord& e = t.entry[run & 63];
+    Put(w, uint32_t(m.codeWord) << e.codeLength | e.codeWord, m.codeLength + e.codeLength);
+    return w;
+}
+
+[[gnu::always_inline]] inline void PutRun(Writer& w, int run, const TifFaxRunCodes& t)
+{
+    if (run < 64)
+        Put(w, t.entry[run]);
+    else
+        w = PutLongRun(w, run, t);
+}
+
+// ---------------------------------------------------------------- spans
+
+inline uint64_t LoadBigEndian(const uint8_t* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return kLittleEndian ? __builtin_bswap64(v) : v;
+}
+
+// Rows under 8 bytes: byte by byte with the leading-bits tables.
+[[gnu::noinline]] int ShortRowSpan(const uint8_t* row, int rowBytes, int x, int end, bool black)
+{
+    const uint8_t* lead = black ? TifFaxLeadingOnes.n : TifFaxLeadingZeros.n;
+    int pos = x;
+    for (int byte = pos >> 3; byte < rowBytes && pos < end; ++byte) {
+        const int bit = pos & 7;
+        const int k = lead[uint8_t(row[byte] << bit)];
+        if (k < 8 - bit)
+            return (pos + k < end ? pos + k : end) - x;
+        pos += 8 - bit;
+    }
+    return (pos < end ? pos : end) - x;
+}
+
+// The pixels of colour `black` from x on, never counting past `end`; reads
+// only the row's `rowBytes` bytes. A word at a time: near the row's end the
+// row's last eight bytes are read instead, shifted to the same pixel.
+[[gnu::always_inline]] inline int Span(const uint8_t* row, int rowBytes, int x, int end, bool black)
+{
+    if (x >= end)
+        return 0;
+    if (rowBytes < 8)
+        return ShortRowSpan(row, rowBytes, x, end, black);
+    const uint64_t invert = black ? ~uint64_t(0) : 0;
+    const int lastWord = rowBytes - 8;
+    int pos = x;
+    for (;;) {
+        int byte = pos >> 3;
+        int shift = pos & 7;
+        if (byte > lastWord) {
+            shift += (byte - lastWord) * 8;
+            byte = lastWord;
+        }
+        const uint64_t v = (LoadBigEndian(row + byte) ^ invert) << shift;
+        if (v != 0) {
+            pos += __builtin_clzll(v);
+            break;
+        }
+        pos += 64 - shift;
+        if (pos >= end)
+            break;
+    }
+    return (pos < end ? pos : end) - x;
+}
+
+// ---------------------------------------------------------------- rows
+
+struct Row {
+    int pixels;
+    int bytes;
+};
+
+void Encode1DRow(Writer& out, const uint8_t* row, Row r)
+{
+    Writer w = out;
+    for (int x = 0;;) {
+        int span = Span(row, r.bytes, x, r.pixels, false);
+        PutRun(w, span, TifFaxWhiteCodes);
+        if ((x += span) >= r.pixels)
+            break;
+        span = Span(row, r.bytes, x, r.pixels, true);
+        PutRun(w, span, TifFaxBlackCodes);
+        if ((x += span) >= r.pixels)
+            break;
+    }
+    out = w;
+}
+
+// T.4 two-dimensional coding of `row` against `ref`; the pixel before a row
+// counts as white.
+void Encode2DRow(Writer& out, const uint8_t* row, const uint8_t* ref, Row r)
+{
+    Writer w = out;
+    const int W = r.pixels;
+    auto span = [&](const uint8_t* line, int x, bool black) { return Span(line, r.bytes, x, W, black); };
+    bool c = false;  // colour of the run from a0; the pixel before a row is white
+    int a0 = 0;
+    int a1 = span(row, 0, false);
+    int b1 = span(ref, 0, false);
+    for (;;) {
+        // b1 is a change of ref to !c, b2 the change back (W when none).
+        const int b2 = b1 + span(ref, b1, !c);
+        // Where the next b1 is already known, the reference is not scanned again.
+        enum { kScan, kAfterPass, kIsB2 } next = kScan;
+        if (b2 < a1) {
+            Put(w, TifFaxModeCodeWords.pass);
+            a0 = b2;
+            next = kAfterPass;  // the colour runs on, and ref has it from b2
+        } else if (unsigned(b1 - a1 + 3) <= 6) {
+            Put(w, TifFaxModeCodeWords.vertical[b1 - a1 + 3]);
+            // V0, VR: a1 lies in ref's run [b1, b2) of the new colour, so the
+            // next change of ref to the old colour is b2.
+            if (a1 >= b1 && a1 < b2)
+                next = kIsB2;
+            a0 = a1;
+            c = !c;
+        } else {
+            const int a2 = a1 + span(row, a1, !c);
+            Put(w, TifFaxModeCodeWords.horizontal);
+            PutRun(w, a1 - a0, c ? TifFaxBlackCodes : TifFaxWhiteCodes);
+            PutRun(w, a2 - a1, c ? TifFaxWhiteCodes : TifFaxBlackCodes);
+            a0 = a2;
+        }
+        if (a0 >= W)
+            break;
+        a1 = a0 + span(row, a0, c);
+        if (next == kIsB2) {
+            b1 = b2;
+        } else {
+            b1 = next == kAfterPass ? a0 : a0 + span(ref, a0, !c);
+            b1 += span(ref, b1, c);
+        }
+    }
+    out = w;
+}
+
+void PutEol(Writer& w, int options, int next2D)
+{
+    // Fill so that the 12 EOL bits end on a byte boundary.
+    if (options & T4OPT_FILLBITS)
+        PutZeros(w, (4 - w.n) & 7);
+    if (options & T4OPT_2D)
+        Put(w, 2u | (next2D ? 0u : 1u), 13);  // EOL, then the tag: 1 for a 1D row
+    else
+        Put(w, TifFaxModeCodeWords.eol);
+}
+
+int Fax1DRows(TifCodec* codec, void* rows, int count)
+{
+    TifFaxEncoderState* s = FaxState(codec);
+    if (count <= 0)
+        return 0;
+    const long step = TifRowStep(&s->header);
+    const Row r{s->rowPixels, s->header.rowBytes};
+    const bool twoD = (s->options & T4OPT_2D) != 0 && s->refLine != nullptr;
+    const auto* row = static_cast<const uint8_t*>(rows);
+    const uint8_t* ref = s->refLine;
+    Writer w = OpenWriter(s);
+    for (int i = 0; i < count; ++i, row += step) {
+        if (s->framing == FAX_FRAMING_EOL)
+            PutEol(w, s->options, s->next2D);
+        if (!twoD) {
+            Encode1DRow(w, row, r);
+        } else {
+            if (s->next2D) {
+                Encode2DRow(w, row, ref, r);
+                --s->kCount;
+            } else {
+                Encode1DRow(w, row, r);
+                s->next2D = 1;
+            }
+            if (s->kCount == 0) {
+                s->next2D = 0;
+                s->kCount = s->maxK - 1;
+            } else {
+                ref = row;
+            }
+        }
+        if (s->framing == FAX_FRAMING_BYTEALIGN)
+            Align(w);
+    }
+    // The reference row is the caller's previous row in place; only the last
+    // one is kept, for the first row of the next call.
+    if (twoD && s->kCount != 0 && ref != s->refLine)
+        std::memcpy(s->refLine, ref, size_t(r.bytes));
+    CloseWriter(w, s);
+    return count;
+}
+
+int FaxG4Rows(TifCodec* codec, void* rows, int count)
+{
+    TifFaxEncoderState* s = FaxState(codec);
+    if (count <= 0)
+        return 0;
+    const long step = TifRowStep(&s->header);
+    const Row r{s->rowPixels, s->header.rowBytes};
+    const auto* row = static_cast<const uint8_t*>(rows);
+    const uint8_t* ref = s->refLine;
+    Writer w = OpenWriter(s);
+    for (int i = 0; i < count; ++i, row += step) {
+        Encode2DRow(w, row, ref, r);
+        ref = row;
+    }
+    std::memcpy(s->refLine, ref, size_t(r.bytes));
+    CloseWriter(w, s);
+    return count;
+}
+
+int FaxSetParam(TifCodec* codec, int tag, int value)
+{
+    TifFaxEncoderState* s = FaxState(codec);
+    if (tag != TIF_TAG_T4OPTIONS || s->header.compression != 3)
+        return 0;
+    // Bits 3 and up are unused in TIFF 6.0; a value with them is not ours to write.
+    if (value & ~kT4OptionsKnown)
+        return 0;
+    if ((value ^ s->options) & T4OPT_2D) {
+        if (value & T4OPT_2D) {
+            // Zeroed, so that even a switch in mid-strip codes against white.
+            auto* line = static_cast<uint8_t*>(std::calloc(size_t(s->header.rowBytes), 1));
+            if (line == nullptr)
+                return 0;
+            std::free(s->refLine);
+            s->refLine = line;
+            s->maxK = kMaxK;
+            s->kCount = kMaxK - 1;
+        } else {
+            std::free(s->refLine);
+            s->refLine = nullptr;
+            s->maxK = 0;
+            s->kCount = 0;
+        }
+    }
+    s->options = value;
+    return 1;
+}
+
+int FaxBeginStrip(TifCodec* codec)
+{
+    TifFaxEncoderState* s = FaxState(codec);
+    s->header.cursor = s->header.buffer;
+    s->header.available = s->header.bufferSize;
+    s->outBits = 0;
+    s->outBitsFree = 8;
+    s->next2D = 0;  // every strip starts with a 1D row; kCount runs on
+    if (s->refLine != nullptr)
+        std::memset(s->refLine, 0, size_t(s->header.rowBytes));
+    return 1;
+}
+
+int FaxEndStrip(TifCodec* codec)
+{
+    TifFaxEncoderState* s = FaxState(codec);
+    Writer w = OpenWriter(s);
+    if (s->header.compression == 4)
+        Put(w, 1u << 12 | 1u, 24);  // EOFB: two EOLs. Group 3 strips get no RTC.
+    Align(w);
+    CloseWriter(w, s);
+    TifCodecState* h = &s->header;
+    return h->ioProc(h->buffer, h->bufferSize - h->available, h->ioContext);
+}
+
+}  // namespace
+
+void TifFaxEncoderRelease(TifCodec* codec)
+{
+    TifFaxEncoderState* s = FaxState(codec);
+    if (s != nullptr) {
+        std::free(s->refLine);
+        s->refLine = nullptr;
+    }
+}
+
+TifCodec* TifNewFaxEncoder(const TifCodecParams* params)
+{
+    if (params == nullptr)
+        return nullptr;
+    const int compression = params->compression;
+    if (compression != 2 && compression != 3 && compression != 4)
+        return nullptr;
+    if (params->samplesPerPixel != 1 || params->bitsPerSample != 1)
+        return nullptr;
+    TifCodec* codec = TifNewEncoderBase(params, sizeof(TifFaxEncoderState));
+    if (codec == nullptr)
+        return nullptr;
+    TifFaxEncoderState* s = FaxState(codec);
+    s->rowPixels = params->width;
+    s->options = 0;
+    s->outBitsFree = 8;
+    if (compression == 4) {
+        s->refLine = static_cast<uint8_t*>(std::calloc(size_t(s->header.rowBytes), 1));
+        if (s->refLine == nullptr) {
+            TifCodecDestroy(codec);
+            return nullptr;
+        }
+    }
+    codec->Destroy = TifFaxDestroy;
+    codec->SetParam = FaxSetParam;
+    codec->BeginStrip = FaxBeginStrip;
+    codec->EndStrip = FaxEndStrip;
+    switch (compression) {
+    case 2:
+        codec->EncodeRows = Fax1DRows;
+        s->framing = FAX_FRAMING_BYTEALIGN;
+        break;
+    case 3:
+        codec->EncodeRows = Fax1DRows;
+        s->framing = FAX_FRAMING_EOL;
+        break;
+    default:
+        codec->EncodeRows = FaxG4Rows;
+        s->framing = 0;
+        break;
+    }
+    return codec;
+}
