@@ -168,26 +168,34 @@ TEST(IfdWrite, ColorMapHoldsExactlyThreeTimesTwoToTheBits)
     }
 }
 
-TEST(IfdWrite, PredictorOnlyWhenTheEncoderTookIt)
+// Predictor (LZW, Deflate) and T4Options (Group 3) reach the directory only
+// when the encoder took them, and only when they are not the default.
+TEST(IfdWrite, EncodingParameterOnlyWhenTheEncoderTookIt)
 {
     struct Case {
-        int compression, bits;
+        int compression, bits, tag;
         unsigned value;
         int taken;
-    } cases[] = {{32946, 8, 2, 1}, {32946, 16, 2, 1}, {32946, 4, 2, 0}, {32946, 1, 2, 0},
-                 {32946, 8, 3, 0}, {32946, 8, 0x10002, 0}, {32946, 8, 1, 1}, {1, 8, 2, 1}, {32773, 8, 2, 1}};
+    } cases[] = {{32946, 8, 317, 2, 1},       {32946, 16, 317, 2, 1}, {32946, 4, 317, 2, 0}, {32946, 1, 317, 2, 0},
+                 {32946, 8, 317, 3, 0},       {32946, 8, 317, 0x10002, 0}, {32946, 8, 317, 1, 1}, {5, 8, 317, 2, 1},
+                 {5, 4, 317, 2, 0},           {1, 8, 317, 2, 1},      {32773, 8, 317, 2, 1}, {3, 1, 292, 1, 1},
+                 {3, 1, 292, 5, 1},           {3, 1, 292, 4, 1},      {3, 1, 292, 0, 1},     {3, 1, 292, 8, 0},
+                 {3, 1, 292, 0xFFFFFFFF, 0},  {4, 1, 292, 1, 1},      {2, 1, 292, 1, 1}};
     for (const Case& c : cases) {
-        auto d = Directory(Write(Info(VXIMG_MINISBLACK, 9, 4, 1, c.bits, 0, c.compression), [&](CTifFile& f) {
-            EXPECT_EQ(f.SetEncodeParams(317, c.value), c.taken) << c.compression << " " << c.bits << " " << c.value;
-            EXPECT_EQ(f.SetEncodeParams(292, 1), 1) << "other tags are ignored";
+        const int other = c.tag == 317 ? 292 : 317;
+        auto d = Directory(Write(Info(c.bits == 1 ? VXIMG_MINISWHITE : VXIMG_MINISBLACK, 9, 4, 1, c.bits, 0, c.compression),
+                                 [&](CTifFile& f) {
+            EXPECT_EQ(f.SetEncodeParams(unsigned(c.tag), c.value), c.taken) << c.compression << " " << c.value;
+            EXPECT_EQ(f.SetEncodeParams(unsigned(other), 1), 1) << "other tags are ignored";
         }));
-        const bool entry = c.compression == 32946 && c.taken && c.value == 2;
-        ASSERT_EQ(d.count(317), entry ? 1u : 0u) << c.compression << " " << c.bits << " " << c.value;
+        const bool owner = c.tag == 317 ? c.compression == 32946 || c.compression == 5 : c.compression == 3;
+        const bool entry = owner && c.taken && c.value != (c.tag == 317 ? 1u : 0u);
+        ASSERT_EQ(d.count(c.tag), entry ? 1u : 0u) << c.compression << " " << c.bits << " " << c.value;
         if (entry) {
-            EXPECT_EQ(d[317].type, kShort);
-            EXPECT_EQ(d[317].v, std::vector<uint32_t>{2});
+            EXPECT_EQ(d[c.tag].type, c.tag == 317 ? kShort : kLong);
+            EXPECT_EQ(d[c.tag].v, std::vector<uint32_t>{c.value});
         }
-        EXPECT_EQ(d.count(292), 0u);
+        EXPECT_EQ(d.count(other), 0u);
     }
 }
 
