@@ -1,9 +1,11 @@
 // fuzz_write.cpp — writing through CTifFile, then reading the file back with
 // our reader: every row and the palette must come back as written. The first
 // bytes choose the image:
-//   0: image type (5 kinds)   1: compression (none, PackBits, Deflate)
+//   0: image type (5 kinds)   1: compression (none, PackBits, Deflate, LZW,
+//      MH, Group 3, Group 4)
 //   2: bit 0 Predictor 2, bit 1 tiles, bit 2 WriteLines in runs, bit 3 write
-//      every line (else stop early; Close finishes the image)
+//      every line (else stop early; Close finishes the image), bits 4-6
+//      T4Options (Group 3)
 //   3: samples 1..4   4: bits (1, 2, 4, 8, 16)   5-6: width - 1 (at most 299)
 //   7: height - 1 (at most 63)   8: rows per strip (0..31)
 //   9, 10: tile width and length before rounding (0..255)   11: colours
@@ -58,11 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 13 || !MakeTemp())
         return 0;
     static const int kTypes[] = {VXIMG_MINISWHITE, VXIMG_MINISBLACK, VXIMG_RGB, VXIMG_PALETTE, VXIMG_CMYK};
-    static const int kCompressions[] = {1, 32773, 32946};
+    static const int kCompressions[] = {1, 32773, 32946, 5, 2, 3, 4};
     static const int kBits[] = {1, 2, 4, 8, 16};
     VXIMGINFO info{};
     info.nImageType = kTypes[data[0] % 5];
-    info.nCompression = kCompressions[data[1] % 3];
+    info.nCompression = kCompressions[data[1] % 7];
     info.bTiled = (data[2] >> 1) & 1;
     info.nSamplesPerPixel = data[3] % 4 + 1;
     info.nBitsPerSample = kBits[data[4] % 5];
@@ -93,11 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!w.Create(TempPath().c_str(), &info))
         return 0;
     w.SetColorMap(colors, palette.data());
-    // Deflate takes Predictor 2 on 8- and 16-bit samples only; the others
-    // have no Predictor and ignore it.
+    // LZW and Deflate take Predictor 2 on 8- and 16-bit samples only; the
+    // others have no Predictor and ignore it. Group 3 takes T4Options bits
+    // 0-2 (2D, uncompressed mode flag, fill bits).
+    const bool predicted = info.nCompression == 32946 || info.nCompression == 5;
     if (data[2] & 1)
-        Check(w.SetEncodeParams(317, 2) == (info.nCompression != 32946 || info.nBitsPerSample == 8 ||
-                                            info.nBitsPerSample == 16));
+        Check(w.SetEncodeParams(317, 2) == (!predicted || info.nBitsPerSample == 8 || info.nBitsPerSample == 16));
+    Check(w.SetEncodeParams(292, (data[2] >> 4) & 7) == 1);
     std::vector<uint8_t> work = rows;  // the predictor changes what it is given
     const int run = (data[2] & 4) ? 5 : 1;
     for (int y = 0; y < lines; y += run) {
