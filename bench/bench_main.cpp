@@ -29,6 +29,7 @@ constexpr const char* kImageVersion = "v1";  // bump when a generator changes
 
 struct Options {
     std::string dir = BENCH_DEFAULT_DIR;
+    std::string writeDir;  // empty: /dev/shm when it exists, else dir
     std::vector<std::string> filters;
     int reps = 5;
     bool regen = false;
@@ -45,6 +46,8 @@ void Usage()
         "  --quick            2 timed rounds instead of 5\n"
         "  --reps N           N timed rounds\n"
         "  --dir DIR          where the generated images go (default %s)\n"
+        "  --write-dir DIR    where the writing and rotation jobs write (default /dev/shm\n"
+        "                     when present, so that disk flushes do not mask the codecs)\n"
         "  --regen            write the images again even if present\n"
         "  --no-heap          skip the peak-heap pass\n"
         "  --verify-only      run each job once per side and compare, without timing\n"
@@ -76,6 +79,8 @@ bool ParseOptions(int argc, char** argv, Options* o)
             o->reps = std::max(1, std::atoi(v.c_str()));
         } else if (a == "--dir" && value(&v)) {
             o->dir = v;
+        } else if (a == "--write-dir" && value(&v)) {
+            o->writeDir = v;
         } else if (a == "--regen") {
             o->regen = true;
         } else if (a == "--no-heap") {
@@ -494,7 +499,7 @@ private:
         Report(f, "zlib", "zlib inflate (strips)", status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
     }
 
-    std::string Out(const std::string& name) const { return o_.dir + "/" + name; }
+    std::string Out(const std::string& name) const { return o_.writeDir + "/" + name; }
 
     void Write(const BenchFile& f, const BenchImage& img)
     {
@@ -590,6 +595,8 @@ int main(int argc, char** argv)
     Options o;
     if (!ParseOptions(argc, argv, &o))
         return 2;
+    if (o.writeDir.empty())
+        o.writeDir = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : o.dir;
     const std::filesystem::path dir = std::filesystem::path(o.dir) / kImageVersion;
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
@@ -619,8 +626,8 @@ int main(int argc, char** argv)
     }
 
     const std::string rounds = o.verifyOnly ? "verification only" : "best of " + std::to_string(o.reps) + " rounds";
-    std::printf("vxtiff vs libtiff %s, %s build, %s, images in %s\n", LibtiffVersion().c_str(), BENCH_BUILD_TYPE,
-                rounds.c_str(), dir.c_str());
+    std::printf("vxtiff vs libtiff %s, %s build, %s, images in %s, written to %s\n", LibtiffVersion().c_str(),
+                BENCH_BUILD_TYPE, rounds.c_str(), dir.c_str(), o.writeDir.c_str());
     if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
         // Figures taken on a busy machine are noisier (and the best of a few
         // rounds is then the fairer one).
