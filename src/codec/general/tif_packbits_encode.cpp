@@ -1,6 +1,7 @@
 // tif_packbits_encode.cpp — PackBits encoding, one row at a time. Every run of
 // two or more equal bytes becomes a replicate packet; the bytes between runs
 // form literals of at most 128 bytes. The no-operation header is never written.
+#include <cstdint>
 #include <cstring>
 
 #include "codec/general/tif_packbits.h"
@@ -51,32 +52,57 @@ void WriteRun(TifCodecState* s, unsigned char c, int copies)
     }
 }
 
+inline uint64_t Load8(const unsigned char* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline bool HasZeroByte(uint64_t x)
+{
+    return ((x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL) != 0;
+}
+
+// The first j >= i with row[j] == row[j + 1] (where a run starts), or `bytes`.
+// Eight neighbour pairs are compared at once: literal stretches (noisy
+// photographs) are crossed a word at a time.
+int NextRun(const unsigned char* row, int i, int bytes)
+{
+    while (i + 9 <= bytes && !HasZeroByte(Load8(row + i) ^ Load8(row + i + 1)))
+        i += 8;
+    while (i + 1 < bytes && row[i] != row[i + 1])
+        ++i;
+    return i + 1 < bytes ? i : bytes;
+}
+
+// How many bytes from i on equal row[i].
+int RunLength(const unsigned char* row, int i, int bytes)
+{
+    const uint64_t word = 0x0101010101010101ULL * row[i];
+    int j = i + 1;
+    while (j + 8 <= bytes && Load8(row + j) == word)
+        j += 8;
+    while (j < bytes && row[j] == row[i])
+        ++j;
+    return j - i;
+}
+
 void EncodeRow(TifCodecState* s, const unsigned char* row, int bytes)
 {
-    const unsigned char* literal = nullptr;
-    int literalLength = 0;
     int i = 0;
     while (i < bytes) {
-        const unsigned char c = row[i];
-        int run = 1;
-        while (i + run < bytes && row[i + run] == c)
-            ++run;
-        if (run >= 2) {
-            if (literalLength > 0) {
-                WriteLiteral(s, literal, literalLength);
-                literalLength = 0;
-            }
-            WriteRun(s, c, run);
-        } else if (literalLength == 0) {
-            literal = row + i;
-            literalLength = 1;
-        } else {
-            ++literalLength;
+        const int run = NextRun(row, i, bytes);
+        if (run > i) {
+            WriteLiteral(s, row + i, run - i);
+            i = run;
         }
-        i += run;
+        if (i < bytes) {
+            const int length = RunLength(row, i, bytes);
+            WriteRun(s, row[i], length);
+            i += length;
+        }
     }
-    if (literalLength > 0)
-        WriteLiteral(s, literal, literalLength);
 }
 
 int PackBitsEncodeRows(TifCodec* codec, void* rows, int count)
