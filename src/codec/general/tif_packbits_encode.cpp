@@ -105,13 +105,107 @@ void EncodeRow(TifCodecState* s, const unsigned char* row, int bytes)
     }
 }
 
+// The fast path: the buffer has room for the row's worst case, so packets are
+// written through a local cursor without checks. The packets are those of
+// EncodeRow.
+
+// Output bound of a row of n bytes: one header per literal packet, and every
+// literal but the last is followed by a run of two bytes or more; 8 bytes of
+// slack for the word copies.
+inline int RowBound(int n)
+{
+    return n + (n + 2) / 3 + (n + 127) / 128 + 16;
+}
+
+// As NextRun, but the first bytes one at a time: in grainy images literals
+// are a few bytes long.
+inline int NextRunShort(const unsigned char* row, int i, int bytes)
+{
+    const int stop = i + 8 < bytes - 1 ? i + 8 : bytes - 1;
+    for (; i < stop; ++i)
+        if (row[i] == row[i + 1])
+            return i;
+    return NextRun(row, i, bytes);
+}
+
+inline unsigned char* LiteralTo(unsigned char* o, const unsigned char* p, int length, const unsigned char* end)
+{
+    while (length > 0) {
+        const int k = length < 128 ? length : 128;
+        *o++ = static_cast<unsigned char>(k - 1);
+        if (end - p >= ((k + 7) & ~7)) {
+            for (int c = 0; c < k; c += 8)  // up to 7 bytes of scratch past the packet
+                std::memcpy(o + c, p + c, 8);
+        } else {
+            std::memcpy(o, p, static_cast<size_t>(k));
+        }
+        o += k;
+        p += k;
+        length -= k;
+    }
+    return o;
+}
+
+inline unsigned char* RunTo(unsigned char* o, unsigned char c, int copies)
+{
+    for (; copies > 128; copies -= 128) {
+        *o++ = static_cast<unsigned char>(-127);
+        *o++ = c;
+    }
+    *o++ = static_cast<unsigned char>(1 - copies);  // one copy left: a one-byte literal
+    *o++ = c;
+    return o;
+}
+
+// As RunLength for a run known to hold two bytes at least, the first few
+// bytes one at a time: most runs of a grainy image are short.
+inline int RunLengthShort(const unsigned char* row, int i, int bytes)
+{
+    const unsigned char c = row[i];
+    const int stop = i + 10 < bytes ? i + 10 : bytes;
+    int j = i + 2;
+    while (j < stop && row[j] == c)
+        ++j;
+    if (j < stop || j >= bytes)
+        return j - i;
+    return j - i - 1 + RunLength(row, j - 1, bytes);
+}
+
+unsigned char* EncodeRowTo(unsigned char* o, const unsigned char* row, int bytes)
+{
+    const unsigned char* const end = row + bytes;
+    int i = 0;
+    while (i < bytes) {
+        const int run = NextRunShort(row, i, bytes);
+        o = LiteralTo(o, row + i, run - i, end);
+        if (run >= bytes)
+            break;
+        const int length = RunLengthShort(row, run, bytes);
+        o = RunTo(o, row[run], length);
+        i = run + length;
+    }
+    return o;
+}
+
 int PackBitsEncodeRows(TifCodec* codec, void* rows, int count)
 {
     TifCodecState* s = TifState(codec);
     const long step = TifRowStep(s);
     const auto* row = static_cast<const unsigned char*>(rows);
-    for (int i = 0; i < count; ++i, row += step)
-        EncodeRow(s, row, s->rowBytes);
+    const int bytes = s->rowBytes;
+    const int bound = RowBound(bytes);
+    for (int i = 0; i < count; ++i, row += step) {
+        // A buffer without room for the worst case goes out before the row.
+        if (s->available < bound && s->available < s->bufferSize && s->bufferSize >= bound)
+            TifCodecHandOver(s);
+        if (s->available >= bound) {
+            unsigned char* o = EncodeRowTo(s->cursor, row, bytes);
+            s->available -= static_cast<int>(o - s->cursor);
+            s->cursor = o;
+        } else {
+            EncodeRow(s, row, bytes);
+        }
+    }
     return count > 0 ? count : 0;
 }
 
