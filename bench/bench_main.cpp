@@ -171,8 +171,10 @@ Target TargetOf(const BenchFile& f, const std::string& job)
         if (!pred)
             return {TargetKind::MinRatio, 0.9};
     } else if (job == "write") {
-        if (f.compression == 1 || f.compression == 32773)
+        if (f.compression == 1 || f.compression == 32773 || f.compression == 5)
             return {TargetKind::MinRatio, 1.5};
+        if (f.compression >= 2 && f.compression <= 4)
+            return {TargetKind::MinRatio, 2.0};
     } else if (job == "zlibw") {
         return {TargetKind::MinRatio, 0.9};
     } else if (job.rfind("rot-", 0) == 0) {

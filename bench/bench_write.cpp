@@ -27,6 +27,16 @@ using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
 void Quiet(const char*, const char*, va_list) {}
 
+// Row y as handed to a writer. With the predictor the row is changed in place,
+// so both sides get a copy.
+void* RowToWrite(const BenchImage& img, const BenchFile& f, int y, std::vector<uint8_t>* copy)
+{
+    if (f.predictor != 2)
+        return const_cast<uint8_t*>(img.Row(y));
+    std::memcpy(copy->data(), img.Row(y), img.rowBytes);
+    return copy->data();
+}
+
 // vxtiff's Close ends with fsync: the other sides pay the same.
 bool SyncFile(const std::string& path)
 {
@@ -83,15 +93,9 @@ VxResult VxWriteLines(const std::string& path, const BenchImage& img, const Benc
         file.Close();
         return VxResult::Failed;
     }
-    // With the predictor the row is changed in place: each gets a copy, as on libtiff's side.
     std::vector<uint8_t> row(img.rowBytes);
     for (int y = 0; y < img.height; ++y) {
-        void* r = const_cast<uint8_t*>(img.Row(y));
-        if (f.predictor == 2) {
-            std::memcpy(row.data(), img.Row(y), img.rowBytes);
-            r = row.data();
-        }
-        if (!file.WriteLine(r)) {
+        if (!file.WriteLine(RowToWrite(img, f, y, &row))) {
             file.Close();
             return VxResult::Failed;
         }
@@ -111,12 +115,7 @@ bool LtWriteLines(const std::string& path, const BenchImage& img, const BenchFil
             return false;
         std::vector<uint8_t> row(img.rowBytes);
         for (int y = 0; y < img.height; ++y) {
-            void* r = const_cast<uint8_t*>(img.Row(y));
-            if (f.predictor == 2) {
-                std::memcpy(row.data(), img.Row(y), img.rowBytes);
-                r = row.data();
-            }
-            if (TIFFWriteScanline(t.get(), r, uint32_t(y), 0) != 1)
+            if (TIFFWriteScanline(t.get(), RowToWrite(img, f, y, &row), uint32_t(y), 0) != 1)
                 return false;
         }
     }
