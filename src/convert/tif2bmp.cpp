@@ -320,7 +320,7 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, cons
     if (resolution <= 1)
         return VXTIFF2BMP_ERR_TARGET;
     CTifFile tif;
-    if (tiffPath == nullptr || !tif.Open(tiffPath))
+    if (!tif.Open(tiffPath))  // a null path included; the reason stays for GetLastFailure
         return VXTIFF2BMP_ERR_OPEN;
     VXIMGINFO info;
     tif.GetImgInfo(&info);
