@@ -55,7 +55,11 @@ struct Geometry {
     double rowNum;    // square: output row o comes from source row trunc(o × rowNum / rowDen)
     double rowDen;
     uint32_t ppm;     // square: the output's resolution in pixels per metre, 0 when unknown
+    double slack;     // square: added before truncating, so that a ratio that should be whole
+                      // (203.2 / 203.2) does not fall just short of it
 };
+
+constexpr double kSlack = 1e-6;
 
 // The source rows that make the output rows, in order.
 class RowSource {
@@ -67,7 +71,7 @@ public:
         if (!g_.exact) {
             if (out_ >= g_.rows)
                 return -1;
-            const double y = std::trunc(out_++ * g_.rowNum / g_.rowDen);
+            const double y = std::trunc(out_++ * g_.rowNum / g_.rowDen + g_.slack);
             return y < height_ ? static_cast<int>(y) : height_ - 1;
         }
         // Each output row is made from the first source row that falls on it.
@@ -93,6 +97,7 @@ private:
 int MakeGeometry(const VXIMGINFO& info, int resolution, Geometry* g)
 {
     g->exact = true;
+    g->slack = 0.0;
     g->stepDen = 1.0;
     g->rowNum = g->rowDen = 1.0;
     g->ppm = 0;
@@ -126,6 +131,7 @@ int MakeGeometry(const VXIMGINFO& info, int resolution, Geometry* g)
 int MakeSquareGeometry(const VXIMGINFO& info, double sx, double sy, double target, Geometry* g)
 {
     g->exact = false;
+    g->slack = kSlack;
     g->rowRatio = 0.0;
     if (target > 0.0) {
         g->step = sx, g->stepDen = target;
@@ -135,8 +141,8 @@ int MakeSquareGeometry(const VXIMGINFO& info, double sx, double sy, double targe
         g->step = g->stepDen = g->rowNum = g->rowDen = 1.0;
         g->ppm = 0;
     }
-    const double w = std::trunc(info.nWidth * g->stepDen / g->step);
-    const double h = std::trunc(info.nHeight * g->rowDen / g->rowNum);
+    const double w = std::trunc(info.nWidth * g->stepDen / g->step + kSlack);
+    const double h = std::trunc(info.nHeight * g->rowDen / g->rowNum + kSlack);
     if (!(w >= 1.0 && w <= VXTIFF2BMP_MAX_WIDTH && h >= 1.0 && h <= INT32_MAX))
         return VXTIFF2BMP_ERR_SIZE;
     g->width = static_cast<int>(w);
@@ -171,7 +177,7 @@ public:
         if (!columns_ || !source_ || !pattern_ || !tables_)
             return false;
         for (int i = 0; i < g.width; ++i) {
-            const double s = std::trunc(i * g.step / g.stepDen);
+            const double s = std::trunc(i * g.step / g.stepDen + g.slack);
             // The single-precision target can carry the last columns just past the row.
             columns_[i] = s < sourceWidth ? static_cast<int32_t>(s) : sourceWidth - 1;
         }
