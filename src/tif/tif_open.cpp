@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdlib>
 #include <new>
-#include <unordered_set>
 
 #include "codec/tif_codec.h"
 #include "codec/tif_compression.h"
@@ -75,6 +74,40 @@ int ReadHeader(CTifStream* s, int* swap, uint32_t* first)
     return VXTIFF_FAIL_NONE;
 }
 
+// The directory offsets already visited, in an open-addressing table of a
+// fixed size (0 marks a free slot: offset 0 ends a chain, it is never added).
+// A plain array, not a standard container: no template code of the standard
+// library leaks into the shared library's exports.
+class OffsetSet {
+public:
+    explicit OffsetSet(int most)
+    {
+        while (size_ < 2 * uint32_t(most))
+            size_ <<= 1;
+        slots_ = static_cast<uint32_t*>(std::calloc(size_, sizeof(uint32_t)));
+    }
+    ~OffsetSet() { std::free(slots_); }
+    OffsetSet(const OffsetSet&) = delete;
+    OffsetSet& operator=(const OffsetSet&) = delete;
+
+    bool ok() const { return slots_ != nullptr; }
+    // True when `offset` was not there before. Never full: it holds at most
+    // `most` offsets in twice as many slots.
+    bool Insert(uint32_t offset)
+    {
+        uint32_t i = (offset * 2654435761u) & (size_ - 1);
+        for (; slots_[i] != 0; i = (i + 1) & (size_ - 1))
+            if (slots_[i] == offset)
+                return false;
+        slots_[i] = offset;
+        return true;
+    }
+
+private:
+    uint32_t size_ = 16;
+    uint32_t* slots_;
+};
+
 // Follows the chain of directories from `first` and returns how many it
 // counts, stopping after page `stop` (whose offset goes to *at). A directory
 // is counted when its entries and next offset lie inside the file and it has
@@ -83,10 +116,13 @@ int ReadHeader(CTifStream* s, int* swap, uint32_t* first)
 int WalkPages(CTifStream* s, int swap, uint32_t first, int stop, uint32_t* at)
 {
     const long length = s->GetLength();
-    std::unordered_set<uint32_t> seen;
+    const int most = stop < TIF_MAX_PAGES ? stop + 1 : TIF_MAX_PAGES;
+    OffsetSet seen(most);
+    if (!seen.ok())
+        return 0;
     uint32_t offset = first;
     int pages = 0;
-    while (offset != 0 && pages < TIF_MAX_PAGES && seen.insert(offset).second) {
+    while (offset != 0 && pages < most && seen.Insert(offset)) {
         unsigned char b[4];
         if (length < 0 || int64_t(offset) + 2 > length || s->Seek(long(offset), 0) != long(offset) ||
             s->Read(b, 2) != 2)
