@@ -5,6 +5,7 @@
 #   - the shared library exports only the public API and has a SONAME;
 #   - a consumer builds with find_package(vxtiff) (shared and static) and with
 #     pkg-config, and runs on samples/page-g4.tif;
+#   - the README's "Reading lines" program builds with the README's line;
 #   - the installed tool runs;
 #   - the source tree as a subproject configures without GoogleTest or libtiff
 #     and brings neither tests nor fuzzers.
@@ -63,6 +64,13 @@ g++ -std=c++17 -o "$work/pc-consumer" scripts/consumer/consumer.cpp $(pkg-config
 cmp "$work/shared.bmp" "$work/pc.bmp" || fail "pkg-config build differs"
 [[ $(pkg-config --modversion vxtiff) == $(sed -n 's/^project(vxtiff VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt) ]] ||
     fail "vxtiff.pc has another version than the project"
+
+echo "-- the README's example, with the README's line"
+sed -n '/^`readlines.cpp`, a whole program:/,/^```$/p' README.md | sed '1,3d;$d' >"$work/readlines.cpp"
+grep -q 'int main' "$work/readlines.cpp" || fail "no example program found in README.md"
+line=$(grep -m1 '^    g++ .*-o readlines readlines.cpp' README.md | sed 's/^    //')
+(cd "$work" && eval "$line -Wall -Wextra -Werror -Wl,-rpath,$prefix/lib") || fail "the README's example does not build"
+"$work/readlines" "$sample"
 
 echo "-- installed tool"
 "$prefix/bin/vxtiff" info "$sample" >/dev/null || fail "the installed tool does not run"
