@@ -1,19 +1,21 @@
 // tif_file.h — CTifFile: one TIFF file read or written line by line.
 //
-// Include this header to use the library. A CTifFile opens the first image of a
-// TIFF file (either byte order, strips or tiles, PlanarConfiguration 1) and
+// Include this header to use the library. A CTifFile opens one image (page) of
+// a TIFF file, the first unless OpenPage names another (either byte order,
+// strips or tiles, PlanarConfiguration 1), and
 // delivers its packed rows top to bottom into the caller's buffers, exactly as
 // stored: no bit reversal, no photometric inversion, no byte swapping of 16-bit
 // samples. Bilevel data from the fax codecs arrives with 1 = black. It also
 // creates a new little-endian file from packed rows, top to bottom.
 //
 // Results: members return 1 for success and 0 for failure; ReadLines and
-// WriteLines return a count. Nothing is logged. One object is used by one
+// WriteLines return a count. Nothing is logged; GetLastFailure tells why an
+// Open, OpenPage, CountPages or Create failed. One object is used by one
 // thread at a time.
 //
 // Limits: a file that would make one open object allocate a single block of more
 // than 256 MiB (a row, the tile row, a tag array, a codec work array) fails to
-// open. See codec/tif_limits.h.
+// open (TIF_MAX_ALLOC in the sources' codec/tif_limits.h).
 #pragma once
 
 #include <cstdint>
