@@ -42,6 +42,58 @@ std::vector<BenchFile> BenchFiles()
     return files;
 }
 
+bool SetBenchFields(TIFF* t, const BenchImage& img, const BenchFile& desc)
+{
+    const int photometric = img.bits == 1 ? PHOTOMETRIC_MINISWHITE
+                            : img.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    const int rps = desc.rowsPerStrip > 0 ? desc.rowsPerStrip : img.height;
+    bool ok = TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(img.width)) &&
+              TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(img.height)) &&
+              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(img.bits)) &&
+              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(img.samples)) &&
+              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(photometric)) &&
+              TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) &&
+              TIFFSetField(t, TIFFTAG_FILLORDER, uint16_t(FILLORDER_MSB2LSB)) &&
+              TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(desc.compression)) &&
+              TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(rps)) &&
+              TIFFSetField(t, TIFFTAG_XRESOLUTION, float(img.dpi)) &&
+              TIFFSetField(t, TIFFTAG_YRESOLUTION, float(img.dpi)) &&
+              TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
+    if (ok && desc.compression == 3)
+        ok = TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, uint32_t(desc.t4Options));
+    if (ok && (desc.compression == 5 || desc.compression == 8 || desc.compression == 32946))
+        ok = TIFFSetField(t, TIFFTAG_PREDICTOR, uint16_t(desc.predictor));
+    return ok;
+}
+
+std::vector<BenchFile> BenchWriteFiles()
+{
+    std::vector<BenchFile> files;
+    // 32946 for Deflate: the code vxtiff writes; libtiff writes it too.
+    for (const auto& [prefix, source] : {std::pair{"grey", BenchSource::Grey}, {"rgb", BenchSource::Rgb}}) {
+        const std::string p = prefix;
+        files.push_back({p + "-raw", source, 1, 0, 1, 16});
+        files.push_back({p + "-packbits", source, 32773, 0, 1, 16});
+        files.push_back({p + "-deflate", source, 32946, 0, 1, 16});
+        files.push_back({p + "-deflate-pred", source, 32946, 0, 2, 16});
+        files.push_back({p + "-lzw", source, 5, 0, 1, 16});
+        files.push_back({p + "-lzw-pred", source, 5, 0, 2, 16});
+    }
+    const std::string d = "drawing";
+    files.push_back({d + "-raw", BenchSource::Drawing, 1, 0, 1, 0});
+    files.push_back({d + "-packbits", BenchSource::Drawing, 32773, 0, 1, 0});
+    files.push_back({d + "-deflate", BenchSource::Drawing, 32946, 0, 1, 0});
+    files.push_back({d + "-mh", BenchSource::Drawing, 2, 0, 1, 0});
+    files.push_back({d + "-g3-1d", BenchSource::Drawing, 3, 0, 1, 0});
+    files.push_back({d + "-g3-2d", BenchSource::Drawing, 3, 1, 1, 0});
+    files.push_back({d + "-g4", BenchSource::Drawing, 4, 0, 1, 0});
+    const std::string fax = "fax";
+    files.push_back({fax + "-mh", BenchSource::FaxPage, 2, 0, 1, 0});
+    files.push_back({fax + "-g3-2d", BenchSource::FaxPage, 3, 1, 1, 0});
+    files.push_back({fax + "-g4", BenchSource::FaxPage, 4, 0, 1, 0});
+    return files;
+}
+
 namespace {
 
 struct TiffCloser {
@@ -56,26 +108,7 @@ std::string Write(const std::string& path, const BenchImage& img, const BenchFil
     TiffPtr t(TIFFOpen(path.c_str(), "w"));
     if (!t)
         return "cannot create " + path;
-    const int photometric = img.bits == 1 ? PHOTOMETRIC_MINISWHITE
-                            : img.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
-    const int rps = desc.rowsPerStrip > 0 ? desc.rowsPerStrip : img.height;
-    bool ok = TIFFSetField(t.get(), TIFFTAG_IMAGEWIDTH, uint32_t(img.width)) &&
-              TIFFSetField(t.get(), TIFFTAG_IMAGELENGTH, uint32_t(img.height)) &&
-              TIFFSetField(t.get(), TIFFTAG_BITSPERSAMPLE, uint16_t(img.bits)) &&
-              TIFFSetField(t.get(), TIFFTAG_SAMPLESPERPIXEL, uint16_t(img.samples)) &&
-              TIFFSetField(t.get(), TIFFTAG_PHOTOMETRIC, uint16_t(photometric)) &&
-              TIFFSetField(t.get(), TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) &&
-              TIFFSetField(t.get(), TIFFTAG_FILLORDER, uint16_t(FILLORDER_MSB2LSB)) &&
-              TIFFSetField(t.get(), TIFFTAG_COMPRESSION, uint16_t(desc.compression)) &&
-              TIFFSetField(t.get(), TIFFTAG_ROWSPERSTRIP, uint32_t(rps)) &&
-              TIFFSetField(t.get(), TIFFTAG_XRESOLUTION, float(img.dpi)) &&
-              TIFFSetField(t.get(), TIFFTAG_YRESOLUTION, float(img.dpi)) &&
-              TIFFSetField(t.get(), TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
-    if (ok && desc.compression == 3)
-        ok = TIFFSetField(t.get(), TIFFTAG_GROUP3OPTIONS, uint32_t(desc.t4Options));
-    if (ok && (desc.compression == 5 || desc.compression == 8 || desc.compression == 32946))
-        ok = TIFFSetField(t.get(), TIFFTAG_PREDICTOR, uint16_t(desc.predictor));
-    if (!ok)
+    if (!SetBenchFields(t.get(), img, desc))
         return "libtiff refused a tag of " + path;
     std::vector<uint8_t> row(img.rowBytes);
     for (int y = 0; y < img.height; ++y) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 struct BenchImage;
+struct tiff;
 
 enum class BenchSource { FaxPage, Drawing, Grey, Rgb };
 
@@ -24,6 +25,14 @@ struct BenchFile {
 
 // Every file, in the order of the table.
 std::vector<BenchFile> BenchFiles();
+
+// What the writing jobs write: the grey and RGB images and the drawing in
+// every compression either side may write, with the RowsPerStrip of the files
+// above. Rows whose compression vxtiff has no encoder for show n/a.
+std::vector<BenchFile> BenchWriteFiles();
+
+// Sets the tags of `desc` on a TIFF being written by libtiff.
+bool SetBenchFields(struct tiff* t, const BenchImage& img, const BenchFile& desc);
 
 // Writes `img` as `path` with libtiff (through a temporary file renamed at the
 // end, so that an interrupted run never leaves a truncated file). Then reads it

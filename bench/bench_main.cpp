@@ -21,6 +21,7 @@
 #include "bench_files.h"
 #include "bench_image.h"
 #include "bench_jobs.h"
+#include "bench_write.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ constexpr const char* kImageVersion = "v1";  // bump when a generator changes
 
 struct Options {
     std::string dir = BENCH_DEFAULT_DIR;
+    std::string writeDir;  // empty: /dev/shm when it exists, else dir
     std::vector<std::string> filters;
     int reps = 5;
     bool regen = false;
@@ -44,6 +46,8 @@ void Usage()
         "  --quick            2 timed rounds instead of 5\n"
         "  --reps N           N timed rounds\n"
         "  --dir DIR          where the generated images go (default %s)\n"
+        "  --write-dir DIR    where the writing and rotation jobs write (default /dev/shm\n"
+        "                     when present, so that disk flushes do not mask the codecs)\n"
         "  --regen            write the images again even if present\n"
         "  --no-heap          skip the peak-heap pass\n"
         "  --verify-only      run each job once per side and compare, without timing\n"
@@ -75,6 +79,8 @@ bool ParseOptions(int argc, char** argv, Options* o)
             o->reps = std::max(1, std::atoi(v.c_str()));
         } else if (a == "--dir" && value(&v)) {
             o->dir = v;
+        } else if (a == "--write-dir" && value(&v)) {
+            o->writeDir = v;
         } else if (a == "--regen") {
             o->regen = true;
         } else if (a == "--no-heap") {
@@ -99,6 +105,18 @@ std::vector<std::string> JobsOf(const BenchFile& f)
     }
     if (f.Deflate())
         jobs.push_back("zlib");
+    // The tool's whole-process rotation, against tiffcrop's.
+    if (f.name == "fax-g4" || f.name == "drawing-g4")
+        jobs.insert(jobs.end(), {"rot-none", "rot-packbits", "rot-g4"});
+    return jobs;
+}
+
+// Jobs of a file of BenchWriteFiles().
+std::vector<std::string> WriteJobsOf(const BenchFile& f)
+{
+    std::vector<std::string> jobs = {"write"};
+    if (f.Deflate() && f.predictor == 1)
+        jobs.push_back("zlibw");
     return jobs;
 }
 
@@ -152,6 +170,15 @@ Target TargetOf(const BenchFile& f, const std::string& job)
     } else if (job == "zlib") {
         if (!pred)
             return {TargetKind::MinRatio, 0.9};
+    } else if (job == "write") {
+        if (f.compression == 1 || f.compression == 32773 || f.compression == 5)
+            return {TargetKind::MinRatio, 1.5};
+        if (f.compression >= 2 && f.compression <= 4)
+            return {TargetKind::MinRatio, 2.0};
+    } else if (job == "zlibw") {
+        return {TargetKind::MinRatio, 0.9};
+    } else if (job.rfind("rot-", 0) == 0) {
+        return {TargetKind::MinRatio, 2.0};
     }
     return {};
 }
@@ -210,9 +237,9 @@ std::string Fmt(const char* format, double v)
 
 void PrintHeader()
 {
-    std::printf("%-19s %-5s %11s  %-24s %9s %9s  %-9s %s\n", "file", "job", "vxtiff MB/s", "reference",
+    std::printf("%-19s %-12s %11s  %-28s %9s %9s  %-9s %s\n", "file", "job", "vxtiff MB/s", "reference",
                 "ref MB/s", "ratio", "target", "check");
-    std::printf("%s\n", std::string(102, '-').c_str());
+    std::printf("%s\n", std::string(113, '-').c_str());
 }
 
 // One line of the table. vxStatus is empty when both sides produced a figure.
@@ -264,7 +291,7 @@ void PrintRow(const BenchFile& f, const std::string& job, const std::string& ref
     } else if (!vxStatus.empty()) {
         check = vxStatus;
     }
-    std::printf("%-19s %-5s %11s  %-24s %9s %9s  %-9s %s\n", f.name.c_str(), job.c_str(), vxCell.c_str(),
+    std::printf("%-19s %-12s %11s  %-28s %9s %9s  %-9s %s\n", f.name.c_str(), job.c_str(), vxCell.c_str(),
                 ref.c_str(), refCell.c_str(), ratioCell.c_str(), targetCell.c_str(), check.c_str());
     std::fflush(stdout);
 }
@@ -302,9 +329,24 @@ public:
                 Bmp(f, path, g);
             else if (job == "zlib")
                 Zlib(f, path, g);
+            else if (job.rfind("rot-", 0) == 0)
+                RotateTool(f, path, g, job.substr(4));
         }
         if (o_.heap && Selected(o_, f.name + " lines"))
             heap_.push_back({f.name, VxPeakHeap(path, g), LtPeakHeap(path, g)});
+    }
+
+    // The writing jobs of one entry of BenchWriteFiles(), on its source image.
+    void RunWrite(const BenchFile& f, const BenchImage& img)
+    {
+        for (const auto& job : WriteJobsOf(f)) {
+            if (!Selected(o_, f.name + " " + job))
+                continue;
+            if (job == "write")
+                Write(f, img);
+            else if (job == "zlibw")
+                ZlibWrite(f, img);
+        }
     }
 
     void PrintHeap() const
@@ -459,6 +501,70 @@ private:
         Report(f, "zlib", "zlib inflate (strips)", status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
     }
 
+    std::string Out(const std::string& name) const { return o_.writeDir + "/" + name; }
+
+    void Write(const BenchFile& f, const BenchImage& img)
+    {
+        const std::string vxPath = Out("write-vx.tif"), ltPath = Out("write-lt.tif");
+        auto vx = [&] { return VxWriteLines(vxPath, img, f); };
+        auto ref = [&] { return LtWriteLines(ltPath, img, f); };
+        std::string status;
+        if (!ref() || !CheckWritten(ltPath, img).empty()) {
+            status = "ref fail";
+        } else {
+            status = StatusOf(vx());
+            if (status.empty()) {
+                note_ = CheckWritten(vxPath, img);
+                if (!note_.empty()) {
+                    note_ = "    " + note_;
+                    status = "WRONG";
+                }
+            }
+        }
+        Report(f, "write", "libtiff WriteScanline", status, [&] { return vx() == VxResult::Ok; }, ref, img.Bytes());
+        std::remove(vxPath.c_str());
+        std::remove(ltPath.c_str());
+    }
+
+    void ZlibWrite(const BenchFile& f, const BenchImage& img)
+    {
+        const std::string vxPath = Out("write-vx.tif"), zPath = Out("write-zlib.bin");
+        auto vx = [&] { return VxWriteLines(vxPath, img, f); };
+        auto ref = [&] { return ZlibDeflateStrips(zPath, img, f); };
+        std::string status = !ref() ? "ref fail" : StatusOf(vx());
+        Report(f, "zlibw", "zlib deflate (strips)", status, [&] { return vx() == VxResult::Ok; }, ref, img.Bytes());
+        std::remove(vxPath.c_str());
+        std::remove(zPath.c_str());
+    }
+
+    void RotateTool(const BenchFile& f, const std::string& path, const Geometry& g, const std::string& codec)
+    {
+        const std::string tool = BENCH_VXTIFF_TOOL;
+        const std::string vxPath = Out("rot-vx.tif"), ltPath = Out("rot-lt.tif");
+        const std::string crop = codec == "none" || codec == "packbits" || codec == "g4" ? codec : "";
+        auto vx = [&] { return VxToolRotate(tool, path, vxPath, codec); };
+        auto ref = [&] { return TiffcropRotate(path, ltPath, crop); };
+        std::string status;
+        if (tool.empty()) {
+            status = "no tool";
+        } else if (!ref()) {
+            status = "ref fail";
+        } else {
+            status = StatusOf(vx());
+            if (status.empty()) {
+                note_ = CompareImages(vxPath, ltPath);
+                if (!note_.empty()) {
+                    note_ = "    " + note_;
+                    status = "WRONG";
+                }
+            }
+        }
+        Report(f, "rot-" + codec, "tiffcrop -R 90 -c " + codec, status, [&] { return vx() == VxResult::Ok; }, ref,
+               g.RotatedBytes());
+        std::remove(vxPath.c_str());
+        std::remove(ltPath.c_str());
+    }
+
     struct Heap {
         std::string file;
         long vx, lt;
@@ -491,6 +597,8 @@ int main(int argc, char** argv)
     Options o;
     if (!ParseOptions(argc, argv, &o))
         return 2;
+    if (o.writeDir.empty())
+        o.writeDir = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : o.dir;
     const std::filesystem::path dir = std::filesystem::path(o.dir) / kImageVersion;
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
@@ -520,8 +628,8 @@ int main(int argc, char** argv)
     }
 
     const std::string rounds = o.verifyOnly ? "verification only" : "best of " + std::to_string(o.reps) + " rounds";
-    std::printf("vxtiff vs libtiff %s, %s build, %s, images in %s\n", LibtiffVersion().c_str(), BENCH_BUILD_TYPE,
-                rounds.c_str(), dir.c_str());
+    std::printf("vxtiff vs libtiff %s, %s build, %s, images in %s, written to %s\n", LibtiffVersion().c_str(),
+                BENCH_BUILD_TYPE, rounds.c_str(), dir.c_str(), o.writeDir.c_str());
     if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
         // Figures taken on a busy machine are noisier (and the best of a few
         // rounds is then the fairer one).
@@ -538,6 +646,16 @@ int main(int argc, char** argv)
     Runner runner(o, &tally);
     for (const auto& [f, path] : todo)
         runner.RunFile(f, path);
+    {
+        std::map<BenchSource, std::unique_ptr<BenchImage>> cache;
+        for (const BenchFile& f : BenchWriteFiles()) {
+            bool any = false;
+            for (const auto& j : WriteJobsOf(f))
+                any = any || Selected(o, f.name + " " + j);
+            if (any)
+                runner.RunWrite(f, SourceImage(f.source, &cache));
+        }
+    }
     runner.PrintHeap();
     if (!o.verifyOnly)
         std::printf("\ntargets: %d met, %d missed, %d not measurable yet\n", tally.met, tally.missed, tally.open);

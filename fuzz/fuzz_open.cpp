@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "fuzz_temp.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -19,29 +18,9 @@ constexpr int kMaxRowBytes = 1 << 20;
 constexpr int kMaxLines = 1 << 15;
 constexpr int kMaxLineBytes = 16 << 20;
 
-std::string& TempPath()
+bool WriteInput(const std::string& path, const uint8_t* data, size_t size)
 {
-    static std::string path;
-    return path;
-}
-
-void RemoveTemp() { std::remove(TempPath().c_str()); }
-
-bool WriteInput(const uint8_t* data, size_t size)
-{
-    if (TempPath().empty()) {
-        const char* base = std::getenv("TMPDIR");
-        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/fuzz_open-XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        int fd = mkstemp(buf.data());
-        if (fd < 0)
-            return false;
-        close(fd);
-        TempPath() = buf.data();
-        std::atexit(RemoveTemp);
-    }
-    FILE* f = std::fopen(TempPath().c_str(), "wb");
+    FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
     if (f == nullptr)
         return false;
     bool ok = std::fwrite(data, 1, size, f) == size;
@@ -52,10 +31,11 @@ bool WriteInput(const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (!WriteInput(data, size))
+    const std::string& path = fuzztemp::Make("fuzz_open");
+    if (!WriteInput(path, data, size))
         return 0;
     CTifFile file;
-    if (!file.Open(TempPath().c_str()))
+    if (!file.Open(path.c_str()))
         return 0;
 
     VXIMGINFO info;

@@ -16,36 +16,10 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "fuzz_temp.h"
 #include "tif/tif_file.h"
 
 namespace {
-
-std::string& TempPath()
-{
-    static std::string path;
-    return path;
-}
-
-void RemoveTemp() { std::remove(TempPath().c_str()); }
-
-bool MakeTemp()
-{
-    if (!TempPath().empty())
-        return true;
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/fuzz_write-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    int fd = mkstemp(buf.data());
-    if (fd < 0)
-        return false;
-    close(fd);
-    TempPath() = buf.data();
-    std::atexit(RemoveTemp);
-    return true;
-}
 
 void Check(bool ok)
 {
@@ -57,7 +31,8 @@ void Check(bool ok)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 13 || !MakeTemp())
+    const std::string& path = fuzztemp::Make("fuzz_write");
+    if (size < 13 || path.empty())
         return 0;
     static const int kTypes[] = {VXIMG_MINISWHITE, VXIMG_MINISBLACK, VXIMG_RGB, VXIMG_PALETTE, VXIMG_CMYK};
     static const int kCompressions[] = {1, 32773, 32946, 5, 2, 3, 4};
@@ -92,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         palette[size_t(i)] = RGBQUAD{bytes[size_t(i) % nBytes], uint8_t(i), uint8_t(255 - i), 0};
 
     CTifFile w;
-    if (!w.Create(TempPath().c_str(), &info))
+    if (!w.Create(path.c_str(), &info))
         return 0;
     w.SetColorMap(colors, palette.data());
     // LZW and Deflate take Predictor 2 on 8- and 16-bit samples only; the
@@ -114,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Check(w.Close() == 1);
 
     CTifFile r;
-    Check(r.Open(TempPath().c_str()) == 1);
+    Check(r.Open(path.c_str()) == 1);
     VXIMGINFO got;
     r.GetImgInfo(&got);
     Check(got.nWidth == info.nWidth && got.nHeight == info.nHeight && got.nCompression == info.nCompression);

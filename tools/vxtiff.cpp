@@ -2,6 +2,8 @@
 //
 //   vxtiff info FILE                  print the description of a TIFF file
 //   vxtiff tobmp IN.tif OUT.bmp DPI   convert a bilevel TIFF to a 1-bit BMP at DPI
+//   vxtiff convert IN OUT [options]   re-encode a TIFF file line by line
+//   vxtiff rotate IN OUT 90|270 [options]   write the image turned a quarter turn
 #if defined(_WIN32)
 #include <io.h>
 #else
@@ -15,6 +17,7 @@
 
 #include "convert/tif2bmp.h"
 #include "tif/tif_file.h"
+#include "write_commands.h"
 
 namespace {
 
@@ -57,10 +60,17 @@ const char* ImageTypeName(int t)
     }
 }
 
+void PrintUsage(std::FILE* to)
+{
+    std::fprintf(to, "usage: vxtiff info FILE\n"
+                     "       vxtiff tobmp IN.tif OUT.bmp DPI\n"
+                     "%s",
+                 kWriteUsage);
+}
+
 int Usage()
 {
-    std::fprintf(stderr, "usage: vxtiff info FILE\n"
-                         "       vxtiff tobmp IN.tif OUT.bmp DPI\n");
+    PrintUsage(stderr);
     return 2;
 }
 
@@ -164,5 +174,15 @@ int main(int argc, char** argv)
         return Info(argv[2]);
     if (command == "tobmp" && argc == 5)
         return ToBmp(argv[2], argv[3], argv[4]);
+    if (command == "--help" || command == "-h") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    int shown = -1;
+    const VXTiff2BmpProgress bar = StderrIsTerminal() ? ShowProgress : nullptr;
+    if (command == "convert")
+        return ConvertCommand(argc - 2, argv + 2, bar, &shown);
+    if (command == "rotate")
+        return RotateCommand(argc - 2, argv + 2, bar, &shown);
     return Usage();
 }

@@ -131,10 +131,16 @@ void CloseWriter(Writer& w, TifFaxEncoderState* s)
 
 [[gnu::always_inline]] inline void PutRun(Writer& w, int run, const TifFaxRunCodes& t)
 {
-    if (run < 64)
+    if (run < 64) {
         Put(w, t.entry[run]);
-    else
+    } else if (run < 2624) {
+        // One make-up code and a terminating code, sent as one.
+        const TifFaxCodeWord& m = t.entry[63 + (run >> 6)];
+        const TifFaxCodeWord& e = t.entry[run & 63];
+        Put(w, uint32_t(m.codeWord) << e.codeLength | e.codeWord, m.codeLength + e.codeLength);
+    } else {
         w = PutLongRun(w, run, t);
+    }
 }
 
 // ---------------------------------------------------------------- spans
@@ -161,34 +167,62 @@ inline uint64_t LoadBigEndian(const uint8_t* p)
     return (pos < end ? pos : end) - x;
 }
 
+inline uint64_t LoadNative(const uint8_t* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+// Where the run of pixels that `invert` makes zero (0: white, all ones:
+// black) and that starts at `pos` ends: the first pixel of the other colour,
+// or bytes × 8. Rows of 8 bytes or more; reads only the row's bytes. A word
+// at a time, two once the first word is passed (the zero tests need no byte
+// swap); near the row's end the row's last eight bytes are read instead,
+// shifted to the same pixel.
+[[gnu::always_inline]] inline int RunEnd(const uint8_t* row, int bytes, int pos, uint64_t invert)
+{
+    const int lastWord = bytes - 8;
+    int byte = pos >> 3;
+    byte = byte > lastWord ? lastWord : byte;
+    const uint64_t v = (LoadBigEndian(row + byte) ^ invert) << (pos - byte * 8);
+    if (v != 0)
+        return pos + __builtin_clzll(v);
+    int at = byte + 8;
+    for (; at + 16 <= bytes; at += 16) {
+        uint64_t a = LoadNative(row + at) ^ invert;
+        const uint64_t b = LoadNative(row + at + 8) ^ invert;
+        if ((a | b) != 0) {
+            if (a == 0) {
+                a = b;
+                at += 8;
+            }
+            return at * 8 + __builtin_clzll(kLittleEndian ? __builtin_bswap64(a) : a);
+        }
+    }
+    if (at + 8 <= bytes) {
+        const uint64_t a = LoadBigEndian(row + at) ^ invert;
+        if (a != 0)
+            return at * 8 + __builtin_clzll(a);
+        at += 8;
+    }
+    if (at < bytes) {
+        const uint64_t t = (LoadBigEndian(row + lastWord) ^ invert) << ((at - lastWord) * 8);
+        if (t != 0)
+            return at * 8 + __builtin_clzll(t);
+    }
+    return bytes * 8;
+}
+
 // The pixels of colour `black` from x on, never counting past `end`; reads
-// only the row's `rowBytes` bytes. A word at a time: near the row's end the
-// row's last eight bytes are read instead, shifted to the same pixel.
+// only the row's `rowBytes` bytes.
 [[gnu::always_inline]] inline int Span(const uint8_t* row, int rowBytes, int x, int end, bool black)
 {
     if (x >= end)
         return 0;
     if (rowBytes < 8)
         return ShortRowSpan(row, rowBytes, x, end, black);
-    const uint64_t invert = black ? ~uint64_t(0) : 0;
-    const int lastWord = rowBytes - 8;
-    int pos = x;
-    for (;;) {
-        int byte = pos >> 3;
-        int shift = pos & 7;
-        if (byte > lastWord) {
-            shift += (byte - lastWord) * 8;
-            byte = lastWord;
-        }
-        const uint64_t v = (LoadBigEndian(row + byte) ^ invert) << shift;
-        if (v != 0) {
-            pos += __builtin_clzll(v);
-            break;
-        }
-        pos += 64 - shift;
-        if (pos >= end)
-            break;
-    }
+    const int pos = RunEnd(row, rowBytes, x, black ? ~uint64_t(0) : 0);
     return (pos < end ? pos : end) - x;
 }
 
@@ -201,16 +235,38 @@ struct Row {
 
 void Encode1DRow(Writer& out, const uint8_t* row, Row r)
 {
+    if (r.bytes < 8) {
+        Writer w = out;
+        for (int x = 0;;) {
+            int span = Span(row, r.bytes, x, r.pixels, false);
+            PutRun(w, span, TifFaxWhiteCodes);
+            if ((x += span) >= r.pixels)
+                break;
+            span = Span(row, r.bytes, x, r.pixels, true);
+            PutRun(w, span, TifFaxBlackCodes);
+            if ((x += span) >= r.pixels)
+                break;
+        }
+        out = w;
+        return;
+    }
+    // Both colours in one loop, the code table and the inversion swapped.
     Writer w = out;
+    const int W = r.pixels;
+    uint64_t invert = 0;
+    const TifFaxRunCodes* codes = &TifFaxWhiteCodes;
+    const TifFaxRunCodes* other = &TifFaxBlackCodes;
     for (int x = 0;;) {
-        int span = Span(row, r.bytes, x, r.pixels, false);
-        PutRun(w, span, TifFaxWhiteCodes);
-        if ((x += span) >= r.pixels)
+        int pos = RunEnd(row, r.bytes, x, invert);
+        pos = pos < W ? pos : W;
+        PutRun(w, pos - x, *codes);
+        if (pos >= W)
             break;
-        span = Span(row, r.bytes, x, r.pixels, true);
-        PutRun(w, span, TifFaxBlackCodes);
-        if ((x += span) >= r.pixels)
-            break;
+        x = pos;
+        invert = ~invert;
+        const TifFaxRunCodes* t = codes;
+        codes = other;
+        other = t;
     }
     out = w;
 }

@@ -15,10 +15,12 @@
 
 namespace {
 
-struct TifLzwHashSlot {
-    int32_t hashKey;   // (byte << 12) + prefix code; -1 when empty
-    uint16_t slotCode; // code assigned to that string
-};
+// A slot holds (key << 12) | code, key = (byte << 12) + prefix code: 20 bits
+// of key and 12 of code in one word keep the table at 36 KB, near the first
+// level cache. No key is 0xFFFFF (prefix codes stop at 4093), so all ones
+// marks an empty slot.
+using TifLzwHashSlot = uint32_t;
+constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
 
 struct TifLzwEncoderState {
     TifCodecState header;
@@ -43,6 +45,11 @@ enum {
     kReserve = 5,
     // Room for the last code, EndOfInformation and every pending bit.
     kEndReserve = 8,
+    // Unchecked stretches: n input bytes give at most n codes (1.5 bytes
+    // each) and one Clear per 3836 codes, plus the 4-byte store in flight.
+    kSlack = 8,
+    // Below this many unchecked bytes, the checked loop fills the buffer up.
+    kMinStretch = 64,
 };
 
 // Every key's home slot lies inside the table: no reduction modulo its size.
@@ -55,17 +62,7 @@ inline TifLzwEncoderState* LzwState(TifCodec* codec)
 
 void TifLzwClearHash(TifLzwHashSlot* table)
 {
-    // The keys alone mark slots empty; a code is always written with its key.
-    // Four keys a turn: this runs at every strip and every Clear.
-    int i = 0;
-    for (; i + 4 <= TIF_LZW_HASH_SIZE; i += 4) {
-        table[i].hashKey = -1;
-        table[i + 1].hashKey = -1;
-        table[i + 2].hashKey = -1;
-        table[i + 3].hashKey = -1;
-    }
-    for (; i < TIF_LZW_HASH_SIZE; ++i)
-        table[i].hashKey = -1;
+    std::memset(table, 0xFF, sizeof(TifLzwHashSlot) * TIF_LZW_HASH_SIZE);
 }
 
 // The output side, kept in locals while rows are coded. Codes gather in a
@@ -113,7 +110,9 @@ struct CodeWriter {
         --available;
     }
 
-    inline void Code(int code, int nbits)
+    // `kChecked` false: the caller made sure that the buffer has room.
+    template <bool kChecked>
+    [[gnu::always_inline]] inline void Code(int code, int nbits)
     {
         data = (data << nbits) | static_cast<uint64_t>(code);
         bits += nbits;
@@ -121,11 +120,9 @@ struct CodeWriter {
             return;
         bits -= 32;
         const auto word = static_cast<uint32_t>(data >> bits);
-        if (available >= 4) {
-            cursor[0] = static_cast<unsigned char>(word >> 24);
-            cursor[1] = static_cast<unsigned char>(word >> 16);
-            cursor[2] = static_cast<unsigned char>(word >> 8);
-            cursor[3] = static_cast<unsigned char>(word);
+        if (!kChecked || available >= 4) {
+            const uint32_t be = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? __builtin_bswap32(word) : word;
+            std::memcpy(cursor, &be, 4);
             cursor += 4;
             available -= 4;
         } else {
@@ -145,81 +142,116 @@ struct CodeWriter {
     }
 };
 
+// The coder's registers while rows are coded.
+struct LzwCoder {
+    TifLzwHashSlot* table;
+    CodeWriter out;
+    int nbits;
+    int limit;  // the code whose assignment widens the codes or ends the table
+    int freeCode;
+    int prefix;
+
+    // Codes the bytes [p, end). Unchecked, the buffer must have room for
+    // 2 × (end - p) + kSlack bytes.
+    template <bool kChecked>
+    [[gnu::always_inline]] inline void Bytes(const unsigned char* p, const unsigned char* end)
+    {
+        TifLzwHashSlot* const t = table;
+        int pre = prefix;
+        for (; p < end; ++p) {
+            const uint32_t b = *p;
+            const uint32_t key = (b << 12) | uint32_t(pre);
+            int slot = int((b << 5) ^ uint32_t(pre));
+            uint32_t found = t[slot];
+            if ((found >> 12) == key) {
+                pre = int(found & 0xFFF);
+                continue;
+            }
+            if (found != kEmptySlot) {
+                const int d = slot == 0 ? 1 : TIF_LZW_HASH_SIZE - slot;
+                do {
+                    slot -= d;
+                    if (slot < 0)
+                        slot += TIF_LZW_HASH_SIZE;
+                    found = t[slot];
+                } while ((found >> 12) != key && found != kEmptySlot);
+                if (found != kEmptySlot) {
+                    pre = int(found & 0xFFF);
+                    continue;
+                }
+            }
+            // A new string: the prefix goes out, the string gets the next code.
+            if (kChecked)
+                out.Reserve(kReserve);
+            out.Code<kChecked>(pre, nbits);
+            pre = int(b);
+            t[slot] = key << 12 | uint32_t(freeCode);
+            if (++freeCode > limit)
+                NextWidth<kChecked>();
+        }
+        prefix = pre;
+    }
+
+    // After `limit` was assigned: one bit wider, or Clear after the last code.
+    template <bool kChecked>
+    [[gnu::always_inline]] inline void NextWidth()
+    {
+        if (freeCode > kLastCode) {
+            TifLzwClearHash(table);
+            out.Code<kChecked>(kClear, nbits);
+            freeCode = kFirstCode;
+            nbits = 9;
+        } else {
+            // The decoder, one entry behind, widens after reading this code.
+            ++nbits;
+        }
+        limit = nbits < kMaxBits ? (1 << nbits) - 1 : kLastCode;
+    }
+};
+
 int TifLzwEncodeRows(TifCodec* codec, void* rows, int count)
 {
     TifLzwEncoderState* s = LzwState(codec);
     TifCodecState* h = &s->header;
     if (count <= 0)
         return 0;
-    TifLzwHashSlot* const table = s->hashTable;
-    CodeWriter out{h, h->cursor, h->available, s->nextData, s->nextBits};
-    int nbits = s->nbits;
-    int maxCode = s->maxCode;
-    int freeCode = s->freeCode;
-    int prefix = s->prefixCode;
+    const int nbits = s->nbits;
+    LzwCoder c{s->hashTable, CodeWriter{h, h->cursor, h->available, s->nextData, s->nextBits}, nbits,
+               nbits < kMaxBits ? (1 << nbits) - 1 : kLastCode, s->freeCode, s->prefixCode};
     const int rowBytes = h->rowBytes;
     const long step = TifRowStep(h);
     const auto* row = static_cast<const unsigned char*>(rows);
     int skip = 0;
-    if (prefix == kNoPrefix) {
+    if (c.prefix == kNoPrefix) {
         // The buffer is empty at a strip's start.
-        out.Code(kClear, nbits);
-        prefix = row[0];
+        c.out.Code<true>(kClear, c.nbits);
+        c.prefix = row[0];
         skip = 1;
     }
     for (int r = 0; r < count; ++r, row += step, skip = 0) {
         const unsigned char* const end = row + rowBytes;
-        for (const unsigned char* p = row + skip; p < end; ++p) {
-            const int b = *p;
-            const int32_t key = (b << 12) + prefix;
-            int slot = (b << 5) ^ prefix;
-            int32_t found = table[slot].hashKey;
-            if (found == key) {
-                prefix = table[slot].slotCode;
-                continue;
-            }
-            if (found >= 0) {
-                const int d = slot == 0 ? 1 : TIF_LZW_HASH_SIZE - slot;
-                do {
-                    slot -= d;
-                    if (slot < 0)
-                        slot += TIF_LZW_HASH_SIZE;
-                    found = table[slot].hashKey;
-                } while (found != key && found >= 0);
-                if (found == key) {
-                    prefix = table[slot].slotCode;
-                    continue;
-                }
-            }
-            // A new string: the prefix goes out, the string gets the next code.
-            out.Reserve(kReserve);
-            out.Code(prefix, nbits);
-            prefix = b;
-            table[slot].hashKey = key;
-            table[slot].slotCode = static_cast<uint16_t>(freeCode);
-            // One test for both events: at 12 bits the limit is the last code.
-            if (++freeCode > (maxCode < kLastCode ? maxCode : kLastCode)) {
-                if (freeCode > kLastCode) {
-                    TifLzwClearHash(table);
-                    out.Code(kClear, nbits);
-                    freeCode = kFirstCode;
-                    nbits = 9;
-                    maxCode = 511;
-                } else {
-                    // The decoder, one entry behind, widens after reading this code.
-                    ++nbits;
-                    maxCode = (1 << nbits) - 1;
-                }
+        for (const unsigned char* p = row + skip; p < end;) {
+            long stretch = (c.out.available - kSlack) / 2;
+            if (stretch >= kMinStretch) {
+                const unsigned char* stop = end - p > stretch ? p + stretch : end;
+                c.Bytes<false>(p, stop);
+                p = stop;
+            } else {
+                // Near the buffer's end (or in a small caller's buffer): code
+                // with checks, so that it is handed over nearly full.
+                const unsigned char* stop = end - p > kMinStretch ? p + kMinStretch : end;
+                c.Bytes<true>(p, stop);
+                p = stop;
             }
         }
     }
-    out.Store();
-    s->nextData = out.data;
-    s->nextBits = out.bits;
-    s->nbits = nbits;
-    s->maxCode = maxCode;
-    s->freeCode = static_cast<uint16_t>(freeCode);
-    s->prefixCode = static_cast<uint16_t>(prefix);
+    c.out.Store();
+    s->nextData = c.out.data;
+    s->nextBits = c.out.bits;
+    s->nbits = c.nbits;
+    s->maxCode = (1 << c.nbits) - 1;
+    s->freeCode = static_cast<uint16_t>(c.freeCode);
+    s->prefixCode = static_cast<uint16_t>(c.prefix);
     return count;
 }
 
@@ -247,7 +279,7 @@ int TifLzwEncoderEndStrip(TifCodec* codec)
     out.Reserve(kEndReserve);
     int eoiBits = s->nbits;
     if (s->prefixCode != kNoPrefix) {
-        out.Code(s->prefixCode, s->nbits);
+        out.Code<true>(s->prefixCode, s->nbits);
         s->prefixCode = kNoPrefix;
         // A decoder adds an entry for this last code (freeCode - 1, as the
         // decoder runs one entry behind); when that entry is 510, 1022 or
@@ -255,7 +287,7 @@ int TifLzwEncoderEndStrip(TifCodec* codec)
         if (s->freeCode == s->maxCode && s->nbits < kMaxBits)
             ++eoiBits;
     }
-    out.Code(kEndOfInformation, eoiBits);
+    out.Code<true>(kEndOfInformation, eoiBits);
     out.Flush();
     out.Store();
     s->nextData = 0;

@@ -1,6 +1,7 @@
 // tif_packbits_encode.cpp — PackBits encoding, one row at a time. Every run of
 // two or more equal bytes becomes a replicate packet; the bytes between runs
 // form literals of at most 128 bytes. The no-operation header is never written.
+#include <cstdint>
 #include <cstring>
 
 #include "codec/general/tif_packbits.h"
@@ -51,32 +52,154 @@ void WriteRun(TifCodecState* s, unsigned char c, int copies)
     }
 }
 
+inline uint64_t Load8(const unsigned char* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline bool HasZeroByte(uint64_t x)
+{
+    return ((x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL) != 0;
+}
+
+// The first j >= i with row[j] == row[j + 1] (where a run starts), or `bytes`.
+// Eight neighbour pairs are compared at once: literal stretches (noisy
+// photographs) are crossed a word at a time.
+int NextRun(const unsigned char* row, int i, int bytes)
+{
+    while (i + 9 <= bytes && !HasZeroByte(Load8(row + i) ^ Load8(row + i + 1)))
+        i += 8;
+    while (i + 1 < bytes && row[i] != row[i + 1])
+        ++i;
+    return i + 1 < bytes ? i : bytes;
+}
+
+// How many bytes from i on equal row[i].
+int RunLength(const unsigned char* row, int i, int bytes)
+{
+    const uint64_t word = 0x0101010101010101ULL * row[i];
+    int j = i + 1;
+    while (j + 8 <= bytes && Load8(row + j) == word)
+        j += 8;
+    while (j < bytes && row[j] == row[i])
+        ++j;
+    return j - i;
+}
+
 void EncodeRow(TifCodecState* s, const unsigned char* row, int bytes)
 {
-    const unsigned char* literal = nullptr;
-    int literalLength = 0;
     int i = 0;
     while (i < bytes) {
-        const unsigned char c = row[i];
-        int run = 1;
-        while (i + run < bytes && row[i + run] == c)
-            ++run;
-        if (run >= 2) {
-            if (literalLength > 0) {
-                WriteLiteral(s, literal, literalLength);
-                literalLength = 0;
-            }
-            WriteRun(s, c, run);
-        } else if (literalLength == 0) {
-            literal = row + i;
-            literalLength = 1;
-        } else {
-            ++literalLength;
+        const int run = NextRun(row, i, bytes);
+        if (run > i) {
+            WriteLiteral(s, row + i, run - i);
+            i = run;
         }
-        i += run;
+        if (i < bytes) {
+            const int length = RunLength(row, i, bytes);
+            WriteRun(s, row[i], length);
+            i += length;
+        }
     }
-    if (literalLength > 0)
-        WriteLiteral(s, literal, literalLength);
+}
+
+// The fast path: the buffer has room for the row's worst case, so packets are
+// written through a local cursor without checks. The packets are those of
+// EncodeRow.
+
+// Output bound of a row of n bytes: one header per literal packet, and every
+// literal but the last is followed by a run of two bytes or more; 8 bytes of
+// slack for the word copies.
+inline int RowBound(int n)
+{
+    return n + (n + 2) / 3 + (n + 127) / 128 + 16;
+}
+
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Index (0..7) of the first byte in memory order among the bytes flagged
+// 0x80 in `mask` (non-zero).
+inline int FirstFlagged(uint64_t mask)
+{
+    return (kLittleEndian ? __builtin_ctzll(mask) : __builtin_clzll(mask)) >> 3;
+}
+
+// As NextRun, eight neighbour pairs a step, the first equal pair located in
+// the word: borrows only flag bytes after a true zero byte, so the first
+// flagged byte is exact.
+inline int NextRunWord(const unsigned char* row, int i, int bytes)
+{
+    for (; i + 9 <= bytes; i += 8) {
+        const uint64_t x = Load8(row + i) ^ Load8(row + i + 1);
+        const uint64_t zero = (x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL;
+        if (zero != 0)
+            return i + FirstFlagged(zero);
+    }
+    while (i + 1 < bytes && row[i] != row[i + 1])
+        ++i;
+    return i + 1 < bytes ? i : bytes;
+}
+
+// As RunLength, the run's end located in the first word that differs.
+inline int RunLengthWord(const unsigned char* row, int i, int bytes)
+{
+    const uint64_t word = 0x0101010101010101ULL * row[i];
+    int j = i + 1;
+    for (; j + 8 <= bytes; j += 8) {
+        const uint64_t x = Load8(row + j) ^ word;
+        if (x != 0)
+            return j + (kLittleEndian ? __builtin_ctzll(x) : __builtin_clzll(x)) / 8 - i;
+    }
+    while (j < bytes && row[j] == row[i])
+        ++j;
+    return j - i;
+}
+
+inline unsigned char* LiteralTo(unsigned char* o, const unsigned char* p, int length, const unsigned char* end)
+{
+    while (length > 0) {
+        const int k = length < 128 ? length : 128;
+        *o++ = static_cast<unsigned char>(k - 1);
+        if (end - p >= ((k + 7) & ~7)) {
+            for (int c = 0; c < k; c += 8)  // up to 7 bytes of scratch past the packet
+                std::memcpy(o + c, p + c, 8);
+        } else {
+            std::memcpy(o, p, static_cast<size_t>(k));
+        }
+        o += k;
+        p += k;
+        length -= k;
+    }
+    return o;
+}
+
+inline unsigned char* RunTo(unsigned char* o, unsigned char c, int copies)
+{
+    for (; copies > 128; copies -= 128) {
+        *o++ = static_cast<unsigned char>(-127);
+        *o++ = c;
+    }
+    *o++ = static_cast<unsigned char>(1 - copies);  // one copy left: a one-byte literal
+    *o++ = c;
+    return o;
+}
+
+unsigned char* EncodeRowTo(unsigned char* o, const unsigned char* row, int bytes)
+{
+    const unsigned char* const end = row + bytes;
+    int i = 0;
+    while (i < bytes) {
+        const int run = NextRunWord(row, i, bytes);
+        o = LiteralTo(o, row + i, run - i, end);
+        if (run >= bytes)
+            break;
+        const int length = RunLengthWord(row, run, bytes);
+        o = RunTo(o, row[run], length);
+        i = run + length;
+    }
+    return o;
 }
 
 int PackBitsEncodeRows(TifCodec* codec, void* rows, int count)
@@ -84,8 +207,20 @@ int PackBitsEncodeRows(TifCodec* codec, void* rows, int count)
     TifCodecState* s = TifState(codec);
     const long step = TifRowStep(s);
     const auto* row = static_cast<const unsigned char*>(rows);
-    for (int i = 0; i < count; ++i, row += step)
-        EncodeRow(s, row, s->rowBytes);
+    const int bytes = s->rowBytes;
+    const int bound = RowBound(bytes);
+    for (int i = 0; i < count; ++i, row += step) {
+        // A buffer without room for the worst case goes out before the row.
+        if (s->available < bound && s->available < s->bufferSize && s->bufferSize >= bound)
+            TifCodecHandOver(s);
+        if (s->available >= bound) {
+            unsigned char* o = EncodeRowTo(s->cursor, row, bytes);
+            s->available -= static_cast<int>(o - s->cursor);
+            s->cursor = o;
+        } else {
+            EncodeRow(s, row, bytes);
+        }
+    }
     return count > 0 ? count : 0;
 }
 

@@ -3,11 +3,7 @@
 // and round trips through our decoder and through libtiff.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <random>
-
-#include <tiffio.h>
 
 #include "codec/fax/tif_fax.h"
 #include "support/fax_util.h"
@@ -108,32 +104,21 @@ INSTANTIATE_TEST_SUITE_P(Fax, FaxEncoderVectors, ::testing::Values(
     VectorCase{"MH_White2623", 2, 0, {{2623}}, "000000011111 00110100"},
     VectorCase{"MH_White2624", 2, 0, {{2624}}, "000000011111 11011 00110101"},
     VectorCase{"MH_White5000", 2, 0, {{5000}}, "000000011111 000000011101 10011"},
-    VectorCase{"MH_Black2624", 2, 0, {{0, 2624}}, "00110101 000000011111 0000001111 0000110111"},
-    VectorCase{"MH_Black5000", 2, 0, {{0, 5000, 3}}, "00110101 000000011111 000000011101 000101 1000"}),
+    VectorCase{"MH_Black2624", 2, 0, {{0, 2624}}, "00110101 000000011111 0000001111 0000110111"}),
     [](const ::testing::TestParamInfo<VectorCase>& i) { return std::string(i.param.name); });
 
 // With K = 4 a 2D strip runs one 1D row (EOL tag 1) and at most three 2D rows
-// (tag 0); each strip restarts with a 1D row while the countdown runs on, and
-// coding row by row gives the same bits. All-white rows of 8: 1D is white 8,
-// 2D is V0.
+// (tag 0); each strip restarts with a 1D row while the countdown runs on.
+// All-white rows of 8: 1D is white 8, 2D is V0.
 TEST(FaxEncoder, KCountdownCarriedAcrossStrips)
 {
-    const std::pair<int, const char*> strips[] = {{2, "12"}, {3, "122"}, {5, "12221"}, {9, "122212221"}};
-    for (int perCall : {1000, 1}) {
-        Codec e = NewFaxEncoder(3, 8, T4OPT_2D);
-        for (const auto& [n, kinds] : strips) {
-            std::string bits;
-            for (const char* k = kinds; *k; ++k)
-                bits += *k == '1' ? "000000000001 1 10011 " : "000000000001 0 1 ";
-            Bytes rows(size_t(n), 0);
-            MemSink sink;
-            e->SetIoProc(e.get(), MemSink::Proc, &sink);
-            e->BeginStrip(e.get());
-            for (int y = 0; y < n; y += perCall)
-                EXPECT_EQ(e->EncodeRows(e.get(), &rows[size_t(y)], std::min(perCall, n - y)), std::min(perCall, n - y));
-            e->EndStrip(e.get());
-            EXPECT_EQ(sink.data, Bits(bits)) << kinds << " per call " << perCall;
-        }
+    Codec e = NewFaxEncoder(3, 8, T4OPT_2D);
+    for (const std::string kinds : {"12", "122", "12221", "122212221"}) {
+        std::string bits;
+        for (char k : kinds)
+            bits += k == '1' ? "000000000001 1 10011 " : "000000000001 0 1 ";
+        Bytes rows(kinds.size(), 0);
+        EXPECT_EQ(EncodeStrip(e.get(), rows, int(kinds.size())), Bits(bits)) << kinds;
     }
 }
 
@@ -142,16 +127,14 @@ TEST(FaxEncoder, KCountdownCarriedAcrossStrips)
 TEST(FaxEncoder, ParametersAndGeometry)
 {
     const struct { int compression, tag, value, result; } params[] = {
-        {3, 292, 0, 1}, {3, 292, 5, 1}, {3, 292, 2, 1}, {3, 292, 8, 0}, {3, 292, -1, 0},
-        {2, 292, 1, 0}, {4, 292, 1, 0}, {3, 266, 1, 0}, {4, 266, 2, 0}, {3, 317, 1, 0},
+        {3, 292, 5, 1}, {3, 292, 2, 1}, {3, 292, 8, 0}, {3, 292, -1, 0}, {4, 292, 1, 0}, {3, 266, 1, 0}, {3, 317, 1, 0},
     };
     for (const auto& p : params) {
         Codec e = NewFaxEncoder(p.compression, 8, 0);
-        ASSERT_TRUE(e);
-        EXPECT_EQ(e->Destroy, TifFaxDestroy);
         EXPECT_EQ(e->SetParam(e.get(), p.tag, p.value), p.result) << p.compression << " " << p.tag << " " << p.value;
     }
     Codec e = NewFaxEncoder(3, 8, 5);
+    EXPECT_EQ(e->Destroy, TifFaxDestroy) << "one destroy for decoder and encoder";
     EXPECT_EQ(e->SetParam(e.get(), 292, 9), 0);
     Bytes row = RunsRow({3, 2, 3});
     EXPECT_EQ(EncodeStrip(e.get(), row, 1), Bits("0000 000000000001 1 1000 11 1000"));
@@ -180,47 +163,6 @@ std::vector<Bytes> RandomRows(int width, int height, uint32_t seed)
         rows.push_back(MaskRow(row, width));
     }
     return rows;
-}
-
-// What libtiff says while reading, through the handlers kept beside the
-// silenced default ones.
-std::string g_libtiffSaid;
-
-void Record(thandle_t, const char* module, const char* fmt, va_list ap)
-{
-    char text[512];
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    g_libtiffSaid += std::string(module ? module : "") + ": " + text + "\n";
-}
-
-bool ReadWithLibtiff(const std::string& path, std::vector<Bytes>* rows, std::string* said)
-{
-    g_libtiffSaid.clear();
-    const TIFFErrorHandlerExt oldError = TIFFSetErrorHandlerExt(Record);
-    const TIFFErrorHandlerExt oldWarning = TIFFSetWarningHandlerExt(Record);
-    const bool ok = ReadLibtiff(path, rows);
-    TIFFSetErrorHandlerExt(oldError);
-    TIFFSetWarningHandlerExt(oldWarning);
-    *said = g_libtiffSaid;
-    return ok;
-}
-
-Bytes TiffAround(const std::vector<Bytes>& strips, int compression, int t4Options, int width, int height, int rowsPerStrip)
-{
-    TiffBuilder b;
-    std::vector<uint32_t> offsets, counts;
-    for (const Bytes& s : strips) {
-        offsets.push_back(b.AddData(s));
-        counts.push_back(uint32_t(s.size()));
-    }
-    b.Set(kTagImageWidth, kLong, {uint32_t(width)}).Set(kTagImageLength, kLong, {uint32_t(height)});
-    b.Set(kTagBitsPerSample, kShort, {1}).Set(kTagSamplesPerPixel, kShort, {1});
-    b.Set(kTagCompression, kShort, {uint32_t(compression)}).Set(kTagPhotometric, kShort, {kMinIsWhite});
-    b.Set(kTagStripOffsets, kLong, offsets).Set(kTagStripByteCounts, kLong, counts);
-    b.Set(kTagRowsPerStrip, kLong, {uint32_t(rowsPerStrip)});
-    if (compression == 3)
-        b.Set(kTagT4Options, kLong, {uint32_t(t4Options)});
-    return b.Build();
 }
 
 struct Mode {
@@ -279,11 +221,18 @@ TEST_P(FaxEncoderRoundTrip, DecodersGetTheRowsBack)
         for (int y = 0; y < height; ++y)  // the caller's rows are only read
             ASSERT_EQ(reversed[size_t(height - 1 - y) * size_t(stride) + size_t(rowBytes)], 0x5A);
 
+        TiffBuilder b;
+        b.StripImage({uint32_t(width), uint32_t(height), 1, 1, kMinIsWhite, uint32_t(rowsPerStrip), uint16_t(mode.compression)}, {});
+        std::vector<uint32_t> offsets, counts;
+        for (const Bytes& s : strips)
+            offsets.push_back(b.AddData(s)), counts.push_back(uint32_t(s.size()));
+        b.Set(kTagStripOffsets, kLong, offsets).Set(kTagStripByteCounts, kLong, counts);
+        if (mode.compression == 3)
+            b.Set(kTagT4Options, kLong, {uint32_t(mode.t4Options)});
         TempDir dir;
-        const std::string path = dir.Write("fax.tif", TiffAround(strips, mode.compression, mode.t4Options, width, height, rowsPerStrip));
         std::vector<Bytes> back;
         std::string said;
-        ASSERT_TRUE(ReadWithLibtiff(path, &back, &said));
+        ASSERT_TRUE(ReadLibtiffStrict(dir.Write("fax.tif", b.Build()), &back, &said));
         EXPECT_EQ(said, "");
         ASSERT_EQ(back.size(), rows.size());
         for (int y = 0; y < height; ++y)

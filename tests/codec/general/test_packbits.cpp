@@ -1,5 +1,7 @@
 // test_packbits.cpp — PackBits packets both ways, byte for byte, and packets
 // that run past the row end.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "support/codec_io.h"
@@ -73,3 +75,62 @@ TEST(PackBits, PacketsPastTheRowEndAreCutAndTheNextRowStartsAtTheNextHeader)
 }
 
 }  // namespace
+
+namespace {
+
+// The packets by the rule, a byte at a time: a run of two or more equal bytes
+// is replicated (128 at most per packet), other bytes gather into literals.
+Bytes PackByRule(const Bytes& row)
+{
+    Bytes out, literal;
+    auto flush = [&] {
+        for (size_t at = 0; at < literal.size(); at += 128) {
+            const size_t k = std::min<size_t>(128, literal.size() - at);
+            out.push_back(uint8_t(k - 1));
+            out.insert(out.end(), literal.begin() + at, literal.begin() + at + k);
+        }
+        literal.clear();
+    };
+    for (size_t i = 0; i < row.size();) {
+        size_t run = 1;
+        while (i + run < row.size() && row[i + run] == row[i])
+            ++run;
+        if (run == 1) {
+            literal.push_back(row[i]);
+        } else {
+            flush();
+            for (size_t left = run; left > 0;) {
+                const size_t k = std::min<size_t>(128, left);
+                out.push_back(uint8_t(1 - int(k)));
+                out.push_back(row[i]);
+                left -= k;
+            }
+        }
+        i += run;
+    }
+    flush();
+    return out;
+}
+
+}  // namespace
+
+// Rows of short and long runs between literals, at every offset against the
+// encoder's eight-byte steps.
+TEST(PackBits, RunsAndLiteralsAtEveryOffsetFollowTheRule)
+{
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+    for (int width = 1; width <= 300; width += (width < 40 ? 1 : 37)) {
+        for (int trial = 0; trial < 20; ++trial) {
+            Bytes row;
+            while (int(row.size()) < width) {
+                const int len = next() % 4 == 0 ? int(next() % 140) + 1 : 1;
+                const uint8_t v = uint8_t(next() % 3 == 0 ? 0 : next());
+                row.insert(row.end(), size_t(std::min(len, width - int(row.size()))), v);
+            }
+            Bytes copy = row;
+            ASSERT_EQ(EncodeStrip(NewCodec(false, 32773, width).get(), copy, 1), PackByRule(row))
+                << "width " << width << " trial " << trial;
+        }
+    }
+}

@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""other_readers.py — files written by `vxtiff convert` in every compression,
+layout and predictor, read back by two other readers: Pillow decodes each one,
+tifffile parses each one and decodes those whose codecs it has without extra
+packages (none, PackBits, Deflate). Every decoded image must equal the source.
+
+usage: other_readers.py VXTIFF_TOOL SCRATCH_DIR
+Sources are made here with tifffile, uncompressed; only vxtiff writes the rest."""
+import itertools
+import os
+import subprocess
+import sys
+
+import numpy as np
+import tifffile
+from PIL import Image
+
+TOOL, WORK = sys.argv[1], sys.argv[2]
+os.makedirs(WORK, exist_ok=True)
+rng = np.random.default_rng(7)
+
+
+def source(name, data, **kw):
+    path = os.path.join(WORK, name + ".tif")
+    tifffile.imwrite(path, data, resolution=(300, 300), **kw)
+    return path
+
+
+def smooth(shape, dtype, top):
+    y, x = np.indices(shape[:2])
+    base = (x * 7 + y * 3) % top
+    if len(shape) == 3:
+        base = np.stack([(base + 40 * c) % top for c in range(shape[2])], axis=2)
+    noise = rng.integers(0, 3, size=shape)
+    return ((base + noise) % top).astype(dtype)
+
+
+bits = rng.random((61, 203)) < 0.1
+bits[20:30, :] = True
+images = {
+    "bilevel": (source("bilevel", bits, photometric="minisblack"), bits),
+    "grey8": (source("grey8", smooth((45, 77), np.uint8, 256)), None),
+    "grey16": (source("grey16", smooth((33, 50), np.uint16, 65536)), None),
+    "rgb8": (source("rgb8", smooth((40, 70, 3), np.uint8, 256), photometric="rgb"), None),
+    "palette8": (source("palette8", smooth((30, 41), np.uint8, 256), photometric="palette",
+                        colormap=np.arange(3 * 256, dtype=np.uint16).reshape(3, 256) * 85), None),
+}
+compressions = {
+    "bilevel": ["none", "packbits", "deflate", "lzw", "mh", "g3", "g3-2d", "g4"],
+    "grey8": ["none", "packbits", "deflate", "lzw"],
+}
+layouts = [[], ["--rows-per-strip", "7"], ["--tile", "32x32"]]
+failures, checked = [], 0
+for name, (path, want) in images.items():
+    if want is None:
+        want = tifffile.imread(path)
+    for c, layout in itertools.product(compressions.get(name, compressions["grey8"]), layouts):
+        predictors = [[], ["--predictor", "2"]] if c in ("deflate", "lzw") and name != "bilevel" else [[]]
+        for pred in predictors:
+            label = " ".join([name, c] + layout + pred)
+            out = os.path.join(WORK, "out.tif")
+            run = subprocess.run([TOOL, "convert", path, out, "--compression", c] + layout + pred,
+                                 capture_output=True, text=True)
+            if run.returncode != 0:
+                failures.append(f"{label}: vxtiff convert failed: {run.stderr.strip()}")
+                continue
+            with Image.open(out) as im:
+                got = np.array(im)
+            if name == "palette8":
+                got = np.array(Image.open(out).convert("P"))  # indices, not colours
+            if not np.array_equal(got.astype(want.dtype), want):
+                failures.append(f"{label}: Pillow reads other pixels")
+            with tifffile.TiffFile(out) as t:
+                page = t.pages[0]
+                if c in ("none", "packbits", "deflate") and not np.array_equal(page.asarray(), want):
+                    failures.append(f"{label}: tifffile reads other pixels")
+                if page.shape[:2] != want.shape[:2]:
+                    failures.append(f"{label}: tifffile sees shape {page.shape}")
+            checked += 1
+print(f"{checked} files read by Pillow and tifffile")
+for f in failures:
+    print("FAIL", f)
+print(f"{checked - len(failures)} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)
