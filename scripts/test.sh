@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # test.sh — the whole test suite, as CI runs it:
+#   0. the Debian packages it needs, installed when missing (as root, or with sudo);
 #   1. RelWithDebInfo with -Werror (and the benchmark, compile only): ctest;
+#      then the install tree and a consumer built against it (scripts/consumer.sh);
 #   2. Debug under AddressSanitizer and UndefinedBehaviorSanitizer: ctest;
 #   3. the libFuzzer targets (clang), each run for a bounded time.
 # Build trees go to build-ci*/. Environment: JOBS (default 2), FUZZ_SECONDS
@@ -11,6 +13,22 @@ jobs=${JOBS:-2}
 root=$PWD
 
 step() { printf '\n==== %s\n' "$*"; }
+
+# The same list as .ci/run.
+packages=(make cmake g++ clang libclang-rt-14-dev zlib1g-dev libgtest-dev libbenchmark-dev
+          libtiff-dev libtiff-tools python3-pil python3-tifffile pkg-config)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    step "installing: ${missing[*]}"
+    sudo=()
+    ((EUID == 0)) || sudo=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
 
 # Runs ctest in build tree $1 and adds the number of tests it passed to $passed.
 passed=0
@@ -31,6 +49,10 @@ step "release build (-Werror, benchmark $bench)"
 cmake -S . -B build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIF_WERROR=ON -DTIF_BUILD_BENCH=$bench
 cmake --build build-ci -j"$jobs"
 run_ctest build-ci
+
+step "install tree and consumers"
+bash scripts/consumer.sh build-ci
+passed=$((passed + 1))
 
 step "sanitizer build (address, undefined)"
 cmake -S . -B build-ci-asan -DCMAKE_BUILD_TYPE=Debug -DTIF_WERROR=ON -DTIF_SANITIZER=address,undefined

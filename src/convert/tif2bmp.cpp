@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "codec/tif_limits.h"
+#include "codec/tif_tiff.h"
 #include "tif/tif_file.h"
 
 #if defined(_WIN32)
@@ -47,13 +48,59 @@ struct Geometry {
     int width;        // output pixels per row
     int rowBytes;     // output row, padded to 4 bytes
     int rows;         // output rows
-    double rowRatio;  // output rows per source row
-    double step;      // source columns per output column
+    double rowRatio;  // exact: output rows per source row
+    double step;      // source column of output column i: trunc(i × step / stepDen)
+    double stepDen;
+    bool exact;       // rows as VXTiff2Bmp makes them; otherwise from rowNum / rowDen
+    double rowNum;    // square: output row o comes from source row trunc(o × rowNum / rowDen)
+    double rowDen;
+    uint32_t ppm;     // square: the output's resolution in pixels per metre, 0 when unknown
+    double slack;     // square: added before truncating, so that a ratio that should be whole
+                      // (203.2 / 203.2) does not fall just short of it
+};
+
+constexpr double kSlack = 1e-6;
+
+// The source rows that make the output rows, in order.
+class RowSource {
+public:
+    RowSource(const Geometry& g, int height) : g_(g), height_(height) {}
+    // The next output row's source row, or -1 after the last output row.
+    int Next()
+    {
+        if (!g_.exact) {
+            if (out_ >= g_.rows)
+                return -1;
+            const double y = std::trunc(out_++ * g_.rowNum / g_.rowDen + g_.slack);
+            return y < height_ ? static_cast<int>(y) : height_ - 1;
+        }
+        // Each output row is made from the first source row that falls on it.
+        for (; y_ < height_; ++y_) {
+            const double t = std::trunc(y_ * g_.rowRatio);
+            if (t != last_) {
+                last_ = t;
+                return y_++;
+            }
+        }
+        return -1;
+    }
+
+private:
+    const Geometry& g_;
+    int height_;
+    int out_ = 0;
+    int y_ = 0;
+    double last_ = -1.0;
 };
 
 // The output geometry, or VXTIFF2BMP_ERR_SIZE when the file cannot be made.
 int MakeGeometry(const VXIMGINFO& info, int resolution, Geometry* g)
 {
+    g->exact = true;
+    g->slack = 0.0;
+    g->stepDen = 1.0;
+    g->rowNum = g->rowDen = 1.0;
+    g->ppm = 0;
     const double x = info.dXResolution;
     const double w = std::trunc(double(resolution) / x * info.nWidth);
     if (!(w >= 1.0 && w <= VXTIFF2BMP_MAX_WIDTH))
@@ -76,6 +123,33 @@ int MakeGeometry(const VXIMGINFO& info, int resolution, Geometry* g)
     g->rows = rows;
     if (kHeaderBytes + int64_t(g->rowBytes) * rows > int64_t(UINT32_MAX))
         return VXTIFF2BMP_ERR_SIZE;  // bfSize is 32 bits
+    return VXTIFF2BMP_OK;
+}
+
+// Square pixels: source resolution sx × sy scaled to `target` in both
+// directions; target 0 with an unknown source resolution copies pixel for pixel.
+int MakeSquareGeometry(const VXIMGINFO& info, double sx, double sy, double target, Geometry* g)
+{
+    g->exact = false;
+    g->slack = kSlack;
+    g->rowRatio = 0.0;
+    if (target > 0.0) {
+        g->step = sx, g->stepDen = target;
+        g->rowNum = sy, g->rowDen = target;
+        g->ppm = static_cast<uint32_t>(std::lround(target / 0.0254));
+    } else {
+        g->step = g->stepDen = g->rowNum = g->rowDen = 1.0;
+        g->ppm = 0;
+    }
+    const double w = std::trunc(info.nWidth * g->stepDen / g->step + kSlack);
+    const double h = std::trunc(info.nHeight * g->rowDen / g->rowNum + kSlack);
+    if (!(w >= 1.0 && w <= VXTIFF2BMP_MAX_WIDTH && h >= 1.0 && h <= INT32_MAX))
+        return VXTIFF2BMP_ERR_SIZE;
+    g->width = static_cast<int>(w);
+    g->rowBytes = (g->width + 31) / 32 * 4;
+    g->rows = static_cast<int>(h);
+    if (kHeaderBytes + int64_t(g->rowBytes) * g->rows > int64_t(UINT32_MAX))
+        return VXTIFF2BMP_ERR_SIZE;
     return VXTIFF2BMP_OK;
 }
 
@@ -103,7 +177,7 @@ public:
         if (!columns_ || !source_ || !pattern_ || !tables_)
             return false;
         for (int i = 0; i < g.width; ++i) {
-            const double s = std::trunc(i * g.step);
+            const double s = std::trunc(i * g.step / g.stepDen + g.slack);
             // The single-precision target can carry the last columns just past the row.
             columns_[i] = s < sourceWidth ? static_cast<int32_t>(s) : sourceWidth - 1;
         }
@@ -215,7 +289,8 @@ void Put32(unsigned char* p, uint32_t v)
 
 void BuildHeader(const VXIMGINFO& info, const Geometry& g, int rowsWritten, unsigned char* h)
 {
-    const uint32_t reserved = static_cast<uint32_t>(static_cast<int64_t>(info.dXResolution) & 0xFFFF);
+    const uint32_t reserved =
+        g.exact ? static_cast<uint32_t>(static_cast<int64_t>(info.dXResolution) & 0xFFFF) : 0;
     Put16(h + 0, 0x4D42);  // "BM"
     Put32(h + 2, static_cast<uint32_t>(kHeaderBytes + int64_t(g.rowBytes) * rowsWritten));
     Put16(h + 6, reserved);
@@ -228,8 +303,9 @@ void BuildHeader(const VXIMGINFO& info, const Geometry& g, int rowsWritten, unsi
     Put16(h + 28, 1);
     Put32(h + 30, 0);
     Put32(h + 34, 0);
-    Put32(h + 38, static_cast<uint32_t>(info.nWidth));  // the source's size, not a resolution
-    Put32(h + 42, static_cast<uint32_t>(info.nHeight));
+    // Exact: the source's size, not a resolution.
+    Put32(h + 38, g.exact ? static_cast<uint32_t>(info.nWidth) : g.ppm);
+    Put32(h + 42, g.exact ? static_cast<uint32_t>(info.nHeight) : g.ppm);
     Put32(h + 46, 0);
     Put32(h + 50, 0);
     // A set TIFF bit is black in a WhiteIsZero image, white otherwise.
@@ -312,25 +388,62 @@ void VXTIFF_STDCALL PumpMessages(void*, int, int)
 }
 #endif
 
-}  // namespace
+struct Settings {
+    int page = 0;
+    bool exact = true;
+    double sourceX = 0.0, sourceY = 0.0;  // overrides, 0: none
+    VXTiff2BmpProgress progress = nullptr;
+    void* context = nullptr;
+};
 
-extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, const char* bmpPath, int resolution,
-                                                      VXTiff2BmpProgress progress, void* context)
+bool UsableResolution(double r) { return r > 0.0 && std::isfinite(r); }
+
+// The source resolution that square mode scales from: the overrides, else the
+// file's unless it has no unit (ResolutionUnit 1: only an aspect ratio); both
+// 0 when unknown. A missing vertical resolution is taken as the horizontal.
+void SourceResolution(CTifFile& tif, const VXIMGINFO& info, const Settings& s, double* sx, double* sy)
 {
-    if (resolution <= 1)
+    *sx = *sy = 0.0;
+    int unit = 2;
+    tif.GetTagValue(TIF_TAG_RESOLUTIONUNIT, &unit);
+    if (s.sourceX > 0.0) {
+        *sx = s.sourceX;
+        *sy = s.sourceY > 0.0 ? s.sourceY : s.sourceX;
+    } else if (unit != 1 && UsableResolution(info.dXResolution)) {
+        *sx = info.dXResolution;
+        *sy = UsableResolution(info.dYResolution) ? info.dYResolution : info.dXResolution;
+    }
+}
+
+int Convert(const char* tiffPath, const char* bmpPath, int resolution, const Settings& set, int* badLines)
+{
+    *badLines = 0;
+    if (set.exact ? resolution <= 1 : resolution < 0)
         return VXTIFF2BMP_ERR_TARGET;
     CTifFile tif;
-    if (tiffPath == nullptr || !tif.Open(tiffPath))
+    if (!tif.OpenPage(tiffPath, set.page))  // a null path included; the reason stays for GetLastFailure
         return VXTIFF2BMP_ERR_OPEN;
     VXIMGINFO info;
     tif.GetImgInfo(&info);
     if (info.nSamplesPerPixel != 1 || info.nBitsPerSample != 1)
         return VXTIFF2BMP_ERR_NOT_BILEVEL;
-    if (!(info.dXResolution > 0.0 && std::isfinite(info.dXResolution)))
-        return VXTIFF2BMP_ERR_NO_RESOLUTION;
     Geometry g;
-    if (int r = MakeGeometry(info, resolution, &g); r != VXTIFF2BMP_OK)
-        return r;
+    if (set.exact) {
+        if (set.sourceX > 0.0)
+            info.dXResolution = set.sourceX;
+        if (!UsableResolution(info.dXResolution))
+            return VXTIFF2BMP_ERR_NO_RESOLUTION;
+        if (int r = MakeGeometry(info, resolution, &g); r != VXTIFF2BMP_OK)
+            return r;
+    } else {
+        double sx, sy;
+        SourceResolution(tif, info, set, &sx, &sy);
+        double target = resolution > 0 ? resolution : sx;
+        if (target > 0.0 && sx <= 0.0)
+            return VXTIFF2BMP_ERR_NO_RESOLUTION;
+        if (int r = MakeSquareGeometry(info, sx, sy, target, &g); r != VXTIFF2BMP_OK)
+            return r;
+    }
 
     // A tiled image's line may be assembled from whole tile rows up to the
     // buffer stride.
@@ -354,32 +467,38 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, cons
     unsigned char header[kHeaderBytes] = {};
     bool ok = std::fwrite(header, sizeof header, 1, bmp) == 1;
     int written = 0;
-    double last = -1.0;
     int resume = 0;  // lines before it are known to be unreadable
+    int lastY = -1;  // the source line in the buffer (enlarging repeats it)
+    bool lastBad = false;
     bool cut = false;
-    for (int y = 0; y < info.nHeight && ok; ++y) {
-        const double t = std::trunc(y * g.rowRatio);
-        if (t == last)
-            continue;  // this output row is made already
+    RowSource source(g, info.nHeight);
+    for (int y = source.Next(); y >= 0 && ok; y = source.Next()) {
         // A line that cannot be read leaves the previous one in the buffer,
         // as long as a later strip still delivers lines; otherwise the
         // source's data has ended and the BMP ends here.
-        if (y >= resume && !ReadSourceLine(tif, y, line.get())) {
-            resume = NextReadableLine(tif, info, y, probe.get());
-            if (resume < 0) {
-                cut = true;
-                break;
+        if (y != lastY) {
+            lastBad = y < resume;
+            if (!lastBad && !ReadSourceLine(tif, y, line.get())) {
+                lastBad = true;
+                resume = NextReadableLine(tif, info, y, probe.get());
+                if (resume < 0) {
+                    cut = true;
+                    break;
+                }
             }
+            builder.Build(line.get(), row.get());
+            lastY = y;
         }
-        builder.Build(line.get(), row.get());
         ok = std::fwrite(row.get(), size_t(g.rowBytes), 1, bmp) == 1;
         if (ok) {
             ++written;
-            last = t;
-            if (progress != nullptr)
-                progress(context, written, g.rows);
+            *badLines += lastBad ? 1 : 0;
+            if (set.progress != nullptr)
+                set.progress(set.context, written, g.rows);
         }
     }
+    if (cut)
+        *badLines += g.rows - written;
     if (ok) {
         BuildHeader(info, g, written, header);
         ok = std::fseek(bmp, 0, SEEK_SET) == 0 && std::fwrite(header, sizeof header, 1, bmp) == 1 &&
@@ -392,6 +511,43 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, cons
         return VXTIFF2BMP_ERR_WRITE;
     }
     return cut ? VXTIFF2BMP_ERR_CUT_SHORT : VXTIFF2BMP_OK;
+}
+
+}  // namespace
+
+extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, const char* bmpPath, int resolution,
+                                                      VXTiff2BmpProgress progress, void* context)
+{
+    Settings set;
+    set.progress = progress;
+    set.context = context;
+    int bad;
+    return Convert(tiffPath, bmpPath, resolution, set, &bad);
+}
+
+extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpOpt(const char* tiffPath, const char* bmpPath, int resolution,
+                                                       VXTIFF2BMP_OPTIONS* options)
+{
+    Settings set;
+    set.exact = false;
+    if (options != nullptr) {
+        options->nBadLines = 0;
+        if (options->nSize != int(sizeof(VXTIFF2BMP_OPTIONS)) || options->nPage < 0 ||
+            !(options->dSourceXResolution >= 0.0 && std::isfinite(options->dSourceXResolution)) ||
+            !(options->dSourceYResolution >= 0.0 && std::isfinite(options->dSourceYResolution)))
+            return VXTIFF2BMP_ERR_OPTIONS;
+        set.page = options->nPage;
+        set.exact = options->bExact != 0;
+        set.sourceX = options->dSourceXResolution;
+        set.sourceY = options->dSourceYResolution;
+        set.progress = options->pfnProgress;
+        set.context = options->pContext;
+    }
+    int bad = 0;
+    const int result = Convert(tiffPath, bmpPath, resolution, set, &bad);
+    if (options != nullptr)
+        options->nBadLines = bad;
+    return result;
 }
 
 extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2Bmp(const char* tiffPath, const char* bmpPath, int resolution)

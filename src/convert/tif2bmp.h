@@ -41,10 +41,13 @@ extern "C" {
 // Results of VXTiff2Bmp and VXTiff2BmpEx.
 enum {
     VXTIFF2BMP_OK = 0,
-    VXTIFF2BMP_ERR_OPEN = -1,           // the TIFF file cannot be opened and read as a TIFF image
+    VXTIFF2BMP_ERR_OPEN = -1,           // the TIFF file (or page) cannot be opened and read as a TIFF
+                                        // image; CTifFile::GetLastFailure says why
     VXTIFF2BMP_ERR_CREATE = -2,         // the BMP file cannot be created
     VXTIFF2BMP_ERR_MEMORY = -3,         // no memory for the column table or the row buffers
-    VXTIFF2BMP_ERR_TARGET = -4,         // target resolution 1 or less
+    VXTIFF2BMP_ERR_TARGET = -4,         // target resolution 1 or less (VXTiff2BmpOpt: negative, or 1
+                                        // or less with bExact)
+    VXTIFF2BMP_ERR_OPTIONS = -5,        // VXTiff2BmpOpt: nSize, nPage or a source resolution is invalid
     VXTIFF2BMP_ERR_NOT_BILEVEL = -11,   // the TIFF is not one sample of one bit per pixel
     VXTIFF2BMP_ERR_NO_RESOLUTION = -12, // the TIFF has no positive horizontal resolution
     VXTIFF2BMP_ERR_SIZE = -13,          // output width 0 or above VXTIFF2BMP_MAX_WIDTH, or file over 4 GiB
@@ -71,6 +74,53 @@ VXTIFF_API int VXTIFF_STDCALL VXTiff2Bmp(const char* tiffPath, const char* bmpPa
 // `progress` is null).
 VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, const char* bmpPath, int resolution,
                                            VXTiff2BmpProgress progress, void* context);
+
+// Options of VXTiff2BmpOpt. Zero it, set nSize, then what differs:
+//   VXTIFF2BMP_OPTIONS o = {0};  o.nSize = sizeof o;  o.nPage = 1;
+typedef struct VXTIFF2BMP_OPTIONS {
+    int nSize;                      // sizeof(VXTIFF2BMP_OPTIONS)
+    int nPage;                      // the page to convert, counted from 0 (CTifFile::OpenPage)
+    int bExact;                     // nonzero: VXTiff2Bmp's geometry and header, byte for byte;
+                                    // 0: square pixels (below)
+    double dSourceXResolution;      // > 0: the source's horizontal resolution in pixels per inch,
+                                    // used instead of the file's (for files without one, or with
+                                    // a unit-less 1/1); 0: the file's
+    double dSourceYResolution;      // > 0: likewise vertical; 0: the file's, or with an X override
+                                    // the X override
+    VXTiff2BmpProgress pfnProgress; // called after every written row (may be null)
+    void* pContext;                 // handed to pfnProgress
+    int nBadLines;                  // out: output rows whose source line could not be decoded
+                                    // (they repeat the line above), plus the rows missing at the
+                                    // end when the source's data ended early (ERR_CUT_SHORT)
+} VXTIFF2BMP_OPTIONS;
+
+// Converts page `nPage` of `tiffPath` into `bmpPath`; `options` may be null
+// (page 0, square pixels, the file's resolution, no progress).
+//
+// Square pixels (bExact 0): with sx × sy the source resolution (the overrides,
+// else the file's XResolution and YResolution unless its ResolutionUnit is 1,
+// none; a missing YResolution is taken as the XResolution) and R the target
+// (`resolution`, or sx when `resolution` is 0), the output has square pixels
+// at R in both directions: trunc(w × R / sx) × trunc(h × R / sy) pixels;
+// output column i takes source column trunc(i × sx / R), output row o source
+// row trunc(o × sy / R), so reducing drops rows and columns evenly and
+// enlarging repeats them. A normal-mode fax page of 1728 × 1100 at 204 × 98
+// dpi becomes 1694 × 2244 at 200 dpi. biXPelsPerMeter and biYPelsPerMeter
+// hold R in pixels per metre (rounded); the bfReserved fields are 0. With
+// `resolution` 0 and no known source resolution the page is copied pixel for
+// pixel and the resolution fields are 0; a positive `resolution` without a
+// known source resolution gives VXTIFF2BMP_ERR_NO_RESOLUTION.
+//
+// Exact (bExact nonzero): as VXTiff2BmpEx(tiffPath, bmpPath, resolution,
+// pfnProgress, pContext), with dSourceXResolution (when > 0) taking the place
+// of the file's horizontal resolution.
+//
+// Results as VXTiff2Bmp, plus VXTIFF2BMP_ERR_OPTIONS; a page that does not
+// exist gives VXTIFF2BMP_ERR_OPEN (GetLastFailure: VXTIFF_FAIL_NO_PAGE).
+// Damaged lines do not change the result unless the data ends early
+// (VXTIFF2BMP_ERR_CUT_SHORT): count them with nBadLines.
+VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpOpt(const char* tiffPath, const char* bmpPath, int resolution,
+                                            VXTIFF2BMP_OPTIONS* options);
 
 #ifdef __cplusplus
 }

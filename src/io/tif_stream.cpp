@@ -6,6 +6,7 @@
 // the open at once.
 #include "io/tif_stream.h"
 
+#include <cerrno>
 #include <climits>
 
 #if defined(_WIN32)
@@ -18,8 +19,21 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
 #endif
+
+namespace {
+
+int FailureOf(int error)
+{
+    switch (error) {
+    case ENOENT: case ENOTDIR: return TIF_STREAM_NOT_FOUND;
+    case EACCES: case EPERM: case EROFS: return TIF_STREAM_DENIED;
+    case EISDIR: return TIF_STREAM_NOT_FILE;
+    default: return TIF_STREAM_OTHER;
+    }
+}
+
+}  // namespace
 
 CTifFileStream::~CTifFileStream()
 {
@@ -47,6 +61,8 @@ int CTifFileStream::Open(const char* path, int flags)
         shflag = _SH_DENYWR;
     }
     handle = _sopen(path, oflag, shflag, pmode);
+    // A sharing violation comes back as EACCES, like a denied permission.
+    failure = handle != -1 ? TIF_STREAM_OK : FailureOf(errno);
     return handle != -1 ? 1 : 0;
 }
 
@@ -82,16 +98,26 @@ int LockNow(int fd, int how)
 
 int CTifFileStream::Open(const char* path, int flags)
 {
-    if (handle != -1 || path == nullptr)
+    if (handle != -1 || path == nullptr) {
+        failure = TIF_STREAM_OTHER;
         return 0;
+    }
     int fd;
     if (flags & TIF_OPEN_CREATE) {
         // Lock before truncating, so that a create refused by a reader of the
         // same file never destroys what that reader is reading.
         fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd == -1)
+        if (fd == -1) {
+            failure = FailureOf(errno);
             return 0;
-        if (!LockNow(fd, LOCK_EX) || ftruncate(fd, 0) != 0) {
+        }
+        if (!LockNow(fd, LOCK_EX)) {
+            failure = TIF_STREAM_IN_USE;
+            ::close(fd);
+            return 0;
+        }
+        if (ftruncate(fd, 0) != 0) {
+            failure = errno == EINVAL ? TIF_STREAM_NOT_FILE : FailureOf(errno);
             ::close(fd);
             return 0;
         }
@@ -100,15 +126,19 @@ int CTifFileStream::Open(const char* path, int flags)
                   : (flags & TIF_OPEN_WRITE)     ? O_WRONLY
                                                  : O_RDONLY;
         fd = ::open(path, oflag | O_CLOEXEC);
-        if (fd == -1)
+        if (fd == -1) {
+            failure = FailureOf(errno);
             return 0;
+        }
         struct stat st;
         bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
         if (!regular || !LockNow(fd, oflag == O_RDONLY ? LOCK_SH : LOCK_EX)) {
+            failure = regular ? TIF_STREAM_IN_USE : TIF_STREAM_NOT_FILE;
             ::close(fd);
             return 0;
         }
     }
+    failure = TIF_STREAM_OK;
     handle = fd;
     return 1;
 }

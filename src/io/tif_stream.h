@@ -11,6 +11,16 @@ enum {
     TIF_OPEN_CREATE = 0x1000,   // create or truncate, read and write, exclusive
 };
 
+// Why CTifFileStream::Open failed (its `failure` field).
+enum {
+    TIF_STREAM_OK = 0,
+    TIF_STREAM_NOT_FOUND = 1,   // no such file or directory
+    TIF_STREAM_DENIED = 2,      // permission denied (or a read-only file system)
+    TIF_STREAM_NOT_FILE = 3,    // a directory or another non-regular file
+    TIF_STREAM_IN_USE = 4,      // the sharing rules refuse it
+    TIF_STREAM_OTHER = 5,
+};
+
 class CTifStream {
 public:
     virtual ~CTifStream() {}
@@ -27,7 +37,7 @@ public:
 
 class CTifFileStream : public CTifStream {
 public:
-    CTifFileStream() : handle(-1) {}
+    CTifFileStream() : handle(-1), failure(TIF_STREAM_OK) {}
     ~CTifFileStream() override;
     // A copy would close the handle twice.
     CTifFileStream(const CTifFileStream&) = delete;
@@ -43,5 +53,6 @@ public:
     long Tell() override;
     int Commit() override;
 
-    int handle;  // -1 while no file is open
+    int handle;   // -1 while no file is open
+    int failure;  // TIF_STREAM_ reason of the last failed Open
 };

@@ -1,19 +1,21 @@
 // tif_file.h — CTifFile: one TIFF file read or written line by line.
 //
-// Include this header to use the library. A CTifFile opens the first image of a
-// TIFF file (either byte order, strips or tiles, PlanarConfiguration 1) and
+// Include this header to use the library. A CTifFile opens one image (page) of
+// a TIFF file, the first unless OpenPage names another (either byte order,
+// strips or tiles, PlanarConfiguration 1), and
 // delivers its packed rows top to bottom into the caller's buffers, exactly as
 // stored: no bit reversal, no photometric inversion, no byte swapping of 16-bit
 // samples. Bilevel data from the fax codecs arrives with 1 = black. It also
 // creates a new little-endian file from packed rows, top to bottom.
 //
 // Results: members return 1 for success and 0 for failure; ReadLines and
-// WriteLines return a count. Nothing is logged. One object is used by one
+// WriteLines return a count. Nothing is logged; GetLastFailure tells why an
+// Open, OpenPage, CountPages or Create failed. One object is used by one
 // thread at a time.
 //
 // Limits: a file that would make one open object allocate a single block of more
 // than 256 MiB (a row, the tile row, a tag array, a codec work array) fails to
-// open. See codec/tif_limits.h.
+// open (TIF_MAX_ALLOC in the sources' codec/tif_limits.h).
 #pragma once
 
 #include <cstdint>
@@ -57,6 +59,36 @@ struct VXIMGINFO {
     double dYResolution;
 };
 
+// Why the last Open, OpenPage, CountPages or Create failed (CTifFile::
+// GetLastFailure). Values are stable; new ones are only ever added.
+enum {
+    VXTIFF_FAIL_NONE = 0,          // the last call succeeded
+    VXTIFF_FAIL_ARGUMENT = 1,      // a null path or description
+    VXTIFF_FAIL_BUSY = 2,          // this object already holds an open file
+    VXTIFF_FAIL_NO_FILE = 3,       // no such file or directory
+    VXTIFF_FAIL_PERMISSION = 4,    // permission denied
+    VXTIFF_FAIL_NOT_A_FILE = 5,    // a directory or another thing that is not a plain file
+    VXTIFF_FAIL_IN_USE = 6,        // another open stream refuses sharing (a writer, or readers for Create)
+    VXTIFF_FAIL_NOT_TIFF = 7,      // no TIFF header ("II" or "MM" and 42)
+    VXTIFF_FAIL_BIGTIFF = 8,       // a BigTIFF file (version 43): not supported
+    VXTIFF_FAIL_COMPRESSION = 9,   // compression not supported (for this image); the value says which
+    VXTIFF_FAIL_PREDICTOR = 10,    // predictor not supported; the value says which
+    VXTIFF_FAIL_PHOTOMETRIC = 11,  // photometric interpretation not supported; the value says which
+    VXTIFF_FAIL_PLANAR = 12,       // separate planes (PlanarConfiguration 2): not supported
+    VXTIFF_FAIL_DAMAGED = 13,      // a damaged directory (missing or contradictory values)
+    VXTIFF_FAIL_CUT_SHORT = 14,    // data cut short: the directory, a value or the first image data
+                                   // lies past the end of the file (a truncated file)
+    VXTIFF_FAIL_BAD_DATA = 15,     // the first image data cannot be decoded
+    VXTIFF_FAIL_TOO_LARGE = 16,    // the image needs a block above the allocation limit
+    VXTIFF_FAIL_MEMORY = 17,       // out of memory
+    VXTIFF_FAIL_NO_PAGE = 18,      // OpenPage: no such page (negative, or past the last)
+    VXTIFF_FAIL_CREATE = 19,       // Create: the file cannot be created or written
+    VXTIFF_FAIL_INVALID = 20,      // Create: the description is invalid (type, sizes, strips, tiles,
+                                   // palette depth, resolution)
+    VXTIFF_FAIL_NO_ENCODER = 21,   // Create: no encoder for this compression and geometry; the value
+                                   // says which compression
+};
+
 class CTifStream;
 class CTifCompression;
 struct TifCodec;
@@ -71,8 +103,36 @@ public:
 
     // Opens an existing file for reading; 0 when it cannot be read (and the
     // object stays empty) or when this object already holds an open file (which
-    // stays open).
+    // stays open). The first page (directory) of a multi-page file is read.
     int Open(const char* path);
+    // Opens page `page` of a multi-page file, counted from 0 along the chain of
+    // next-directory offsets; OpenPage(path, 0) is Open(path). 0 as for Open,
+    // and for a page that does not exist (VXTIFF_FAIL_NO_PAGE).
+    int OpenPage(const char* path, int page);
+    // The number of pages (directories) of the file at `path`, 0 when it is not
+    // a readable TIFF file (GetLastFailure says why). The chain of directories
+    // ends at a zero offset, at a directory already visited (a loop), at one
+    // that does not lie wholly inside the file or has no entries, and after
+    // TIF_MAX_PAGES pages. Pages are counted, not checked: one that is counted
+    // may still fail to open (damaged, unsupported).
+    static int CountPages(const char* path);
+
+    // Why the last Open, OpenPage, CountPages or Create on the calling thread
+    // failed: a VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE after a success. Each
+    // thread has its own, as errno. VXTiff2Bmp and its variants set it too
+    // when they cannot open their source.
+    static int GetLastFailure();
+    // The number that goes with it: the Compression (VXTIFF_FAIL_COMPRESSION,
+    // VXTIFF_FAIL_NO_ENCODER), Predictor or PhotometricInterpretation value; 0
+    // for other codes.
+    static int GetLastFailureValue();
+    // A short English text for a code ("no such file", "not a TIFF file", ...);
+    // "unknown failure" for values outside the list. Never null, static storage.
+    static const char* GetFailureText(int failure);
+    // The text of the last failure on this thread, the value included
+    // ("compression 7 (JPEG) not supported"). Valid until the thread's next
+    // call of any of these functions.
+    static const char* GetLastFailureText();
     // Closes the file; 1 when the handle closed cleanly, 0 when nothing was open.
     // A file made by Create is finished first: the last strip or tile row, the
     // directory, the header, a flush to disk. 0 when any of it fails (or an
@@ -234,6 +294,9 @@ public:
     TifCodec* m_pEncoder;
     TifCodec* m_pDecoder;
 };
+
+// Pages past this many are neither counted nor opened.
+constexpr int TIF_MAX_PAGES = 65536;
 
 // m_nCurStrip of a tiled image whose tile buffers hold no valid tile row (after
 // rotated reading or a failed load): the next read or seek decodes again.

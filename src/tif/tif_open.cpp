@@ -1,6 +1,7 @@
 // tif_open.cpp — opening a TIFF file: header, first directory, image description.
 //
-// Only the first directory is read. Every directory value that sizes an array or
+// Open reads the first directory, OpenPage any directory along the chain of
+// next-directory offsets. Every directory value that sizes an array or
 // a buffer is checked before use: strip and tile arrays must hold a value for
 // every strip or tile, tile geometry must be positive and byte-aligned, and no
 // single allocation may exceed TIF_MAX_ALLOC.
@@ -14,6 +15,7 @@
 #include "codec/tif_tiff.h"
 #include "io/tif_stream.h"
 #include "tif/tif_bytes.h"
+#include "tif/tif_failure.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -49,70 +51,241 @@ double Resolution(CTifFile* f, int tag)
     return value;
 }
 
+// Reads the 8-byte header: byte order and the first directory's offset. A
+// VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE when it is a TIFF header.
+int ReadHeader(CTifStream* s, int* swap, uint32_t* first)
+{
+    unsigned char h[8];
+    const int n = s->Seek(0, 0) == 0 ? s->Read(h, 8) : -1;
+    const bool order = n >= 2 && ((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M'));
+    if (!order)
+        return VXTIFF_FAIL_NOT_TIFF;
+    *swap = h[0] == 'M';
+    if (n >= 4) {
+        const int version = TifGet16(h + 2, *swap);
+        if (version == 43)
+            return VXTIFF_FAIL_BIGTIFF;
+        if (version != 42)
+            return VXTIFF_FAIL_NOT_TIFF;
+    }
+    if (n < 8)
+        return VXTIFF_FAIL_CUT_SHORT;  // a TIFF header that the file's end cuts off
+    *first = TifGet32(h + 4, *swap);
+    return VXTIFF_FAIL_NONE;
+}
+
+// The directory offsets already visited, in an open-addressing table of a
+// fixed size (0 marks a free slot: offset 0 ends a chain, it is never added).
+// A plain array, not a standard container: no template code of the standard
+// library leaks into the shared library's exports.
+class OffsetSet {
+public:
+    explicit OffsetSet(int most)
+    {
+        while (size_ < 2 * uint32_t(most))
+            size_ <<= 1;
+        slots_ = static_cast<uint32_t*>(std::calloc(size_, sizeof(uint32_t)));
+    }
+    ~OffsetSet() { std::free(slots_); }
+    OffsetSet(const OffsetSet&) = delete;
+    OffsetSet& operator=(const OffsetSet&) = delete;
+
+    bool ok() const { return slots_ != nullptr; }
+    // True when `offset` was not there before. Never full: it holds at most
+    // `most` offsets in twice as many slots.
+    bool Insert(uint32_t offset)
+    {
+        uint32_t i = (offset * 2654435761u) & (size_ - 1);
+        for (; slots_[i] != 0; i = (i + 1) & (size_ - 1))
+            if (slots_[i] == offset)
+                return false;
+        slots_[i] = offset;
+        return true;
+    }
+
+private:
+    uint32_t size_ = 16;
+    uint32_t* slots_;
+};
+
+// Follows the chain of directories from `first` and returns how many it
+// counts, stopping after page `stop` (whose offset goes to *at). A directory
+// is counted when its entries and next offset lie inside the file and it has
+// at least one entry; the chain ends at offset 0, at a directory seen before,
+// at one that is not counted, or after TIF_MAX_PAGES.
+int WalkPages(CTifStream* s, int swap, uint32_t first, int stop, uint32_t* at)
+{
+    const long length = s->GetLength();
+    const int most = stop < TIF_MAX_PAGES ? stop + 1 : TIF_MAX_PAGES;
+    OffsetSet seen(most);
+    if (!seen.ok())
+        return 0;
+    uint32_t offset = first;
+    int pages = 0;
+    while (offset != 0 && pages < most && seen.Insert(offset)) {
+        unsigned char b[4];
+        if (length < 0 || int64_t(offset) + 2 > length || s->Seek(long(offset), 0) != long(offset) ||
+            s->Read(b, 2) != 2)
+            break;
+        const int entries = TifGet16(b, swap);
+        const int64_t next = int64_t(offset) + 2 + int64_t(entries) * 12;
+        if (entries == 0 || next + 4 > length)
+            break;
+        if (pages == stop) {
+            *at = offset;
+            return pages + 1;
+        }
+        if (s->Seek(long(next), 0) != long(next) || s->Read(b, 4) != 4)
+            break;
+        ++pages;
+        offset = TifGet32(b, swap);
+    }
+    return pages;
+}
+
+// True when an out-of-line value of the directory lies past the end of the
+// file: a directory that looks damaged because the file was cut short.
+bool ValuesPastEnd(CTifFile* f)
+{
+    const long length = f->m_pStream->GetLength();
+    if (f->m_pEntries == nullptr || length < 0)
+        return false;
+    static const int kSize[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    for (int i = 0; i < f->m_nEntries; ++i) {
+        const unsigned char* e = f->m_pEntries + 12 * i;
+        const int type = TifGet16(e + 2, f->m_bSwap);
+        if (type < 1 || type > 12)
+            continue;
+        const int64_t bytes = int64_t(TifGet32(e + 4, f->m_bSwap)) * kSize[type];
+        if (bytes > 4 && int64_t(TifGet32(e + 8, f->m_bSwap)) + bytes > length)
+            return true;
+    }
+    return false;
+}
+
+// Records a damaged directory, or data cut short when that explains it.
+int Damaged(CTifFile* f)
+{
+    return TifFail(ValuesPastEnd(f) ? VXTIFF_FAIL_CUT_SHORT : VXTIFF_FAIL_DAMAGED);
+}
+
+// The reason the first strip or tile row could not be loaded: its bytes run
+// past the end of the file, or they do not decode.
+int FirstDataFailure(CTifFile* f)
+{
+    const long length = f->m_pStream->GetLength();
+    const int units = f->m_bTiled ? f->m_nTilesAcross : 1;
+    for (int i = 0; i < units && i < f->m_nStrips; ++i)
+        if (int64_t(f->m_pStripOffsets[i]) + f->m_pStripByteCounts[i] > length)
+            return VXTIFF_FAIL_CUT_SHORT;
+    return VXTIFF_FAIL_BAD_DATA;
+}
+
 }  // namespace
 
-int CTifFile::Open(const char* path)
+int CTifFile::Open(const char* path) { return OpenPage(path, 0); }
+
+int CTifFile::OpenPage(const char* path, int page)
 {
-    if (m_pStream != nullptr || path == nullptr)
-        return 0;  // never overwrite a file that is open
+    if (path == nullptr)
+        return TifFail(VXTIFF_FAIL_ARGUMENT);
+    if (m_pStream != nullptr)
+        return TifFail(VXTIFF_FAIL_BUSY);  // never overwrite a file that is open
+    if (page < 0 || page >= TIF_MAX_PAGES)
+        return TifFail(VXTIFF_FAIL_NO_PAGE);
     ResetImage();
 
-    m_pStream = new (std::nothrow) CTifFileStream;
-    if (m_pStream == nullptr || !m_pStream->Open(path, 0)) {
+    CTifFileStream* stream = new (std::nothrow) CTifFileStream;
+    m_pStream = stream;
+    if (stream == nullptr)
+        return TifFail(VXTIFF_FAIL_MEMORY);
+    if (!stream->Open(path, 0)) {
+        const int failure = TifStreamFailure(stream->failure, false);
         FreeAll();
-        return 0;
+        return TifFail(failure);
     }
     m_bWrite = 0;
-    unsigned char header[8];
-    if (m_pStream->Seek(0, 0) != 0 || m_pStream->Read(header, 8) != 8 ||
-        !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
+    uint32_t offset = 0;
+    int failure = ReadHeader(m_pStream, &m_bSwap, &offset);
+    // Page 0 is the header's directory, read whatever the chain holds.
+    if (failure == VXTIFF_FAIL_NONE && page > 0 && WalkPages(m_pStream, m_bSwap, offset, page, &offset) <= page)
+        failure = VXTIFF_FAIL_NO_PAGE;
+    if (failure != VXTIFF_FAIL_NONE) {
         FreeAll();
-        return 0;
+        return TifFail(failure);
     }
-    m_bSwap = header[0] == 'M';
-    if (TifGet16(header + 2, m_bSwap) != 42 || !ReadIfd(TifGet32(header + 4, m_bSwap))) {
+    if (!ReadIfd(offset)) {  // it recorded why
         FreeAll();
         return 0;
     }
     m_nImageType = ImageTypeOf(m_nPhotometric);
     if (m_nImageType < 0) {
         FreeAll();
-        return 0;
+        return TifFail(VXTIFF_FAIL_PHOTOMETRIC, m_nPhotometric);
     }
     m_nCurLine = 0;
     m_nCurStrip = 0;
     m_nRowBytes = m_nBufRowBytes =
         static_cast<int>(TifRowBytes(m_nWidth, m_nSamplesPerPixel, m_nBitsPerSample));
     if (!(m_bTiled ? LoadTileRow(0) : LoadStrip(0))) {
+        failure = FirstDataFailure(this);
         FreeAll();
-        return 0;
+        return TifFail(failure);
     }
+    TifFail(VXTIFF_FAIL_NONE);
     return 1;
+}
+
+int CTifFile::CountPages(const char* path)
+{
+    if (path == nullptr)
+        return TifFail(VXTIFF_FAIL_ARGUMENT);
+    CTifFileStream stream;
+    if (!stream.Open(path, 0))
+        return TifFail(TifStreamFailure(stream.failure, false));
+    int swap = 0;
+    uint32_t first = 0, at = 0;
+    if (int failure = ReadHeader(&stream, &swap, &first); failure != VXTIFF_FAIL_NONE)
+        return TifFail(failure);
+    const int pages = WalkPages(&stream, swap, first, TIF_MAX_PAGES, &at);
+    if (pages == 0) {
+        // Not even the first directory: none, empty, or gone with the file's end.
+        unsigned char b[2];
+        const bool empty = first == 0 || (stream.Seek(long(first), 0) == long(first) && stream.Read(b, 2) == 2 &&
+                                          TifGet16(b, swap) == 0);
+        return TifFail(empty ? VXTIFF_FAIL_DAMAGED : VXTIFF_FAIL_CUT_SHORT);
+    }
+    TifFail(VXTIFF_FAIL_NONE);
+    return pages;
 }
 
 int CTifFile::ReadIfd(uint32_t offset)
 {
     unsigned char count[2];
+    if (offset == 0)
+        return TifFail(VXTIFF_FAIL_DAMAGED);
     if (m_pStream->Seek(static_cast<long>(offset), 0) != static_cast<long>(offset) ||
         m_pStream->Read(count, 2) != 2)
-        return 0;
+        return TifFail(VXTIFF_FAIL_CUT_SHORT);
     m_nEntries = TifGet16(count, m_bSwap);
     int size = m_nEntries * 12 + 6;
     std::free(m_pIfd);
     m_pIfd = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size)));
     m_pEntries = nullptr;
     if (m_pIfd == nullptr)
-        return 0;
+        return TifFail(VXTIFF_FAIL_MEMORY);
     if (m_pStream->Seek(static_cast<long>(offset), 0) != static_cast<long>(offset) ||
         m_pStream->Read(m_pIfd, size) != size)
-        return 0;
+        return TifFail(VXTIFF_FAIL_CUT_SHORT);
     m_pEntries = m_pIfd + 2;
 
     int planar = 1;
     GetTagValue(TIF_TAG_PLANARCONFIG, &planar);
+    if (planar == 2)
+        return TifFail(VXTIFF_FAIL_PLANAR);
     if (planar != 1 || !GetTagValue(TIF_TAG_IMAGEWIDTH, &m_nWidth) ||
         !GetTagValue(TIF_TAG_IMAGELENGTH, &m_nHeight))
-        return 0;
+        return Damaged(this);
     m_nCompression = 0;
     GetTagValue(TIF_TAG_COMPRESSION, &m_nCompression);
     m_nPhotometric = 0;
@@ -122,7 +295,7 @@ int CTifFile::ReadIfd(uint32_t offset)
     m_nRowsPerStrip = -1;
     GetTagValue(TIF_TAG_ROWSPERSTRIP, &m_nRowsPerStrip);
     if (m_nWidth <= 0 || m_nHeight <= 0)
-        return 0;
+        return Damaged(this);
 
     if (m_nSamplesPerPixel > 1) {
         int n;
@@ -132,17 +305,19 @@ int CTifFile::ReadIfd(uint32_t offset)
             m_nBitsPerSample = static_cast<int>(bits[0]);
         std::free(bits);
         if (!ok)
-            return 0;
+            return Damaged(this);
     } else {
         m_nBitsPerSample = 1;
         GetTagValue(TIF_TAG_BITSPERSAMPLE, &m_nBitsPerSample);
     }
+    if (m_nBitsPerSample <= 0 || m_nSamplesPerPixel <= 0)
+        return Damaged(this);
     if (TifRowBytes(m_nWidth, m_nSamplesPerPixel, m_nBitsPerSample) < 0)
-        return 0;
+        return TifFail(VXTIFF_FAIL_TOO_LARGE);
 
     m_pCompression = TifCreateCompression(this);
     if (m_pCompression == nullptr)
-        return 0;
+        return TifFail(VXTIFF_FAIL_MEMORY);
 
     // A directory with TileOffsets is read as tiled, whatever else it holds: the
     // decoder must be made for one geometry, and the tile tags name it.
@@ -153,12 +328,14 @@ int CTifFile::ReadIfd(uint32_t offset)
     if (tiled) {
         if (!GetTagValue(TIF_TAG_TILEWIDTH, &m_nTileWidth) || !GetTagValue(TIF_TAG_TILELENGTH, &m_nTileLength) ||
             m_nTileWidth <= 0 || m_nTileLength <= 0)
-            return 0;
+            return Damaged(this);
         // Tile rows are assembled byte-wise, so a tile row must end on a byte
         // (TIFF 6.0 asks for tile widths that are multiples of 16).
         int64_t tileBits = TifCheckedSize(int64_t(m_nTileWidth) * m_nSamplesPerPixel, m_nBitsPerSample);
-        if (tileBits < 0 || tileBits % 8 != 0)
-            return 0;
+        if (tileBits < 0)
+            return TifFail(VXTIFF_FAIL_TOO_LARGE);
+        if (tileBits % 8 != 0)
+            return Damaged(this);
         m_bTiled = 1;
     }
 
@@ -168,8 +345,13 @@ int CTifFile::ReadIfd(uint32_t offset)
         m_nWidth = m_nTileWidth;
     m_pDecoder = m_pCompression->CreateDecoder();
     m_nWidth = width;
-    if (m_pDecoder == nullptr || !m_pCompression->ReadTags())
-        return 0;
+    if (m_pDecoder == nullptr)
+        return TifFail(VXTIFF_FAIL_COMPRESSION, m_nCompression);
+    if (!m_pCompression->ReadTags()) {
+        int predictor = 1;
+        GetTagValue(TIF_TAG_PREDICTOR, &predictor);
+        return TifFail(VXTIFF_FAIL_PREDICTOR, predictor);
+    }
     ReadColorMap();
     m_pDecoder->SetIoProc(m_pDecoder, TifReadProc, this);
 
@@ -188,17 +370,17 @@ int CTifFile::ReadIfd(uint32_t offset)
     int nOffsets, nCounts;
     if (!m_bTiled) {
         if (!GetTagLongs(TIF_TAG_STRIPOFFSETS, &nOffsets, &m_pStripOffsets) || nOffsets < m_nStrips)
-            return 0;
+            return Damaged(this);
         if (GetTagLongs(TIF_TAG_STRIPBYTECOUNTS, &nCounts, &m_pStripByteCounts))
-            return nCounts >= m_nStrips;
+            return nCounts >= m_nStrips ? 1 : Damaged(this);
         if (FindTag(TIF_TAG_STRIPBYTECOUNTS) != nullptr || m_nStrips != 1)
-            return 0;  // unreadable, or several strips of unknown size
+            return Damaged(this);  // unreadable, or several strips of unknown size
         // A single strip without byte count runs to the end of the file.
         std::free(m_pStripByteCounts);
         m_pStripByteCounts = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t)));
         long length = m_pStream->GetLength();
         if (m_pStripByteCounts == nullptr || length < 0)
-            return 0;
+            return TifFail(VXTIFF_FAIL_MEMORY);
         m_pStripByteCounts[0] =
             length > long(m_pStripOffsets[0]) ? static_cast<uint32_t>(length - long(m_pStripOffsets[0])) : 0;
         return 1;
@@ -206,16 +388,16 @@ int CTifFile::ReadIfd(uint32_t offset)
 
     if (!GetTagLongs(TIF_TAG_TILEOFFSETS, &nOffsets, &m_pStripOffsets) ||
         !GetTagLongs(TIF_TAG_TILEBYTECOUNTS, &nCounts, &m_pStripByteCounts) || nCounts < nOffsets)
-        return 0;
+        return Damaged(this);
     m_nStrips = nOffsets;
     int64_t across = (int64_t(m_nWidth) + m_nTileWidth - 1) / m_nTileWidth;
     int64_t down = (int64_t(m_nHeight) + m_nTileLength - 1) / m_nTileLength;
     if (across * down > m_nStrips)
-        return 0;
+        return Damaged(this);
     m_nTilesAcross = static_cast<int>(across);
     m_nTilesDown = static_cast<int>(down);
     m_nRowsPerStrip = m_nTileLength;
-    return AllocTileRow();
+    return AllocTileRow() ? 1 : TifFail(VXTIFF_FAIL_TOO_LARGE);
 }
 
 int CTifFile::ReadColorMap()

@@ -17,6 +17,7 @@
 #include "io/tif_exception.h"
 #include "io/tif_io.h"
 #include "io/tif_stream.h"
+#include "tif/tif_failure.h"
 #include "tif/tif_ifd_write.h"
 #include "tif/tif_file.h"
 
@@ -59,7 +60,8 @@ int Encode(TifCodec* encoder, void* rows, int count)
     }
 }
 
-// Everything of Create after the file is open; 0 on any failure.
+// Everything of Create after the file is open: VXTIFF_FAIL_NONE, or the
+// VXTIFF_FAIL_ code of what went wrong.
 int SetUp(CTifFile* f, VXIMGINFO* info, int photometric)
 {
     f->m_bWrite = 1;
@@ -71,15 +73,18 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric)
     f->m_nPhotometric = photometric;
     f->m_nCompression = info->nCompression;
     const int64_t rowBytes = TifRowBytes(f->m_nWidth, f->m_nSamplesPerPixel, f->m_nBitsPerSample);
-    if (f->m_nHeight <= 0 || rowBytes < 0 || info->nRowsPerStrip < 0)
-        return 0;
+    if (f->m_nHeight <= 0 || f->m_nWidth <= 0 || f->m_nSamplesPerPixel <= 0 || f->m_nBitsPerSample <= 0 ||
+        info->nRowsPerStrip < 0)
+        return VXTIFF_FAIL_INVALID;
+    if (rowBytes < 0)
+        return VXTIFF_FAIL_TOO_LARGE;
     // A palette has 2^BitsPerSample colours.
     if (photometric == 3 && f->m_nBitsPerSample > 16)
-        return 0;
+        return VXTIFF_FAIL_INVALID;
     uint32_t num, den;
     if ((info->dXResolution != 0.0 && !TifResolutionRational(info->dXResolution, &num, &den)) ||
         (info->dYResolution != 0.0 && !TifResolutionRational(info->dYResolution, &num, &den)))
-        return 0;
+        return VXTIFF_FAIL_INVALID;
     f->m_dXResolution = info->dXResolution;
     f->m_dYResolution = info->dYResolution;
     f->m_nRowsPerStrip = info->nRowsPerStrip != 0 ? info->nRowsPerStrip : f->m_nHeight;
@@ -88,7 +93,7 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric)
     if (info->bTiled) {
         const int width = RoundTileSize(info->nTileWidth), length = RoundTileSize(info->nTileLength);
         if (width < 0 || length < 0)
-            return 0;
+            return VXTIFF_FAIL_INVALID;
         info->nTileWidth = width;
         info->nTileLength = length;
         f->m_bTiled = 1;
@@ -99,20 +104,20 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric)
         const int64_t down = (int64_t(f->m_nHeight) + f->m_nTileLength - 1) / f->m_nTileLength;
         strips = TifCheckedSize(across, down);
         if (strips < 0 || strips > INT_MAX)
-            return 0;
+            return VXTIFF_FAIL_TOO_LARGE;
         f->m_nTilesAcross = static_cast<int>(across);
         f->m_nTilesDown = static_cast<int>(down);
         f->m_nTiles = static_cast<int>(strips);
         if (!f->AllocTileRow())  // zeroed: no heap memory reaches the file
-            return 0;
+            return VXTIFF_FAIL_TOO_LARGE;
     }
     if (TifCheckedSize(strips, sizeof(uint32_t)) < 0)
-        return 0;
+        return VXTIFF_FAIL_TOO_LARGE;
     f->m_nStrips = static_cast<int>(strips);
 
     f->m_pCompression = TifCreateCompression(f);
     if (f->m_pCompression == nullptr)
-        return 0;
+        return VXTIFF_FAIL_MEMORY;
     // The encoder codes rows of one tile.
     const int width = f->m_nWidth;
     if (f->m_bTiled)
@@ -120,44 +125,52 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric)
     f->m_pEncoder = f->m_pCompression->CreateEncoder();
     f->m_nWidth = width;
     if (f->m_pEncoder == nullptr)
-        return 0;
+        return VXTIFF_FAIL_NO_ENCODER;
     f->m_pEncoder->SetIoProc(f->m_pEncoder, TifWriteProc, f);
     f->m_nRowBytes = f->m_nBufRowBytes = static_cast<int>(rowBytes);
 
     f->m_pStripOffsets = static_cast<uint32_t*>(std::calloc(size_t(f->m_nStrips), sizeof(uint32_t)));
     f->m_pStripByteCounts = static_cast<uint32_t*>(std::calloc(size_t(f->m_nStrips), sizeof(uint32_t)));
     if (f->m_pStripOffsets == nullptr || f->m_pStripByteCounts == nullptr)
-        return 0;
+        return VXTIFF_FAIL_MEMORY;
     f->m_pWriteOffsets = f->m_pStripOffsets;
     f->m_pWriteByteCounts = f->m_pStripByteCounts;
     f->m_nWriteOffset = 8;  // the header comes last
     f->m_nCurLine = 0;
     f->m_nCurStrip = 0;
-    return f->BeginWriteStrip(0);
+    return f->BeginWriteStrip(0) ? VXTIFF_FAIL_NONE : VXTIFF_FAIL_CREATE;
 }
 
 }  // namespace
 
 int CTifFile::Create(const char* path, VXIMGINFO* info)
 {
-    if (path == nullptr || info == nullptr || m_pStream != nullptr)
-        return 0;  // an open file stays as it is
+    if (path == nullptr || info == nullptr)
+        return TifFail(VXTIFF_FAIL_ARGUMENT);
+    if (m_pStream != nullptr)
+        return TifFail(VXTIFF_FAIL_BUSY);  // an open file stays as it is
     const int photometric = PhotometricOf(info->nImageType);
     if (photometric < 0)
-        return 0;
+        return TifFail(VXTIFF_FAIL_INVALID);
     ResetImage();
-    m_pStream = new (std::nothrow) CTifFileStream;
-    if (m_pStream == nullptr || !m_pStream->Open(path, TIF_OPEN_CREATE)) {
+    CTifFileStream* stream = new (std::nothrow) CTifFileStream;
+    m_pStream = stream;
+    if (stream == nullptr)
+        return TifFail(VXTIFF_FAIL_MEMORY);
+    if (!stream->Open(path, TIF_OPEN_CREATE)) {
         // Not ours to remove: the path may be a file that another stream holds.
+        const int failure = TifStreamFailure(stream->failure, true);
         FreeAll();
-        return 0;
+        return TifFail(failure);
     }
-    if (!SetUp(this, info, photometric)) {
+    if (const int failure = SetUp(this, info, photometric); failure != VXTIFF_FAIL_NONE) {
+        const int compression = m_nCompression;
         FreeAll();
         m_bWrite = 0;
         std::remove(path);  // this Create made or truncated it
-        return 0;
+        return TifFail(failure, failure == VXTIFF_FAIL_NO_ENCODER ? compression : 0);
     }
+    TifFail(VXTIFF_FAIL_NONE);
     return 1;
 }
 

@@ -43,12 +43,11 @@ bool EachTile(uint32_t width, uint32_t height, uint32_t tw, uint32_t tl, uint32_
 
 }  // namespace
 
-bool WriteLibtiff(const std::string& path, const LibtiffSpec& s, const std::vector<Bytes>& rows)
+namespace {
+
+// Sets the fields of the current directory and writes its image.
+bool WriteImage(TIFF* t, const LibtiffSpec& s, const std::vector<Bytes>& rows)
 {
-    Tiff tiff = OpenTiff(path, s.bigEndian ? "wb" : "wl");
-    TIFF* t = tiff.get();
-    if (t == nullptr)
-        return false;
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, s.width);
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, s.height);
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, s.bits);
@@ -97,6 +96,28 @@ bool WriteLibtiff(const std::string& path, const LibtiffSpec& s, const std::vect
                         return TIFFWriteEncodedTile(t, TIFFComputeTile(t, x0, y0, 0, 0), tile.data(),
                                                     static_cast<tmsize_t>(tile.size())) >= 0;
                     });
+}
+
+}  // namespace
+
+bool WriteLibtiff(const std::string& path, const LibtiffSpec& s, const std::vector<Bytes>& rows)
+{
+    Tiff tiff = OpenTiff(path, s.bigEndian ? "wb" : "wl");
+    return tiff != nullptr && WriteImage(tiff.get(), s, rows);
+}
+
+bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffSpec>& pages,
+                       const std::vector<std::vector<Bytes>>& rows)
+{
+    if (pages.empty() || pages.size() != rows.size())
+        return false;
+    Tiff tiff = OpenTiff(path, pages[0].bigEndian ? "wb" : "wl");
+    if (tiff == nullptr)
+        return false;
+    for (size_t i = 0; i < pages.size(); ++i)
+        if (!WriteImage(tiff.get(), pages[i], rows[i]) || !TIFFWriteDirectory(tiff.get()))
+            return false;
+    return true;
 }
 
 bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows)

@@ -35,64 +35,71 @@ bool IsEmpty(const CTifFile& f)
 struct BadFile {
     const char* name;
     bool tiled;
+    int failure;  // what GetLastFailure says, with its value
+    int value;
     void (*edit)(TiffBuilder&);
     size_t cut = SIZE_MAX;  // file length
 };
 
 const BadFile kBadFiles[] = {
-    {"Empty", false, [](TiffBuilder&) {}, 0},
-    {"HeaderShort", false, [](TiffBuilder&) {}, 7},
-    {"DirectoryCountCut", false, [](TiffBuilder& b) { b.IfdOffset(uint32_t(b.Build().size() - 1)); }},
-    {"ByteOrderMixed", false, [](TiffBuilder& b) { b.Header({'I', 'M', 42, 0, 8, 0, 0, 0}); }},
-    {"ByteOrderLowercase", false, [](TiffBuilder& b) { b.Header({'i', 'i', 42, 0, 8, 0, 0, 0}); }},
-    {"Version43", false, [](TiffBuilder& b) { b.Version(43); }},
-    {"DirectoryPastEnd", false, [](TiffBuilder& b) { b.IfdOffset(0x7FFFFFF0); }},
-    {"DirectoryBlockCut", false, [](TiffBuilder& b) { b.EntryCount(200); }},
-    {"Planar2", false, [](TiffBuilder& b) { b.Set(kTagPlanarConfig, kShort, {2}); }},
-    {"Planar0", false, [](TiffBuilder& b) { b.Set(kTagPlanarConfig, kShort, {0}); }},
-    {"NoWidth", false, [](TiffBuilder& b) { b.Remove(kTagImageWidth); }},
-    {"NoLength", false, [](TiffBuilder& b) { b.Remove(kTagImageLength); }},
-    {"WidthZero", false, [](TiffBuilder& b) { b.Set(kTagImageWidth, kLong, {0}); }},
-    {"LengthZero", false, [](TiffBuilder& b) { b.Set(kTagImageLength, kShort, {0}); }},
-    {"WidthNegative", false, [](TiffBuilder& b) { b.Set(kTagImageWidth, kLong, {0x80000000}); }},
-    {"WidthRational", false, [](TiffBuilder& b) { b.Set(kTagImageWidth, kRational, {16, 1}); }},
-    {"NoCompression", false, [](TiffBuilder& b) { b.Remove(kTagCompression); }},
-    {"CompressionJpeg", false, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {7}); }},
-    {"CompressionOldJpeg", false, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {6}); }},
-    {"CompressionUnknown", false, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {12345}); }},
-    {"PhotometricMask", false, [](TiffBuilder& b) { b.Set(kTagPhotometric, kShort, {4}); }},
-    {"PhotometricLab", false, [](TiffBuilder& b) { b.Set(kTagPhotometric, kShort, {8}); }},
-    {"PhotometricLogL", false, [](TiffBuilder& b) { b.Set(kTagPhotometric, kShort, {32844}); }},
-    {"SamplesZero", false, [](TiffBuilder& b) { b.Set(kTagSamplesPerPixel, kShort, {0}); }},
-    {"BitsZero", false, [](TiffBuilder& b) { b.Set(kTagBitsPerSample, kShort, {0}); }},
-    {"NoOffsets", false, [](TiffBuilder& b) { b.Remove(kTagStripOffsets); }},
-    {"OffsetsEmpty", false, [](TiffBuilder& b) { b.Set(kTagStripOffsets, kLong, {}); }},
-    {"OffsetsRational", false, [](TiffBuilder& b) { b.Set(kTagStripOffsets, kRational, {8, 1}); }},
-    {"FewerOffsets", false, [](TiffBuilder& b) { b.Set(kTagStripOffsets, kLong, {8, 72}); }},
-    {"FewerByteCounts", false, [](TiffBuilder& b) { b.Set(kTagStripByteCounts, kLong, {64, 64}); }},
-    {"NoByteCountsSeveralStrips", false, [](TiffBuilder& b) { b.Remove(kTagStripByteCounts); }},
-    {"OffsetsOutsideFile", false, [](TiffBuilder& b) { b.Remove(kTagStripOffsets).AtOffset(kTagStripOffsets, kLong, 3, 0xFFFF0000); }},
-    {"FirstStripPastEnd", false, [](TiffBuilder& b) { b.Set(kTagStripOffsets, kLong, {0x10000000, 8, 8}); }},
-    {"FirstStripRunsPastEnd", false, [](TiffBuilder& b) { b.Set(kTagStripByteCounts, kLong, {0x7FFFFFFF, 64, 32}); }},
-    {"TileOffsetsFewer", true, [](TiffBuilder& b) { b.Set(kTagTileOffsets, kLong, {8, 8, 8, 8, 8}); }},
-    {"TileByteCountsAbsent", true, [](TiffBuilder& b) { b.Remove(kTagTileByteCounts); }},
-    {"TileByteCountsFewer", true, [](TiffBuilder& b) { b.Set(kTagTileByteCounts, kLong, {256}); }},
-    {"TileWidthAbsent", true, [](TiffBuilder& b) { b.Remove(kTagTileWidth); }},
-    {"TileLengthAbsent", true, [](TiffBuilder& b) { b.Remove(kTagTileLength); }},
-    {"TileWidthZero", true, [](TiffBuilder& b) { b.Set(kTagTileWidth, kLong, {0}); }},
-    {"TileLengthZero", true, [](TiffBuilder& b) { b.Set(kTagTileLength, kShort, {0}); }},
-    {"TileWidthNegative", true, [](TiffBuilder& b) { b.Set(kTagTileWidth, kLong, {0xFFFFFFF0}); }},
-    {"SamplesNoBits", false, [](TiffBuilder& b) { b.Set(kTagSamplesPerPixel, kShort, {3}).Remove(kTagBitsPerSample); }},
-    {"SamplesBitsRational", false, [](TiffBuilder& b) { b.Set(kTagSamplesPerPixel, kShort, {3}).Set(kTagBitsPerSample, kRational, {8, 1}); }},
-    {"ByteCountsUnreadable", false, [](TiffBuilder& b) {
+    {"Empty", false, VXTIFF_FAIL_NOT_TIFF, 0, [](TiffBuilder&) {}, 0},
+    {"HeaderShort", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder&) {}, 7},
+    {"DirectoryCountCut", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.IfdOffset(uint32_t(b.Build().size() - 1)); }},
+    {"ByteOrderMixed", false, VXTIFF_FAIL_NOT_TIFF, 0, [](TiffBuilder& b) { b.Header({'I', 'M', 42, 0, 8, 0, 0, 0}); }},
+    {"ByteOrderLowercase", false, VXTIFF_FAIL_NOT_TIFF, 0, [](TiffBuilder& b) { b.Header({'i', 'i', 42, 0, 8, 0, 0, 0}); }},
+    {"Version43", false, VXTIFF_FAIL_BIGTIFF, 0, [](TiffBuilder& b) { b.Version(43); }},
+    {"DirectoryPastEnd", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.IfdOffset(0x7FFFFFF0); }},
+    {"DirectoryBlockCut", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.EntryCount(200); }},
+    {"Planar2", false, VXTIFF_FAIL_PLANAR, 0, [](TiffBuilder& b) { b.Set(kTagPlanarConfig, kShort, {2}); }},
+    {"Planar0", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagPlanarConfig, kShort, {0}); }},
+    {"NoWidth", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Remove(kTagImageWidth); }},
+    {"NoLength", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Remove(kTagImageLength); }},
+    {"WidthZero", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagImageWidth, kLong, {0}); }},
+    {"LengthZero", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagImageLength, kShort, {0}); }},
+    {"WidthNegative", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagImageWidth, kLong, {0x80000000}); }},
+    {"WidthRational", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagImageWidth, kRational, {16, 1}); }},
+    {"NoCompression", false, VXTIFF_FAIL_COMPRESSION, 0, [](TiffBuilder& b) { b.Remove(kTagCompression); }},
+    {"CompressionJpeg", false, VXTIFF_FAIL_COMPRESSION, 7, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {7}); }},
+    {"CompressionOldJpeg", false, VXTIFF_FAIL_COMPRESSION, 6, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {6}); }},
+    {"CompressionUnknown", false, VXTIFF_FAIL_COMPRESSION, 12345, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {12345}); }},
+    {"PhotometricMask", false, VXTIFF_FAIL_PHOTOMETRIC, 4, [](TiffBuilder& b) { b.Set(kTagPhotometric, kShort, {4}); }},
+    {"PhotometricLab", false, VXTIFF_FAIL_PHOTOMETRIC, 8, [](TiffBuilder& b) { b.Set(kTagPhotometric, kShort, {8}); }},
+    {"PhotometricLogL", false, VXTIFF_FAIL_PHOTOMETRIC, 32844, [](TiffBuilder& b) { b.Set(kTagPhotometric, kShort, {32844}); }},
+    {"SamplesZero", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagSamplesPerPixel, kShort, {0}); }},
+    {"BitsZero", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagBitsPerSample, kShort, {0}); }},
+    {"NoOffsets", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Remove(kTagStripOffsets); }},
+    {"OffsetsEmpty", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagStripOffsets, kLong, {}); }},
+    {"OffsetsRational", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagStripOffsets, kRational, {8, 1}); }},
+    {"FewerOffsets", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagStripOffsets, kLong, {8, 72}); }},
+    {"FewerByteCounts", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagStripByteCounts, kLong, {64, 64}); }},
+    {"NoByteCountsSeveralStrips", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Remove(kTagStripByteCounts); }},
+    {"OffsetsOutsideFile", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.Remove(kTagStripOffsets).AtOffset(kTagStripOffsets, kLong, 3, 0xFFFF0000); }},
+    {"FirstStripPastEnd", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.Set(kTagStripOffsets, kLong, {0x10000000, 8, 8}); }},
+    {"FirstStripRunsPastEnd", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.Set(kTagStripByteCounts, kLong, {0x7FFFFFFF, 64, 32}); }},
+    {"TileOffsetsFewer", true, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagTileOffsets, kLong, {8, 8, 8, 8, 8}); }},
+    {"TileByteCountsAbsent", true, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Remove(kTagTileByteCounts); }},
+    {"TileByteCountsFewer", true, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagTileByteCounts, kLong, {256}); }},
+    {"TileWidthAbsent", true, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Remove(kTagTileWidth); }},
+    {"TileLengthAbsent", true, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Remove(kTagTileLength); }},
+    {"TileWidthZero", true, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagTileWidth, kLong, {0}); }},
+    {"TileLengthZero", true, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagTileLength, kShort, {0}); }},
+    {"TileWidthNegative", true, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagTileWidth, kLong, {0xFFFFFFF0}); }},
+    {"SamplesNoBits", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagSamplesPerPixel, kShort, {3}).Remove(kTagBitsPerSample); }},
+    {"SamplesBitsRational", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagSamplesPerPixel, kShort, {3}).Set(kTagBitsPerSample, kRational, {8, 1}); }},
+    {"ByteCountsUnreadable", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) {
          b.Remove(kTagRowsPerStrip).Set(kTagStripOffsets, kLong, {8}).Set(kTagStripByteCounts, kRational, {160, 1}); }},
-    {"RowOverLimit", false, [](TiffBuilder& b) { b.Set(kTagImageWidth, kLong, {0x40000000}).Set(kTagBitsPerSample, kShort, {16}); }},
-    {"TileRowNotWholeBytes", true, [](TiffBuilder& b) { b.Set(kTagBitsPerSample, kShort, {1}).Set(kTagTileWidth, kLong, {12}); }},
+    {"RowOverLimit", false, VXTIFF_FAIL_TOO_LARGE, 0, [](TiffBuilder& b) { b.Set(kTagImageWidth, kLong, {0x40000000}).Set(kTagBitsPerSample, kShort, {16}); }},
+    {"TileRowNotWholeBytes", true, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagBitsPerSample, kShort, {1}).Set(kTagTileWidth, kLong, {12}); }},
     // Two tiles across of 65536 × 4096 bytes: 512 MiB for the tile row.
-    {"TileRowOverLimit", true, [](TiffBuilder& b) {
+    {"TileRowOverLimit", true, VXTIFF_FAIL_TOO_LARGE, 0, [](TiffBuilder& b) {
          b.Set(kTagImageWidth, kLong, {65537}).Set(kTagImageLength, kLong, {1}).Set(kTagTileWidth, kLong, {65536})
              .Set(kTagTileLength, kLong, {4096}).Set(kTagTileOffsets, kLong, {8, 8}).Set(kTagTileByteCounts, kLong, {1, 1}); }},
-    {"FirstTileRowUnreadable", true, [](TiffBuilder& b) { b.Set(kTagTileByteCounts, kLong, {256, 256, 0x10000, 256, 256, 256}); }},
+    {"PredictorFloatingPoint", false, VXTIFF_FAIL_PREDICTOR, 3, [](TiffBuilder& b) {
+         b.Set(kTagCompression, kShort, {5}).Set(kTagPredictor, kShort, {3}); }},
+    // Uncompressed bytes declared as Deflate: the first tile row does not decode.
+    {"FirstTileRowUndecodable", true, VXTIFF_FAIL_BAD_DATA, 0, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {32946}); }},
+    {"DirectoryAtZero", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.IfdOffset(0); }},
+    {"FirstTileRowUnreadable", true, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.Set(kTagTileByteCounts, kLong, {256, 256, 0x10000, 256, 256, 256}); }},
 };
 
 class OpenFails : public ::testing::TestWithParam<std::tuple<BadFile, bool>> {};
@@ -106,6 +113,8 @@ TEST_P(OpenFails, AndLeavesTheObjectEmptyAndReusable)
     CTifFile f;
     EXPECT_EQ(f.Open(dir.Write("bad.tif", b.Build(bad.cut)).c_str()), 0);
     EXPECT_TRUE(IsEmpty(f));
+    EXPECT_EQ(CTifFile::GetLastFailure(), bad.failure) << CTifFile::GetLastFailureText();
+    EXPECT_EQ(CTifFile::GetLastFailureValue(), bad.value);
     // Every entry point of the empty object fails quietly.
     EXPECT_EQ(f.Close(), 0);
     std::vector<uint8_t> row(64, 0xEE);
@@ -118,6 +127,7 @@ TEST_P(OpenFails, AndLeavesTheObjectEmptyAndReusable)
     EXPECT_EQ(c.rgbRed, 3);
     // The same object then opens a sound file.
     ASSERT_EQ(f.Open(dir.Write("good.tif", Sound(big).Build()).c_str()), 1);
+    EXPECT_EQ(CTifFile::GetLastFailure(), VXTIFF_FAIL_NONE);
     ASSERT_EQ(f.ReadLine(row.data()), 1);
     EXPECT_EQ(Bytes(row.begin(), row.begin() + 16), PatternRows(16, 1));
 }
