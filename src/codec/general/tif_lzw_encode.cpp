@@ -166,7 +166,9 @@ struct LzwCoder {
             if (found != kEmptySlot) {
                 const uint32_t d = slot == 0 ? 1 : TIF_LZW_HASH_SIZE - slot;
                 do {
-                    slot = slot >= d ? slot - d : slot + (TIF_LZW_HASH_SIZE - d);
+                    slot -= d;  // below 0 wraps, and adding the size wraps back
+                    if (int32_t(slot) < 0)
+                        slot += TIF_LZW_HASH_SIZE;
                     found = t[slot];
                 } while ((found >> 12) != key && found != kEmptySlot);
                 if (found != kEmptySlot) {
