@@ -28,7 +28,7 @@ struct TifLzwEncoderState {
     int nbits;                  // current code width, 9..12
     int maxCode;                // (1 << nbits) - 1
     uint64_t nextData;          // bit accumulator of the output, pending bits at the bottom
-    int nextBits;               // bits of nextData not yet written, 0..31 between codes
+    int nextBits;               // bits of nextData not yet written, 0..7 between codes
     TifLzwHashSlot* hashTable;  // TIF_LZW_HASH_SIZE slots
     uint16_t freeCode;          // next code to assign, 258..4093
     uint16_t prefixCode;        // code of the string matched so far, kNoPrefix at a strip's start
@@ -41,12 +41,8 @@ enum {
     kLastCode = 4093,  // assigning it ends the table: Clear follows
     kMaxBits = 12,
     kNoPrefix = 0xFFFF,
-    // Room for one code and the Clear that may follow it: one 32-bit store.
-    kReserve = 5,
-    // Room for the last code, EndOfInformation and every pending bit.
-    kEndReserve = 8,
     // Unchecked stretches: n input bytes give at most n codes (1.5 bytes
-    // each) and one Clear per 3836 codes, plus the 4-byte store in flight.
+    // each) and one Clear per 3836 codes, plus the 8-byte store in flight.
     kSlack = 8,
     // Below this many unchecked bytes, the checked loop fills the buffer up.
     kMinStretch = 64,
@@ -66,8 +62,11 @@ void TifLzwClearHash(TifLzwHashSlot* table)
 }
 
 // The output side, kept in locals while rows are coded. Codes gather in a
-// 64-bit accumulator and go to the buffer 32 bits at a time, most significant
-// byte first; the bytes are those of writing every code as soon as it is made.
+// 64-bit accumulator, pending bits at the bottom, fewer than 8 between codes:
+// each code is followed by one unconditional 8-byte store of the accumulator's
+// top, most significant byte first, and the cursor moves past the whole bytes.
+// No branch on the bit count, so no misprediction; the bytes are those of
+// writing every code as soon as it is made.
 struct CodeWriter {
     TifCodecState* h;
     unsigned char* cursor;
@@ -87,18 +86,7 @@ struct CodeWriter {
         h->available = available;
     }
 
-    // Hands the buffer over when fewer than `need` bytes are free. An empty
-    // buffer is never handed over, even a caller's buffer smaller than `need`.
-    inline void Reserve(int need)
-    {
-        if (available < need && available < h->bufferSize) {
-            Store();
-            TifCodecHandOver(h);
-            Load();
-        }
-    }
-
-    // Only a caller's buffer smaller than the reserve fills up here.
+    // Near the buffer's end: a full buffer is handed over.
     inline void Byte(unsigned char b)
     {
         if (available <= 0) {
@@ -110,24 +98,30 @@ struct CodeWriter {
         --available;
     }
 
+    // Stores the pending whole bytes; 8 bytes at the cursor must be writable.
+    // `bits` is 9..19 here, so the shift stays below 64.
+    [[gnu::always_inline]] inline static void Put(unsigned char*& at, uint64_t acc, int& nb)
+    {
+        const uint64_t top = acc << (64 - nb);
+        const uint64_t be = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? __builtin_bswap64(top) : top;
+        std::memcpy(at, &be, 8);
+        at += nb >> 3;
+        nb &= 7;
+    }
+
     // `kChecked` false: the caller made sure that the buffer has room.
     template <bool kChecked>
     [[gnu::always_inline]] inline void Code(int code, int nbits)
     {
         data = (data << nbits) | static_cast<uint64_t>(code);
         bits += nbits;
-        if (bits < 32)
-            return;
-        bits -= 32;
-        const auto word = static_cast<uint32_t>(data >> bits);
-        if (!kChecked || available >= 4) {
-            const uint32_t be = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? __builtin_bswap32(word) : word;
-            std::memcpy(cursor, &be, 4);
-            cursor += 4;
-            available -= 4;
+        if (!kChecked || available >= 8) {
+            unsigned char* const was = cursor;
+            Put(cursor, data, bits);
+            available -= int(cursor - was);
         } else {
-            for (int shift = 24; shift >= 0; shift -= 8)
-                Byte(static_cast<unsigned char>(word >> shift));
+            for (; bits >= 8; bits -= 8)
+                Byte(static_cast<unsigned char>(data >> (bits - 8)));
         }
     }
 
@@ -157,39 +151,39 @@ struct LzwCoder {
     [[gnu::always_inline]] inline void Bytes(const unsigned char* p, const unsigned char* end)
     {
         TifLzwHashSlot* const t = table;
-        int pre = prefix;
+        // Unsigned 32-bit indices: no sign extension between the table's load
+        // and the next byte's address, the chain that bounds a run of hits.
+        uint32_t pre = uint32_t(prefix);
         for (; p < end; ++p) {
             const uint32_t b = *p;
-            const uint32_t key = (b << 12) | uint32_t(pre);
-            int slot = int((b << 5) ^ uint32_t(pre));
+            const uint32_t key = (b << 12) | pre;
+            uint32_t slot = (b << 5) ^ pre;
             uint32_t found = t[slot];
             if ((found >> 12) == key) {
-                pre = int(found & 0xFFF);
+                pre = found & 0xFFF;
                 continue;
             }
             if (found != kEmptySlot) {
-                const int d = slot == 0 ? 1 : TIF_LZW_HASH_SIZE - slot;
+                const uint32_t d = slot == 0 ? 1 : TIF_LZW_HASH_SIZE - slot;
                 do {
-                    slot -= d;
-                    if (slot < 0)
+                    slot -= d;  // below 0 wraps, and adding the size wraps back
+                    if (int32_t(slot) < 0)
                         slot += TIF_LZW_HASH_SIZE;
                     found = t[slot];
                 } while ((found >> 12) != key && found != kEmptySlot);
                 if (found != kEmptySlot) {
-                    pre = int(found & 0xFFF);
+                    pre = found & 0xFFF;
                     continue;
                 }
             }
             // A new string: the prefix goes out, the string gets the next code.
-            if (kChecked)
-                out.Reserve(kReserve);
-            out.Code<kChecked>(pre, nbits);
-            pre = int(b);
+            out.Code<kChecked>(int(pre), nbits);
+            pre = b;
             t[slot] = key << 12 | uint32_t(freeCode);
             if (++freeCode > limit)
                 NextWidth<kChecked>();
         }
-        prefix = pre;
+        prefix = int(pre);
     }
 
     // After `limit` was assigned: one bit wider, or Clear after the last code.
@@ -276,7 +270,6 @@ int TifLzwEncoderEndStrip(TifCodec* codec)
     TifLzwEncoderState* s = LzwState(codec);
     TifCodecState* h = &s->header;
     CodeWriter out{h, h->cursor, h->available, s->nextData, s->nextBits};
-    out.Reserve(kEndReserve);
     int eoiBits = s->nbits;
     if (s->prefixCode != kNoPrefix) {
         out.Code<true>(s->prefixCode, s->nbits);
