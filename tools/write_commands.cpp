@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tif/tif_file.h"
+#include "tool_common.h"
 
 const char kWriteUsage[] =
     "       vxtiff convert IN OUT [OPTIONS]\n"
@@ -37,6 +38,7 @@ const char kWriteUsage[] =
     "  --predictor 1|2       horizontal differencing, deflate and lzw only\n"
     "                        default: the input's when it used the same kind of compression\n"
     "  --rows-per-strip N    strips of N rows\n"
+    "  --page N              the page of IN to read, counted from 1 (default 1)\n"
     "  --tile WxL            tiles of W x L pixels (raised to multiples of 32)\n"
     "                        default layout: the input's (rotate: tiles turned, strips kept)\n"
     "rotate turns clockwise (90) or counter-clockwise (270); pixels of 1, 8, 24 or 32 bits.\n";
@@ -94,12 +96,13 @@ struct Options {
     int rowsPerStrip = 0;         // 0: the input's layout
     int tileWidth = 0, tileLength = 0;
     bool tiled = false;
+    int page = 1;                 // counted from 1
 };
 
 int Usage(const std::string& why)
 {
-    std::fprintf(stderr, "vxtiff: %s\nusage:\n%s", why.c_str(), kWriteUsage);
-    return 2;
+    std::fprintf(stderr, "vxtiff: %s (vxtiff --help tells more)\n", why.c_str());
+    return kExitUsage;
 }
 
 bool ParseInt(const char* text, int lo, int hi, int* value)
@@ -126,6 +129,9 @@ std::string Parse(int argc, char** argv, bool rotate, Options* o)
         } else if (a == "--predictor") {
             if (!hasValue || !ParseInt(argv[++i], 1, 2, &o->predictor))
                 return "--predictor takes 1 or 2";
+        } else if (a == "--page") {
+            if (!hasValue || !ParsePage(argv[++i], &o->page))
+                return "--page takes a page number from 1";
         } else if (a == "--rows-per-strip") {
             if (o->tiled)
                 return "--rows-per-strip and --tile exclude each other";
@@ -157,10 +163,10 @@ std::string Parse(int argc, char** argv, bool rotate, Options* o)
     return {};
 }
 
-int Fail(const Options& o, const std::string& why)
+int Fail(const Options& o, const std::string& why, int status = kExitFailed)
 {
     std::fprintf(stderr, "vxtiff: %s -> %s: %s\n", o.in.c_str(), o.out.c_str(), why.c_str());
-    return 1;
+    return status;
 }
 
 // The temporary file's name, for the interrupt handler (which may not allocate).
@@ -283,10 +289,8 @@ public:
         std::error_code ec;
         if (std::filesystem::equivalent(o_.in, o_.out, ec))
             return Fail(o_, "IN and OUT are the same file");
-        if (!std::filesystem::exists(o_.in, ec))
-            return Fail(o_, "no such file: " + o_.in);
-        if (!in_.Open(o_.in.c_str()))
-            return Fail(o_, "cannot open the input as a readable TIFF image");
+        if (!in_.OpenPage(o_.in.c_str(), o_.page - 1))
+            return Fail(o_, "cannot open: " + OpenFailure(o_.in.c_str(), o_.page));
         in_.GetImgInfo(&src_);
         std::string why = CheckInput();
         if (!why.empty())
@@ -296,7 +300,7 @@ public:
         if (status != 0)
             return status;
         if (!pending_.Reserve())
-            return Fail(o_, std::string("cannot create a file beside OUT: ") + std::strerror(errno));
+            return Fail(o_, std::string("cannot create a file beside OUT: ") + std::strerror(errno), kExitOutput);
         why = Create(&info);
         if (!why.empty())
             return Fail(o_, why);
@@ -309,11 +313,11 @@ public:
                      int64_t(info.nHeight) * RowBytes(info.nWidth, info.nSamplesPerPixel, info.nBitsPerSample));
         why = o_.angle != 0 ? Rotate(info, bar) : Copy(info, bar);
         if (!why.empty())
-            return Fail(o_, why);
+            return Fail(o_, why, why.compare(0, 7, "writing") == 0 ? kExitOutput : kExitFailed);
         if (out_.Close() != 1)
-            return Fail(o_, "finishing the output failed (disk full?)");
+            return Fail(o_, "finishing the output failed (disk full?)", kExitOutput);
         if (!pending_.Commit(&why))
-            return Fail(o_, "cannot put the output in place: " + why);
+            return Fail(o_, "cannot put the output in place: " + why, kExitOutput);
         return 0;
     }
 

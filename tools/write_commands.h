@@ -9,7 +9,8 @@ extern const char kWriteUsage[];
 
 // Run the command on the arguments that follow its name. `progress` (may be
 // null) is called with rows written and rows in total when the image is
-// large. Returns the exit status: 0 done, 1 failed (one line on stderr; OUT is
-// then as it was before), 2 bad arguments.
+// large. Returns the exit status (tool_common.h): 0 done; 1 the input cannot be
+// read, 4 the output cannot be written (one line on stderr; OUT is then as it
+// was before); 2 bad arguments.
 int ConvertCommand(int argc, char** argv, VXTiff2BmpProgress progress, void* context);
 int RotateCommand(int argc, char** argv, VXTiff2BmpProgress progress, void* context);

@@ -1,0 +1,297 @@
+// png_command.cpp — `vxtiff topng`.
+//
+// The page is read line by line through CTifFile and each row turned into a
+// PNG row: gray (min-is-white inverted, so the paper is white; bilevel fax
+// data, which arrives 1 = black, likewise), gray with alpha, RGB, RGBA,
+// palette (applied: 8-bit RGB) and CMYK (to 8-bit RGB). Samples of 1 to 16
+// bits: 1-bit gray stays 1-bit, other depths of 8 bits or less become 8 bits
+// and deeper ones 16 bits, scaled to the full range. 16-bit samples are taken
+// in the file's byte order, as the reader delivers them.
+#include "png_command.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tif/tif_file.h"
+#include "tool_common.h"
+
+namespace {
+
+enum class Kind { Gray, GrayAlpha, Rgb, Rgba, Palette, Cmyk };
+
+// Turns the reader's rows into PNG rows.
+struct RowMaker {
+    Kind kind = Kind::Gray;
+    int width = 0;
+    int bits = 0;        // source bits per sample
+    int samples = 0;     // source samples per pixel
+    bool invert = false; // gray: 0 is white
+    bool bigEndian = false;
+    int outBits = 8;     // 1, 8 or 16
+    int outChannels = 1;
+    std::vector<RGBQUAD> palette;
+
+    uint32_t Sample(const unsigned char* row, int64_t index) const
+    {
+        if (bits == 8)
+            return row[index];
+        if (bits == 16) {
+            const unsigned char* p = row + index * 2;
+            return bigEndian ? uint32_t(p[0] << 8 | p[1]) : uint32_t(p[1] << 8 | p[0]);
+        }
+        // Packed most significant bit first.
+        uint32_t v = 0;
+        int64_t bit = index * bits;
+        for (int i = 0; i < bits; ++i, ++bit)
+            v = v << 1 | ((row[bit >> 3] >> (7 - (bit & 7))) & 1);
+        return v;
+    }
+    // A sample scaled to the output depth (8 or 16 bits).
+    uint32_t Scaled(uint32_t v) const
+    {
+        const uint32_t maxIn = (1u << bits) - 1, maxOut = outBits == 16 ? 65535u : 255u;
+        return maxIn == maxOut ? v : (v * maxOut + maxIn / 2) / maxIn;
+    }
+    void Put(unsigned char*& out, uint32_t v) const
+    {
+        if (outBits == 16)
+            *out++ = static_cast<unsigned char>(v >> 8);
+        *out++ = static_cast<unsigned char>(v);
+    }
+    void Make(const unsigned char* row, unsigned char* out) const
+    {
+        if (outBits == 1) {
+            const size_t n = (size_t(width) + 7) / 8;
+            for (size_t i = 0; i < n; ++i)
+                out[i] = invert ? static_cast<unsigned char>(~row[i]) : row[i];
+            return;
+        }
+        const uint32_t maxOut = outBits == 16 ? 65535u : 255u;
+        for (int x = 0; x < width; ++x) {
+            const int64_t s = int64_t(x) * samples;
+            switch (kind) {
+            case Kind::Gray:
+            case Kind::GrayAlpha: {
+                const uint32_t g = Scaled(Sample(row, s));
+                Put(out, invert ? maxOut - g : g);
+                if (kind == Kind::GrayAlpha)
+                    Put(out, Scaled(Sample(row, s + 1)));
+                break;
+            }
+            case Kind::Rgb:
+            case Kind::Rgba:
+                for (int c = 0; c < (kind == Kind::Rgba ? 4 : 3); ++c)
+                    Put(out, Scaled(Sample(row, s + c)));
+                break;
+            case Kind::Palette: {
+                const uint32_t i = Sample(row, s);
+                const RGBQUAD q = i < palette.size() ? palette[i] : RGBQUAD{0, 0, 0, 0};
+                *out++ = q.rgbRed, *out++ = q.rgbGreen, *out++ = q.rgbBlue;
+                break;
+            }
+            case Kind::Cmyk: {
+                const uint32_t k = Scaled(Sample(row, s + 3));
+                for (int c = 0; c < 3; ++c)
+                    *out++ = static_cast<unsigned char>((255 - k) * (255 - Scaled(Sample(row, s + c))) / 255);
+                break;
+            }
+            }
+        }
+    }
+};
+
+// Chooses how to turn the page's rows; "" or why it cannot be shown.
+std::string Plan(CTifFile& in, const VXIMGINFO& info, RowMaker* m)
+{
+    m->width = info.nWidth;
+    m->bits = info.nBitsPerSample;
+    m->samples = info.nSamplesPerPixel;
+    if (m->bits < 1 || m->bits > 16)
+        return "topng takes samples of 1 to 16 bits, not " + std::to_string(m->bits);
+    const bool fax = info.nCompression >= 2 && info.nCompression <= 4;
+    int fillOrder = 1;
+    in.GetTagValue(266, &fillOrder);
+    if (fillOrder == 2 && !fax)
+        return "FillOrder 2 (least significant bit first) is read as stored only by the fax compressions";
+    m->outBits = m->bits <= 8 ? 8 : 16;
+    switch (in.m_nPhotometric) {
+    case 0:
+    case 1:
+        m->invert = in.m_nPhotometric == 0 || fax;  // the fax codecs deliver 1 = black
+        m->kind = m->samples >= 2 ? Kind::GrayAlpha : Kind::Gray;
+        m->outChannels = m->samples >= 2 ? 2 : 1;
+        if (m->bits == 1 && m->samples == 1) {
+            // PNG gray: 0 is black. Min-is-black rows are already that.
+            m->outBits = 1;
+        }
+        break;
+    case 2:
+        if (m->samples < 3)
+            return "an RGB image needs 3 samples per pixel, not " + std::to_string(m->samples);
+        m->kind = m->samples >= 4 ? Kind::Rgba : Kind::Rgb;
+        m->outChannels = m->samples >= 4 ? 4 : 3;
+        break;
+    case 3:
+        m->kind = Kind::Palette;
+        m->outBits = 8;
+        m->outChannels = 3;
+        m->palette.assign(size_t(1) << m->bits, RGBQUAD{0, 0, 0, 0});
+        in.GetColorMap(int(m->palette.size()), m->palette.data());
+        break;
+    case 5:
+        if (m->samples < 4)
+            return "a CMYK image needs 4 samples per pixel, not " + std::to_string(m->samples);
+        m->kind = Kind::Cmyk;
+        m->outBits = 8;
+        m->outChannels = 3;
+        m->outBits = 8;
+        break;
+    default:
+        return "photometric " + std::to_string(in.m_nPhotometric) + " is not shown (the library delivers it as stored)";
+    }
+    return {};
+}
+
+struct PngError {
+    char text[256];
+};
+
+void OnPngError(png_structp png, png_const_charp message)
+{
+    auto* e = static_cast<PngError*>(png_get_error_ptr(png));
+    std::snprintf(e->text, sizeof e->text, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+// Reads the rows and writes the PNG; no objects with destructors live in this
+// frame, as libpng leaves it by longjmp on an error. Returns the number of
+// rows that could not be decoded, or -1 when libpng failed.
+long WriteRows(png_structp png, png_infop pngInfo, std::FILE* fp, CTifFile* in, const RowMaker* m,
+               unsigned char* src, unsigned char* dst, int height)
+{
+    volatile long bad = 0;
+    if (setjmp(png_jmpbuf(png)))
+        return -1;
+    png_init_io(png, fp);
+    const int colour = m->outChannels == 1   ? PNG_COLOR_TYPE_GRAY
+                       : m->outChannels == 2 ? PNG_COLOR_TYPE_GRAY_ALPHA
+                       : m->outChannels == 3 ? PNG_COLOR_TYPE_RGB
+                                             : PNG_COLOR_TYPE_RGB_ALPHA;
+    png_set_IHDR(png, pngInfo, png_uint_32(m->width), png_uint_32(height), m->outBits, colour, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, pngInfo);
+    for (int y = 0; y < height; ++y) {
+        if (in->ReadLine(src) != 1) {
+            bad = bad + 1;  // the row repeats the one above
+            in->SeekLine(y + 1);
+        } else {
+            m->Make(src, dst);
+        }
+        png_write_row(png, dst);
+    }
+    png_write_end(png, pngInfo);
+    return bad;
+}
+
+class PngWriter {
+public:
+    PngWriter()
+    {
+        png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error_, OnPngError, OnPngWarning);
+        if (png_ != nullptr)
+            info_ = png_create_info_struct(png_);
+    }
+    ~PngWriter() { png_destroy_write_struct(&png_, info_ != nullptr ? &info_ : nullptr); }
+    PngWriter(const PngWriter&) = delete;
+    PngWriter& operator=(const PngWriter&) = delete;
+    bool ok() const { return png_ != nullptr && info_ != nullptr; }
+    png_structp png() const { return png_; }
+    png_infop info() const { return info_; }
+    const char* error() const { return error_.text; }
+
+private:
+    PngError error_ = {};
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+};
+
+int Fail(const std::string& in, const std::string& out, const std::string& why, int status)
+{
+    std::fprintf(stderr, "vxtiff: %s -> %s: %s\n", in.c_str(), out.c_str(), why.c_str());
+    return status;
+}
+
+}  // namespace
+
+int ToPngCommand(int argc, char** argv)
+{
+    std::vector<std::string> plain;
+    int page = 1;
+    for (int i = 0; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--page") {
+            if (i + 1 >= argc || !ParsePage(argv[++i], &page)) {
+                std::fprintf(stderr, "vxtiff: --page takes a page number from 1 (vxtiff --help tells more)\n");
+                return kExitUsage;
+            }
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+            std::fprintf(stderr, "vxtiff: unknown option %s (vxtiff --help tells more)\n", a.c_str());
+            return kExitUsage;
+        } else {
+            plain.push_back(a);
+        }
+    }
+    if (plain.size() != 2) {
+        std::fprintf(stderr, "vxtiff: topng takes IN and OUT (vxtiff --help tells more)\n");
+        return kExitUsage;
+    }
+    const std::string& inPath = plain[0];
+    const std::string& outPath = plain[1];
+    CTifFile in;
+    if (!in.OpenPage(inPath.c_str(), page - 1))
+        return Fail(inPath, outPath, "cannot open: " + OpenFailure(inPath.c_str(), page), kExitFailed);
+    VXIMGINFO info;
+    in.GetImgInfo(&info);
+    RowMaker maker;
+    const std::string why = Plan(in, info, &maker);
+    if (!why.empty())
+        return Fail(inPath, outPath, why, kExitFailed);
+    // Room for a whole tile row, whatever the reader needs.
+    const int64_t across = info.bTiled && info.nTileWidth > 0
+                               ? (int64_t(info.nWidth) + info.nTileWidth - 1) / info.nTileWidth * info.nTileWidth
+                               : info.nWidth;
+    std::vector<unsigned char> src(size_t((across * info.nSamplesPerPixel * info.nBitsPerSample + 7) / 8 + 8));
+    std::vector<unsigned char> dst(size_t(int64_t(info.nWidth) * maker.outChannels * 2 + 8), 0);
+    if (maker.outBits == 1)
+        std::memset(dst.data(), 0xFF, dst.size());  // rows before any decoded one: white
+    PngWriter writer;
+    if (!writer.ok())
+        return Fail(inPath, outPath, "out of memory", kExitFailed);
+    const bool toStdout = outPath == "-";
+    std::FILE* fp = toStdout ? stdout : std::fopen(outPath.c_str(), "wb");
+    if (fp == nullptr)
+        return Fail(inPath, outPath, std::string("cannot create the output: ") + std::strerror(errno), kExitOutput);
+    const long bad = WriteRows(writer.png(), writer.info(), fp, &in, &maker, src.data(), dst.data(), info.nHeight);
+    const bool closed = toStdout ? std::fflush(fp) == 0 : std::fclose(fp) == 0;
+    if (bad < 0 || !closed) {
+        if (!toStdout)
+            std::remove(outPath.c_str());
+        return Fail(inPath, outPath, std::string("writing the output failed: ") + (bad < 0 ? writer.error() : std::strerror(errno)),
+                    kExitOutput);
+    }
+    if (bad > 0) {
+        std::fprintf(stderr, "vxtiff: %s -> %s: warning: %ld rows could not be decoded (they repeat the row above)\n",
+                     inPath.c_str(), outPath.c_str(), bad);
+        return kExitDamaged;
+    }
+    return kExitOk;
+}
