@@ -16,7 +16,7 @@ step() { printf '\n==== %s\n' "$*"; }
 
 # The same list as .ci/run.
 packages=(make cmake g++ clang libclang-rt-14-dev zlib1g-dev libgtest-dev libbenchmark-dev
-          libtiff-dev libtiff-tools python3-pil python3-tifffile pkg-config)
+          libtiff-dev libtiff-tools libpng-dev python3-pil python3-tifffile pkg-config)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -262,6 +262,10 @@ int ToPngCommand(int argc, char** argv)
     VXIMGINFO info;
     in.GetImgInfo(&info);
     RowMaker maker;
+    if (std::FILE* head = std::fopen(inPath.c_str(), "rb")) {
+        maker.bigEndian = std::fgetc(head) == 'M';  // "MM": 16-bit samples stored high byte first
+        std::fclose(head);
+    }
     const std::string why = Plan(in, info, &maker);
     if (!why.empty())
         return Fail(inPath, outPath, why, kExitFailed);

@@ -1,0 +1,382 @@
+// The vxtiff tool's info, tobmp and topng commands and --page, run as a user
+// runs them: the built binary on files written by libtiff, checked for exit
+// status, message and output bytes (topng against libtiff's RGBA reading).
+#include <png.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "convert/tif2bmp.h"
+#include "support/libtiff_util.h"
+#include "support/temp_dir.h"
+
+#ifndef VXTIFF_TOOL
+#define VXTIFF_TOOL ""
+#endif
+
+namespace {
+
+using namespace tiftest;
+
+struct ToolResult {
+    int status;
+    std::string out, err;
+};
+
+ToolResult Tool(const TempDir& dir, const std::vector<std::string>& args)
+{
+    std::string cmd = "'" VXTIFF_TOOL "'";
+    for (const auto& a : args)
+        cmd += " '" + a + "'";
+    const std::string outPath = dir.Path("stdout.txt"), errPath = dir.Path("stderr.txt");
+    const int rc = std::system((cmd + " >'" + outPath + "' 2>'" + errPath + "'").c_str());
+    const Bytes out = ReadFileBytes(outPath), err = ReadFileBytes(errPath);
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, std::string(out.begin(), out.end()),
+            std::string(err.begin(), err.end())};
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+LibtiffSpec Spec(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
+{
+    LibtiffSpec s;
+    s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.photometric = photometric;
+    s.rowsPerStrip = 8;
+    return s;
+}
+
+std::vector<Bytes> Pattern(const LibtiffSpec& s, uint32_t seed = 0)
+{
+    std::vector<Bytes> rows(s.height);
+    for (uint32_t y = 0; y < s.height; ++y)
+        rows[y] = PatternRows(s.RowBytes(), 1, y * 13 + s.width + seed);
+    return rows;
+}
+
+// A bilevel fax page at 204 x 98 dpi.
+LibtiffSpec Fax(uint32_t w, uint32_t h)
+{
+    LibtiffSpec s = Spec(w, h, 1, 1, 0);
+    s.compression = 4, s.xResolution = 204, s.yResolution = 98, s.resolutionUnit = 2;
+    return s;
+}
+
+int32_t Le32(const Bytes& b, size_t at) { return int32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24); }
+
+class CommandTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (std::string(VXTIFF_TOOL).empty())
+            GTEST_SKIP() << "the tool is not built";
+    }
+    TempDir dir;
+};
+
+TEST_F(CommandTest, HelpVersionAndBadCommandLines)
+{
+    ToolResult r = Tool(dir, {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Has(r.out, "topng") && Has(r.out, "exit status")) << r.out;
+    EXPECT_EQ(r.err, "");
+    r = Tool(dir, {"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("vxtiff ", 0), 0u) << r.out;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"frobnicate"}, {"info"}, {"tobmp", "a.tif"}, {"tobmp", "a", "b", "1"}, {"tobmp", "a", "b", "x"},
+             {"tobmp", "a", "b", "--exact"}, {"tobmp", "a", "b", "--source-dpi", "0"},
+             {"tobmp", "a", "b", "--page", "0"}, {"topng", "a"}, {"topng", "a", "b", "--page", "x"},
+             {"convert", "a", "b", "--page", "-1"}}) {
+        r = Tool(dir, args);
+        EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
+        EXPECT_EQ(r.err.rfind("vxtiff: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+TEST_F(CommandTest, InfoListsEveryPageByName)
+{
+    LibtiffSpec g3 = Fax(64, 20);
+    g3.compression = 3, g3.t4Options = 1;
+    LibtiffSpec gray = Spec(10, 6, 1, 8, 1);
+    gray.compression = 32946, gray.predictor = 2;
+    const std::string multi = dir.Path("multi.tif");
+    ASSERT_TRUE(WriteLibtiffPages(multi, {g3, gray}, {Pattern(g3), Pattern(gray)}));
+    LibtiffSpec bigEndian = Spec(12, 5, 1, 16, 1);
+    bigEndian.bigEndian = true;
+    ASSERT_TRUE(WriteLibtiff(dir.Path("be.tif"), bigEndian, Pattern(bigEndian)));
+    dir.Write("text.tif", {'h', 'e', 'l', 'l', 'o'});
+
+    ToolResult r = Tool(dir, {"info", multi, dir.Path("be.tif")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* line : {"pages:             2", "page 1 of 2:", "page 2 of 2:", "photometric:     0 min-is-white",
+                             "photometric:     1 min-is-black", "compression:     3 CCITT Group 3",
+                             "T4Options:       1 (2-D coding)", "predictor:       2 horizontal differencing",
+                             "resolution:      204 x 98 pixels per inch", "resolution unit: 2 inch",
+                             "resolution:      none", "byte order:        little-endian (II)",
+                             "byte order:        big-endian (MM)", "fill order:      1 most significant bit first",
+                             "size:            10 x 6 pixels", "samples:         1 per pixel, 16 bits each"})
+        EXPECT_TRUE(Has(r.out, line)) << line << "\n" << r.out;
+
+    // The reason for each file that cannot be read; the others are still listed.
+    r = Tool(dir, {"info", dir.Path("missing.tif"), dir.path(), dir.Path("text.tif"), dir.Path("be.tif")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vxtiff: " + dir.Path("missing.tif") + ": no such file\nvxtiff: " + dir.path() +
+                         ": not a file\nvxtiff: " + dir.Path("text.tif") + ": not a TIFF file\n");
+    EXPECT_TRUE(Has(r.out, "file:              " + dir.Path("be.tif"))) << r.out;
+}
+
+TEST_F(CommandTest, ToBmpSquarePixelsExactPagesAndDamage)
+{
+    const LibtiffSpec fax = Fax(64, 20);
+    LibtiffSpec plain = Spec(48, 16, 1, 1, 0);  // no resolution
+    const std::string in = dir.Path("fax.tif"), out = dir.Path("out.bmp");
+    ASSERT_TRUE(WriteLibtiffPages(in, {fax, plain}, {Pattern(fax), Pattern(plain, 5)}));
+
+    // Default: square pixels at the source's horizontal resolution: 64 x 41 rows
+    // (trunc(20 x 204 / 98)), 204 dpi in both header fields.
+    ToolResult r = Tool(dir, {"tobmp", in, out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Bytes bmp = ReadFileBytes(out);
+    ASSERT_GE(bmp.size(), 54u);
+    EXPECT_EQ(Le32(bmp, 18), 64);
+    EXPECT_EQ(Le32(bmp, 22), -41);
+    EXPECT_EQ(Le32(bmp, 38), 8031);  // 204 dpi in pixels per metre
+    EXPECT_EQ(Le32(bmp, 42), 8031);
+    // To standard output: the same bytes.
+    r = Tool(dir, {"tobmp", in, "-"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), bmp);
+
+    // --exact: VXTiff2Bmp byte for byte.
+    r = Tool(dir, {"tobmp", in, out, "100", "--exact"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(VXTiff2Bmp(in.c_str(), dir.Path("lib.bmp").c_str(), 100), VXTIFF2BMP_OK);
+    EXPECT_EQ(ReadFileBytes(out), ReadFileBytes(dir.Path("lib.bmp")));
+
+    // Page 2 has no resolution: copied pixel for pixel without DPI, refused with
+    // one unless --source-dpi gives it.
+    r = Tool(dir, {"tobmp", in, out, "--page", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Le32(ReadFileBytes(out), 18), 48);
+    r = Tool(dir, {"tobmp", in, out, "100", "--page", "2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "--source-dpi")) << r.err;
+    r = Tool(dir, {"tobmp", in, out, "100", "--page", "2", "--source-dpi", "200x100"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    bmp = ReadFileBytes(out);
+    EXPECT_EQ(Le32(bmp, 18), 24);
+    EXPECT_EQ(Le32(bmp, 22), -16);
+    r = Tool(dir, {"tobmp", in, out, "--page", "3"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "no page 3 (the file has 2 pages)")) << r.err;
+
+    // Failures say why, with their own statuses.
+    Bytes before = ReadFileBytes(out);
+    r = Tool(dir, {"tobmp", dir.Path("missing.tif"), out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "cannot open: no such file")) << r.err;
+    r = Tool(dir, {"tobmp", in, dir.Path("no/dir/out.bmp")});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(Has(r.err, "cannot create the output")) << r.err;
+    LibtiffSpec gray = Spec(8, 8, 1, 8, 1);
+    ASSERT_TRUE(WriteLibtiff(dir.Path("gray.tif"), gray, Pattern(gray)));
+    r = Tool(dir, {"tobmp", dir.Path("gray.tif"), out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "bilevel")) << r.err;
+    EXPECT_EQ(ReadFileBytes(out), before);
+
+    // Cut short: written, with a warning and status 3.
+    LibtiffSpec long1 = Spec(64, 64, 1, 1, 0);
+    long1.xResolution = long1.yResolution = 100, long1.resolutionUnit = 2;
+    ASSERT_TRUE(WriteLibtiff(dir.Path("cut.tif"), long1, Pattern(long1)));
+    Bytes cut = ReadFileBytes(dir.Path("cut.tif"));
+    cut.resize(cut.size() / 2);  // uncompressed, directory at the front: the data ends early
+    dir.Write("cut.tif", cut);
+    r = Tool(dir, {"tobmp", dir.Path("cut.tif"), out});
+    if (r.status == 1) {
+        EXPECT_TRUE(Has(r.err, "cut short")) << r.err;  // the directory lay behind the data
+    } else {
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_TRUE(Has(r.err, "warning")) << r.err;
+        EXPECT_TRUE(std::filesystem::exists(out));
+    }
+}
+
+// libtiff's RGBA reading of the page, top row first, as 8-bit RGB.
+std::vector<uint8_t> LibtiffRgb(const std::string& path, int page, uint32_t* w, uint32_t* h)
+{
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    std::vector<uint8_t> rgb;
+    if (t == nullptr)
+        return rgb;
+    if (TIFFSetDirectory(t, tdir_t(page))) {
+        TIFFGetField(t, TIFFTAG_IMAGEWIDTH, w);
+        TIFFGetField(t, TIFFTAG_IMAGELENGTH, h);
+        std::vector<uint32_t> px(size_t(*w) * *h);
+        if (TIFFReadRGBAImageOriented(t, *w, *h, px.data(), ORIENTATION_TOPLEFT, 0))
+            for (uint32_t p : px)
+                rgb.insert(rgb.end(), {uint8_t(TIFFGetR(p)), uint8_t(TIFFGetG(p)), uint8_t(TIFFGetB(p))});
+    }
+    TIFFClose(t);
+    return rgb;
+}
+
+// libpng's reading of the PNG as 8-bit RGB: depths below 8 expanded, 16-bit
+// samples scaled (rounded), gray repeated, alpha dropped.
+std::vector<uint8_t> ReadPngRgb(std::FILE* fp, uint32_t* w, uint32_t* h, std::vector<uint8_t>* rgb)
+{
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        rgb->clear();
+        png_destroy_read_struct(&png, &info, nullptr);
+        return *rgb;
+    }
+    png_init_io(png, fp);
+    png_read_info(png, info);
+    *w = png_get_image_width(png, info), *h = png_get_image_height(png, info);
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_strip_alpha(png);
+    png_set_gray_to_rgb(png);
+    png_read_update_info(png, info);
+    rgb->resize(size_t(*w) * *h * 3);
+    for (uint32_t y = 0; y < *h; ++y)
+        png_read_row(png, rgb->data() + size_t(y) * *w * 3, nullptr);
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return *rgb;
+}
+
+std::vector<uint8_t> PngRgb(const std::string& path, uint32_t* w, uint32_t* h)
+{
+    std::vector<uint8_t> rgb;
+    if (std::FILE* fp = std::fopen(path.c_str(), "rb")) {
+        ReadPngRgb(fp, w, h, &rgb);
+        std::fclose(fp);
+    }
+    return rgb;
+}
+
+TEST_F(CommandTest, ToPngMatchesLibtiffRgba)
+{
+    LibtiffSpec palette = Spec(33, 9, 1, 4, 3);
+    for (int i = 0; i < 3 * 16; ++i)
+        palette.colorMap.push_back(uint16_t((i * 37 % 256) * 257));
+    LibtiffSpec gray16be = Spec(20, 7, 1, 16, 1);
+    gray16be.bigEndian = true;
+    LibtiffSpec tiledRgb = Spec(40, 35, 3, 8, 2);
+    tiledRgb.tileWidth = 16, tiledRgb.tileLength = 16;
+    LibtiffSpec fax = Fax(70, 13);
+    const LibtiffSpec sources[] = {fax,          Spec(61, 9, 1, 1, 1), Spec(30, 9, 1, 4, 0), Spec(30, 9, 1, 8, 0),
+                                   Spec(30, 9, 1, 2, 1), Spec(30, 9, 1, 16, 1), gray16be, palette,
+                                   tiledRgb,     Spec(17, 9, 3, 16, 2), Spec(17, 9, 4, 8, 5)};
+    for (const LibtiffSpec& s : sources) {
+        SCOPED_TRACE("photometric " + std::to_string(s.photometric) + ", " + std::to_string(s.samples) + " x " +
+                     std::to_string(s.bits) + " bits" + (s.bigEndian ? ", MM" : ""));
+        const std::string in = dir.Path("in.tif"), out = dir.Path("out.png");
+        ASSERT_TRUE(WriteLibtiff(in, s, Pattern(s)));
+        const ToolResult r = Tool(dir, {"topng", in, out});
+        ASSERT_EQ(r.status, 0) << r.err;
+        uint32_t tw = 0, th = 0, pw = 0, ph = 0;
+        const std::vector<uint8_t> want = LibtiffRgb(in, 0, &tw, &th);
+        ASSERT_FALSE(want.empty());
+        const std::vector<uint8_t> got = PngRgb(out, &pw, &ph);
+        if (s.bits != 16) {
+            EXPECT_EQ(got, want);
+        } else {
+            // libtiff's RGBA cuts 16-bit gray to its high byte but rounds RGB: one step apart at most.
+            ASSERT_EQ(got.size(), want.size());
+            for (size_t i = 0; i < got.size(); ++i)
+                ASSERT_LE(std::abs(int(got[i]) - int(want[i])), 1) << "sample " << i;
+        }
+        EXPECT_EQ(pw, tw);
+        EXPECT_EQ(ph, th);
+    }
+    // A second page, to standard output.
+    const LibtiffSpec a = Spec(12, 5, 1, 8, 1), b = Spec(9, 4, 3, 8, 2);
+    const std::string multi = dir.Path("multi.tif");
+    ASSERT_TRUE(WriteLibtiffPages(multi, {a, b}, {Pattern(a), Pattern(b)}));
+    const ToolResult r = Tool(dir, {"topng", multi, "-", "--page", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    dir.Write("page2.png", Bytes(r.out.begin(), r.out.end()));
+    uint32_t tw = 0, th = 0, pw = 0, ph = 0;
+    EXPECT_EQ(PngRgb(dir.Path("page2.png"), &pw, &ph), LibtiffRgb(multi, 1, &tw, &th));
+    EXPECT_EQ(pw, 9u);
+}
+
+TEST_F(CommandTest, ToPngFailuresAndDamage)
+{
+    const std::string out = dir.Path("out.png");
+    dir.Write("text.tif", {'M', 'M', 0, 43, 0, 8, 0, 0});
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"topng", dir.Path("missing.tif"), out}, 1, "cannot open: no such file"},
+        {{"topng", dir.Path("text.tif"), out}, 1, "cannot open: BigTIFF (not supported)"},
+        {{"topng", dir.path(), out}, 1, "cannot open: not a file"},
+    };
+    for (const Case& c : cases) {
+        const ToolResult r = Tool(dir, c.args);
+        EXPECT_EQ(r.status, c.status) << c.says;
+        EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    LibtiffSpec s = Spec(16, 8, 1, 8, 1);
+    ASSERT_TRUE(WriteLibtiff(dir.Path("in.tif"), s, Pattern(s)));
+    ToolResult r = Tool(dir, {"topng", dir.Path("in.tif"), dir.Path("no/dir/out.png")});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(Has(r.err, "cannot create the output: No such file")) << r.err;
+    r = Tool(dir, {"topng", dir.Path("in.tif"), out, "--page", "2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "no page 2 (the file has 1 page)")) << r.err;
+
+    // Garbage in the last strip: the page is written, with a warning and status 3.
+    LibtiffSpec big = Spec(64, 64, 1, 8, 1);
+    big.compression = 32946;
+    ASSERT_TRUE(WriteLibtiff(dir.Path("bad.tif"), big, Pattern(big)));
+    Bytes bytes = ReadFileBytes(dir.Path("bad.tif"));
+    std::fill(bytes.end() - 300, bytes.end() - 200, 0xFF);  // inside the last strips, before the directory
+    dir.Write("bad.tif", bytes);
+    r = Tool(dir, {"topng", dir.Path("bad.tif"), out});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_TRUE(Has(r.err, "warning:") && Has(r.err, "could not be decoded")) << r.err;
+    uint32_t w = 0, h = 0;
+    EXPECT_EQ(PngRgb(out, &w, &h).size(), 64u * 64 * 3);
+}
+
+TEST_F(CommandTest, ConvertAndRotateTakeAPage)
+{
+    const LibtiffSpec a = Spec(12, 5, 1, 8, 1), b = Spec(9, 16, 1, 8, 1);
+    const std::string multi = dir.Path("multi.tif"), out = dir.Path("out.tif");
+    const std::vector<Bytes> rowsB = Pattern(b, 7);
+    ASSERT_TRUE(WriteLibtiffPages(multi, {a, b}, {Pattern(a), rowsB}));
+    ToolResult r = Tool(dir, {"convert", multi, out, "--page", "2", "--compression", "lzw"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<Bytes> back;
+    ASSERT_TRUE(ReadLibtiff(out, &back));
+    EXPECT_EQ(back, rowsB);
+    r = Tool(dir, {"rotate", multi, out, "90", "--page", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(ReadLibtiff(out, &back));
+    ASSERT_EQ(back.size(), 9u);
+    EXPECT_EQ(back[0][0], rowsB[15][0]);  // line 0 is column 0 read bottom up
+    r = Tool(dir, {"rotate", multi, out, "270", "--page", "3"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "cannot open: no page 3 (the file has 2 pages)")) << r.err;
+}
+
+}  // namespace
