@@ -1,8 +1,7 @@
 // png_command.cpp — `vxtiff topng`.
 //
 // The page is read line by line through CTifFile and each row turned into a
-// PNG row: gray (min-is-white inverted, so the paper is white; bilevel fax
-// data, which arrives 1 = black, likewise), gray with alpha, RGB, RGBA,
+// PNG row: gray (min-is-white inverted, so the paper is white), gray with alpha, RGB, RGBA,
 // palette (applied: 8-bit RGB) and CMYK (to 8-bit RGB). Samples of 1 to 16
 // bits: 1-bit gray stays 1-bit, other depths of 8 bits or less become 8 bits
 // and deeper ones 16 bits, scaled to the full range. 16-bit samples are taken
@@ -124,7 +123,7 @@ std::string Plan(CTifFile& in, const VXIMGINFO& info, RowMaker* m)
     switch (in.m_nPhotometric) {
     case 0:
     case 1:
-        m->invert = in.m_nPhotometric == 0 || fax;  // the fax codecs deliver 1 = black
+        m->invert = in.m_nPhotometric == 0;
         m->kind = m->samples >= 2 ? Kind::GrayAlpha : Kind::Gray;
         m->outChannels = m->samples >= 2 ? 2 : 1;
         if (m->bits == 1 && m->samples == 1) {

@@ -5,7 +5,8 @@
 // strips or tiles, PlanarConfiguration 1), and
 // delivers its packed rows top to bottom into the caller's buffers, exactly as
 // stored: no bit reversal, no photometric inversion, no byte swapping of 16-bit
-// samples. Bilevel data from the fax codecs arrives with 1 = black. It also
+// samples. Fax-coded rows arrive in the same sense as uncompressed ones (white
+// runs are 0 bits): on the usual WhiteIsZero pages, 1 = black. It also
 // creates a new little-endian file from packed rows, top to bottom.
 //
 // Results: members return 1 for success and 0 for failure; ReadLines and

@@ -278,8 +278,9 @@ TEST_F(CommandTest, ToPngMatchesLibtiffRgba)
     gray16be.bigEndian = true;
     LibtiffSpec tiledRgb = Spec(40, 35, 3, 8, 2);
     tiledRgb.tileWidth = 16, tiledRgb.tileLength = 16;
-    LibtiffSpec fax = Fax(70, 13);
-    const LibtiffSpec sources[] = {fax,          Spec(61, 9, 1, 1, 1), Spec(30, 9, 1, 4, 0), Spec(30, 9, 1, 8, 0),
+    LibtiffSpec fax = Fax(70, 13), blackFax = Fax(70, 13);
+    blackFax.photometric = 1;  // fax data is read like any other: 1 is white here
+    const LibtiffSpec sources[] = {fax,          blackFax, Spec(61, 9, 1, 1, 1), Spec(30, 9, 1, 4, 0), Spec(30, 9, 1, 8, 0),
                                    Spec(30, 9, 1, 2, 1), Spec(30, 9, 1, 16, 1), gray16be, palette,
                                    tiledRgb,     Spec(17, 9, 3, 16, 2), Spec(17, 9, 4, 8, 5)};
     for (const LibtiffSpec& s : sources) {
