@@ -46,7 +46,7 @@ struct LibtiffSpec {
 // zero padding past the edges). False when libtiff refuses.
 bool WriteLibtiff(const std::string& path, const LibtiffSpec& image, const std::vector<Bytes>& rows);
 
-// Writes one page per spec (the byte order of the first), each closed with
+// Writes one page per description (the byte order of the first), each closed with
 // TIFFWriteDirectory. rows[i] holds page i's rows.
 bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffSpec>& pages,
                        const std::vector<std::vector<Bytes>>& rows);

@@ -47,7 +47,7 @@ ToolResult Tool(const TempDir& dir, const std::vector<std::string>& args)
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-LibtiffSpec Spec(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
+LibtiffSpec Shape(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
 {
     LibtiffSpec s;
     s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.photometric = photometric;
@@ -66,7 +66,7 @@ std::vector<Bytes> Pattern(const LibtiffSpec& s, uint32_t seed = 0)
 // A bilevel fax page at 204 x 98 dpi.
 LibtiffSpec Fax(uint32_t w, uint32_t h)
 {
-    LibtiffSpec s = Spec(w, h, 1, 1, 0);
+    LibtiffSpec s = Shape(w, h, 1, 1, 0);
     s.compression = 4, s.xResolution = 204, s.yResolution = 98, s.resolutionUnit = 2;
     return s;
 }
@@ -108,11 +108,11 @@ TEST_F(CommandTest, InfoListsEveryPageByName)
 {
     LibtiffSpec g3 = Fax(64, 20);
     g3.compression = 3, g3.t4Options = 1;
-    LibtiffSpec gray = Spec(10, 6, 1, 8, 1);
+    LibtiffSpec gray = Shape(10, 6, 1, 8, 1);
     gray.compression = 32946, gray.predictor = 2;
     const std::string multi = dir.Path("multi.tif");
     ASSERT_TRUE(WriteLibtiffPages(multi, {g3, gray}, {Pattern(g3), Pattern(gray)}));
-    LibtiffSpec bigEndian = Spec(12, 5, 1, 16, 1);
+    LibtiffSpec bigEndian = Shape(12, 5, 1, 16, 1);
     bigEndian.bigEndian = true;
     ASSERT_TRUE(WriteLibtiff(dir.Path("be.tif"), bigEndian, Pattern(bigEndian)));
     dir.Write("text.tif", {'h', 'e', 'l', 'l', 'o'});
@@ -139,7 +139,7 @@ TEST_F(CommandTest, InfoListsEveryPageByName)
 TEST_F(CommandTest, ToBmpSquarePixelsExactPagesAndDamage)
 {
     const LibtiffSpec fax = Fax(64, 20);
-    LibtiffSpec plain = Spec(48, 16, 1, 1, 0);  // no resolution
+    LibtiffSpec plain = Shape(48, 16, 1, 1, 0);  // no resolution
     const std::string in = dir.Path("fax.tif"), out = dir.Path("out.bmp");
     ASSERT_TRUE(WriteLibtiffPages(in, {fax, plain}, {Pattern(fax), Pattern(plain, 5)}));
 
@@ -189,7 +189,7 @@ TEST_F(CommandTest, ToBmpSquarePixelsExactPagesAndDamage)
     r = Tool(dir, {"tobmp", in, dir.Path("no/dir/out.bmp")});
     EXPECT_EQ(r.status, 4);
     EXPECT_TRUE(Has(r.err, "cannot create the output")) << r.err;
-    LibtiffSpec gray = Spec(8, 8, 1, 8, 1);
+    LibtiffSpec gray = Shape(8, 8, 1, 8, 1);
     ASSERT_TRUE(WriteLibtiff(dir.Path("gray.tif"), gray, Pattern(gray)));
     r = Tool(dir, {"tobmp", dir.Path("gray.tif"), out});
     EXPECT_EQ(r.status, 1);
@@ -197,7 +197,7 @@ TEST_F(CommandTest, ToBmpSquarePixelsExactPagesAndDamage)
     EXPECT_EQ(ReadFileBytes(out), before);
 
     // Cut short: written, with a warning and status 3.
-    LibtiffSpec long1 = Spec(64, 64, 1, 1, 0);
+    LibtiffSpec long1 = Shape(64, 64, 1, 1, 0);
     long1.xResolution = long1.yResolution = 100, long1.resolutionUnit = 2;
     ASSERT_TRUE(WriteLibtiff(dir.Path("cut.tif"), long1, Pattern(long1)));
     Bytes cut = ReadFileBytes(dir.Path("cut.tif"));
@@ -271,18 +271,18 @@ std::vector<uint8_t> PngRgb(const std::string& path, uint32_t* w, uint32_t* h)
 
 TEST_F(CommandTest, ToPngMatchesLibtiffRgba)
 {
-    LibtiffSpec palette = Spec(33, 9, 1, 4, 3);
+    LibtiffSpec palette = Shape(33, 9, 1, 4, 3);
     for (int i = 0; i < 3 * 16; ++i)
         palette.colorMap.push_back(uint16_t((i * 37 % 256) * 257));
-    LibtiffSpec gray16be = Spec(20, 7, 1, 16, 1);
+    LibtiffSpec gray16be = Shape(20, 7, 1, 16, 1);
     gray16be.bigEndian = true;
-    LibtiffSpec tiledRgb = Spec(40, 35, 3, 8, 2);
+    LibtiffSpec tiledRgb = Shape(40, 35, 3, 8, 2);
     tiledRgb.tileWidth = 16, tiledRgb.tileLength = 16;
     LibtiffSpec fax = Fax(70, 13), blackFax = Fax(70, 13);
     blackFax.photometric = 1;  // fax data is read like any other: 1 is white here
-    const LibtiffSpec sources[] = {fax,          blackFax, Spec(61, 9, 1, 1, 1), Spec(30, 9, 1, 4, 0), Spec(30, 9, 1, 8, 0),
-                                   Spec(30, 9, 1, 2, 1), Spec(30, 9, 1, 16, 1), gray16be, palette,
-                                   tiledRgb,     Spec(17, 9, 3, 16, 2), Spec(17, 9, 4, 8, 5)};
+    const LibtiffSpec sources[] = {fax,          blackFax, Shape(61, 9, 1, 1, 1), Shape(30, 9, 1, 4, 0), Shape(30, 9, 1, 8, 0),
+                                   Shape(30, 9, 1, 2, 1), Shape(30, 9, 1, 16, 1), gray16be, palette,
+                                   tiledRgb,     Shape(17, 9, 3, 16, 2), Shape(17, 9, 4, 8, 5)};
     for (const LibtiffSpec& s : sources) {
         SCOPED_TRACE("photometric " + std::to_string(s.photometric) + ", " + std::to_string(s.samples) + " x " +
                      std::to_string(s.bits) + " bits" + (s.bigEndian ? ", MM" : ""));
@@ -306,7 +306,7 @@ TEST_F(CommandTest, ToPngMatchesLibtiffRgba)
         EXPECT_EQ(ph, th);
     }
     // A second page, to standard output.
-    const LibtiffSpec a = Spec(12, 5, 1, 8, 1), b = Spec(9, 4, 3, 8, 2);
+    const LibtiffSpec a = Shape(12, 5, 1, 8, 1), b = Shape(9, 4, 3, 8, 2);
     const std::string multi = dir.Path("multi.tif");
     ASSERT_TRUE(WriteLibtiffPages(multi, {a, b}, {Pattern(a), Pattern(b)}));
     const ToolResult r = Tool(dir, {"topng", multi, "-", "--page", "2"});
@@ -336,7 +336,7 @@ TEST_F(CommandTest, ToPngFailuresAndDamage)
         EXPECT_TRUE(Has(r.err, c.says)) << r.err;
         EXPECT_FALSE(std::filesystem::exists(out));
     }
-    LibtiffSpec s = Spec(16, 8, 1, 8, 1);
+    LibtiffSpec s = Shape(16, 8, 1, 8, 1);
     ASSERT_TRUE(WriteLibtiff(dir.Path("in.tif"), s, Pattern(s)));
     ToolResult r = Tool(dir, {"topng", dir.Path("in.tif"), dir.Path("no/dir/out.png")});
     EXPECT_EQ(r.status, 4);
@@ -346,7 +346,7 @@ TEST_F(CommandTest, ToPngFailuresAndDamage)
     EXPECT_TRUE(Has(r.err, "no page 2 (the file has 1 page)")) << r.err;
 
     // Garbage in the last strip: the page is written, with a warning and status 3.
-    LibtiffSpec big = Spec(64, 64, 1, 8, 1);
+    LibtiffSpec big = Shape(64, 64, 1, 8, 1);
     big.compression = 32946;
     ASSERT_TRUE(WriteLibtiff(dir.Path("bad.tif"), big, Pattern(big)));
     Bytes bytes = ReadFileBytes(dir.Path("bad.tif"));
@@ -361,7 +361,7 @@ TEST_F(CommandTest, ToPngFailuresAndDamage)
 
 TEST_F(CommandTest, ConvertAndRotateTakeAPage)
 {
-    const LibtiffSpec a = Spec(12, 5, 1, 8, 1), b = Spec(9, 16, 1, 8, 1);
+    const LibtiffSpec a = Shape(12, 5, 1, 8, 1), b = Shape(9, 16, 1, 8, 1);
     const std::string multi = dir.Path("multi.tif"), out = dir.Path("out.tif");
     const std::vector<Bytes> rowsB = Pattern(b, 7);
     ASSERT_TRUE(WriteLibtiffPages(multi, {a, b}, {Pattern(a), rowsB}));

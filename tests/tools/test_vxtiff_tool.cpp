@@ -47,7 +47,7 @@ std::vector<Bytes> Pattern(const LibtiffSpec& s)
     return rows;
 }
 
-LibtiffSpec Spec(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
+LibtiffSpec Shape(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
 {
     LibtiffSpec s;
     s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.photometric = photometric;
@@ -83,14 +83,14 @@ protected:
 // compressions from the bilevel one only).
 TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
 {
-    LibtiffSpec palette = Spec(72, 41, 1, 4, 3);
+    LibtiffSpec palette = Shape(72, 41, 1, 4, 3);
     for (int i = 0; i < 3 * 16; ++i)
         palette.colorMap.push_back(uint16_t((i * 37 % 256) * 257));
-    LibtiffSpec bigEndian16 = Spec(40, 20, 1, 16, 1);
+    LibtiffSpec bigEndian16 = Shape(40, 20, 1, 16, 1);
     bigEndian16.bigEndian = true;
-    LibtiffSpec deflatePred = Spec(30, 25, 3, 8, 2);
+    LibtiffSpec deflatePred = Shape(30, 25, 3, 8, 2);
     deflatePred.compression = 32946, deflatePred.predictor = 2;
-    const LibtiffSpec sources[] = {Spec(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred};
+    const LibtiffSpec sources[] = {Shape(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred};
     const struct { std::vector<std::string> args; int compression, t4Options; bool tiled; } layouts[] = {
         {{}, 0, 0, false},  // the input's compression
         {{"--compression", "none", "--rows-per-strip", "7"}, 1, 0, false},
@@ -163,9 +163,9 @@ std::vector<Bytes> Turned(const std::vector<Bytes>& rows, const LibtiffSpec& s, 
 
 TEST_F(ToolTest, RotateMatchesRotationOfPlainRows)
 {
-    LibtiffSpec tiled = Spec(70, 45, 1, 1, 0);
+    LibtiffSpec tiled = Shape(70, 45, 1, 1, 0);
     tiled.tileWidth = 32, tiled.tileLength = 16;
-    const LibtiffSpec sources[] = {Spec(61, 37, 1, 1, 0), tiled, Spec(23, 19, 1, 8, 1)};
+    const LibtiffSpec sources[] = {Shape(61, 37, 1, 1, 0), tiled, Shape(23, 19, 1, 8, 1)};
     for (const LibtiffSpec& s : sources) {
         const std::vector<Bytes> rows = Pattern(s);
         const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
@@ -191,7 +191,7 @@ TEST_F(ToolTest, RotateMatchesRotationOfPlainRows)
 
 TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
 {
-    const LibtiffSpec s = Spec(16, 8, 1, 8, 1);
+    const LibtiffSpec s = Shape(16, 8, 1, 8, 1);
     const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
     ASSERT_TRUE(WriteLibtiff(in, s, Pattern(s)));
     const Bytes inBytes = ReadFileBytes(in);
@@ -234,7 +234,7 @@ TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
         EXPECT_EQ(ReadFileBytes(in), inBytes);
     }
     // Garbage in the last strip: the run fails part way.
-    LibtiffSpec big = Spec(64, 64, 1, 8, 1);
+    LibtiffSpec big = Shape(64, 64, 1, 8, 1);
     big.compression = 32946;
     ASSERT_TRUE(WriteLibtiff(dir.Path("cut.tif"), big, Pattern(big)));
     Bytes bytes = ReadFileBytes(dir.Path("cut.tif"));
