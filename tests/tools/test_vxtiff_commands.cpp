@@ -2,7 +2,6 @@
 // runs them: the built binary on files written by libtiff, checked for exit
 // status, message and output bytes (topng against libtiff's RGBA reading).
 #include <png.h>
-#include <sys/wait.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -15,53 +14,13 @@
 #include <gtest/gtest.h>
 
 #include "convert/tif2bmp.h"
-#include "support/libtiff_util.h"
-#include "support/temp_dir.h"
-
-#ifndef VXTIFF_TOOL
-#define VXTIFF_TOOL ""
-#endif
+#include "support/tool_run.h"
 
 namespace {
 
 using namespace tiftest;
 
-struct ToolResult {
-    int status;
-    std::string out, err;
-};
-
-ToolResult Tool(const TempDir& dir, const std::vector<std::string>& args)
-{
-    std::string cmd = "'" VXTIFF_TOOL "'";
-    for (const auto& a : args)
-        cmd += " '" + a + "'";
-    const std::string outPath = dir.Path("stdout.txt"), errPath = dir.Path("stderr.txt");
-    const int rc = std::system((cmd + " >'" + outPath + "' 2>'" + errPath + "'").c_str());
-    const Bytes out = ReadFileBytes(outPath), err = ReadFileBytes(errPath);
-    std::filesystem::remove(outPath);
-    std::filesystem::remove(errPath);
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, std::string(out.begin(), out.end()),
-            std::string(err.begin(), err.end())};
-}
-
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-LibtiffSpec Shape(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
-{
-    LibtiffSpec s;
-    s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.photometric = photometric;
-    s.rowsPerStrip = 8;
-    return s;
-}
-
-std::vector<Bytes> Pattern(const LibtiffSpec& s, uint32_t seed = 0)
-{
-    std::vector<Bytes> rows(s.height);
-    for (uint32_t y = 0; y < s.height; ++y)
-        rows[y] = PatternRows(s.RowBytes(), 1, y * 13 + s.width + seed);
-    return rows;
-}
 
 // A bilevel fax page at 204 x 98 dpi.
 LibtiffSpec Fax(uint32_t w, uint32_t h)

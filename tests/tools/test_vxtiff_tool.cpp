@@ -1,7 +1,5 @@
 // The vxtiff tool's convert and rotate commands, run as a user runs them: the
 // built binary on files written by libtiff, its output read back by libtiff.
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -9,49 +7,17 @@
 
 #include <gtest/gtest.h>
 
-#include "support/libtiff_util.h"
-#include "support/temp_dir.h"
+#include "support/tool_run.h"
 #include "tif/tif_file.h"
-
-#ifndef VXTIFF_TOOL
-#define VXTIFF_TOOL ""
-#endif
 
 namespace {
 
 using namespace tiftest;
 
-struct ToolRun {
-    int status;
-    std::string err;
-};
-
-// Runs the tool with `args` (each quoted); its exit status and stderr.
-ToolRun Tool(const TempDir& dir, const std::vector<std::string>& args)
+// An image in strips of 8 rows at 200 x 100 dpi.
+LibtiffSpec Page(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
 {
-    std::string cmd = "'" VXTIFF_TOOL "'";
-    for (const auto& a : args)
-        cmd += " '" + a + "'";
-    const std::string errPath = dir.Path("stderr.txt");
-    const int rc = std::system((cmd + " 2>'" + errPath + "' >/dev/null").c_str());
-    const Bytes err = ReadFileBytes(errPath);
-    std::filesystem::remove(errPath);
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, std::string(err.begin(), err.end())};
-}
-
-std::vector<Bytes> Pattern(const LibtiffSpec& s)
-{
-    std::vector<Bytes> rows(s.height);
-    for (uint32_t y = 0; y < s.height; ++y)
-        rows[y] = PatternRows(s.RowBytes(), 1, y * 13 + s.width);
-    return rows;
-}
-
-LibtiffSpec Shape(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
-{
-    LibtiffSpec s;
-    s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.photometric = photometric;
-    s.rowsPerStrip = 8;
+    LibtiffSpec s = tiftest::Shape(w, h, samples, bits, photometric);
     s.xResolution = 200, s.yResolution = 100, s.resolutionUnit = 2;
     return s;
 }
@@ -83,14 +49,14 @@ protected:
 // compressions from the bilevel one only).
 TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
 {
-    LibtiffSpec palette = Shape(72, 41, 1, 4, 3);
+    LibtiffSpec palette = Page(72, 41, 1, 4, 3);
     for (int i = 0; i < 3 * 16; ++i)
         palette.colorMap.push_back(uint16_t((i * 37 % 256) * 257));
-    LibtiffSpec bigEndian16 = Shape(40, 20, 1, 16, 1);
+    LibtiffSpec bigEndian16 = Page(40, 20, 1, 16, 1);
     bigEndian16.bigEndian = true;
-    LibtiffSpec deflatePred = Shape(30, 25, 3, 8, 2);
+    LibtiffSpec deflatePred = Page(30, 25, 3, 8, 2);
     deflatePred.compression = 32946, deflatePred.predictor = 2;
-    const LibtiffSpec sources[] = {Shape(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred};
+    const LibtiffSpec sources[] = {Page(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred};
     const struct { std::vector<std::string> args; int compression, t4Options; bool tiled; } layouts[] = {
         {{}, 0, 0, false},  // the input's compression
         {{"--compression", "none", "--rows-per-strip", "7"}, 1, 0, false},
@@ -110,7 +76,7 @@ TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
             std::vector<std::string> args = {"convert", in, out};
             args.insert(args.end(), layout.args.begin(), layout.args.end());
             SCOPED_TRACE(std::to_string(s.samples * s.bits) + "-bit to " + std::to_string(layout.compression));
-            const ToolRun r = Tool(dir, args);
+            const ToolResult r = Tool(dir, args);
             ASSERT_EQ(r.status, 0) << r.err;
             std::vector<Bytes> back;
             std::string complaints;
@@ -163,16 +129,16 @@ std::vector<Bytes> Turned(const std::vector<Bytes>& rows, const LibtiffSpec& s, 
 
 TEST_F(ToolTest, RotateMatchesRotationOfPlainRows)
 {
-    LibtiffSpec tiled = Shape(70, 45, 1, 1, 0);
+    LibtiffSpec tiled = Page(70, 45, 1, 1, 0);
     tiled.tileWidth = 32, tiled.tileLength = 16;
-    const LibtiffSpec sources[] = {Shape(61, 37, 1, 1, 0), tiled, Shape(23, 19, 1, 8, 1)};
+    const LibtiffSpec sources[] = {Page(61, 37, 1, 1, 0), tiled, Page(23, 19, 1, 8, 1)};
     for (const LibtiffSpec& s : sources) {
         const std::vector<Bytes> rows = Pattern(s);
         const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
         ASSERT_TRUE(WriteLibtiff(in, s, rows));
         for (const char* angle : {"90", "270"}) {
             SCOPED_TRACE(std::to_string(s.bits) + "-bit " + (s.tileWidth ? "tiled " : "") + angle);
-            const ToolRun r = Tool(dir, {"rotate", in, out, angle, "--compression", "packbits"});
+            const ToolResult r = Tool(dir, {"rotate", in, out, angle, "--compression", "packbits"});
             ASSERT_EQ(r.status, 0) << r.err;
             std::vector<Bytes> back;
             ASSERT_TRUE(ReadLibtiff(out, &back));
@@ -191,7 +157,7 @@ TEST_F(ToolTest, RotateMatchesRotationOfPlainRows)
 
 TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
 {
-    const LibtiffSpec s = Shape(16, 8, 1, 8, 1);
+    const LibtiffSpec s = Page(16, 8, 1, 8, 1);
     const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
     ASSERT_TRUE(WriteLibtiff(in, s, Pattern(s)));
     const Bytes inBytes = ReadFileBytes(in);
@@ -204,7 +170,7 @@ TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
              {"convert", in, out, "--tile", "0x32"}, {"convert", in, out, "--tile", "32x32", "--rows-per-strip", "4"},
              {"convert", in, out, "--bogus"}, {"convert", in, out, "--compression", "none", "--predictor", "2"},
              {"rotate", in, out}, {"rotate", in, out, "45"}}) {
-        const ToolRun r = Tool(dir, args);
+        const ToolResult r = Tool(dir, args);
         EXPECT_EQ(r.status, 2) << args.back();
         EXPECT_NE(r.err.find("vxtiff: "), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(out)) << args.back();
@@ -226,7 +192,7 @@ TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
         {{"convert", in, out, "--compression", "g4"}, "bilevel"},
     };
     for (const Case& c : cases) {
-        const ToolRun r = Tool(dir, c.args);
+        const ToolResult r = Tool(dir, c.args);
         EXPECT_EQ(r.status, c.status) << c.says;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -234,7 +200,7 @@ TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
         EXPECT_EQ(ReadFileBytes(in), inBytes);
     }
     // Garbage in the last strip: the run fails part way.
-    LibtiffSpec big = Shape(64, 64, 1, 8, 1);
+    LibtiffSpec big = Page(64, 64, 1, 8, 1);
     big.compression = 32946;
     ASSERT_TRUE(WriteLibtiff(dir.Path("cut.tif"), big, Pattern(big)));
     Bytes bytes = ReadFileBytes(dir.Path("cut.tif"));
@@ -249,7 +215,7 @@ TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
         std::vector<std::string> args = {cmd, dir.Path("cut.tif"), out};
         if (cmd[0] == 'r')
             args.push_back("270");
-        const ToolRun r = Tool(dir, args);
+        const ToolResult r = Tool(dir, args);
         EXPECT_EQ(r.status, 1) << cmd;
         EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
         EXPECT_EQ(ReadFileBytes(out), old);
