@@ -29,7 +29,9 @@ std::vector<BenchFile> BenchFiles()
     const struct {
         const char* prefix;
         BenchSource source;
-    } general[] = {{"grey", BenchSource::Grey}, {"rgb", BenchSource::Rgb}};
+    } general[] = {{"grey", BenchSource::Grey},
+                   {"rgb", BenchSource::Rgb},
+                   {"camera-grey", BenchSource::CameraGrey}};
     for (const auto& g : general) {
         const std::string p = g.prefix;
         files.push_back({p + "-raw", g.source, 1, 0, 1, 16});

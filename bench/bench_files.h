@@ -8,7 +8,7 @@
 struct BenchImage;
 struct tiff;
 
-enum class BenchSource { FaxPage, Drawing, Grey, Rgb };
+enum class BenchSource { FaxPage, Drawing, Grey, Rgb, CameraGrey };
 
 struct BenchFile {
     std::string name;   // file name without ".tif", also the label in the table

@@ -339,12 +339,13 @@ BenchImage MakeDrawing()
     return img;
 }
 
-BenchImage MakePhoto(int samples)
+BenchImage MakePhoto(int samples, bool sensorNoise)
 {
+    sensorNoise = sensorNoise && samples == 1;
     const int W = 4000, H = 3000;
     BenchImage img(W, H, samples, 8);
     img.dpi = 300.0;
-    Rng rng(samples == 1 ? 0x9E7 : 0x26B);
+    Rng rng((samples == 1 ? 0x9E7 : 0x26B) + (sensorNoise ? 0x1000 : 0));
 
     // Separable smooth gradients per channel.
     std::vector<float> gx(size_t(W) * 3), gy(size_t(H) * 3);
@@ -410,6 +411,16 @@ BenchImage MakePhoto(int samples)
             }
         }
         uint8_t* out = img.Row(y);
+        if (sensorNoise) {
+            // Triangular grain of about +-10 levels from two uniform draws.
+            for (int x = 0; x < W; ++x) {
+                const uint64_t r = rng.Next();
+                const float v = 0.3f * line[size_t(x) * 3] + 0.55f * line[size_t(x) * 3 + 1] +
+                                0.15f * line[size_t(x) * 3 + 2];
+                out[x] = uint8_t(std::clamp(int(v) + int(r & 15) + int(r >> 8 & 7) - 11, 0, 255));
+            }
+            continue;
+        }
         for (int x = 0; x < W; ++x) {
             const uint64_t r = rng.Next();
             const int grain = int(r & 3) - 1;  // fine sensor grain, mostly luminance

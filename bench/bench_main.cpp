@@ -585,6 +585,7 @@ const BenchImage& SourceImage(BenchSource s, std::map<BenchSource, std::unique_p
         case BenchSource::Drawing: slot = std::make_unique<BenchImage>(MakeDrawing()); break;
         case BenchSource::Grey: slot = std::make_unique<BenchImage>(MakePhoto(1)); break;
         case BenchSource::Rgb: slot = std::make_unique<BenchImage>(MakePhoto(3)); break;
+        case BenchSource::CameraGrey: slot = std::make_unique<BenchImage>(MakePhoto(1, true)); break;
         }
     }
     return *slot;
