@@ -1,8 +1,8 @@
 // tif_lzw_decode.cpp — LZW decoding straight into the caller's rows.
 //
 // String table in two arrays. `hot` holds one 8-byte word per code, all that
-// a string of up to 7 bytes needs: its bytes in memory order, then its length
-// in the last byte. Such a word goes out with one 8-byte store (the length
+// a string of up to 7 bytes needs: its bytes in memory order, then 8 times
+// its length in the last byte (the shift that appends a byte to it). Such a word goes out with one 8-byte store (the length
 // byte lands where later codes write) and a new entry is its old string's
 // word plus one byte and one count. A longer string has a word holding only
 // its first byte (length byte 0), and `lng` holds the rest: its last chunk of
@@ -85,9 +85,9 @@ inline uint64_t ChunkByte(uint8_t c, int k)
 inline unsigned HotLength(uint64_t w)
 {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return static_cast<unsigned>(w & 0xFF);
+    return static_cast<unsigned>(w & 0xFF) >> 3;
 #else
-    return static_cast<unsigned>(w >> 56);
+    return static_cast<unsigned>(w >> 59);
 #endif
 }
 
@@ -100,12 +100,19 @@ inline uint8_t HotFirst(uint64_t w)
 #endif
 }
 
-inline uint64_t HotWord(uint64_t bytes, unsigned length) { return bytes | ChunkByte(static_cast<uint8_t>(length), 7); }
+inline uint64_t HotWord(uint64_t bytes, unsigned length)
+{
+    return bytes | ChunkByte(static_cast<uint8_t>(length << 3), 7);
+}
 
 // The string of `w` (length 1..6) with `c` appended.
-inline uint64_t HotAppend(uint64_t w, uint8_t c, unsigned length)
+inline uint64_t HotAppend(uint64_t w, uint8_t c)
 {
-    return w + ChunkByte(1, 7) + ChunkByte(c, static_cast<int>(length));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return w + 8 + (uint64_t(c) << (56 - (w & 0xFF)));
+#else
+    return w + (uint64_t(1) << 59) + (uint64_t(c) << (w >> 56));
+#endif
 }
 
 inline uint64_t LoadTail(const LzwLong& e)
@@ -156,7 +163,7 @@ inline void AddEntry(uint64_t* hot, LzwLong* lng, int e, int oldEntry, uint64_t 
 {
     const unsigned oldLength = HotLength(oldWord);
     if (oldLength - 1 < 6)
-        hot[e] = HotAppend(oldWord, c, oldLength);
+        hot[e] = HotAppend(oldWord, c);
     else
         AddLongEntry(hot, lng, e, oldEntry, oldWord, c);
 }
@@ -306,10 +313,28 @@ struct LzwCursor {
     int oldEntry;
 };
 
+// A long string in the fast loop: written when the row has room for it
+// (returns the position after it), else nullptr and nothing written.
+[[gnu::noinline]] unsigned char* PutLong(const LzwLong* lng, int code, unsigned char* p, unsigned char* end)
+{
+    const int n = lng[code].length;
+    if (end - p < n)
+        return nullptr;
+    WriteLong(lng, code, p, end);
+    return p + n;
+}
+
+[[gnu::noinline]] void AddLongEntryOutOfLine(uint64_t* hot, LzwLong* lng, int e, int oldEntry, uint64_t oldWord,
+                                             uint8_t c)
+{
+    AddLongEntry(hot, lng, e, oldEntry, oldWord, c);
+}
+
 // The common case at one code width: see the file comment. Returns at a code
 // boundary, before the first code it does not handle, or once the entry that
 // changes the width (or the last one a code can name) has been assigned.
-// Needs end - c.p >= 8.
+// Needs end - c.p >= 8. Strings of 8 bytes or more go out of line: the loop
+// keeps its values in registers.
 template <bool kOldStyle, int kBits>
 [[gnu::noinline]] void FastRun(LzwCursor& c, uint64_t* hot, LzwLong* lng, const unsigned char* inEnd,
                                unsigned char* end)
@@ -317,14 +342,15 @@ template <bool kOldStyle, int kBits>
     constexpr int kMaxEntry = kOldStyle ? (1 << kBits) - 1 : (1 << kBits) - 2;
     constexpr int kLast = kMaxEntry < kCodes - 1 ? kMaxEntry : kCodes - 1;
     uint64_t bits = c.bits;
-    int bitCount = c.bitCount;
+    long bitCount = c.bitCount;
     const unsigned char* in = c.in;
     unsigned char* p = c.p;
-    int freeEntry = c.freeEntry;
-    int oldEntry = c.oldEntry;
+    // Machine words throughout: no copies between widths in the loop.
+    size_t freeEntry = static_cast<size_t>(c.freeEntry);
+    size_t oldEntry = static_cast<size_t>(c.oldEntry);
     uint64_t oldWord = hot[oldEntry];
     unsigned char* const shortEnd = end - 8;  // short strings go out as 8 bytes
-    while (freeEntry <= kLast) {
+    while (freeEntry <= size_t(kLast)) {
         if (bitCount < kBits) {
             if (inEnd - in < 8)
                 break;
@@ -335,7 +361,7 @@ template <bool kOldStyle, int kBits>
             in += (63 - bitCount) >> 3;
             bitCount |= 56;
         }
-        const int code = kOldStyle ? static_cast<int>(bits & ((1u << kBits) - 1)) : static_cast<int>(bits >> (64 - kBits));
+        const size_t code = kOldStyle ? static_cast<size_t>(bits & ((1u << kBits) - 1)) : static_cast<size_t>(bits >> (64 - kBits));
         if (code >= freeEntry)
             break;
         const uint64_t w = hot[code];
@@ -348,28 +374,31 @@ template <bool kOldStyle, int kBits>
         } else {
             if (code < kFirstFree)
                 break;  // Clear, EndOfInformation
-            const int n = lng[code].length;
-            if (end - p < n)
+            unsigned char* const q = PutLong(lng, static_cast<int>(code), p, end);
+            if (q == nullptr)
                 break;
-            WriteLong(lng, code, p, end);
-            p += n;
+            p = q;
         }
         if (kOldStyle)
             bits >>= kBits;
         else
             bits <<= kBits;
         bitCount -= kBits;
-        AddEntry(hot, lng, freeEntry, oldEntry, oldWord, HotFirst(w));
+        const unsigned oldLength = HotLength(oldWord);
+        if (oldLength - 1 < 6)
+            hot[freeEntry] = HotAppend(oldWord, HotFirst(w));
+        else
+            AddLongEntryOutOfLine(hot, lng, static_cast<int>(freeEntry), static_cast<int>(oldEntry), oldWord, HotFirst(w));
         ++freeEntry;
         oldEntry = code;
         oldWord = w;
     }
     c.bits = bits;
-    c.bitCount = bitCount;
+    c.bitCount = static_cast<int>(bitCount);
     c.in = in;
     c.p = p;
-    c.freeEntry = freeEntry;
-    c.oldEntry = oldEntry;
+    c.freeEntry = static_cast<int>(freeEntry);
+    c.oldEntry = static_cast<int>(oldEntry);
 }
 
 template <bool kOldStyle>
