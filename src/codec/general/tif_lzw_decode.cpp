@@ -442,21 +442,26 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
     int maxEntry = s->maxEntry;
     int oldEntry = s->oldEntry;
     int restart = s->restart;
-    const int rowBytes = h->rowBytes;
     const long step = TifRowStep(h);
+    // Rows laid end to end are decoded as one: strings cross their boundaries
+    // in one piece and the fast loop runs on.
+    const bool joined = count > 1 && step == h->rowBytes;
+    const long rowBytes = joined ? long(count) * h->rowBytes : h->rowBytes;
+    const int spans = joined ? 1 : count;
 
     auto* row = static_cast<unsigned char*>(rows);
+    unsigned char* p = row;
     int done = 0;
     bool ended = false;
-    for (; done < count; ++done, row += step) {
-        unsigned char* p = row;
+    for (; done < spans; ++done, row += step) {
+        p = row;
         unsigned char* const end = row + rowBytes;
         if (restart != 0) {
             const int length = StringLength(hot, lng, s->restartEntry);
             const int residue = length - restart;
             if (residue > rowBytes) {
-                WriteStringPart(hot, lng, s->restartEntry, restart, restart + rowBytes, p);
-                restart += rowBytes;
+                WriteStringPart(hot, lng, s->restartEntry, restart, restart + static_cast<int>(rowBytes), p);
+                restart += static_cast<int>(rowBytes);
                 continue;
             }
             WriteStringPart(hot, lng, s->restartEntry, restart, length, p);
@@ -553,6 +558,8 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
     s->oldEntry = oldEntry;
     s->restart = restart;
     s->ended = ended;
+    if (joined)  // the rows completed before the strip ended
+        return ended ? static_cast<int>((p - static_cast<unsigned char*>(rows)) / h->rowBytes) : count;
     return done;
 }
 
