@@ -1,14 +1,16 @@
 // tif_lzw_decode.cpp — LZW decoding straight into the caller's rows.
 //
 // String table in two arrays. `hot` holds one 8-byte word per code, all that
-// a string of up to 7 bytes needs: its bytes in memory order, then 8 times
-// its length in the last byte (the shift that appends a byte to it). Such a word goes out with one 8-byte store (the length
-// byte lands where later codes write) and a new entry is its old string's
-// word plus one byte and one count. A longer string has a word holding only
-// its first byte (length byte 0), and `lng` holds the rest: its last chunk of
-// 1..8 bytes and the entry whose chunk holds the 8 bytes before it. So the
-// words of the 4096 codes (32 KiB) stay in the first-level cache, and long
-// strings still go out one 8-byte store per chunk.
+// a string of up to 7 bytes needs: its bytes in memory order, then 8 times its
+// length in the last byte (the shift that appends a byte to it). Such a word
+// goes out with one 8-byte store (the length byte lands where later codes
+// write) and a new entry is its old string's word plus one byte and one count.
+// A longer string has a word holding its first byte and its own entry (length
+// byte 0), and `lng` holds the rest: its last chunk of 1..8 bytes and the
+// entry whose chunk holds the 8 bytes before it. So the words of the 4096
+// codes (32 KiB) stay in the first-level cache, long strings still go out one
+// 8-byte store per chunk, and the previous code is remembered by its word
+// alone.
 //
 // Codes run through a loop specialised for each code width that handles the
 // common case only: a code naming an existing entry, the strip's data and the
@@ -57,7 +59,7 @@ struct TifLzwDecoderState {
     int nbits;         // current code width, 9..12
     int freeEntry;     // next entry to assign, or kNoFreeEntry
     int maxEntry;      // width grows when freeEntry passes it
-    int oldEntry;      // entry of the previous code
+    uint64_t oldWord;  // hot word of the previous code's string
     int restartEntry;  // string cut at the end of a row
     int restart;       // bytes of it already delivered; 0 when none pending
     int oldStyle;      // this strip is old-style
@@ -100,6 +102,25 @@ inline uint8_t HotFirst(uint64_t w)
 #endif
 }
 
+// The word of a long string: its first byte, its entry in bytes 1 and 2.
+inline uint64_t LongWord(uint8_t first, int entry)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return ChunkByte(first, 0) | (uint64_t(entry) << 32);
+#else
+    return ChunkByte(first, 0) | (uint64_t(entry) << 8);
+#endif
+}
+
+inline int LongEntry(uint64_t w)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<int>((w >> 32) & 0xFFFF);
+#else
+    return static_cast<int>((w >> 8) & 0xFFFF);
+#endif
+}
+
 inline uint64_t HotWord(uint64_t bytes, unsigned length)
 {
     return bytes | ChunkByte(static_cast<uint8_t>(length << 3), 7);
@@ -130,12 +151,12 @@ inline int StringLength(const uint64_t* hot, const LzwLong* lng, int code)
     return n != 0 ? static_cast<int>(n) : lng[code].length;
 }
 
-// Entry `e` = the string of `oldEntry` (word `oldWord`) plus byte `c`, for
-// e < kCodes. The caller has checked that the old string is not 1..6 bytes
-// when it calls the long form directly.
-void AddLongEntry(uint64_t* hot, LzwLong* lng, int e, int oldEntry, uint64_t oldWord, uint8_t c)
+// Entry `e` = the string of word `oldWord` plus byte `c`, for e < kCodes.
+// The caller has checked that the old string is not 1..6 bytes when it calls
+// the long form directly.
+void AddLongEntry(uint64_t* hot, LzwLong* lng, int e, uint64_t oldWord, uint8_t c)
 {
-    hot[e] = ChunkByte(HotFirst(oldWord), 0);
+    hot[e] = LongWord(HotFirst(oldWord), e);
     LzwLong& n = lng[e];
     uint64_t tail;
     if (HotLength(oldWord) == 7) {
@@ -143,6 +164,7 @@ void AddLongEntry(uint64_t* hot, LzwLong* lng, int e, int oldEntry, uint64_t old
         n.length = 8;
         n.skip = 0;
     } else {
+        const int oldEntry = LongEntry(oldWord);
         const LzwLong& o = lng[oldEntry];
         const int k = o.length & 7;
         // One whole-word store: a string read right after it is defined
@@ -159,13 +181,13 @@ void AddLongEntry(uint64_t* hot, LzwLong* lng, int e, int oldEntry, uint64_t old
     std::memcpy(n.tail, &tail, 8);
 }
 
-inline void AddEntry(uint64_t* hot, LzwLong* lng, int e, int oldEntry, uint64_t oldWord, uint8_t c)
+inline void AddEntry(uint64_t* hot, LzwLong* lng, int e, uint64_t oldWord, uint8_t c)
 {
     const unsigned oldLength = HotLength(oldWord);
     if (oldLength - 1 < 6)
         hot[e] = HotAppend(oldWord, c);
     else
-        AddLongEntry(hot, lng, e, oldEntry, oldWord, c);
+        AddLongEntry(hot, lng, e, oldWord, c);
 }
 
 // Writes the whole long string of `code` at `dst`; dst + length <= end.
@@ -310,7 +332,7 @@ struct LzwCursor {
     const unsigned char* in;
     unsigned char* p;
     int freeEntry;
-    int oldEntry;
+    uint64_t oldWord;
 };
 
 // A long string in the fast loop: written when the row has room for it
@@ -324,10 +346,9 @@ struct LzwCursor {
     return p + n;
 }
 
-[[gnu::noinline]] void AddLongEntryOutOfLine(uint64_t* hot, LzwLong* lng, int e, int oldEntry, uint64_t oldWord,
-                                             uint8_t c)
+[[gnu::noinline]] void AddLongEntryOutOfLine(uint64_t* hot, LzwLong* lng, int e, uint64_t oldWord, uint8_t c)
 {
-    AddLongEntry(hot, lng, e, oldEntry, oldWord, c);
+    AddLongEntry(hot, lng, e, oldWord, c);
 }
 
 // The common case at one code width: see the file comment. Returns at a code
@@ -347,8 +368,7 @@ template <bool kOldStyle, int kBits>
     unsigned char* p = c.p;
     // Machine words throughout: no copies between widths in the loop.
     size_t freeEntry = static_cast<size_t>(c.freeEntry);
-    size_t oldEntry = static_cast<size_t>(c.oldEntry);
-    uint64_t oldWord = hot[oldEntry];
+    uint64_t oldWord = c.oldWord;
     unsigned char* const shortEnd = end - 8;  // short strings go out as 8 bytes
     while (freeEntry <= size_t(kLast)) {
         if (bitCount < kBits) {
@@ -388,9 +408,8 @@ template <bool kOldStyle, int kBits>
         if (oldLength - 1 < 6)
             hot[freeEntry] = HotAppend(oldWord, HotFirst(w));
         else
-            AddLongEntryOutOfLine(hot, lng, static_cast<int>(freeEntry), static_cast<int>(oldEntry), oldWord, HotFirst(w));
+            AddLongEntryOutOfLine(hot, lng, static_cast<int>(freeEntry), oldWord, HotFirst(w));
         ++freeEntry;
-        oldEntry = code;
         oldWord = w;
     }
     c.bits = bits;
@@ -398,7 +417,7 @@ template <bool kOldStyle, int kBits>
     c.in = in;
     c.p = p;
     c.freeEntry = static_cast<int>(freeEntry);
-    c.oldEntry = static_cast<int>(oldEntry);
+    c.oldWord = oldWord;
 }
 
 template <bool kOldStyle>
@@ -440,7 +459,7 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
     int nbits = s->nbits;
     int freeEntry = s->freeEntry;
     int maxEntry = s->maxEntry;
-    int oldEntry = s->oldEntry;
+    uint64_t oldWord = s->oldWord;
     int restart = s->restart;
     const long step = TifRowStep(h);
     // Rows laid end to end are decoded as one: strings cross their boundaries
@@ -470,14 +489,14 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
         }
         while (p < end) {
             if (end - p >= 8 && freeEntry >= kFirstFree) {
-                LzwCursor c{rd.bits, rd.bitCount, rd.in, p, freeEntry, oldEntry};
+                LzwCursor c{rd.bits, rd.bitCount, rd.in, p, freeEntry, oldWord};
                 RunFast<kOldStyle>(nbits, c, hot, lng, rd.inEnd, end);
                 rd.bits = c.bits;
                 rd.bitCount = c.bitCount;
                 rd.in = c.in;
                 p = c.p;
                 freeEntry = c.freeEntry;
-                oldEntry = c.oldEntry;
+                oldWord = c.oldWord;
                 AfterAssign<kOldStyle>(freeEntry, nbits, maxEntry);
                 if (p >= end)
                     break;
@@ -507,7 +526,7 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
                     break;
                 }
                 *p++ = static_cast<unsigned char>(code);
-                oldEntry = code;
+                oldWord = hot[code];
                 continue;
             }
             // The highest acceptable code is the entry this code defines.
@@ -517,15 +536,14 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
             }
             // New entry: the previous string plus the first byte of this one
             // (of the previous one when this code is the entry being defined).
-            const uint64_t oldWord = hot[oldEntry];
             const uint8_t first = HotFirst(code < freeEntry ? hot[code] : oldWord);
             if (freeEntry < kCodes)
-                AddEntry(hot, lng, freeEntry, oldEntry, oldWord, first);
+                AddEntry(hot, lng, freeEntry, oldWord, first);
             ++freeEntry;
             AfterAssign<kOldStyle>(freeEntry, nbits, maxEntry);
-            oldEntry = code;
 
             const uint64_t w = hot[code];
+            oldWord = w;
             const unsigned shortLength = HotLength(w);
             const int length = shortLength != 0 ? static_cast<int>(shortLength) : lng[code].length;
             const long room = end - p;
@@ -555,7 +573,7 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
     s->nbits = nbits;
     s->freeEntry = freeEntry;
     s->maxEntry = maxEntry;
-    s->oldEntry = oldEntry;
+    s->oldWord = oldWord;
     s->restart = restart;
     s->ended = ended;
     if (joined)  // the rows completed before the strip ended
@@ -592,7 +610,7 @@ int LzwBeginStrip(TifCodec* codec)
     s->nbits = 9;
     s->freeEntry = kNoFreeEntry;
     s->maxEntry = s->oldStyle ? 511 : 510;
-    s->oldEntry = 0;
+    s->oldWord = 0;
     s->restart = 0;
     return 1;
 }
