@@ -126,6 +126,17 @@ inline uint64_t HotWord(uint64_t bytes, unsigned length)
     return bytes | ChunkByte(static_cast<uint8_t>(length << 3), 7);
 }
 
+// The string of `w` is 1..6 bytes: one more still makes a short string.
+// Tested on the length byte as HotAppend shifts by it.
+inline bool HotAppendable(uint64_t w)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<unsigned>(w & 0xFF) - 8 <= 40;
+#else
+    return static_cast<unsigned>(w >> 56) - 8 <= 40;
+#endif
+}
+
 // The string of `w` (length 1..6) with `c` appended.
 inline uint64_t HotAppend(uint64_t w, uint8_t c)
 {
@@ -183,8 +194,7 @@ void AddLongEntry(uint64_t* hot, LzwLong* lng, int e, uint64_t oldWord, uint8_t 
 
 inline void AddEntry(uint64_t* hot, LzwLong* lng, int e, uint64_t oldWord, uint8_t c)
 {
-    const unsigned oldLength = HotLength(oldWord);
-    if (oldLength - 1 < 6)
+    if (HotAppendable(oldWord))
         hot[e] = HotAppend(oldWord, c);
     else
         AddLongEntry(hot, lng, e, oldWord, c);
@@ -404,8 +414,7 @@ template <bool kOldStyle, int kBits>
         else
             bits <<= kBits;
         bitCount -= kBits;
-        const unsigned oldLength = HotLength(oldWord);
-        if (oldLength - 1 < 6)
+        if (HotAppendable(oldWord))
             hot[freeEntry] = HotAppend(oldWord, HotFirst(w));
         else
             AddLongEntryOutOfLine(hot, lng, static_cast<int>(freeEntry), oldWord, HotFirst(w));
