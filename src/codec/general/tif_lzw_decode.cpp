@@ -25,6 +25,7 @@
 // entries than the table holds ends the strip as EndOfInformation does: the
 // rows completed so far are delivered, nothing outside the table or the row is
 // touched, and later calls return 0 until the next strip.
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -474,7 +475,7 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
     // Rows laid end to end are decoded as one: strings cross their boundaries
     // in one piece and the fast loop runs on.
     const bool joined = count > 1 && step == h->rowBytes;
-    const long rowBytes = joined ? long(count) * h->rowBytes : h->rowBytes;
+    const ptrdiff_t rowBytes = joined ? ptrdiff_t(count) * h->rowBytes : h->rowBytes;
     const int spans = joined ? 1 : count;
 
     auto* row = static_cast<unsigned char*>(rows);
@@ -555,7 +556,7 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
             oldWord = w;
             const unsigned shortLength = HotLength(w);
             const int length = shortLength != 0 ? static_cast<int>(shortLength) : lng[code].length;
-            const long room = end - p;
+            const ptrdiff_t room = end - p;
             if (length <= room) {
                 if (shortLength == 0)
                     WriteLong(lng, code, p, end);
