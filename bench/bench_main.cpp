@@ -394,8 +394,7 @@ private:
         double vxMBs = 0, refMBs = 0, ratio = 0;
         if (status.empty()) {
             bool ok = true;
-            const double probe =
-                probe_ > 0 ? probe_ : std::min(Seconds(vx, 1, &ok), Seconds(ref, 1, &ok));
+            const double probe = probe_ > 0 ? probe_ : std::min(Seconds(vx, 1, &ok), Seconds(ref, 1, &ok));
             const PairTime t = TimeBoth(vx, ref, o_.reps, probe);
             if (!t.ok || !ok)
                 status = "fail";
@@ -420,7 +419,8 @@ private:
         auto vx = [&] { return VxReadLineByLine(path, g, vx_.data()); };
         auto ref = [&] { return LtReadLineByLine(path, g, ref_.data()); };
         const std::string status = Verify(vx, ref, g.Bytes());
-        Report(f, "lines", g.Tiled() ? "libtiff ReadEncodedTile" : "libtiff ReadScanline", status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
+        const char* refName = g.Tiled() ? "libtiff ReadEncodedTile" : "libtiff ReadScanline";
+        Report(f, "lines", refName, status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
     }
 
     void All(const BenchFile& f, const std::string& path, const Geometry& g)
@@ -628,7 +628,8 @@ int main(int argc, char** argv)
     }
     if (!o.verifyOnly) {
         std::printf("MB/s: 10^6 bytes/s of raw image bytes (r90: of rotated output), median of the rounds;\n"
-                    "ratio: vxtiff/reference speed, median of the rounds' ratios; status: the ratio against the floor\n\n");
+                    "ratio: vxtiff/reference speed, median of the rounds' ratios; status: that ratio against\n"
+                    "the floor\n\n");
         PrintHeader();
     }
     Tally tally;
