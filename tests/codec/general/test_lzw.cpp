@@ -147,13 +147,15 @@ TEST_P(LzwDamage, StripEndsWithTheRowsCompletedSoFar)
 {
     const Damage& d = GetParam();
     const Bytes strip = WriteCodes(d.codes);
-    for (int chunk : {1, 1 << 20}) {
-        Codec dec = NewCodec(true, 5, d.rowBytes);
-        Bytes out;
-        EXPECT_EQ(DecodeStrip(dec.get(), strip, 200, &out, chunk), d.rowsDelivered);
-        Bytes more(size_t(d.rowBytes));
-        EXPECT_EQ(dec->DecodeRows(dec.get(), more.data(), 1), 0);  // the strip stays over
-    }
+    // One row per call, or all rows in one call (decoded as one span).
+    for (int chunk : {1, 1 << 20})
+        for (int perCall : {1, 200}) {
+            Codec dec = NewCodec(true, 5, d.rowBytes);
+            Bytes out;
+            EXPECT_EQ(DecodeStrip(dec.get(), strip, 200, &out, chunk, perCall), d.rowsDelivered) << perCall;
+            Bytes more(size_t(d.rowBytes));
+            EXPECT_EQ(dec->DecodeRows(dec.get(), more.data(), 1), 0);  // the strip stays over
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(
