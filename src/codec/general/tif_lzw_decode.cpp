@@ -392,7 +392,8 @@ template <bool kOldStyle, int kBits>
             in += (63 - bitCount) >> 3;
             bitCount |= 56;
         }
-        const size_t code = kOldStyle ? static_cast<size_t>(bits & ((1u << kBits) - 1)) : static_cast<size_t>(bits >> (64 - kBits));
+        const size_t code = kOldStyle ? static_cast<size_t>(bits & ((1u << kBits) - 1))
+                                      : static_cast<size_t>(bits >> (64 - kBits));
         if (code >= freeEntry)
             break;
         const uint64_t w = hot[code];
