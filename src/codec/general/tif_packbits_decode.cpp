@@ -128,7 +128,7 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
 
 TifCodec* TifNewPackBitsDecoder(const TifCodecParams* params)
 {
-    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifCodecState));
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifCodecState), TIF_COPY_DECODER_BUFFER_SIZE);
     if (codec != nullptr)
         codec->DecodeRows = PackBitsDecodeRows;
     return codec;
