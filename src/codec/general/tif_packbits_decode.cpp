@@ -48,6 +48,15 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
         const int h = static_cast<signed char>(*in++);
         if (h >= 0) {
             const int length = h + 1;
+            if (left >= kLongestPacket - 1) {
+                // Always the longest literal: a fixed copy costs less than
+                // the branches on its length would mispredict.
+                std::memcpy(out, in, kLongestPacket - 1);
+                in += length;
+                out += length;
+                left -= length;
+                continue;
+            }
             int take = length;
             if (TifDamaged(take > left))
                 take = left;
