@@ -87,7 +87,12 @@ constexpr Built<Bits> Build(int which)
 constexpr Built<12> kWhite = Build<12>(0);
 constexpr Built<13> kBlack = Build<13>(1);
 constexpr Built<7> kMode = Build<7>(2);
-static_assert(kWhite.ok && kBlack.ok && kMode.ok, "T.4 code list is not prefix-free");
+constexpr Built<13> kWhite13 = Build<13>(0);
+static_assert(kWhite.ok && kBlack.ok && kMode.ok && kWhite13.ok, "T.4 code list is not prefix-free");
+
+struct RunTables {
+    TifFaxLookup<13> colour[2];
+};
 
 struct BitRev {
     uint8_t b[512];
@@ -108,6 +113,10 @@ constexpr BitRev BuildBitRev()
 inline constexpr TifFaxLookup<12> TifFaxWhiteTable = tif_fax_detail::kWhite.table;
 inline constexpr TifFaxLookup<13> TifFaxBlackTable = tif_fax_detail::kBlack.table;
 inline constexpr TifFaxLookup<7> TifFaxModeTable = tif_fax_detail::kMode.table;
+
+// Both colour tables indexed by 13 bits, white then black: in horizontal mode
+// the colour follows from the data, and picks its table by an offset.
+inline constexpr tif_fax_detail::RunTables TifFaxRunTables{{tif_fax_detail::kWhite13.table, tif_fax_detail::kBlack.table}};
 
 // Entry b is b with its bits reversed, entry 256 + b is b itself: FillOrder 1
 // reads the first half so that a byte's most significant bit comes first.
