@@ -344,6 +344,13 @@ static_assert(TIF_FAX_BLACK_TERM == TIF_FAX_WHITE_TERM + 1 && TIF_FAX_BLACK_MAKE
     return st;
 }
 
+// Whether a mode code is VRk or VLk.
+constexpr bool IsSideways(unsigned kind)
+{
+    return kind - TIF_FAX_VR <= TIF_FAX_VL - TIF_FAX_VR;
+}
+static_assert(TIF_FAX_VL == TIF_FAX_VR + 1, "VRk and VLk are contiguous");
+
 // One mode code of a two-dimensional row against the reference list (finished,
 // with guards); b points at b1, and b == ref - 1 stands for the row start.
 // kRowDone: go on with the row. While a0 < rowPixels every b1 at or left of a0
@@ -377,7 +384,21 @@ template <bool Empty, bool Checked>
         *w.wp++ = w.a0;
         return kRowDone;
     }
-    const TifFaxEntry e = TifFaxModeTable.entry[r.acc & TifFaxLookup<7>::kMask];
+    const tif_fax_detail::ModeStep e = TifFaxModeSteps.entry[r.acc & TifFaxLookup<7>::kMask];
+    if (!Empty && IsSideways(e.kind)) {
+        // VRk and VLk share one path; a VLk whose a1 does not lie right of a0
+        // takes the general one below.
+        while (*b <= w.a0)
+            b += 2;
+        const int a1 = *b + e.offset;
+        if (__builtin_expect(a1 > w.a0, 1)) {
+            Consume(r, e.codeBits);
+            w.a0 = a1;
+            *w.wp++ = a1;
+            b += e.step;
+            return kRowDone;
+        }
+    }
     Consume(r, e.codeBits);
     if (e.kind == TIF_FAX_HORIZONTAL) {
         // The colour of the run in progress follows from the list's parity;
@@ -398,13 +419,14 @@ template <bool Empty, bool Checked>
     if (!Empty)
         while (*b <= w.a0)
             b += 2;
+    const int param = e.offset < 0 ? -e.offset : e.offset;
     switch (e.kind) {
     case TIF_FAX_VR:
-        w.a0 = *b++ + e.param;
+        w.a0 = *b++ + param;
         *w.wp++ = w.a0;
         return kRowDone;
     case TIF_FAX_VL: {
-        const int a1 = *b - e.param;
+        const int a1 = *b - param;
         // A changing element left of a0, or a step before the row start, is damaged data.
         if (a1 < w.a0 || b == ref - 1)
             return kRowStop;
