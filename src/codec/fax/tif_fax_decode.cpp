@@ -68,8 +68,7 @@ inline bool SamePlace(const Reader& a, const Reader& b)
 
 struct Ctx {
     TifFaxDecoderState* s;
-    const uint8_t* map;
-    bool msbFirst;
+    bool msbFirst;  // FillOrder 1: new blocks are turned by ToLsbFirst
     int rowPixels;
 };
 
@@ -81,17 +80,30 @@ inline uint64_t ReverseByteBits(uint64_t w)
     return ((w >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((w & 0x0F0F0F0F0F0F0F0Full) << 4);
 }
 
+// Turns FillOrder 1 data, as it arrives in the buffer, into the order the
+// reader takes: the first bit of each byte in its least significant place.
+// Once per byte instead of once per refill, and the reader never asks.
+void ToLsbFirst(uint8_t* p, int n)
+{
+    for (; n >= 8; n -= 8, p += 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        w = ReverseByteBits(w);
+        std::memcpy(p, &w, 8);
+    }
+    for (; n > 0; --n, ++p)
+        *p = kMsbFirstMap[*p];
+}
+
 // Tops acc up to 56..63 bits from at least 8 buffered bytes. Bits above n may
 // then hold the start of the next byte; they are the same bits that byte
 // brings when it is added, so the OR is harmless.
-[[gnu::always_inline]] inline void FillFast(Reader& r, bool msbFirst)
+[[gnu::always_inline]] inline void FillFast(Reader& r)
 {
     uint64_t w;
     std::memcpy(&w, r.cur, 8);
     if (!kLittleEndian)
         w = __builtin_bswap64(w);
-    if (msbFirst)
-        w = ReverseByteBits(w);
     r.acc |= w << r.n;
     const int k = (63 - r.n) >> 3;
     r.cur += k;
@@ -119,12 +131,14 @@ inline uint64_t ReverseByteBits(uint64_t w)
             }
             r.avail = got < h->bufferSize ? got : h->bufferSize;
             ++r.fills;
+            if (c.msbFirst)
+                ToLsbFirst(h->buffer, r.avail);
         }
         if (r.avail >= 8) {
-            FillFast(r, c.msbFirst);
+            FillFast(r);
             return r;
         }
-        r.acc |= uint64_t(c.map[*r.cur++]) << r.n;
+        r.acc |= uint64_t(*r.cur++) << r.n;
         r.n += 8;
         r.avail -= 1;
     }
@@ -137,7 +151,7 @@ inline uint64_t ReverseByteBits(uint64_t w)
     if (r.n >= need)
         return true;
     if (r.avail >= 8) {
-        FillFast(r, c.msbFirst);
+        FillFast(r);
         return true;
     }
     r = FillSlow(r, need, c);
@@ -231,9 +245,8 @@ void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixe
     const int first = runs[0] >> 6;
     const int last = end - runs >= 2 ? end[-2] >> 6 : -1;
     const int toggled = last + 1 < whole ? last + 1 : whole;
-    int i = 0;
-    for (; i < first && i < whole; ++i)
-        std::memset(row + size_t(i) * 8, 0, 8);
+    int i = first < whole ? first : whole;
+    std::memset(row, 0, size_t(i) * 8);
     uint64_t carry = 0;  // all ones after a black pixel
 #pragma GCC unroll 4
     for (; i < toggled; ++i) {
@@ -517,7 +530,7 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     TifFaxDecoderState* s = FaxState(codec);
     if (count <= 0 || rows == nullptr)
         return 0;
-    const Ctx c{s, s->bitMap, s->bitMap == kMsbFirstMap, s->rowPixels};
+    const Ctx c{s, s->bitMap == kMsbFirstMap, s->rowPixels};
     Reader r{s->bitAcc, s->bitCount, s->header.cursor, s->header.available, 0, s->bitPad};
     int eolPending = s->eolPending;
     int32_t* cur = s->curRuns;
@@ -616,7 +629,12 @@ int FaxSetParam(TifCodec* codec, int tag, int value)
 {
     TifFaxDecoderState* s = FaxState(codec);
     if (tag == TIF_TAG_FILLORDER) {
-        s->bitMap = value == 1 ? kMsbFirstMap : kLsbFirstMap;
+        const uint8_t* map = value == 1 ? kMsbFirstMap : kLsbFirstMap;
+        // Bytes still in the buffer take the new order; turning them twice
+        // brings them back.
+        if (map != s->bitMap && s->header.available > 0)
+            ToLsbFirst(s->header.cursor, s->header.available);
+        s->bitMap = map;
         return 1;
     }
     if (tag != TIF_TAG_T4OPTIONS || s->header.compression != 3)
@@ -650,6 +668,8 @@ int FaxBeginStrip(TifCodec* codec)
     TifCodecFill(&s->header);
     if (s->header.available > s->header.bufferSize)
         s->header.available = s->header.bufferSize;
+    if (s->bitMap == kMsbFirstMap)
+        ToLsbFirst(s->header.buffer, s->header.available);
     return 1;
 }
 
