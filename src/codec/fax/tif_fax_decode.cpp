@@ -229,8 +229,8 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
 // toggles, so one pass in order turns the words into pixels, carrying the
 // colour of each word's last pixel into the next, and leaves them zero again.
 // Words before the first toggle are white and words after the last one take
-// the colour it leaves: blank rows and margins cost a store per word. No
-// other branch depends on the data.
+// the colour it leaves: blank rows and margins cost a store per word, and so
+// do words without a toggle on rows with fewer toggles than words.
 void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixels, int rowBytes,
               uint64_t* words)
 {
@@ -248,6 +248,22 @@ void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixe
     int i = first < whole ? first : whole;
     std::memset(row, 0, size_t(i) * 8);
     uint64_t carry = 0;  // all ones after a black pixel
+    if (end - runs < toggled - i) {
+        // Fewer changes than words (drawings): many words hold none, and
+        // need no turning.
+        for (; i < toggled; ++i) {
+            const uint64_t t = words[i];
+            if (t == 0) {
+                std::memcpy(row + size_t(i) * 8, &carry, 8);
+                continue;
+            }
+            const uint64_t v = t ^ carry;
+            words[i] = 0;
+            carry = 0 - (v & 1);
+            const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
+            std::memcpy(row + size_t(i) * 8, &out, 8);
+        }
+    }
 #pragma GCC unroll 4
     for (; i < toggled; ++i) {
         const uint64_t v = words[i] ^ carry;
