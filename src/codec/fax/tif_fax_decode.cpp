@@ -230,9 +230,10 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
 // colour of each word's last pixel into the next, and leaves them zero again.
 // Words before the first toggle are white and words after the last one take
 // the colour it leaves: blank rows and margins cost a store per word, and so
-// do words without a toggle on rows with fewer toggles than words.
-void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixels, int rowBytes,
-              uint64_t* words)
+// do words without a toggle on rows with fewer toggles than words. Kept out
+// of line: inside DecodeRows it would crowd the decoding loops' registers.
+[[gnu::noinline]] void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixels,
+                                int rowBytes, uint64_t* words)
 {
     // Positions never exceed rowPixels, so they index words 0 .. rowPixels / 64.
 #pragma GCC unroll 4
