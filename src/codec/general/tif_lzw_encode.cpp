@@ -248,10 +248,12 @@ struct LzwCoder {
     // are common on grainy photos.
     void Probe(uint32_t keyHi, uint32_t d, size_t* slotIo, uint32_t* diffIo) const
     {
+        // Both probes are a step from the last one: 2d modulo the size apart.
+        const uint32_t d2 = 2 * d < TIF_LZW_HASH_SIZE ? 2 * d : 2 * d - TIF_LZW_HASH_SIZE;
         size_t slot = *slotIo;
         uint32_t diff, ends;
         do {
-            const size_t next = Next(uint32_t(slot), d), after = Next(uint32_t(next), d);
+            const size_t next = Next(uint32_t(slot), d), after = Next(uint32_t(slot), d2);
             const uint32_t f1 = table[next], f2 = table[after];
             const uint32_t diff2 = f2 - keyHi;
             slot = next;
