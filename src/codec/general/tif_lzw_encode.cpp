@@ -6,6 +6,7 @@
 // growing one code early, EndOfInformation at the end. Every strip is a stream
 // of its own. Strings are found through an open-addressing hash table keyed by
 // (byte, prefix code); the table is allocated once per codec.
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,12 +16,11 @@
 
 namespace {
 
-// A slot holds (key << 12) | code, key = (byte << 12) + prefix code: 20 bits
-// of key and 12 of code in one word keep the table at 36 KB, near the first
-// level cache. No key is 0xFFFFF (prefix codes stop at 4093), so all ones
-// marks an empty slot.
+// A slot holds (key << 12) | code, key = (byte << 12) + prefix code + 1: 20
+// bits of key and 12 of code in one word keep the table at 36 KB, near the
+// first level cache. No key is 0, so an empty slot is 0 and every filled one
+// is 4096 or more.
 using TifLzwHashSlot = uint32_t;
-constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
 
 struct TifLzwEncoderState {
     TifCodecState header;
@@ -30,6 +30,7 @@ struct TifLzwEncoderState {
     uint64_t nextData;          // bit accumulator of the output, pending bits at the bottom
     int nextBits;               // bits of nextData not yet written, 0..7 between codes
     TifLzwHashSlot* hashTable;  // TIF_LZW_HASH_SIZE slots
+    uint16_t* codes;            // kCodeSlots, after the table in the same block
     uint16_t freeCode;          // next code to assign, 258..4093
     uint16_t prefixCode;        // code of the string matched so far, kNoPrefix at a strip's start
 };
@@ -46,10 +47,67 @@ enum {
     kSlack = 8,
     // Below this many unchecked bytes, the checked loop fills the buffer up.
     kMinStretch = 64,
+    // The branch-light loop files each code it writes under the number of the
+    // string it assigns: slots up to kLastCode.
+    kCodeSlots = kLastCode + 1,
 };
 
 // Every key's home slot lies inside the table: no reduction modulo its size.
 static_assert(((255 << 5) ^ 4095) < TIF_LZW_HASH_SIZE, "home slot beyond the table");
+
+inline uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
+
+// Conditional moves where a compiler might branch on outcomes that photos
+// make unpredictable.
+
+// The second probe's slot, difference and end test when the home slot ended
+// nothing (`*ends` 4096 or more).
+[[gnu::always_inline]] inline void Pick(size_t slot2, uint32_t diff2, uint32_t ends2, size_t* slot, uint32_t* diff,
+                                        uint32_t* ends)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    __asm__("cmpl $4095, %[e]\n\t"
+            "cmova %[s2], %[s]\n\t"
+            "cmova %[d2], %[d]\n\t"
+            "cmova %[e2], %[e]"
+            : [s] "+r"(*slot), [d] "+r"(*diff), [e] "+r"(*ends)
+            : [s2] "r"(slot2), [d2] "r"(diff2), [e2] "r"(ends2)
+            : "cc");
+#else
+    if (*ends >= 4096) {
+        *slot = slot2;
+        *diff = diff2;
+        *ends = ends2;
+    }
+#endif
+}
+
+// After a lookup that found the string (`diff`, its code, below 4096) or an
+// empty slot: the next prefix (the string's code, or the byte on a miss), the
+// slot's value (unchanged, or the new string) and the next free code (one on
+// after a miss).
+[[gnu::always_inline]] inline void Take(uint32_t diff, uint32_t byte, uint32_t keyHi, uint32_t* pre,
+                                        uint32_t* value, uint32_t* code)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    uint32_t low = diff;
+    *pre = diff;
+    // cmp sets the carry on a hit; sbb $-1 adds 1 less the carry.
+    __asm__("cmpl $4096, %[d]\n\t"
+            "cmovae %[b], %[p]\n\t"
+            "cmovae %[c], %[l]\n\t"
+            "sbbl $-1, %[c]"
+            : [p] "+r"(*pre), [l] "+r"(low), [c] "+r"(*code)
+            : [d] "r"(diff), [b] "r"(byte)
+            : "cc");
+    *value = keyHi | low;
+#else
+    const bool miss = diff >= 4096;
+    *pre = miss ? byte : diff;
+    *value = keyHi | (miss ? *code : diff);
+    *code += miss;
+#endif
+}
 
 inline TifLzwEncoderState* LzwState(TifCodec* codec)
 {
@@ -58,7 +116,7 @@ inline TifLzwEncoderState* LzwState(TifCodec* codec)
 
 void TifLzwClearHash(TifLzwHashSlot* table)
 {
-    std::memset(table, 0xFF, sizeof(TifLzwHashSlot) * TIF_LZW_HASH_SIZE);
+    std::memset(table, 0, sizeof(TifLzwHashSlot) * TIF_LZW_HASH_SIZE);
 }
 
 // The output side, kept in locals while rows are coded. Codes gather in a
@@ -139,51 +197,147 @@ struct CodeWriter {
 // The coder's registers while rows are coded.
 struct LzwCoder {
     TifLzwHashSlot* table;
+    uint16_t* codes;
     CodeWriter out;
     int nbits;
     int limit;  // the code whose assignment widens the codes or ends the table
     int freeCode;
     int prefix;
 
-    // Codes the bytes [p, end). Unchecked, the buffer must have room for
-    // 2 × (end - p) + kSlack bytes.
-    template <bool kChecked>
-    [[gnu::always_inline]] inline void Bytes(const unsigned char* p, const unsigned char* end)
+    // Codes the bytes [p, end) with checks, a code at a time. Used near the
+    // buffer's end, where every byte may need a hand-over.
+    void Checked(const unsigned char* p, const unsigned char* end)
     {
         TifLzwHashSlot* const t = table;
-        // Unsigned 32-bit indices: no sign extension between the table's load
-        // and the next byte's address, the chain that bounds a run of hits.
         uint32_t pre = uint32_t(prefix);
         for (; p < end; ++p) {
             const uint32_t b = *p;
-            const uint32_t key = (b << 12) | pre;
-            uint32_t slot = (b << 5) ^ pre;
-            uint32_t found = t[slot];
-            if ((found >> 12) == key) {
-                pre = found & 0xFFF;
+            const uint32_t keyHi = (((b << 12) | pre) + 1) << 12;
+            const uint32_t home = (b << 5) ^ pre, found = t[home];
+            size_t slot = home;
+            uint32_t diff = found - keyHi;
+            if (Min(diff, found) >= 4096)
+                Probe(keyHi, Step(home), &slot, &diff);
+            if (diff < 4096) {
+                pre = diff;
                 continue;
             }
-            if (found != kEmptySlot) {
-                const uint32_t d = slot == 0 ? 1 : TIF_LZW_HASH_SIZE - slot;
-                do {
-                    slot -= d;  // below 0 wraps, and adding the size wraps back
-                    if (int32_t(slot) < 0)
-                        slot += TIF_LZW_HASH_SIZE;
-                    found = t[slot];
-                } while ((found >> 12) != key && found != kEmptySlot);
-                if (found != kEmptySlot) {
-                    pre = found & 0xFFF;
-                    continue;
-                }
-            }
-            // A new string: the prefix goes out, the string gets the next code.
-            out.Code<kChecked>(int(pre), nbits);
+            out.Code<true>(int(pre), nbits);
             pre = b;
-            t[slot] = key << 12 | uint32_t(freeCode);
+            t[slot] = keyHi | uint32_t(freeCode);
             if (++freeCode > limit)
-                NextWidth<kChecked>();
+                NextWidth<true>();
         }
         prefix = int(pre);
+    }
+
+    // The step between probes from home slot `home`: the table size less the
+    // home slot, 1 from slot 0. With a prime size every slot is reached.
+    static uint32_t Step(uint32_t home) { return home == 0 ? 1 : TIF_LZW_HASH_SIZE - home; }
+
+    // The probe after `slot`: `d` lower, wrapping below 0. A mask rather than
+    // a condition: both outcomes are common.
+    static uint32_t Next(uint32_t slot, uint32_t d)
+    {
+        slot -= d;
+        return slot + (TIF_LZW_HASH_SIZE & uint32_t(int32_t(slot) >> 31));
+    }
+
+    // Follows the probe sequence on from a slot holding another string, up to
+    // the string's slot or an empty one, two probes at a time: long chains
+    // are common on grainy photos.
+    void Probe(uint32_t keyHi, uint32_t d, size_t* slotIo, uint32_t* diffIo) const
+    {
+        // Both probes are a step from the last one: 2d modulo the size apart.
+        const uint32_t d2 = 2 * d < TIF_LZW_HASH_SIZE ? 2 * d : 2 * d - TIF_LZW_HASH_SIZE;
+        size_t slot = *slotIo;
+        uint32_t diff, ends;
+        do {
+            const size_t next = Next(uint32_t(slot), d), after = Next(uint32_t(slot), d2);
+            const uint32_t f1 = table[next], f2 = table[after];
+            const uint32_t diff2 = f2 - keyHi;
+            slot = next;
+            diff = f1 - keyHi;
+            ends = Min(diff, f1);
+            Pick(after, diff2, Min(diff2, f2), &slot, &diff, &ends);
+        } while (ends >= 4096);
+        *slotIo = slot;
+        *diffIo = diff;
+    }
+
+    // Codes the bytes [p, end) without a branch on whether a string goes on:
+    // on photos that outcome is close to a coin toss, and a mispredicted
+    // branch costs more than doing both sides' work. The home slot and the
+    // next one on the probe sequence are read together and the first that
+    // holds the string or is empty is taken: a quarter of the lookups on
+    // photos pass the home slot, one in ten the second. A hit keeps the slot
+    // as it was and takes its code; a miss fills it, files the prefix in
+    // codes[freeCode] and moves freeCode on. The filed codes go out together
+    // at the end, all at the current width: the caller sees to it that the
+    // stretch cannot assign `limit` before its last byte (end - p <= limit +
+    // 1 - freeCode) and that the buffer has room for 2 × (end - p) + kSlack
+    // bytes.
+    void Stretch(const unsigned char* p, const unsigned char* end)
+    {
+        TifLzwHashSlot* const t = table;
+        uint16_t* const filed = codes;
+        uint32_t pre = uint32_t(prefix);
+        uint32_t code = uint32_t(freeCode);
+        const uint32_t first = code;
+        for (; p < end; ++p) {
+            const uint32_t b = *p;
+            // A slot's difference from key << 12 is the code when the keys
+            // match, 4096 or more otherwise; an empty slot is 0 and a filled
+            // one 4096 or more. The smaller of the two is below 4096 when the
+            // lookup ends at that slot.
+            const uint32_t keyHi = (((b << 12) | pre) + 1) << 12;
+            const size_t home = size_t(b << 5) ^ size_t(pre);
+            // 2 × home modulo the size: the second probe of any home slot but
+            // 0, whose second probe the loop below finds after reading slot 0
+            // twice.
+            const size_t twice = 2 * home, second = twice < TIF_LZW_HASH_SIZE ? twice : twice - TIF_LZW_HASH_SIZE;
+            const uint32_t f1 = t[home], f2 = t[second];
+            const uint32_t diff1 = f1 - keyHi, diff2 = f2 - keyHi;
+            size_t slot = home;
+            uint32_t diff = diff1, ends = Min(diff1, f1);
+            Pick(second, diff2, Min(diff2, f2), &slot, &diff, &ends);
+            if (__builtin_expect(ends >= 4096, 0))
+                Probe(keyHi, Step(uint32_t(home)), &slot, &diff);
+            filed[code] = uint16_t(pre);
+            uint32_t value;
+            Take(diff, b, keyHi, &pre, &value, &code);
+            t[slot] = value;
+        }
+        prefix = int(pre);
+        freeCode = int(code);
+        Emit(filed + first, filed + code);
+    }
+
+    // Writes the filed codes at the current width, four to each 8-byte store
+    // (4 × 12 bits and the 7 pending fit in the 64-bit accumulator).
+    void Emit(const uint16_t* c, const uint16_t* end)
+    {
+        const int nb = nbits;
+        uint64_t data = out.data;
+        int bits = out.bits;
+        unsigned char* cursor = out.cursor;
+        for (; end - c >= 4; c += 4) {
+            data = (data << nb) | c[0];
+            data = (data << nb) | c[1];
+            data = (data << nb) | c[2];
+            data = (data << nb) | c[3];
+            bits += 4 * nb;
+            CodeWriter::Put(cursor, data, bits);
+        }
+        for (; c < end; ++c) {
+            data = (data << nb) | *c;
+            bits += nb;
+            CodeWriter::Put(cursor, data, bits);
+        }
+        out.available -= int(cursor - out.cursor);
+        out.cursor = cursor;
+        out.data = data;
+        out.bits = bits;
     }
 
     // After `limit` was assigned: one bit wider, or Clear after the last code.
@@ -210,7 +364,7 @@ int TifLzwEncodeRows(TifCodec* codec, void* rows, int count)
     if (count <= 0)
         return 0;
     const int nbits = s->nbits;
-    LzwCoder c{s->hashTable, CodeWriter{h, h->cursor, h->available, s->nextData, s->nextBits}, nbits,
+    LzwCoder c{s->hashTable, s->codes, CodeWriter{h, h->cursor, h->available, s->nextData, s->nextBits}, nbits,
                nbits < kMaxBits ? (1 << nbits) - 1 : kLastCode, s->freeCode, s->prefixCode};
     const int rowBytes = h->rowBytes;
     const long step = TifRowStep(h);
@@ -225,16 +379,20 @@ int TifLzwEncodeRows(TifCodec* codec, void* rows, int count)
     for (int r = 0; r < count; ++r, row += step, skip = 0) {
         const unsigned char* const end = row + rowBytes;
         for (const unsigned char* p = row + skip; p < end;) {
-            long stretch = (c.out.available - kSlack) / 2;
+            const long stretch = (c.out.available - kSlack) / 2;
             if (stretch >= kMinStretch) {
-                const unsigned char* stop = end - p > stretch ? p + stretch : end;
-                c.Bytes<false>(p, stop);
-                p = stop;
+                long n = end - p < stretch ? end - p : stretch;
+                if (n > c.limit + 1 - c.freeCode)
+                    n = c.limit + 1 - c.freeCode;
+                c.Stretch(p, p + n);
+                p += n;
+                if (c.freeCode > c.limit)
+                    c.NextWidth<false>();
             } else {
                 // Near the buffer's end (or in a small caller's buffer): code
                 // with checks, so that it is handed over nearly full.
                 const unsigned char* stop = end - p > kMinStretch ? p + kMinStretch : end;
-                c.Bytes<true>(p, stop);
+                c.Checked(p, stop);
                 p = stop;
             }
         }
@@ -308,11 +466,13 @@ TifCodec* TifNewLzwEncoder(const TifCodecParams* params)
         return nullptr;
     TifLzwEncoderState* s = LzwState(codec);
     s->pred.predictor = 1;
-    s->hashTable = static_cast<TifLzwHashSlot*>(std::malloc(sizeof(TifLzwHashSlot) * TIF_LZW_HASH_SIZE));
+    s->hashTable = static_cast<TifLzwHashSlot*>(
+        std::malloc(sizeof(TifLzwHashSlot) * TIF_LZW_HASH_SIZE + sizeof(uint16_t) * kCodeSlots));
     if (s->hashTable == nullptr) {
         TifCodecDestroy(codec);
         return nullptr;
     }
+    s->codes = reinterpret_cast<uint16_t*>(s->hashTable + TIF_LZW_HASH_SIZE);
     TifLzwEncoderBeginStrip(codec);  // a sound coder even before the first strip
     codec->Destroy = TifLzwEncoderDestroy;
     codec->SetParam = TifLzwEncoderSetParam;

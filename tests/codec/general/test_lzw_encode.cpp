@@ -61,6 +61,43 @@ TEST(LzwEncoder, StreamsMatchThePlainEncoderThroughEveryWidthAndClear)
         EXPECT_EQ(Encode(data, 1000), LzwTestEncoder(false).Encode(data, true));
 }
 
+// Strings whose home slot is 0 (byte b after the single byte 32 × b), all
+// after a run of zeros has put string "0 0" there: their probes pass slot 0
+// twice and wrap to the table's top. In strips coded at once, a row at a
+// time, and through a small buffer (checked and unchecked coding taking
+// turns on one table), the stream is the plain encoder's and decodes back.
+TEST(LzwEncoder, StringsSharingSlotZero)
+{
+    Bytes pairs(400, 0), mixed(6000, 0);
+    for (size_t i = 0; i < 360; i += 2) {
+        const uint8_t b = uint8_t(1 + i / 2 % 7);
+        pairs[40 + i] = uint8_t(32 * b);
+        pairs[41 + i] = b;
+    }
+    for (uint32_t i = 40, x = 5; i + 1 < mixed.size(); i += 2, x = x * 1664525u + 1013904223u) {
+        const uint8_t b = uint8_t(x >> 29);  // 0..7: 0 adds to the run of zeros
+        mixed[i] = uint8_t(32 * b);
+        mixed[i + 1] = b;
+    }
+    for (const Bytes& data : {pairs, mixed}) {
+        const Bytes expected = LzwTestEncoder(false).Encode(data, true);
+        for (int rowBytes : {int(data.size()), 40})
+            EXPECT_EQ(Encode(data, rowBytes), expected) << rowBytes;
+        Codec enc = NewCodec(false, 5, int(data.size()));
+        Bytes buffer(150), work = data;
+        enc->SetBuffer(enc.get(), buffer.data(), int(buffer.size()));
+        MemSink sink;
+        enc->SetIoProc(enc.get(), MemSink::Proc, &sink);
+        enc->BeginStrip(enc.get());
+        enc->EncodeRows(enc.get(), work.data(), 1);
+        enc->EndStrip(enc.get());
+        EXPECT_EQ(sink.data, expected);
+        Bytes out;
+        EXPECT_EQ(DecodeStrip(NewCodec(true, 5, int(data.size())).get(), expected, 1, &out), 1);
+        EXPECT_EQ(out, data);
+    }
+}
+
 // Strips ending on each byte around the one after which 511, 1023 or 2047 is
 // the next free code: only those differ from the plain algorithm, and every
 // one decodes with our decoder and with libtiff.

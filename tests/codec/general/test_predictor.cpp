@@ -66,7 +66,10 @@ INSTANTIATE_TEST_SUITE_P(Strides, PredictorRows,
                                            RowCase{5, 8, 9}, RowCase{1, 16, 29}, RowCase{3, 16, 17}, RowCase{4, 16, 12},
                                            // Around the 16-byte blocks of the vector loops.
                                            RowCase{3, 8, 2}, RowCase{3, 8, 6}, RowCase{3, 8, 10}, RowCase{3, 8, 11},
-                                           RowCase{1, 8, 16}, RowCase{1, 8, 17}, RowCase{4, 8, 4}, RowCase{4, 8, 5}));
+                                           RowCase{1, 8, 16}, RowCase{1, 8, 17}, RowCase{4, 8, 4}, RowCase{4, 8, 5},
+                                           // Strides of a block or more, words around blocks of eight.
+                                           RowCase{16, 8, 3}, RowCase{17, 8, 4}, RowCase{1, 16, 8}, RowCase{1, 16, 9},
+                                           RowCase{3, 16, 6}, RowCase{8, 16, 3}));
 
 TEST(Predictor, OnePixelRowsAreLeftAloneAndDifferencesWrap)
 {
