@@ -8,12 +8,16 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 
 #if defined(_WIN32)
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+#include <cstdio>
+#include <cstdlib>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -43,43 +47,121 @@ CTifFileStream::~CTifFileStream()
 
 #if defined(_WIN32)
 
+namespace {
+
+// _sopen reports a sharing violation as EACCES, like a denied permission; the
+// system's own error tells them apart, and a directory from a file.
+int WindowsFailure(const char* path, int error)
+{
+    if (error == EACCES && _doserrno == ERROR_SHARING_VIOLATION)
+        return TIF_STREAM_IN_USE;
+    struct _stat64 st;
+    if (error == EACCES && _stat64(path, &st) == 0 && !(st.st_mode & _S_IFREG))
+        return TIF_STREAM_NOT_FILE;
+    return FailureOf(error);
+}
+
+}  // namespace
+
 int CTifFileStream::Open(const char* path, int flags)
 {
+    if (handle != -1 || path == nullptr) {
+        failure = TIF_STREAM_OTHER;
+        return 0;
+    }
+    // Binary always: text mode would turn CR LF pairs into LF and stop at ^Z.
+    // The system checks the sharing mode before truncating, so a create refused
+    // by a reader leaves the reader's file whole.
     int oflag, shflag, pmode = 0;
     if (flags & TIF_OPEN_CREATE) {
-        oflag = _O_BINARY | _O_CREAT | _O_TRUNC | _O_RDWR;
+        oflag = _O_BINARY | _O_NOINHERIT | _O_CREAT | _O_TRUNC | _O_RDWR;
         shflag = _SH_DENYRW;
         pmode = _S_IREAD | _S_IWRITE;
     } else if (flags & TIF_OPEN_READWRITE) {
-        oflag = _O_BINARY | _O_RDWR;
+        oflag = _O_BINARY | _O_NOINHERIT | _O_RDWR;
         shflag = _SH_DENYRW;
     } else if (flags & TIF_OPEN_WRITE) {
-        oflag = _O_BINARY | _O_WRONLY;
+        oflag = _O_BINARY | _O_NOINHERIT | _O_WRONLY;
         shflag = _SH_DENYRW;
     } else {
-        oflag = _O_BINARY | _O_RDONLY;
+        oflag = _O_BINARY | _O_NOINHERIT | _O_RDONLY;
         shflag = _SH_DENYWR;
     }
-    handle = _sopen(path, oflag, shflag, pmode);
-    // A sharing violation comes back as EACCES, like a denied permission.
-    failure = handle != -1 ? TIF_STREAM_OK : FailureOf(errno);
-    return handle != -1 ? 1 : 0;
+    const int fd = _sopen(path, oflag, shflag, pmode);
+    if (fd == -1) {
+        failure = WindowsFailure(path, errno);
+        return 0;
+    }
+    struct _stat64 st;
+    if (_fstat64(fd, &st) != 0 || !(st.st_mode & _S_IFREG)) {
+        failure = TIF_STREAM_NOT_FILE;
+        _close(fd);
+        return 0;
+    }
+    failure = TIF_STREAM_OK;
+    handle = fd;
+    return 1;
 }
 
 int CTifFileStream::Close()
 {
-    int r = _close(handle);
+    // The runtime treats a bad descriptor as an invalid parameter: never pass one.
+    if (handle == -1)
+        return 0;
+    const int r = _close(handle);
     handle = -1;
     return r == 0 ? 1 : 0;
 }
 
-int CTifFileStream::Read(void* buffer, int count) { return _read(handle, buffer, count); }
-int CTifFileStream::Write(const void* buffer, int count) { return _write(handle, buffer, count); }
-long CTifFileStream::Seek(long offset, int origin) { return _lseek(handle, offset, origin); }
-long CTifFileStream::GetLength() { return _filelength(handle); }
-int CTifFileStream::SetMode(int mode) { return _setmode(handle, mode); }
-long CTifFileStream::Tell() { return _lseek(handle, 0, SEEK_CUR); }
-int CTifFileStream::Commit() { return _commit(handle) == 0 ? 1 : 0; }
+int CTifFileStream::Read(void* buffer, int count)
+{
+    if (handle == -1 || count < 0)
+        return -1;
+    return _read(handle, buffer, static_cast<unsigned>(count));
+}
+
+int CTifFileStream::Write(const void* buffer, int count)
+{
+    if (handle == -1 || count < 0)
+        return -1;
+    return _write(handle, buffer, static_cast<unsigned>(count));
+}
+
+// long is 32 bits here, while TIFF offsets are unsigned 32-bit: an offset from
+// 2 GiB up arrives as a negative long. A position from SEEK_SET is therefore
+// taken as unsigned, and every position is handed back wrapped the same way,
+// so that Seek(long(offset), SEEK_SET) == long(offset) holds up to 4 GiB.
+long CTifFileStream::Seek(long offset, int origin)
+{
+    if (handle == -1)
+        return -1;
+    const int64_t to = origin == SEEK_SET ? int64_t(static_cast<unsigned long>(offset)) : int64_t(offset);
+    const int64_t r = _lseeki64(handle, to, origin);
+    if (r < 0 || r > int64_t(0xFFFFFFFFu))
+        return -1;
+    return static_cast<long>(static_cast<unsigned long>(r));
+}
+
+// Lengths past LONG_MAX read as LONG_MAX: bounds checked against the length
+// then refuse what lies beyond 2 GiB instead of trusting a wrapped value.
+long CTifFileStream::GetLength()
+{
+    if (handle == -1)
+        return -1;
+    const int64_t n = _filelengthi64(handle);
+    if (n < 0)
+        return -1;
+    return n > LONG_MAX ? LONG_MAX : static_cast<long>(n);
+}
+
+// Every file stays binary: text mode would rewrite CR LF pairs and stop at ^Z.
+int CTifFileStream::SetMode(int mode)
+{
+    return handle == -1 || mode != _O_BINARY ? -1 : _setmode(handle, _O_BINARY);
+}
+
+long CTifFileStream::Tell() { return Seek(0, SEEK_CUR); }
+int CTifFileStream::Commit() { return handle != -1 && _commit(handle) == 0 ? 1 : 0; }
 
 #else
 
