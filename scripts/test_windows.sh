@@ -15,7 +15,7 @@ build=${1:-build-ci-win}
 
 step() { printf '\n==== %s\n' "$*"; }
 
-# The same list as .ci/run.
+# Also in the lists of test.sh and .ci/run.
 packages=(g++-mingw-w64-i686-posix libz-mingw-w64-dev libgtest-dev wine wine32:i386)
 sudo=()
 ((EUID == 0)) || sudo=(sudo)
