@@ -82,9 +82,10 @@ echo "ctest under Wine in $((SECONDS - started)) s"
 step "consumer of the installed DLL under Wine"
 consumer=$work/consumer
 mkdir -p "$consumer"
+# The import library by name: -static would look for a static libvxtiff.a.
 i686-w64-mingw32-g++-posix -std=c++17 -Wall -Wextra -Werror -static \
     -I"$build/install/include/vxtiff" scripts/consumer/windows_consumer.cpp \
-    -L"$build/install/lib" -lvxtiff -o "$consumer/consumer.exe"
+    "$build/install/lib/libvxtiff.dll.a" -o "$consumer/consumer.exe"
 cp "$build/install/bin/vxtiff.dll" "$consumer/"
 sample=$(ls samples/*.tif | head -n 1)
 cp "$sample" "$consumer/sample.tif"
