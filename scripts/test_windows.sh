@@ -9,9 +9,8 @@
 # sources), wine and wine32:i386. No display is used. Environment: JOBS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 jobs=${JOBS:-2}
-build=${1:-build-ci-win}
+build=$(realpath -m "${1:-build-ci-win}")
 
 step() { printf '\n==== %s\n' "$*"; }
 
@@ -37,7 +36,7 @@ fi
 step "cross build (MinGW-w64 i686)"
 started=$SECONDS
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DTIF_WERROR=ON -DCMAKE_INSTALL_PREFIX="$root/$build/install"
+    -DTIF_WERROR=ON -DCMAKE_INSTALL_PREFIX="$build/install"
 cmake --build "$build" -j"$jobs"
 cmake --install "$build" >/dev/null
 echo "built in $((SECONDS - started)) s"
@@ -71,9 +70,14 @@ cleanup() {
 }
 trap cleanup EXIT
 started=$SECONDS
-# One server for every run, detached, silent; the prefix made once.
-(setsid wineserver -p >/dev/null 2>&1 &)
+# The prefix made once; then, its first server gone, one server for every
+# run, detached and silent (a server started by a test would hold ctest's
+# output pipe open). It lingers only seconds after the last program: the
+# helper processes a test starts (the desktop) end with it, and ctest waits
+# for them.
 timeout 180 wine wineboot --init >/dev/null 2>&1
+timeout 30 wineserver -w
+(setsid timeout 1800 wineserver -f -p5 >/dev/null 2>&1 &)
 echo "prefix ready in $((SECONDS - started)) s"
 started=$SECONDS
 (cd "$build" && timeout 600 ctest --output-on-failure -j"$jobs")
