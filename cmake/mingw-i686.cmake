@@ -9,6 +9,11 @@ set(CMAKE_C_COMPILER ${TIF_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TIF_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${TIF_MINGW_PREFIX}-windres)
 
+# Floating point in SSE2 registers, as on x86-64: x87's extended precision
+# would round the resampling positions of the BMP conversion differently.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+
 # Libraries and headers come from the MinGW tree only, never from the host:
 # a host inflater or libtiff found here would not link into a Windows binary.
 set(CMAKE_FIND_ROOT_PATH /usr/${TIF_MINGW_PREFIX})
