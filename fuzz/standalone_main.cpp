@@ -48,10 +48,11 @@ int main(int argc, char** argv)
         LLVMFuzzerTestOneInput(data.empty() ? &none : data.data(), data.size());
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (seconds > limit) {
-            std::fprintf(stderr, "%s: %.1f s, over the %.0f s allowed for one input\n", f.c_str(), seconds, limit);
+            std::fprintf(stderr, "%s: %.1f s, over the %.0f s allowed for one input\n", f.string().c_str(), seconds,
+                         limit);
             return 1;
         }
     }
-    std::printf("%zu inputs run\n", files.size());
+    std::printf("%lu inputs run\n", static_cast<unsigned long>(files.size()));
     return 0;
 }

@@ -4,6 +4,8 @@
 #   1. RelWithDebInfo with -Werror (and the benchmark, compile only): ctest;
 #      then the install tree and a consumer built against it (scripts/consumer.sh);
 #   2. Debug under AddressSanitizer and UndefinedBehaviorSanitizer: ctest;
+#   2b. the 32-bit Windows DLL, cross-built with MinGW-w64, its tests under Wine
+#      (scripts/test_windows.sh);
 #   3. the libFuzzer targets (clang), each run for a bounded time.
 # Build trees go to build-ci*/. Environment: JOBS (default 2), FUZZ_SECONDS
 # (per target; default shares about 4 minutes among the targets, 15 to 60 s each).
@@ -16,7 +18,8 @@ step() { printf '\n==== %s\n' "$*"; }
 
 # The same list as .ci/run.
 packages=(make cmake g++ clang libclang-rt-14-dev zlib1g-dev libgtest-dev libbenchmark-dev
-          libtiff-dev libtiff-tools libpng-dev python3-pil python3-tifffile pkg-config)
+          libtiff-dev libtiff-tools libpng-dev python3-pil python3-tifffile pkg-config
+          g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -26,6 +29,8 @@ if ((${#missing[@]})); then
     sudo=()
     ((EUID == 0)) || sudo=(sudo)
     export DEBIAN_FRONTEND=noninteractive
+    # wine32 (the Windows tests) is an i386 package: the architecture first.
+    dpkg --print-foreign-architectures | grep -qx i386 || "${sudo[@]}" dpkg --add-architecture i386
     "${sudo[@]}" apt-get update
     "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
@@ -58,6 +63,13 @@ step "sanitizer build (address, undefined)"
 cmake -S . -B build-ci-asan -DCMAKE_BUILD_TYPE=Debug -DTIF_WERROR=ON -DTIF_SANITIZER=address,undefined
 cmake --build build-ci-asan -j"$jobs"
 run_ctest build-ci-asan
+
+step "Windows DLL (MinGW-w64 cross build, tests under Wine)"
+log=$(mktemp)
+bash scripts/test_windows.sh build-ci-win | tee "$log"
+n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log")
+passed=$((passed + ${n:-0} + 1))  # the ctest runs, then the consumer
+rm -f "$log"
 
 step "fuzzers (clang, libFuzzer)"
 CC=clang CXX=clang++ cmake -S . -B build-ci-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -6,6 +6,7 @@
 //   vxtiff convert IN OUT [options]             re-encode a TIFF file line by line
 //   vxtiff rotate IN OUT 90|270 [options]       write the image turned a quarter turn
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <unistd.h>
@@ -270,6 +271,10 @@ private:
 // Copies `path` to standard output; false when a write fails.
 bool CopyToStdout(const std::string& path)
 {
+#if defined(_WIN32)
+    // Text mode would turn every 0x0A byte of the image into CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::FILE* fp = std::fopen(path.c_str(), "rb");
     if (fp == nullptr)
         return false;

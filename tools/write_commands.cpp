@@ -6,8 +6,12 @@
 // renamed over OUT only once Close has succeeded: a failure at any point (or
 // an interrupt) leaves OUT as it was.
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
+#include <share.h>
+#include <sys/stat.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -185,6 +189,19 @@ extern "C" void RemovePendingAndDie(int sig)
     std::raise(sig);
 }
 
+// Creates `name` as an empty file unless it exists (errno EEXIST then). Not
+// fopen's "x" mode: the Windows runtime refuses it as an invalid mode.
+bool CreateNew(const std::string& name)
+{
+#if defined(_WIN32)
+    const int fd = _sopen(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    return fd != -1 && _close(fd) == 0;
+#else
+    const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    return fd != -1 && ::close(fd) == 0;
+#endif
+}
+
 // The new file under a temporary name beside OUT (same directory, so the final
 // rename cannot cross file systems), removed unless Commit renamed it.
 class PendingOutput {
@@ -206,9 +223,8 @@ public:
         std::mt19937 rng(seed());
         for (int tries = 0; tries < 100; ++tries) {
             const std::string name = out_ + ".vxtiff-" + std::to_string(rng() % 1000000000u) + ".part";
-            // "x": fails when the name exists, so nothing of anyone else is touched.
-            if (std::FILE* fp = std::fopen(name.c_str(), "wbx")) {
-                std::fclose(fp);
+            // Made only when the name is new, so nothing of anyone else is touched.
+            if (CreateNew(name)) {
                 tmp_ = name;
                 if (tmp_.size() < sizeof g_pending) {
                     std::memcpy(g_pending, tmp_.c_str(), tmp_.size() + 1);

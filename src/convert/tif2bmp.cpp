@@ -315,10 +315,21 @@ void BuildHeader(const VXIMGINFO& info, const Geometry& g, int rowsWritten, unsi
 }
 
 // Removes what a failed conversion wrote, but never anything but a plain file.
+// The path queries below may throw even with an error code (a path that the
+// system's code page cannot convert, no memory): nothing may leave the DLL.
+bool IsRegularFile(const char* path)
+{
+    try {
+        std::error_code ec;
+        return std::filesystem::is_regular_file(path, ec);
+    } catch (...) {
+        return false;
+    }
+}
+
 void RemovePartial(const char* path)
 {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec))
+    if (IsRegularFile(path))
         std::remove(path);
 }
 
@@ -327,8 +338,7 @@ void RemovePartial(const char* path)
 // allocating its blocks again when a page is converted anew.
 std::FILE* OpenOutput(const char* path, bool* inPlace)
 {
-    std::error_code ec;
-    std::FILE* f = std::filesystem::is_regular_file(path, ec) ? std::fopen(path, "r+b") : nullptr;
+    std::FILE* f = IsRegularFile(path) ? std::fopen(path, "r+b") : nullptr;
     *inPlace = f != nullptr;
     return f != nullptr ? f : std::fopen(path, "wb");
 }
@@ -346,8 +356,12 @@ bool CutToSize(std::FILE* f, int64_t size)
 
 bool SameFile(const char* a, const char* b)
 {
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    try {
+        std::error_code ec;
+        return std::filesystem::equivalent(a, b, ec) && !ec;
+    } catch (...) {
+        return false;
+    }
 }
 
 bool ReadSourceLine(CTifFile& tif, int y, unsigned char* line)

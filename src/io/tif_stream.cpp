@@ -8,13 +8,17 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #if defined(_WIN32)
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+#include <cstdio>
+#include <cstdlib>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -44,34 +48,70 @@ CTifFileStream::~CTifFileStream()
 
 #if defined(_WIN32)
 
+namespace {
+
+// _sopen reports a sharing violation as EACCES, like a denied permission; the
+// system's own error tells them apart, and a directory from a file.
+int WindowsFailure(const char* path, int error)
+{
+    if (error == EACCES && _doserrno == ERROR_SHARING_VIOLATION)
+        return TIF_STREAM_IN_USE;
+    struct _stat64 st;
+    if (error == EACCES && _stat64(path, &st) == 0 && !(st.st_mode & _S_IFREG))
+        return TIF_STREAM_NOT_FILE;
+    return FailureOf(error);
+}
+
+}  // namespace
+
 int CTifFileStream::Open(const char* path, int flags)
 {
+    if (handle != -1 || path == nullptr) {
+        failure = TIF_STREAM_OTHER;
+        return 0;
+    }
+    // Binary always: text mode would turn CR LF pairs into LF and stop at ^Z.
+    // The system checks the sharing mode before truncating, so a create refused
+    // by a reader leaves the reader's file whole.
     int oflag, shflag, pmode = 0;
     if (flags & TIF_OPEN_CREATE) {
-        oflag = _O_BINARY | _O_CREAT | _O_TRUNC | _O_RDWR;
+        oflag = _O_BINARY | _O_NOINHERIT | _O_CREAT | _O_TRUNC | _O_RDWR;
         shflag = _SH_DENYRW;
         pmode = _S_IREAD | _S_IWRITE;
     } else if (flags & TIF_OPEN_READWRITE) {
-        oflag = _O_BINARY | _O_RDWR;
+        oflag = _O_BINARY | _O_NOINHERIT | _O_RDWR;
         shflag = _SH_DENYRW;
     } else if (flags & TIF_OPEN_WRITE) {
-        oflag = _O_BINARY | _O_WRONLY;
+        oflag = _O_BINARY | _O_NOINHERIT | _O_WRONLY;
         shflag = _SH_DENYRW;
     } else {
-        oflag = _O_BINARY | _O_RDONLY;
+        oflag = _O_BINARY | _O_NOINHERIT | _O_RDONLY;
         shflag = _SH_DENYWR;
     }
-    handle = _sopen(path, oflag, shflag, pmode);
-    position = handle != -1 ? 0 : -1;
-    counted = true;  // opened binary
-    // A sharing violation comes back as EACCES, like a denied permission.
-    failure = handle != -1 ? TIF_STREAM_OK : FailureOf(errno);
-    return handle != -1 ? 1 : 0;
+    const int fd = _sopen(path, oflag, shflag, pmode);
+    if (fd == -1) {
+        failure = WindowsFailure(path, errno);
+        return 0;
+    }
+    struct _stat64 st;
+    if (_fstat64(fd, &st) != 0 || !(st.st_mode & _S_IFREG)) {
+        failure = TIF_STREAM_NOT_FILE;
+        _close(fd);
+        return 0;
+    }
+    failure = TIF_STREAM_OK;
+    handle = fd;
+    position = 0;
+    counted = true;  // opened binary, and it stays so
+    return 1;
 }
 
 int CTifFileStream::Close()
 {
-    int r = _close(handle);
+    // The runtime treats a bad descriptor as an invalid parameter: never pass one.
+    if (handle == -1)
+        return 0;
+    const int r = _close(handle);
     handle = -1;
     position = -1;
     return r == 0 ? 1 : 0;
@@ -79,24 +119,53 @@ int CTifFileStream::Close()
 
 namespace {
 
-int ReadHandle(int fd, void* buffer, int count) { return _read(fd, buffer, count); }
-int WriteHandle(int fd, const void* buffer, int count) { return _write(fd, buffer, count); }
-long SeekHandle(int fd, long offset, int origin) { return _lseek(fd, offset, origin); }
+// The runtime treats a bad descriptor as an invalid parameter: never pass one.
+int ReadHandle(int fd, void* buffer, int count)
+{
+    return fd == -1 ? -1 : _read(fd, buffer, static_cast<unsigned>(count));
+}
+
+int WriteHandle(int fd, const void* buffer, int count)
+{
+    return fd == -1 ? -1 : _write(fd, buffer, static_cast<unsigned>(count));
+}
+
+// long is 32 bits here, while TIFF offsets are unsigned 32-bit: an offset from
+// 2 GiB up arrives as a negative long. A position from SEEK_SET is therefore
+// taken as unsigned, and every position is handed back wrapped the same way,
+// so that Seek(long(offset), SEEK_SET) == long(offset) holds up to 4 GiB.
+long SeekHandle(int fd, long offset, int origin)
+{
+    if (fd == -1)
+        return -1;
+    const int64_t to = origin == SEEK_SET ? int64_t(static_cast<unsigned long>(offset)) : int64_t(offset);
+    const int64_t r = _lseeki64(fd, to, origin);
+    if (r < 0 || r > int64_t(0xFFFFFFFFu))
+        return -1;
+    return static_cast<long>(static_cast<unsigned long>(r));
+}
 
 }  // namespace
 
-long CTifFileStream::GetLength() { return _filelength(handle); }
-
-// Text translation changes byte counts: from then on the position is asked of
-// the system at every seek.
-int CTifFileStream::SetMode(int mode)
+// Lengths past LONG_MAX read as LONG_MAX: bounds checked against the length
+// then refuse what lies beyond 2 GiB instead of trusting a wrapped value.
+long CTifFileStream::GetLength()
 {
-    counted = mode == _O_BINARY;
-    position = -1;
-    return _setmode(handle, mode);
+    if (handle == -1)
+        return -1;
+    const int64_t n = _filelengthi64(handle);
+    if (n < 0)
+        return -1;
+    return n > LONG_MAX ? LONG_MAX : static_cast<long>(n);
 }
 
-int CTifFileStream::Commit() { return _commit(handle) == 0 ? 1 : 0; }
+// Every file stays binary: text mode would rewrite CR LF pairs and stop at ^Z.
+int CTifFileStream::SetMode(int mode)
+{
+    return handle == -1 || mode != _O_BINARY ? -1 : _setmode(handle, _O_BINARY);
+}
+
+int CTifFileStream::Commit() { return handle != -1 && _commit(handle) == 0 ? 1 : 0; }
 
 #else
 
@@ -232,6 +301,17 @@ int CTifFileStream::Commit() { return ::fsync(handle) == 0 ? 1 : 0; }
 
 #endif
 
+namespace {
+
+// The position after `n` bytes moved from `position`; -1 (unknown) after an
+// error or where a 32-bit long would overflow.
+long Advance(long position, int n, bool counted)
+{
+    return counted && n >= 0 && position >= 0 && position <= LONG_MAX - n ? position + n : -1;
+}
+
+}  // namespace
+
 // The position is followed through every transfer; an error makes it unknown,
 // and the next seek asks the system again.
 int CTifFileStream::Read(void* buffer, int count)
@@ -239,7 +319,7 @@ int CTifFileStream::Read(void* buffer, int count)
     if (count < 0)
         return -1;
     const int n = ReadHandle(handle, buffer, count);
-    position = n >= 0 && position >= 0 && counted ? position + n : -1;
+    position = Advance(position, n, counted);
     return n;
 }
 
@@ -248,7 +328,7 @@ int CTifFileStream::Write(const void* buffer, int count)
     if (count < 0)
         return -1;
     const int n = WriteHandle(handle, buffer, count);
-    position = n >= 0 && position >= 0 && counted ? position + n : -1;
+    position = Advance(position, n, counted);
     return n;
 }
 

@@ -378,11 +378,12 @@ int CTifFile::ReadIfd(uint32_t offset)
         // A single strip without byte count runs to the end of the file.
         std::free(m_pStripByteCounts);
         m_pStripByteCounts = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t)));
-        long length = m_pStream->GetLength();
+        // In 64 bits: a 32-bit long (Windows) cannot hold every TIFF offset.
+        const int64_t length = m_pStream->GetLength();
         if (m_pStripByteCounts == nullptr || length < 0)
             return TifFail(VXTIFF_FAIL_MEMORY);
-        m_pStripByteCounts[0] =
-            length > long(m_pStripOffsets[0]) ? static_cast<uint32_t>(length - long(m_pStripOffsets[0])) : 0;
+        const int64_t offset = m_pStripOffsets[0];
+        m_pStripByteCounts[0] = length > offset ? static_cast<uint32_t>(length - offset) : 0;
         return 1;
     }
 

@@ -1,18 +1,21 @@
 // The file stream and the codec I/O procedures: sharing between openers of one
 // path, the bounds of TifReadProc, and a strip that cannot be reached. (A read
 // error inside Open is in test_open.cpp: FirstStripPastEnd.)
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "io/tif_exception.h"
 #include "io/tif_io.h"
 #include "io/tif_stream.h"
 #include "support/codec_io.h"
+#include "support/platform.h"
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
 #include "tif/tif_file.h"
@@ -45,7 +48,13 @@ TEST_F(Stream, ReadSeekLength)
     EXPECT_EQ(s.Seek(-1, SEEK_SET), -1);
     EXPECT_EQ(s.Read(buf, -1), -1);
     EXPECT_EQ(s.Write(buf, 4), -1);  // opened for reading
+#if defined(_WIN32)
+    // Binary it stays: text mode would rewrite CR LF and stop at ^Z.
+    EXPECT_EQ(s.SetMode(_O_TEXT), -1);
+    EXPECT_EQ(s.SetMode(_O_BINARY), _O_BINARY);
+#else
     EXPECT_EQ(s.SetMode(0), 0);
+#endif
     EXPECT_EQ(s.Open(path_.c_str(), 0), 0);  // already open
     EXPECT_EQ(s.Close(), 1);
     EXPECT_EQ(s.handle, -1);
@@ -55,7 +64,7 @@ TEST_F(Stream, FailedCloseStillClosed)
 {
     auto s = std::make_unique<CTifFileStream>();
     ASSERT_EQ(s->Open(path_.c_str(), 0), 1);
-    ::close(s->handle);  // the descriptor goes away behind the stream's back
+    CloseDescriptor(s->handle);  // the descriptor goes away behind the stream's back
     EXPECT_EQ(s->Close(), 0);
     EXPECT_EQ(s->handle, -1);
     s.reset();  // no second close
@@ -106,6 +115,106 @@ TEST_F(Stream, WriterExcludesEveryone)
     }
 }
 
+// Every pair of openers of one path: readers share; a writer or creator
+// refuses anyone else, and is refused while anyone holds the file. A refusal is
+// "in use", at once, and through CTifFile too.
+TEST_F(Stream, SharingRefusalsSayInUse)
+{
+    const int kRead = 0;
+    const struct {
+        int holder, opener;
+        bool opens;
+    } kCases[] = {
+        {kRead, kRead, true},
+        {kRead, TIF_OPEN_WRITE, false},
+        {kRead, TIF_OPEN_READWRITE, false},
+        {kRead, TIF_OPEN_CREATE, false},
+        {TIF_OPEN_WRITE, kRead, false},
+        {TIF_OPEN_READWRITE, kRead, false},
+        {TIF_OPEN_CREATE, kRead, false},
+        {TIF_OPEN_CREATE, TIF_OPEN_CREATE, false},
+        {TIF_OPEN_WRITE, TIF_OPEN_READWRITE, false},
+    };
+    for (const auto& c : kCases) {
+        dir_.Write("s.bin", kContent);
+        CTifFileStream holder, opener;
+        ASSERT_EQ(holder.Open(path_.c_str(), c.holder), 1) << c.holder;
+        EXPECT_EQ(opener.Open(path_.c_str(), c.opener), c.opens ? 1 : 0) << c.holder << " " << c.opener;
+        EXPECT_EQ(opener.failure, c.opens ? TIF_STREAM_OK : TIF_STREAM_IN_USE) << c.holder << " " << c.opener;
+    }
+    const std::string tif = dir_.Write("t.tif", TiffBuilder().StripImage({8, 2, 1, 8, kMinIsBlack, 2},
+                                                                         PatternRows(8, 2)).Build());
+    VXIMGINFO info{VXIMG_MINISBLACK, 0, 8, 2, 1, 8, 0, 1, 0, 0, 0.0, 0.0};
+    CTifFile reader, writer;
+    ASSERT_EQ(reader.Open(tif.c_str()), 1);
+    EXPECT_EQ(writer.Create(tif.c_str(), &info), 0);
+    EXPECT_EQ(CTifFile::GetLastFailure(), VXTIFF_FAIL_IN_USE);
+    unsigned char row[8];
+    EXPECT_EQ(reader.ReadLine(row), 1);  // the refused Create neither cut nor removed it
+    reader.Close();
+    ASSERT_EQ(writer.Create(tif.c_str(), &info), 1);
+    EXPECT_EQ(reader.Open(tif.c_str()), 0);
+    EXPECT_EQ(CTifFile::GetLastFailure(), VXTIFF_FAIL_IN_USE);
+}
+
+// TIFF offsets are unsigned 32-bit: past 2 GiB they no longer fit a 32-bit
+// long (Windows), yet a seek there and back must land where it was asked.
+// The file is sparse: only its last bytes are written.
+TEST_F(Stream, OffsetsPastTwoGiB)
+{
+    const uint32_t kFar = 0xC0000000u;  // 3 GiB
+    const std::string p = dir_.Path("far.bin");
+    {
+        CTifFileStream s;
+        ASSERT_EQ(s.Open(p.c_str(), TIF_OPEN_CREATE), 1);
+        ASSERT_EQ(s.Seek(long(kFar), SEEK_SET), long(kFar));
+        if (s.Write("tail", 4) != 4)
+            GTEST_SKIP() << "no room for a sparse 3 GiB file here";
+        EXPECT_EQ(s.Tell(), long(kFar + 4));
+        EXPECT_EQ(s.Close(), 1);
+    }
+    CTifFileStream s;
+    ASSERT_EQ(s.Open(p.c_str(), 0), 1);
+    // A length a long cannot hold reads as LONG_MAX: checks against it refuse
+    // what lies past it, never trust a wrapped negative value.
+    EXPECT_EQ(s.GetLength(), sizeof(long) >= 8 ? long(int64_t(kFar) + 4) : LONG_MAX);
+    for (const uint32_t at : {kFar, kFar + 2, 0x80000000u, 100u}) {
+        EXPECT_EQ(s.Seek(long(at), SEEK_SET), long(at)) << at;
+        char back[4] = {};
+        const int n = s.Read(back, 4);
+        if (at >= kFar) {
+            ASSERT_EQ(n, int(kFar + 4 - at)) << at;
+            EXPECT_EQ(std::memcmp(back, "tail" + (at - kFar), size_t(n)), 0) << at;
+        } else {
+            EXPECT_EQ(n, 4) << at;
+            EXPECT_EQ(std::memcmp(back, "\0\0\0\0", 4), 0) << at;  // the hole reads as zeros
+        }
+    }
+}
+
+// A strip past 2 GiB is reached and read like any other.
+TEST_F(Stream, StripPastTwoGiBReads)
+{
+    const uint32_t kFar = 0xC0000000u;
+    const Bytes pixels = PatternRows(8, 2);
+    TiffBuilder b;
+    b.StripImage({8, 2, 1, 8, kMinIsBlack, 2}, pixels);
+    b.Set(kTagStripOffsets, kLong, {kFar});
+    const std::string p = dir_.Write("far.tif", b.Build());
+    {
+        CTifFileStream s;
+        ASSERT_EQ(s.Open(p.c_str(), TIF_OPEN_WRITE), 1);
+        ASSERT_EQ(s.Seek(long(kFar), SEEK_SET), long(kFar));
+        if (s.Write(pixels.data(), int(pixels.size())) != int(pixels.size()))
+            GTEST_SKIP() << "no room for a sparse 3 GiB file here";
+    }
+    CTifFile f;
+    ASSERT_EQ(f.Open(p.c_str()), 1) << CTifFile::GetLastFailureText();
+    Bytes rows(16, 0);
+    EXPECT_EQ(f.ReadLines(rows.data(), 2), 2);
+    EXPECT_EQ(rows, pixels);
+}
+
 TEST_F(Stream, CreateWinsOverOtherFlagsAndWrites)
 {
     CTifFileStream s;
@@ -121,6 +230,7 @@ TEST_F(Stream, CreateWinsOverOtherFlagsAndWrites)
     EXPECT_EQ(ReadFileBytes(path_), (Bytes{'a', 'b', 'c', 'd', 'e', 'f'}));
 }
 
+#if !defined(_WIN32)  // Windows has no umask over its modes
 TEST_F(Stream, CreatedFilesFollowTheUmask)
 {
     const mode_t old = umask(027);
@@ -133,6 +243,7 @@ TEST_F(Stream, CreatedFilesFollowTheUmask)
     ASSERT_EQ(stat(p.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
+#endif
 
 // The stream skips the system call for a seek to where it already is: every
 // transfer must move its idea of the position exactly as it moves the handle.

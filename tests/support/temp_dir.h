@@ -1,14 +1,16 @@
 // temp_dir.h — a temporary directory that removes itself, for test files.
 //
-//   tiftest::TempDir dir;                       // made under $TMPDIR or /tmp
+//   tiftest::TempDir dir;                       // made in the temporary folder
 //   std::string p = dir.Write("a.tif", bytes);  // full path of the new file
 //   std::string q = dir.Path("b.tif");          // a path inside, nothing made
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,13 +19,26 @@ namespace tiftest {
 
 class TempDir {
 public:
+    // Under the system's temporary folder ($TMPDIR, or TMP/TEMP on Windows),
+    // named at random and made only if it did not exist: mkdtemp is POSIX only.
     TempDir()
     {
-        const char* base = std::getenv("TMPDIR");
-        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vxtiff-test-XXXXXX";
-        if (mkdtemp(tmpl.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
+        namespace fs = std::filesystem;
+        std::error_code noTemp;
+        const fs::path base = fs::temp_directory_path(noTemp);
+        std::random_device seed;
+        std::mt19937_64 random((uint64_t(seed()) << 32) ^ seed());
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "vxtiff-test-%012llx",
+                          static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+            const fs::path p = (noTemp ? fs::path(".") : base) / name;
+            std::error_code ec;
+            if (fs::create_directory(p, ec) && !ec)
+                path_ = p.generic_string();
+        }
+        if (path_.empty())
+            throw std::runtime_error("cannot make a temporary directory");
     }
     ~TempDir()
     {

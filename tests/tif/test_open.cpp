@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/tif_codec.h"
+#include "support/platform.h"
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
 #include "tif/tif_file.h"
@@ -145,7 +146,7 @@ TEST(OpenPath, BadPathsFail)
     EXPECT_EQ(f.Open(""), 0);
     EXPECT_EQ(f.Open(dir.path().c_str()), 0);
     EXPECT_EQ(f.Open(dir.Path("missing.tif").c_str()), 0);
-    EXPECT_EQ(f.Open("/dev/null"), 0);
+    EXPECT_EQ(f.Open(NullDevice()), 0);
     EXPECT_TRUE(IsEmpty(f));
 }
 
