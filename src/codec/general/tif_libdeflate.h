@@ -1,11 +1,10 @@
 // tif_libdeflate.h — what the Deflate decoder takes from libdeflate where the
 // build has it (VXTIFF_HAVE_LIBDEFLATE): inflating a whole zlib stream held in
-// memory in one call (about twice zlib's speed on photos), and a vectorised
-// Adler-32. Without it there is no one-shot inflater and zlib does everything.
+// memory in one call, about twice zlib's speed on photos. Without it there is
+// no one-shot inflater and zlib does everything.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 struct TifWholeInflater;
 
@@ -23,10 +22,3 @@ enum class TifWhole {
 // kDone `*produced` holds the inflated size.
 TifWhole TifInflateWhole(TifWholeInflater* inflater, const unsigned char* in, size_t inSize, unsigned char* out,
                          size_t outSize, size_t* produced);
-
-// True when TifAdler32 beats the checksum zlib keeps while inflating, so that
-// streaming raw Deflate and checking the zlib trailer ourselves pays.
-bool TifFastAdler32();
-
-// The Adler-32 of [data, data + size) continued from `adler` (1 to start).
-uint32_t TifAdler32(uint32_t adler, const unsigned char* data, size_t size);

@@ -165,5 +165,36 @@ TEST(Deflate, ReadFailureWhileGatheringCountsOnlyWhereZlibReads)
     }
 }
 
+// zlib's rules on the two header bytes hold whichever way the stream is
+// inflated: only a plain header lets the body be decoded.
+TEST(Deflate, OnlyAPlainZlibHeaderOpensTheStream)
+{
+    const Bytes photo = PatternRows(3000, 40, 5), z = Zlib(photo);
+    ASSERT_EQ(z[0], 0x78);
+    struct Case {
+        const char* name;
+        uint8_t cmf, flg;
+        int chunk, rows;
+    } cases[] = {
+        {"plain", 0x78, z[1], 1 << 20, 40},
+        {"plain, one byte per read", 0x78, z[1], 1, 40},
+        {"preset dictionary", 0x78, 0xBB, 1 << 20, 0},
+        {"window over 32 KiB", 0x88, 0x1C, 1 << 20, 0},
+        {"not deflate", 0x77, 0x09, 1 << 20, 0},
+        {"header check wrong", 0x78, uint8_t(z[1] + 1), 1 << 20, 0},
+    };
+    for (const Case& c : cases)
+        for (int perCall : {1, 40}) {
+            Bytes strip = z, out;
+            strip[0] = c.cmf;
+            strip[1] = c.flg;
+            EXPECT_EQ(DecodeStrip(NewCodec(true, 32946, 3000).get(), strip, 40, &out, c.chunk, perCall), c.rows)
+                << c.name << " " << perCall;
+            if (c.rows == 40) {
+                EXPECT_EQ(out, photo) << c.name;
+            }
+        }
+}
+
 }  // namespace
 
