@@ -19,9 +19,10 @@
 // A stream with a plain zlib header (the one every writer uses) is inflated
 // by zlib as raw Deflate, the header checked here: zlib's Adler-32 of the
 // output (a tenth to a third of its time) never changed what a strip delivers.
-// When zlib found it wrong, the rows inflated before were delivered and none
-// came after, which is what the end of the raw stream gives. Any other header
-// (a preset dictionary, one split over two reads) goes to zlib whole.
+// When zlib found it wrong, the rows inflated before stayed delivered and the
+// strip ended (short of a resync on bytes after the stream), as it ends here
+// with the raw stream. Any other header (a preset dictionary, a window over
+// 32 KiB, one split over two reads) goes to zlib whole, as before.
 //
 // Untrusted input: zlib validates the stream. A data error tries inflateSync
 // once. Only rows the stream fills completely are delivered: once it cannot go
