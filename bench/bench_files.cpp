@@ -3,6 +3,7 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -12,34 +13,93 @@
 std::vector<BenchFile> BenchFiles()
 {
     std::vector<BenchFile> files;
-    // Bilevel: one strip per page, as scanners and fax software write them.
-    // Group 3 rows start with an EOL; "1d"/"2d" are T4Options 0 and 1.
-    const struct {
-        const char* prefix;
-        BenchSource source;
-    } bilevel[] = {{"fax", BenchSource::FaxPage}, {"drawing", BenchSource::Drawing}};
-    for (const auto& b : bilevel) {
-        const std::string p = b.prefix;
-        files.push_back({p + "-mh", b.source, 2, 0, 1, 0});
-        files.push_back({p + "-g3-1d", b.source, 3, 0, 1, 0});
-        files.push_back({p + "-g3-2d", b.source, 3, 1, 1, 0});
-        files.push_back({p + "-g4", b.source, 4, 0, 1, 0});
+    // An extra layout of a base file: the same image and compression, read by
+    // `lines` (and `zlib`) only.
+    auto strips = [](BenchFile f, const char* suffix, int rows) {
+        f.name += suffix;
+        f.rowsPerStrip = rows;
+        f.linesOnly = true;
+        return f;
+    };
+    auto tiles = [](BenchFile f) {
+        f.name += "-t256";
+        f.tileSize = 256;
+        f.linesOnly = true;
+        return f;
+    };
+    auto bigEndian = [](BenchFile f) {
+        f.name += "-mm";
+        f.bigEndian = true;
+        f.linesOnly = true;
+        return f;
+    };
+
+    // Bilevel: one strip per page, as scanners and fax software write them,
+    // and the same pages in strips of 64 rows and in big-endian order. Group 3
+    // rows start with an EOL; "1d"/"2d" are T4Options 0 and 1.
+    const BenchFile fax[] = {{"fax-mh", BenchSource::FaxPage, 2, 0, 1, 0},
+                             {"fax-g3-1d", BenchSource::FaxPage, 3, 0, 1, 0},
+                             {"fax-g3-2d", BenchSource::FaxPage, 3, 1, 1, 0},
+                             {"fax-g4", BenchSource::FaxPage, 4, 0, 1, 0}};
+    const BenchFile drawing[] = {{"drawing-mh", BenchSource::Drawing, 2, 0, 1, 0},
+                                 {"drawing-g3-1d", BenchSource::Drawing, 3, 0, 1, 0},
+                                 {"drawing-g3-2d", BenchSource::Drawing, 3, 1, 1, 0},
+                                 {"drawing-g4", BenchSource::Drawing, 4, 0, 1, 0}};
+    for (const BenchFile& f : fax) {
+        files.push_back(f);
+        files.push_back(strips(f, "-s64", 64));
+        files.push_back(bigEndian(f));
     }
-    // General: strips of 16 rows (64 KB grey, 192 KB RGB).
+    // The big drawing once per codec in one of the two extra layouts.
+    for (int i = 0; i < 4; ++i) {
+        files.push_back(drawing[i]);
+        files.push_back(i % 2 == 1 ? strips(drawing[i], "-s64", 64) : bigEndian(drawing[i]));
+    }
+
+    // General: strips of 16 rows (64 KB grey, 192 KB RGB) in every
+    // compression, each followed by the other layouts where they change the
+    // work: 64-row strips and one strip (fewer, longer codec streams, fewer
+    // reads), 256 x 256 tiles (rows put together from 16 tiles). A subset: the
+    // cross product would take too long to run.
+    const struct {
+        const char* name;
+        bool s64, single, t256;
+    } extra[] = {
+        {"grey-raw", true, true, true},          {"grey-packbits", true, false, true},
+        {"grey-lzw", false, false, true},        {"grey-lzw-pred", true, true, true},
+        {"grey-deflate", false, true, true},     {"grey-deflate-pred", false, false, true},
+        {"rgb-raw", true, false, true},          {"rgb-packbits", false, false, true},
+        {"rgb-lzw", true, true, true},           {"rgb-lzw-pred", false, false, true},
+        {"rgb-deflate", false, false, true},     {"rgb-deflate-pred", true, false, true},
+        {"camera-grey-lzw", true, true, true},   {"camera-grey-lzw-pred", false, false, true},
+        {"camera-grey-deflate", false, false, true},
+    };
     const struct {
         const char* prefix;
         BenchSource source;
     } general[] = {{"grey", BenchSource::Grey},
                    {"rgb", BenchSource::Rgb},
                    {"camera-grey", BenchSource::CameraGrey}};
+    const struct {
+        const char* suffix;
+        int compression, predictor;
+    } codecs[] = {{"-raw", 1, 1},  {"-packbits", 32773, 1}, {"-lzw", 5, 1},
+                  {"-lzw-pred", 5, 2}, {"-deflate", 8, 1},  {"-deflate-pred", 8, 2}};
     for (const auto& g : general) {
-        const std::string p = g.prefix;
-        files.push_back({p + "-raw", g.source, 1, 0, 1, 16});
-        files.push_back({p + "-packbits", g.source, 32773, 0, 1, 16});
-        files.push_back({p + "-lzw", g.source, 5, 0, 1, 16});
-        files.push_back({p + "-lzw-pred", g.source, 5, 0, 2, 16});
-        files.push_back({p + "-deflate", g.source, 8, 0, 1, 16});
-        files.push_back({p + "-deflate-pred", g.source, 8, 0, 2, 16});
+        for (const auto& c : codecs) {
+            const BenchFile f = {std::string(g.prefix) + c.suffix, g.source, c.compression, 0, c.predictor, 16};
+            files.push_back(f);
+            for (const auto& e : extra) {
+                if (f.name != e.name)
+                    continue;
+                if (e.s64)
+                    files.push_back(strips(f, "-s64", 64));
+                if (e.single)
+                    files.push_back(strips(f, "-single", 0));
+                if (e.t256)
+                    files.push_back(tiles(f));
+            }
+        }
     }
     return files;
 }
@@ -57,10 +117,14 @@ bool SetBenchFields(TIFF* t, const BenchImage& img, const BenchFile& desc)
               TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) &&
               TIFFSetField(t, TIFFTAG_FILLORDER, uint16_t(FILLORDER_MSB2LSB)) &&
               TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(desc.compression)) &&
-              TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(rps)) &&
               TIFFSetField(t, TIFFTAG_XRESOLUTION, float(img.dpi)) &&
               TIFFSetField(t, TIFFTAG_YRESOLUTION, float(img.dpi)) &&
               TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
+    if (ok && desc.Tiled())
+        ok = TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(desc.tileSize)) &&
+             TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(desc.tileSize));
+    else if (ok)
+        ok = TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(rps));
     if (ok && desc.compression == 3)
         ok = TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, uint32_t(desc.t4Options));
     if (ok && (desc.compression == 5 || desc.compression == 8 || desc.compression == 32946))
@@ -105,32 +169,71 @@ using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
 void Quiet(const char*, const char*, va_list) {}
 
+// The tile at (x0, y0) cut from `img`, zero past the image's edges.
+void CutTile(const BenchImage& img, int x0, int y0, int side, std::vector<uint8_t>* tile)
+{
+    const size_t pixelBytes = size_t(img.samples) * size_t(img.bits) / 8;  // bytes only: no bilevel tiles
+    const size_t tileRow = size_t(side) * pixelBytes;
+    const size_t from = size_t(x0) * pixelBytes;
+    const size_t n = std::min(tileRow, img.rowBytes - from);
+    tile->assign(tileRow * size_t(side), 0);
+    for (int r = 0; r < side && y0 + r < img.height; ++r)
+        std::memcpy(tile->data() + size_t(r) * tileRow, img.Row(y0 + r) + from, n);
+}
+
 std::string Write(const std::string& path, const BenchImage& img, const BenchFile& desc)
 {
-    TiffPtr t(TIFFOpen(path.c_str(), "w"));
+    TiffPtr t(TIFFOpen(path.c_str(), desc.bigEndian ? "wb" : "wl"));
     if (!t)
         return "cannot create " + path;
     if (!SetBenchFields(t.get(), img, desc))
         return "libtiff refused a tag of " + path;
-    std::vector<uint8_t> row(img.rowBytes);
-    for (int y = 0; y < img.height; ++y) {
-        // libtiff may modify the row it encodes (the predictor works in place).
-        std::memcpy(row.data(), img.Row(y), img.rowBytes);
-        if (TIFFWriteScanline(t.get(), row.data(), uint32_t(y), 0) != 1)
-            return "libtiff failed writing row " + std::to_string(y) + " of " + path;
+    if (desc.Tiled()) {
+        std::vector<uint8_t> tile;
+        for (int y = 0; y < img.height; y += desc.tileSize) {
+            for (int x = 0; x < img.width; x += desc.tileSize) {
+                CutTile(img, x, y, desc.tileSize, &tile);
+                if (TIFFWriteTile(t.get(), tile.data(), uint32_t(x), uint32_t(y), 0, 0) < 0)
+                    return "libtiff failed writing a tile of " + path;
+            }
+        }
+    } else {
+        std::vector<uint8_t> row(img.rowBytes);
+        for (int y = 0; y < img.height; ++y) {
+            // libtiff may modify the row it encodes (the predictor works in place).
+            std::memcpy(row.data(), img.Row(y), img.rowBytes);
+            if (TIFFWriteScanline(t.get(), row.data(), uint32_t(y), 0) != 1)
+                return "libtiff failed writing row " + std::to_string(y) + " of " + path;
+        }
     }
     if (!TIFFWriteDirectory(t.get()))
         return "libtiff failed writing the directory of " + path;
     return {};
 }
 
-std::string Check(const std::string& path, const BenchImage& img)
+std::string Check(const std::string& path, const BenchImage& img, const BenchFile& desc)
 {
     TiffPtr t(TIFFOpen(path.c_str(), "r"));
     if (!t)
         return "libtiff cannot open " + path;
     if (size_t(TIFFScanlineSize(t.get())) != img.rowBytes)
         return "unexpected row size in " + path;
+    if (TIFFIsBigEndian(t.get()) != int(desc.bigEndian) || TIFFIsTiled(t.get()) != int(desc.Tiled()))
+        return "unexpected layout of " + path;
+    if (desc.Tiled()) {
+        std::vector<uint8_t> want, got(size_t(TIFFTileSize(t.get())));
+        for (int y = 0; y < img.height; y += desc.tileSize) {
+            for (int x = 0; x < img.width; x += desc.tileSize) {
+                CutTile(img, x, y, desc.tileSize, &want);
+                if (got.size() != want.size() ||
+                    TIFFReadTile(t.get(), got.data(), uint32_t(x), uint32_t(y), 0, 0) != tmsize_t(got.size()) ||
+                    got != want)
+                    return "tile at " + std::to_string(x) + "," + std::to_string(y) + " of " + path +
+                           " does not read back";
+            }
+        }
+        return {};
+    }
     std::vector<uint8_t> row(img.rowBytes);
     for (int y = 0; y < img.height; ++y) {
         if (TIFFReadScanline(t.get(), row.data(), uint32_t(y), 0) != 1 ||
@@ -148,7 +251,7 @@ std::string WriteBenchFile(const std::string& path, const BenchImage& img, const
     const std::string tmp = path + ".part";
     std::string err = Write(tmp, img, desc);
     if (err.empty())
-        err = Check(tmp, img);
+        err = Check(tmp, img, desc);
     if (err.empty() && std::rename(tmp.c_str(), path.c_str()) != 0)
         err = "cannot rename " + tmp;
     if (!err.empty())

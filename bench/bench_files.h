@@ -17,7 +17,13 @@ struct BenchFile {
     int t4Options;      // Group 3 only
     int predictor;      // LZW and Deflate only (1 or 2)
     int rowsPerStrip;   // 0: the whole image in one strip
+    int tileSize = 0;   // square tiles of this side instead of strips; 0: strips
+    bool bigEndian = false;  // "MM" byte order
+    // Only `lines` (and `zlib` for Deflate) for the extra layouts of an image:
+    // the other jobs would repeat what the base file measures.
+    bool linesOnly = false;
 
+    bool Tiled() const { return tileSize > 0; }
     bool Bilevel() const { return source == BenchSource::FaxPage || source == BenchSource::Drawing; }
     bool Fax() const { return compression == 2 || compression == 3 || compression == 4; }
     bool Deflate() const { return compression == 8 || compression == 32946; }

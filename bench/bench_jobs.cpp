@@ -41,6 +41,68 @@ VxResult OpenVx(CTifFile& f, const std::string& path, const Geometry& g)
     return VxResult::Ok;
 }
 
+// Reads a file line by line with libtiff: TIFFReadScanline for strips; for
+// tiles, every tile of a tile row into a tile-row buffer when a line of a new
+// tile row is asked for, then the line copied out of its tiles.
+class LtLineReader {
+public:
+    LtLineReader(const std::string& path, const Geometry& g) : t_(OpenLt(path)), g_(g)
+    {
+        if (t_ && g.Tiled())
+            tileRow_.resize(g.tileSize * size_t(g.tilesAcross));
+    }
+    bool Opened() const { return t_ != nullptr; }
+
+    bool Read(int y, uint8_t* row)
+    {
+        if (!g_.Tiled())
+            return TIFFReadScanline(t_.get(), row, uint32_t(y), 0) == 1;
+        const int tileRow = y / g_.tileLength;
+        if (tileRow != held_) {
+            for (int i = 0; i < g_.tilesAcross; ++i)
+                if (TIFFReadEncodedTile(t_.get(), uint32_t(tileRow * g_.tilesAcross + i),
+                                        tileRow_.data() + size_t(i) * g_.tileSize, tmsize_t(g_.tileSize)) < 0)
+                    return false;
+            held_ = tileRow;
+        }
+        const size_t tileRowBytes = g_.TileRowBytes();
+        const uint8_t* line = tileRow_.data() + size_t(y % g_.tileLength) * tileRowBytes;
+        size_t room = g_.rowBytes;
+        for (int i = 0; room > 0; ++i) {
+            const size_t n = std::min(room, tileRowBytes);
+            std::memcpy(row + size_t(i) * tileRowBytes, line + size_t(i) * g_.tileSize, n);
+            room -= n;
+        }
+        return true;
+    }
+
+private:
+    TiffPtr t_;
+    const Geometry& g_;
+    std::vector<uint8_t> tileRow_;
+    int held_ = -1;
+};
+
+// Predictor 2 undone in place on `rows` rows of 8-bit samples.
+void UndoPredictor(uint8_t* p, size_t rowBytes, size_t rows, int samples)
+{
+    for (size_t r = 0; r < rows; ++r, p += rowBytes)
+        for (size_t i = size_t(samples); i < rowBytes; ++i)
+            p[i] = uint8_t(p[i] + p[i - size_t(samples)]);
+}
+
+// Inflates one whole strip or tile; false unless it fills `out` exactly.
+bool InflateInto(z_stream* z, const std::vector<uint8_t>& in, uint8_t* out, size_t want)
+{
+    z->next_in = const_cast<Bytef*>(in.data());
+    z->avail_in = uInt(in.size());
+    z->next_out = out;
+    z->avail_out = uInt(want);
+    const int rc = inflate(z, Z_FINISH);
+    inflateReset(z);
+    return (rc == Z_STREAM_END || rc == Z_OK || rc == Z_BUF_ERROR) && z->avail_out == 0;
+}
+
 long HeapInUse()
 {
     const struct mallinfo2 m = mallinfo2();
@@ -70,8 +132,29 @@ bool ProbeGeometry(const std::string& path, Geometry* g)
     g->height = int(h);
     g->rowBytes = size_t(TIFFScanlineSize(t.get()));
     g->xResolution = xres;
-    g->strips = int(TIFFNumberOfStrips(t.get()));
-    g->stripSize = size_t(TIFFStripSize(t.get()));
+    uint16_t spp = 1, predictor = 1;
+    TIFFGetFieldDefaulted(t.get(), TIFFTAG_SAMPLESPERPIXEL, &spp);
+    uint16_t compression = 1;
+    TIFFGetFieldDefaulted(t.get(), TIFFTAG_COMPRESSION, &compression);
+    if (compression == 5 || compression == 8 || compression == 32946)
+        TIFFGetFieldDefaulted(t.get(), TIFFTAG_PREDICTOR, &predictor);
+    g->samples = spp;
+    g->predictor = predictor;
+    if (TIFFIsTiled(t.get())) {
+        uint32_t tw = 0, tl = 0;
+        TIFFGetField(t.get(), TIFFTAG_TILEWIDTH, &tw);
+        TIFFGetField(t.get(), TIFFTAG_TILELENGTH, &tl);
+        g->tileWidth = int(tw);
+        g->tileLength = int(tl);
+        g->tileSize = size_t(TIFFTileSize(t.get()));
+        g->tilesAcross = tw > 0 ? int((w + tw - 1) / tw) : 0;
+        g->strips = int(TIFFNumberOfTiles(t.get()));
+        if (tw == 0 || tl == 0 || g->tileSize == 0)
+            return false;
+    } else {
+        g->strips = int(TIFFNumberOfStrips(t.get()));
+        g->stripSize = size_t(TIFFStripSize(t.get()));
+    }
     return w > 0 && h > 0 && g->rowBytes > 0;
 }
 
@@ -88,11 +171,11 @@ VxResult VxReadLineByLine(const std::string& path, const Geometry& g, uint8_t* o
 
 bool LtReadLineByLine(const std::string& path, const Geometry& g, uint8_t* out)
 {
-    TiffPtr t = OpenLt(path);
-    if (!t)
+    LtLineReader lt(path, g);
+    if (!lt.Opened())
         return false;
     for (int y = 0; y < g.height; ++y)
-        if (TIFFReadScanline(t.get(), out + size_t(y) * g.rowBytes, uint32_t(y), 0) != 1)
+        if (!lt.Read(y, out + size_t(y) * g.rowBytes))
             return false;
     return true;
 }
@@ -110,7 +193,7 @@ VxResult VxReadAll(const std::string& path, const Geometry& g, uint8_t* out)
 bool LtReadStrips(const std::string& path, const Geometry& g, uint8_t* out)
 {
     TiffPtr t = OpenLt(path);
-    if (!t)
+    if (!t || g.Tiled())
         return false;
     size_t at = 0;
     for (int s = 0; s < g.strips; ++s) {
@@ -199,12 +282,18 @@ bool LoadRawStrips(const std::string& path, const Geometry& g, RawStrips* raw)
     if (!t)
         return false;
     raw->strips.assign(size_t(g.strips), {});
+    uint64_t* counts = nullptr;
+    if (!TIFFGetField(t.get(), g.Tiled() ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) || !counts)
+        return false;
     for (int s = 0; s < g.strips; ++s) {
-        const tmsize_t size = TIFFRawStripSize(t.get(), uint32_t(s));
+        const tmsize_t size = tmsize_t(counts[s]);
         if (size <= 0)
             return false;
-        raw->strips[size_t(s)].resize(size_t(size));
-        if (TIFFReadRawStrip(t.get(), uint32_t(s), raw->strips[size_t(s)].data(), size) != size)
+        auto& data = raw->strips[size_t(s)];
+        data.resize(size_t(size));
+        const tmsize_t got = g.Tiled() ? TIFFReadRawTile(t.get(), uint32_t(s), data.data(), size)
+                                       : TIFFReadRawStrip(t.get(), uint32_t(s), data.data(), size);
+        if (got != size)
             return false;
     }
     return true;
@@ -215,21 +304,41 @@ bool ZlibInflate(const RawStrips& raw, const Geometry& g, uint8_t* out)
     z_stream z{};
     if (inflateInit(&z) != Z_OK)
         return false;
-    bool ok = true;
+    bool ok = size_t(g.strips) == raw.strips.size();
+    const bool pred = g.predictor == 2;
+    if (g.Tiled()) {
+        const size_t tileRowBytes = g.TileRowBytes();
+        std::vector<uint8_t> tiles(g.tileSize * size_t(g.tilesAcross));
+        for (int y0 = 0, s = 0; ok && y0 < g.height; y0 += g.tileLength) {
+            for (int i = 0; ok && i < g.tilesAcross; ++i, ++s) {
+                uint8_t* tile = tiles.data() + size_t(i) * g.tileSize;
+                ok = InflateInto(&z, raw.strips[size_t(s)], tile, g.tileSize);
+                if (ok && pred)
+                    UndoPredictor(tile, tileRowBytes, size_t(g.tileLength), g.samples);
+            }
+            for (int r = 0; ok && r < g.tileLength && y0 + r < g.height; ++r) {
+                uint8_t* row = out + size_t(y0 + r) * g.rowBytes;
+                size_t room = g.rowBytes;
+                for (int i = 0; room > 0; ++i) {
+                    const size_t n = std::min(room, tileRowBytes);
+                    std::memcpy(row + size_t(i) * tileRowBytes,
+                                tiles.data() + size_t(i) * g.tileSize + size_t(r) * tileRowBytes, n);
+                    room -= n;
+                }
+            }
+        }
+        inflateEnd(&z);
+        return ok;
+    }
     size_t at = 0;
     for (const auto& s : raw.strips) {
-        const size_t want = std::min(g.stripSize, g.Bytes() - at);
-        z.next_in = const_cast<Bytef*>(s.data());
-        z.avail_in = uInt(s.size());
-        z.next_out = out + at;
-        z.avail_out = uInt(want);
-        const int rc = inflate(&z, Z_FINISH);
-        if ((rc != Z_STREAM_END && rc != Z_OK && rc != Z_BUF_ERROR) || z.avail_out != 0) {
-            ok = false;
+        if (!ok)
             break;
-        }
+        const size_t want = std::min(g.stripSize, g.Bytes() - at);
+        ok = InflateInto(&z, s, out + at, want);
+        if (ok && pred)
+            UndoPredictor(out + at, g.rowBytes, want / g.rowBytes, g.samples);
         at += want;
-        inflateReset(&z);
     }
     inflateEnd(&z);
     return ok && at == g.Bytes();
@@ -261,12 +370,12 @@ long LtPeakHeap(const std::string& path, const Geometry& g)
     const long base = HeapInUse();
     long peak = base;
     {
-        TiffPtr t = OpenLt(path);
-        if (!t)
+        LtLineReader lt(path, g);
+        if (!lt.Opened())
             return -1;
         peak = std::max(peak, HeapInUse());
         for (int y = 0; y < g.height; ++y) {
-            if (TIFFReadScanline(t.get(), row.data(), uint32_t(y), 0) != 1)
+            if (!lt.Read(y, row.data()))
                 return -1;
             peak = std::max(peak, HeapInUse());
         }

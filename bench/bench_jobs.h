@@ -20,8 +20,18 @@ struct Geometry {
     int height = 0;
     size_t rowBytes = 0;
     double xResolution = 0.0;
-    int strips = 0;
+    int samples = 1;
+    int predictor = 1;
+    int strips = 0;        // strips, or tiles of a tiled file
     size_t stripSize = 0;  // bytes of a full decoded strip
+    // Tiled files: the tile's sides, its decoded bytes and the tiles of one
+    // tile row (tileWidth = 0 for strips).
+    int tileWidth = 0;
+    int tileLength = 0;
+    size_t tileSize = 0;
+    int tilesAcross = 0;
+    bool Tiled() const { return tileWidth > 0; }
+    size_t TileRowBytes() const { return tileSize / size_t(tileLength); }
     size_t Bytes() const { return rowBytes * size_t(height); }
     // Bytes of the image turned by a quarter turn (1-bit rows padded to bytes).
     size_t RotatedBytes() const { return size_t(width) * ((size_t(height) + 7) / 8); }
@@ -32,6 +42,9 @@ bool ProbeGeometry(const std::string& path, Geometry* g);
 std::string LibtiffVersion();
 
 // Job "lines": every row with one call each, into consecutive rows of `out`.
+// libtiff cannot read a tiled file by scanlines: for those its side does what
+// a line-oriented application does, reading each tile row's tiles
+// (TIFFReadEncodedTile) into a tile-row buffer and copying the lines out.
 VxResult VxReadLineByLine(const std::string& path, const Geometry& g, uint8_t* out);
 bool LtReadLineByLine(const std::string& path, const Geometry& g, uint8_t* out);
 
@@ -53,9 +66,12 @@ VxResult VxToBmp(const std::string& path, const std::string& bmpPath, int resolu
 // what differs.
 std::string CheckHalfBmp(const std::string& bmpPath, const Geometry& g, const uint8_t* src);
 
-// Job "zlib": inflating the raw Deflate strips alone, as loaded beforehand.
+// Job "zlib": inflating the raw Deflate strips or tiles alone, as loaded
+// beforehand, then undoing Predictor 2 (8-bit samples) when the file has it, so
+// that the rows equal the decoder's. Tiles are inflated a tile row at a time
+// and their lines copied out, as the "lines" job's libtiff side does.
 struct RawStrips {
-    std::vector<std::vector<uint8_t>> strips;
+    std::vector<std::vector<uint8_t>> strips;  // or tiles
 };
 bool LoadRawStrips(const std::string& path, const Geometry& g, RawStrips* raw);
 bool ZlibInflate(const RawStrips& raw, const Geometry& g, uint8_t* out);

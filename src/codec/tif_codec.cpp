@@ -41,7 +41,7 @@ void DefaultSetBuffer(TifCodec* codec, unsigned char* buffer, int size)
     }
     if (!s->externalBuffer)
         return;  // already owns a buffer of its own
-    // Back to an owned buffer. Without memory the caller's buffer stays in use,
+    // Back to an owned buffer, of the default size. Without memory the caller's buffer stays in use,
     // so the codec is never left without one.
     auto* own = static_cast<unsigned char*>(std::malloc(TIF_CODEC_BUFFER_SIZE));
     if (own == nullptr)
@@ -75,16 +75,16 @@ int EncoderEndStrip(TifCodec* codec)
     return s->ioProc(s->buffer, s->bufferSize - s->available, s->ioContext);
 }
 
-TifCodec* NewBase(const TifCodecParams* p, int stateSize)
+TifCodec* NewBase(const TifCodecParams* p, int stateSize, int bufferSize)
 {
-    if (p == nullptr || stateSize < static_cast<int>(sizeof(TifCodecState)))
+    if (p == nullptr || stateSize < static_cast<int>(sizeof(TifCodecState)) || bufferSize <= 0)
         return nullptr;
     int64_t rowBytes = TifRowBytes(p->width, p->samplesPerPixel, p->bitsPerSample);
     if (rowBytes < 0)
         return nullptr;
     auto* codec = static_cast<TifCodec*>(std::malloc(sizeof(TifCodec)));
     auto* s = static_cast<TifCodecState*>(std::malloc(static_cast<size_t>(stateSize)));
-    auto* buffer = static_cast<unsigned char*>(std::malloc(TIF_CODEC_BUFFER_SIZE));
+    auto* buffer = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(bufferSize)));
     if (codec == nullptr || s == nullptr || buffer == nullptr) {
         std::free(buffer);
         std::free(codec);
@@ -99,7 +99,7 @@ TifCodec* NewBase(const TifCodecParams* p, int stateSize)
     s->rowBytes = static_cast<int>(rowBytes);
     s->rowStride = s->rowBytes;
     s->buffer = buffer;
-    s->bufferSize = TIF_CODEC_BUFFER_SIZE;
+    s->bufferSize = bufferSize;
     s->ioProc = NoIo;
 
     std::memset(codec, 0, sizeof(TifCodec));
@@ -129,9 +129,9 @@ void TifCodecHandOver(TifCodecState* s)
     s->available = s->bufferSize;
 }
 
-TifCodec* TifNewDecoderBase(const TifCodecParams* params, int stateSize)
+TifCodec* TifNewDecoderBase(const TifCodecParams* params, int stateSize, int bufferSize)
 {
-    TifCodec* codec = NewBase(params, stateSize);
+    TifCodec* codec = NewBase(params, stateSize, bufferSize);
     if (codec != nullptr) {
         codec->BeginStrip = DecoderBeginStrip;
         codec->DecodeRows = NoRows;
@@ -142,7 +142,7 @@ TifCodec* TifNewDecoderBase(const TifCodecParams* params, int stateSize)
 
 TifCodec* TifNewEncoderBase(const TifCodecParams* params, int stateSize)
 {
-    TifCodec* codec = NewBase(params, stateSize);
+    TifCodec* codec = NewBase(params, stateSize, TIF_CODEC_BUFFER_SIZE);
     if (codec != nullptr) {
         codec->BeginStrip = EncoderBeginStrip;
         codec->EncodeRows = NoRows;

@@ -11,6 +11,11 @@
 
 constexpr int TIF_CODEC_BUFFER_SIZE = 32768;
 
+// The transfer buffer of the decoders that copy stored bytes almost as they are
+// (uncompressed, PackBits): their speed is mostly the number of reads, so
+// they take a typical strip or tile in one. A multiple of TIF_READ_BLOCK.
+constexpr int TIF_COPY_DECODER_BUFFER_SIZE = 131072;
+
 // TIFF tag numbers double as codec parameter identifiers: TIF_TAG_FILLORDER and
 // TIF_TAG_T4OPTIONS (fax codecs), TIF_TAG_PREDICTOR (LZW and Deflate codecs).
 
@@ -78,8 +83,10 @@ TifCodec* TifCreateDecoder(const TifCodecParams* params);
 TifCodec* TifCreateEncoder(const TifCodecParams* params);
 
 // Base constructors: a record with every slot at its default and a zeroed state
-// of `stateSize` bytes (header included), or null.
-TifCodec* TifNewDecoderBase(const TifCodecParams* params, int stateSize);
+// of `stateSize` bytes (header included), or null. A decoder's own transfer
+// buffer has `bufferSize` bytes.
+TifCodec* TifNewDecoderBase(const TifCodecParams* params, int stateSize,
+                            int bufferSize = TIF_CODEC_BUFFER_SIZE);
 TifCodec* TifNewEncoderBase(const TifCodecParams* params, int stateSize);
 
 // The default Destroy; every codec's own Destroy ends with it.

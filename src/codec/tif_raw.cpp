@@ -57,7 +57,7 @@ int RawEncodeRows(TifCodec* codec, void* rows, int count)
 
 TifCodec* TifNewRawDecoder(const TifCodecParams* params)
 {
-    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifCodecState));
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifCodecState), TIF_COPY_DECODER_BUFFER_SIZE);
     if (codec != nullptr)
         codec->DecodeRows = RawDecodeRows;
     return codec;

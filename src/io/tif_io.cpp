@@ -1,6 +1,8 @@
 // tif_io.cpp — the codec I/O procedures installed by CTifFile.
 #include "io/tif_io.h"
 
+#include <cstdio>
+
 #include "io/tif_exception.h"
 #include "io/tif_stream.h"
 #include "tif/tif_file.h"
@@ -12,8 +14,15 @@ int TifReadProc(unsigned char* buffer, int length, void* context)
     if (left <= 0 || length <= 0)
         return 0;  // the decoder sees the end of the strip
     int n = length < left ? length : left;
-    if (file->m_pStream->Read(buffer, n) != n)
-        TifThrow(CTifException::kShortRead);
+    const int got = file->m_pStream->Read(buffer, n);
+    if (got != n) {
+        // The stream goes back to the end of the blocks kept, so that the next
+        // transfer meets the cut again and fails.
+        const int keep = n > TIF_READ_BLOCK && got > 0 ? got / TIF_READ_BLOCK * TIF_READ_BLOCK : 0;
+        if (keep == 0 || file->m_pStream->Seek(long(keep) - got, SEEK_CUR) < 0)
+            TifThrow(CTifException::kShortRead);
+        n = keep;
+    }
     file->m_nStripBytes -= n;
     return n;
 }

@@ -14,8 +14,16 @@ constexpr uint64_t TIF_MAX_FILE_END = 0xFFFFFFFFu;
 // returns the count moved. For a decoder, 0 or less means the strip is exhausted.
 using TifIoProc = int (*)(unsigned char* buffer, int length, void* context);
 
+// The unit in which a strip cut short by the end of the file is read: the whole
+// blocks before the cut are delivered, the block it falls in fails. Larger
+// transfers keep this, so a transfer buffer's size never changes which rows of
+// a damaged file are read.
+constexpr int TIF_READ_BLOCK = 32768;
+
 // Reads the current strip or tile of the CTifFile `context`, never more than its
-// remaining byte count (m_nStripBytes). Throws code 2 on a short read.
+// remaining byte count (m_nStripBytes). Throws code 2 on a short read: at once
+// when `length` is at most TIF_READ_BLOCK; after returning the whole blocks
+// read, from the transfer's start, when it is longer.
 int TifReadProc(unsigned char* buffer, int length, void* context);
 
 // Appends to the CTifFile `context` at the stream position and counts the bytes

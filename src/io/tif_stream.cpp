@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -61,6 +62,8 @@ int CTifFileStream::Open(const char* path, int flags)
         shflag = _SH_DENYWR;
     }
     handle = _sopen(path, oflag, shflag, pmode);
+    position = handle != -1 ? 0 : -1;
+    counted = true;  // opened binary
     // A sharing violation comes back as EACCES, like a denied permission.
     failure = handle != -1 ? TIF_STREAM_OK : FailureOf(errno);
     return handle != -1 ? 1 : 0;
@@ -70,15 +73,29 @@ int CTifFileStream::Close()
 {
     int r = _close(handle);
     handle = -1;
+    position = -1;
     return r == 0 ? 1 : 0;
 }
 
-int CTifFileStream::Read(void* buffer, int count) { return _read(handle, buffer, count); }
-int CTifFileStream::Write(const void* buffer, int count) { return _write(handle, buffer, count); }
-long CTifFileStream::Seek(long offset, int origin) { return _lseek(handle, offset, origin); }
+namespace {
+
+int ReadHandle(int fd, void* buffer, int count) { return _read(fd, buffer, count); }
+int WriteHandle(int fd, const void* buffer, int count) { return _write(fd, buffer, count); }
+long SeekHandle(int fd, long offset, int origin) { return _lseek(fd, offset, origin); }
+
+}  // namespace
+
 long CTifFileStream::GetLength() { return _filelength(handle); }
-int CTifFileStream::SetMode(int mode) { return _setmode(handle, mode); }
-long CTifFileStream::Tell() { return _lseek(handle, 0, SEEK_CUR); }
+
+// Text translation changes byte counts: from then on the position is asked of
+// the system at every seek.
+int CTifFileStream::SetMode(int mode)
+{
+    counted = mode == _O_BINARY;
+    position = -1;
+    return _setmode(handle, mode);
+}
+
 int CTifFileStream::Commit() { return _commit(handle) == 0 ? 1 : 0; }
 
 #else
@@ -140,6 +157,8 @@ int CTifFileStream::Open(const char* path, int flags)
     }
     failure = TIF_STREAM_OK;
     handle = fd;
+    position = 0;
+    counted = true;
     return 1;
 }
 
@@ -147,18 +166,19 @@ int CTifFileStream::Close()
 {
     int r = ::close(handle);  // releases the lock with the descriptor
     handle = -1;
+    position = -1;
     return r == 0 ? 1 : 0;
 }
 
-int CTifFileStream::Read(void* buffer, int count)
+namespace {
+
+// Loops over partial reads so that only the end of the file gives a short count.
+int ReadHandle(int fd, void* buffer, int count)
 {
-    if (count < 0)
-        return -1;
-    // Loop over partial reads so that only the end of the file gives a short count.
     char* p = static_cast<char*>(buffer);
     int done = 0;
     while (done < count) {
-        ssize_t n = ::read(handle, p + done, static_cast<size_t>(count - done));
+        ssize_t n = ::read(fd, p + done, static_cast<size_t>(count - done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -171,14 +191,12 @@ int CTifFileStream::Read(void* buffer, int count)
     return done;
 }
 
-int CTifFileStream::Write(const void* buffer, int count)
+int WriteHandle(int fd, const void* buffer, int count)
 {
-    if (count < 0)
-        return -1;
     const char* p = static_cast<const char*>(buffer);
     int done = 0;
     while (done < count) {
-        ssize_t n = ::write(handle, p + done, static_cast<size_t>(count - done));
+        ssize_t n = ::write(fd, p + done, static_cast<size_t>(count - done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -191,11 +209,13 @@ int CTifFileStream::Write(const void* buffer, int count)
     return done;
 }
 
-long CTifFileStream::Seek(long offset, int origin)
+long SeekHandle(int fd, long offset, int origin)
 {
-    off_t r = ::lseek(handle, static_cast<off_t>(offset), origin);
+    off_t r = ::lseek(fd, static_cast<off_t>(offset), origin);
     return r < 0 ? -1 : static_cast<long>(r);
 }
+
+}  // namespace
 
 long CTifFileStream::GetLength()
 {
@@ -208,8 +228,37 @@ long CTifFileStream::GetLength()
 // No text translation exists here: every file is binary.
 int CTifFileStream::SetMode(int) { return handle == -1 ? -1 : 0; }
 
-long CTifFileStream::Tell() { return Seek(0, SEEK_CUR); }
-
 int CTifFileStream::Commit() { return ::fsync(handle) == 0 ? 1 : 0; }
 
 #endif
+
+// The position is followed through every transfer; an error makes it unknown,
+// and the next seek asks the system again.
+int CTifFileStream::Read(void* buffer, int count)
+{
+    if (count < 0)
+        return -1;
+    const int n = ReadHandle(handle, buffer, count);
+    position = n >= 0 && position >= 0 && counted ? position + n : -1;
+    return n;
+}
+
+int CTifFileStream::Write(const void* buffer, int count)
+{
+    if (count < 0)
+        return -1;
+    const int n = WriteHandle(handle, buffer, count);
+    position = n >= 0 && position >= 0 && counted ? position + n : -1;
+    return n;
+}
+
+long CTifFileStream::Seek(long offset, int origin)
+{
+    if (position >= 0 && ((origin == SEEK_SET && offset == position) || (origin == SEEK_CUR && offset == 0)))
+        return position;
+    const long r = SeekHandle(handle, offset, origin);
+    position = counted ? r : -1;
+    return r;
+}
+
+long CTifFileStream::Tell() { return Seek(0, SEEK_CUR); }

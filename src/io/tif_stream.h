@@ -1,7 +1,9 @@
 // tif_stream.h — unbuffered byte stream over a low-level file handle.
 //
-// The stream does no buffering: codecs move data in 32 KiB blocks and the
-// directory code reads and writes whole blocks. Opening follows sharing rules:
+// The stream does no buffering: codecs move data in large blocks and the
+// directory code reads and writes whole blocks. It remembers the handle's
+// position, so that a seek to where the last transfer ended (consecutive
+// strips) costs no system call. Opening follows sharing rules:
 // readers share a file and refuse writers; a writer or creator refuses everyone.
 #pragma once
 
@@ -37,7 +39,7 @@ public:
 
 class CTifFileStream : public CTifStream {
 public:
-    CTifFileStream() : handle(-1), failure(TIF_STREAM_OK) {}
+    CTifFileStream() : handle(-1), failure(TIF_STREAM_OK), position(-1), counted(true) {}
     ~CTifFileStream() override;
     // A copy would close the handle twice.
     CTifFileStream(const CTifFileStream&) = delete;
@@ -55,4 +57,8 @@ public:
 
     int handle;   // -1 while no file is open
     int failure;  // TIF_STREAM_ reason of the last failed Open
+
+private:
+    long position;  // the handle's offset as this stream left it; -1 unknown
+    bool counted;   // bytes transferred move the offset by as much (no text mode)
 };

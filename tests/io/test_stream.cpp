@@ -134,6 +134,68 @@ TEST_F(Stream, CreatedFilesFollowTheUmask)
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+// The stream skips the system call for a seek to where it already is: every
+// transfer must move its idea of the position exactly as it moves the handle.
+TEST_F(Stream, PositionFollowsEveryTransfer)
+{
+    enum Op { kSeekSet, kSeekCur, kSeekEnd, kRead, kWrite };
+    struct Step {
+        Op op;
+        long arg;         // offset, or byte count
+        long result;      // the call's result
+        long dataAt;      // kRead: offset of the bytes expected (pattern before writes)
+    };
+    // Bytes 20..23 are overwritten with 0xA0.. by the write step.
+    const Step steps[] = {
+        {kRead, 8, 8, 0},          // from the open position
+        {kSeekSet, 0, 0, 0},       // back where the read began
+        {kRead, 4, 4, 0},
+        {kSeekCur, 0, 4, 0},
+        {kSeekSet, 90, 90, 0},
+        {kRead, 32, 10, 90},       // short at the end of the file
+        {kSeekSet, 100, 100, 0},
+        {kRead, 4, 0, 0},
+        {kSeekSet, 95, 95, 0},     // within what the short read passed
+        {kRead, 5, 5, 95},
+        {kSeekSet, -1, -1, 0},     // a failed seek leaves the handle where it was
+        {kRead, 0, 0, 0},
+        {kSeekSet, 95, 95, 0},
+        {kRead, 5, 5, 95},
+        {kSeekSet, 20, 20, 0},
+        {kWrite, 4, 4, 0},
+        {kSeekSet, 20, 20, 0},     // back over the written bytes
+        {kRead, 4, 4, -1},
+        {kRead, 4, 4, 24},
+        {kSeekEnd, -10, 90, 0},
+        {kSeekSet, 90, 90, 0},
+        {kRead, 2, 2, 90},
+    };
+    CTifFileStream s;
+    ASSERT_EQ(s.Open(path_.c_str(), TIF_OPEN_READWRITE), 1);
+    const unsigned char written[4] = {0xA0, 0xA1, 0xA2, 0xA3};
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
+        const Step& st = steps[i];
+        unsigned char buf[64];
+        switch (st.op) {
+        case kSeekSet: EXPECT_EQ(s.Seek(st.arg, SEEK_SET), st.result) << i; break;
+        case kSeekCur: EXPECT_EQ(s.Seek(st.arg, SEEK_CUR), st.result) << i; break;
+        case kSeekEnd: EXPECT_EQ(s.Seek(st.arg, SEEK_END), st.result) << i; break;
+        case kWrite: EXPECT_EQ(s.Write(written, int(st.arg)), st.result) << i; break;
+        case kRead:
+            ASSERT_EQ(s.Read(buf, int(st.arg)), st.result) << i;
+            if (st.dataAt < 0)
+                EXPECT_EQ(std::memcmp(buf, written, 4), 0) << i;
+            else
+                EXPECT_EQ(std::memcmp(buf, kContent.data() + st.dataAt, size_t(st.result)), 0) << i;
+            break;
+        }
+        // The system's position agrees with the stream's after every step.
+        if (st.result >= 0) {
+            EXPECT_EQ(::lseek(s.handle, 0, SEEK_CUR), s.Tell()) << i;
+        }
+    }
+}
+
 // A CTifFile whose stream is opened on `path` and whose strip has `left` bytes.
 struct ProcContext {
     CTifFile file;

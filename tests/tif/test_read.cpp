@@ -288,3 +288,69 @@ TEST(ReadDamaged, TileRowThatCannotBeDecoded)
 }
 
 }  // namespace
+
+namespace {
+
+// Each row as literal packets of at most 128 bytes.
+Bytes LiteralPackBits(const Bytes& pixels, size_t rowBytes)
+{
+    Bytes out;
+    for (size_t row = 0; row < pixels.size(); row += rowBytes)
+        for (size_t at = 0; at < rowBytes; at += 128) {
+            const size_t n = std::min<size_t>(128, rowBytes - at);
+            out.push_back(uint8_t(n - 1));
+            out.insert(out.end(), pixels.begin() + long(row + at), pixels.begin() + long(row + at + n));
+        }
+    return out;
+}
+
+}  // namespace
+
+// A single strip that the end of the file cuts: the rows wholly inside the
+// 32 KiB blocks before the cut are read, whatever the decoder's transfer size,
+// and nothing after them.
+TEST(ReadDamaged, StripCutByTheEndOfTheFileKeepsItsWholeBlocks)
+{
+    const uint32_t width = 3000, height = 100;
+    const Bytes pixels = PatternRows(width, height);
+    for (const uint16_t compression : {uint16_t(1), uint16_t(32773)}) {
+        const Bytes data = compression == 1 ? pixels : LiteralPackBits(pixels, width);
+        const size_t stored = data.size() / height;  // bytes per row in the file
+        for (const size_t present : {size_t(1000), size_t(32768), size_t(40000), size_t(70000), size_t(131072 + 5000),
+                                     data.size() - 1}) {
+            // The strip lies behind the directory, so that cutting it leaves the directory whole.
+            TiffBuilder b;
+            b.StripImage({width, height, 1, 8, kMinIsBlack, 0}, Bytes(1, 0)).Set(kTagCompression, kShort, {compression});
+            b.Set(kTagStripByteCounts, kLong, {uint32_t(data.size())}).Set(kTagStripOffsets, kLong, {0});
+            const uint32_t at = uint32_t(b.Build().size());
+            b.Set(kTagStripOffsets, kLong, {at});
+            Bytes file = b.Build();
+            ASSERT_EQ(file.size(), at);
+            file.insert(file.end(), data.begin(), data.begin() + long(present));
+
+            const size_t kept = present / 32768 * 32768;
+            const int rows = int(kept / stored);
+            TempDir dir;
+            const std::string path = dir.Write("cut.tif", file);
+            SCOPED_TRACE(testing::Message() << "compression " << compression << ", " << present << " bytes");
+            CTifFile f;
+            if (kept == 0) {
+                EXPECT_EQ(f.Open(path.c_str()), 0);
+                EXPECT_EQ(CTifFile::GetLastFailure(), VXTIFF_FAIL_CUT_SHORT);
+                continue;
+            }
+            ASSERT_EQ(f.Open(path.c_str()), 1);
+            Bytes out(pixels.size(), 0xEE);
+            int read = 0;
+            while (read < int(height) && f.ReadLine(out.data() + size_t(read) * width) == 1)
+                ++read;
+            EXPECT_EQ(read, rows);
+            EXPECT_EQ(Bytes(out.begin(), out.begin() + long(rows) * width),
+                      Bytes(pixels.begin(), pixels.begin() + long(rows) * width));
+            EXPECT_EQ(f.ReadLine(out.data()), 0);
+            ASSERT_EQ(f.SeekLine(0), 1);
+            EXPECT_EQ(f.ReadLines(out.data(), rows), rows);
+            EXPECT_EQ(f.ReadLines(out.data(), 1), 0);
+        }
+    }
+}

@@ -33,7 +33,9 @@ constexpr int kEmitSlack = 4;
 constexpr int kArraySlack = 32;
 constexpr int kGuardEntries = 7;  // rowPixels entries after a reference list
 
-enum RowStatus { kRowDone, kRowStop, kRowEol, kRowEod };
+// kRowCrowded: the code was decoded and the row goes on, but from now on the
+// run list's limit must be checked before every code (Decode2DRow).
+enum RowStatus { kRowDone, kRowStop, kRowEol, kRowEod, kRowCrowded };
 
 enum Variant { kMH, kG3_1D, kG3_2D, kG4 };
 
@@ -66,8 +68,7 @@ inline bool SamePlace(const Reader& a, const Reader& b)
 
 struct Ctx {
     TifFaxDecoderState* s;
-    const uint8_t* map;
-    bool msbFirst;
+    bool msbFirst;  // FillOrder 1: new blocks are turned by ToLsbFirst
     int rowPixels;
 };
 
@@ -79,17 +80,30 @@ inline uint64_t ReverseByteBits(uint64_t w)
     return ((w >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((w & 0x0F0F0F0F0F0F0F0Full) << 4);
 }
 
+// Turns FillOrder 1 data, as it arrives in the buffer, into the order the
+// reader takes: the first bit of each byte in its least significant place.
+// Once per byte instead of once per refill, and the reader never asks.
+void ToLsbFirst(uint8_t* p, int n)
+{
+    for (; n >= 8; n -= 8, p += 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        w = ReverseByteBits(w);
+        std::memcpy(p, &w, 8);
+    }
+    for (; n > 0; --n, ++p)
+        *p = kMsbFirstMap[*p];
+}
+
 // Tops acc up to 56..63 bits from at least 8 buffered bytes. Bits above n may
 // then hold the start of the next byte; they are the same bits that byte
 // brings when it is added, so the OR is harmless.
-[[gnu::always_inline]] inline void FillFast(Reader& r, bool msbFirst)
+[[gnu::always_inline]] inline void FillFast(Reader& r)
 {
     uint64_t w;
     std::memcpy(&w, r.cur, 8);
     if (!kLittleEndian)
         w = __builtin_bswap64(w);
-    if (msbFirst)
-        w = ReverseByteBits(w);
     r.acc |= w << r.n;
     const int k = (63 - r.n) >> 3;
     r.cur += k;
@@ -117,12 +131,14 @@ inline uint64_t ReverseByteBits(uint64_t w)
             }
             r.avail = got < h->bufferSize ? got : h->bufferSize;
             ++r.fills;
+            if (c.msbFirst)
+                ToLsbFirst(h->buffer, r.avail);
         }
         if (r.avail >= 8) {
-            FillFast(r, c.msbFirst);
+            FillFast(r);
             return r;
         }
-        r.acc |= uint64_t(c.map[*r.cur++]) << r.n;
+        r.acc |= uint64_t(*r.cur++) << r.n;
         r.n += 8;
         r.avail -= 1;
     }
@@ -135,7 +151,7 @@ inline uint64_t ReverseByteBits(uint64_t w)
     if (r.n >= need)
         return true;
     if (r.avail >= 8) {
-        FillFast(r, c.msbFirst);
+        FillFast(r);
         return true;
     }
     r = FillSlow(r, need, c);
@@ -163,6 +179,15 @@ struct RowRuns {
     int32_t* limit;  // no run is emitted at or beyond this entry
     int a0;          // pixels accounted for; above the last entry by pending make-ups or a pass
 };
+
+// Whether codes that each add one entry and raise a0 (V0, VRk; pass adds
+// none) could reach the list's limit before a0 reaches rowPixels: only when
+// the list holds kEmitSlack or more entries beyond a0, which takes runs of 0.
+// While it is false, every code starts below the limit.
+[[gnu::always_inline]] inline bool Crowded(const RowRuns& w)
+{
+    return (w.wp - w.start) - w.a0 >= kEmitSlack;
+}
 
 // A make-up code that would carry the row past its width is damaged data; it
 // stops the row, which also keeps a0 far from overflow.
@@ -195,70 +220,72 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
     return wp;
 }
 
-// Writes 64 pixels (pixel 0 in bit 63) as word `index` of the row; a word
-// reaching past the row's bytes is written byte by byte, keeping the bits of
-// the last byte beyond rowPixels.
-[[gnu::always_inline]] inline void StoreWord(uint8_t* row, int index, uint64_t bits, int rowBytes, int rowPixels)
-{
-    uint8_t* at = row + size_t(index) * 8;
-    if (index < (rowPixels >> 6)) {
-        if (kLittleEndian)
-            bits = __builtin_bswap64(bits);
-        std::memcpy(at, &bits, 8);
-        return;
-    }
-    const int bytes = rowBytes - index * 8;
-    const uint8_t keep = static_cast<uint8_t>(0xFFu >> (rowPixels & 7)) & ((rowPixels & 7) ? 0xFF : 0);
-    const uint8_t old = at[bytes - 1];
-    for (int i = 0; i < bytes; ++i)
-        at[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    at[bytes - 1] = static_cast<uint8_t>((at[bytes - 1] & ~keep) | (old & keep));
-}
-
-// Sets words first .. last - 1, all inside the row, to `fill` (all 0 or all 1).
-[[gnu::always_inline]] inline void FillWords(uint8_t* row, int first, int last, uint64_t fill)
-{
-    if (last - first > 4) {
-        std::memset(row + size_t(first) * 8, static_cast<int>(fill & 0xFF), size_t(last - first) * 8);
-        return;
-    }
-    for (int i = first; i < last; ++i)
-        std::memcpy(row + size_t(i) * 8, &fill, 8);
-}
-
 // Paints a finished list into a row: white 0, black 1, pixel 0 in the most
-// significant bit; bits of the last byte beyond rowPixels are kept. Every
-// position toggles the colour from there on, so each 64-pixel word is the
-// XOR of the toggles inside it over the colour it starts with; words are
-// built in a register and stored once, in order.
-void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixels, int rowBytes)
+// significant bit; bits of the last byte beyond rowPixels are kept.
+//
+// Every position toggles the colour from there to the row end. Each toggle
+// flips the rest of its own 64-pixel word in `words` (pixel 0 in bit 63, zero
+// on entry); a word's bit 0 then tells whether it holds an odd number of
+// toggles, so one pass in order turns the words into pixels, carrying the
+// colour of each word's last pixel into the next, and leaves them zero again.
+// Words before the first toggle are white and words after the last one take
+// the colour it leaves: blank rows and margins cost a store per word, and so
+// do words without a toggle on rows with fewer toggles than words. Kept out
+// of line: inside DecodeRows it would crowd the decoding loops' registers.
+[[gnu::noinline]] void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixels,
+                                int rowBytes, uint64_t* words)
 {
-    uint64_t word = 0;  // the word being built
-    uint64_t fill = 0;  // colour after the last toggle, for the words that follow
-    int index = 0;
+    // Positions never exceed rowPixels, so they index words 0 .. rowPixels / 64.
+#pragma GCC unroll 4
     for (const int32_t* p = runs; p < end; ++p) {
-        const int x = *p;
-        if (x >= rowPixels)
-            break;
-        const int wi = x >> 6;
-        if (wi != index) {
-            StoreWord(row, index, word, rowBytes, rowPixels);
-            FillWords(row, index + 1, wi, fill);
-            index = wi;
-            word = fill;
-        }
-        word ^= ~0ull >> (x & 63);
-        fill = ~fill;
+        const unsigned x = static_cast<unsigned>(*p);
+        words[x >> 6] ^= ~0ull >> (x & 63);
     }
-    StoreWord(row, index, word, rowBytes, rowPixels);
     const int whole = rowPixels >> 6;  // words holding only pixels of the row
-    if (index + 1 < whole) {
-        FillWords(row, index + 1, whole, fill);
-        index = whole - 1;
+    // The list ends with rowPixels; the toggles before it span words first .. last.
+    const int first = runs[0] >> 6;
+    const int last = end - runs >= 2 ? end[-2] >> 6 : -1;
+    const int toggled = last + 1 < whole ? last + 1 : whole;
+    int i = first < whole ? first : whole;
+    std::memset(row, 0, size_t(i) * 8);
+    uint64_t carry = 0;  // all ones after a black pixel
+    if (end - runs < toggled - i) {
+        // Fewer changes than words (drawings): many words hold none, and
+        // need no turning.
+        for (; i < toggled; ++i) {
+            const uint64_t t = words[i];
+            if (t == 0) {
+                std::memcpy(row + size_t(i) * 8, &carry, 8);
+                continue;
+            }
+            const uint64_t v = t ^ carry;
+            words[i] = 0;
+            carry = 0 - (v & 1);
+            const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
+            std::memcpy(row + size_t(i) * 8, &out, 8);
+        }
     }
-    const int words = (rowBytes + 7) >> 3;
-    while (++index < words)
-        StoreWord(row, index, fill, rowBytes, rowPixels);
+#pragma GCC unroll 4
+    for (; i < toggled; ++i) {
+        const uint64_t v = words[i] ^ carry;
+        words[i] = 0;
+        carry = 0 - (v & 1);
+        const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
+        std::memcpy(row + size_t(i) * 8, &out, 8);
+    }
+    for (; i < whole; ++i)
+        std::memcpy(row + size_t(i) * 8, &carry, 8);
+    const uint64_t v = words[whole] ^ carry;
+    words[whole] = 0;
+    const int bytes = rowBytes - whole * 8;  // 0 .. 8
+    if (bytes == 0)
+        return;
+    uint8_t* at = row + size_t(whole) * 8;
+    const uint8_t keep = (rowPixels & 7) ? static_cast<uint8_t>(0xFFu >> (rowPixels & 7)) : 0;
+    const uint8_t old = at[bytes - 1];
+    for (int k = 0; k < bytes; ++k)
+        at[k] = static_cast<uint8_t>(v >> (56 - 8 * k));
+    at[bytes - 1] = static_cast<uint8_t>((at[bytes - 1] & ~keep) | (old & keep));
 }
 
 // ---------------------------------------------------------------- rows
@@ -288,24 +315,34 @@ template <bool Black>
     }
 }
 
-// ColourRun with the colour chosen at run time.
-[[gnu::always_inline]] inline RowStatus AnyColourRun(Reader& r, const Ctx& c, RowRuns& w, bool black)
+// Whether a colour table entry is a terminating code (either colour: each
+// table holds only its own) or a make-up code.
+constexpr bool IsTerminating(unsigned kind)
 {
-    const TifFaxEntry* table = black ? TifFaxBlackTable.entry : TifFaxWhiteTable.entry;
-    const unsigned mask = black ? TifFaxLookup<13>::kMask : TifFaxLookup<12>::kMask;
-    const int term = black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM;
-    const int makeUp = black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP;
+    return kind - TIF_FAX_WHITE_TERM <= TIF_FAX_BLACK_TERM - TIF_FAX_WHITE_TERM;
+}
+constexpr bool IsMakeUp(unsigned kind)
+{
+    return kind - TIF_FAX_WHITE_MAKEUP <= TIF_FAX_EXT_MAKEUP - TIF_FAX_WHITE_MAKEUP;
+}
+static_assert(TIF_FAX_BLACK_TERM == TIF_FAX_WHITE_TERM + 1 && TIF_FAX_BLACK_MAKEUP == TIF_FAX_WHITE_MAKEUP + 1 &&
+              TIF_FAX_EXT_MAKEUP == TIF_FAX_BLACK_MAKEUP + 1, "colour kinds are contiguous");
+
+// ColourRun through one of TifFaxRunTables (horizontal mode, the colour known
+// at run time only).
+[[gnu::always_inline]] inline RowStatus TableRun(Reader& r, const Ctx& c, RowRuns& w, const TifFaxEntry* table)
+{
     for (;;) {
         if (!Need(r, 13, c))
             return kRowEod;
-        const TifFaxEntry e = table[r.acc & mask];
+        const TifFaxEntry e = table[r.acc & TifFaxLookup<13>::kMask];
         Consume(r, e.codeBits);
-        if (e.kind == term) {
+        if (__builtin_expect(IsTerminating(e.kind), 1)) {
             w.a0 += e.param;
             *w.wp++ = w.a0;
             return kRowDone;
         }
-        if (e.kind == makeUp || e.kind == TIF_FAX_EXT_MAKEUP) {
+        if (IsMakeUp(e.kind)) {
             if (!MakeUp(w, e.param, c.rowPixels))
                 return kRowStop;
             continue;
@@ -337,6 +374,13 @@ template <bool Black>
     return st;
 }
 
+// Whether a mode code is VRk or VLk.
+constexpr bool IsSideways(unsigned kind)
+{
+    return kind - TIF_FAX_VR <= TIF_FAX_VL - TIF_FAX_VR;
+}
+static_assert(TIF_FAX_VL == TIF_FAX_VR + 1, "VRk and VLk are contiguous");
+
 // One mode code of a two-dimensional row against the reference list (finished,
 // with guards); b points at b1, and b == ref - 1 stands for the row start.
 // kRowDone: go on with the row. While a0 < rowPixels every b1 at or left of a0
@@ -345,14 +389,18 @@ template <bool Black>
 //
 // Before the first run of a row (Empty) b1 is not moved: it may equal a0 when
 // the reference row starts black.
-template <bool Empty>
+//
+// Unchecked, the list's limit is not tested: the caller keeps Crowded false
+// between codes, which rules the limit out (see Crowded); codes that may break
+// that return kRowCrowded.
+template <bool Empty, bool Checked>
 [[gnu::always_inline]] inline RowStatus Step2D(Reader& r, const Ctx& c, RowRuns& w, const int32_t* ref,
                                                const int32_t*& b, int& eolPending)
 {
     const int rowPixels = c.rowPixels;
     if (!Need(r, 7, c))
         return kRowEod;
-    if (w.wp >= w.limit)
+    if (Checked && w.wp >= w.limit)
         return kRowStop;
     // b1: the first changing element right of a0 with the colour opposite to
     // a0's (even entries end white runs).
@@ -366,39 +414,56 @@ template <bool Empty>
         *w.wp++ = w.a0;
         return kRowDone;
     }
-    const TifFaxEntry e = TifFaxModeTable.entry[r.acc & TifFaxLookup<7>::kMask];
+    const tif_fax_detail::ModeStep e = TifFaxModeSteps.entry[r.acc & TifFaxLookup<7>::kMask];
+    if (!Empty && IsSideways(e.kind)) {
+        // VRk and VLk share one path; a VLk whose a1 does not lie right of a0
+        // takes the general one below.
+        while (*b <= w.a0)
+            b += 2;
+        const int a1 = *b + e.offset;
+        if (__builtin_expect(a1 > w.a0, 1)) {
+            Consume(r, e.codeBits);
+            w.a0 = a1;
+            *w.wp++ = a1;
+            b += e.step;
+            return kRowDone;
+        }
+    }
     Consume(r, e.codeBits);
     if (e.kind == TIF_FAX_HORIZONTAL) {
         // The colour of the run in progress follows from the list's parity;
         // choosing the tables by it avoids an unpredictable branch.
-        const bool black = (w.wp - w.start) & 1;
-        RowStatus st = AnyColourRun(r, c, w, black);
+        const size_t black = static_cast<size_t>(w.wp - w.start) & 1;
+        const TifFaxEntry* const first = TifFaxRunTables.colour[black].entry;
+        const TifFaxEntry* const second = TifFaxRunTables.colour[black ^ 1].entry;
+        RowStatus st = TableRun(r, c, w, first);
         if (st == kRowDone)
-            st = AnyColourRun(r, c, w, !black);
+            st = TableRun(r, c, w, second);
         if (st != kRowDone)
             return st == kRowEod ? kRowEod : kRowStop;  // an EOL inside a run is invalid
         if (w.a0 < rowPixels)
             while (*b <= w.a0)
                 b += 2;
-        return kRowDone;
+        return !Checked && Crowded(w) ? kRowCrowded : kRowDone;
     }
     if (!Empty)
         while (*b <= w.a0)
             b += 2;
+    const int param = e.offset < 0 ? -e.offset : e.offset;
     switch (e.kind) {
     case TIF_FAX_VR:
-        w.a0 = *b++ + e.param;
+        w.a0 = *b++ + param;
         *w.wp++ = w.a0;
         return kRowDone;
     case TIF_FAX_VL: {
-        const int a1 = *b - e.param;
+        const int a1 = *b - param;
         // A changing element left of a0, or a step before the row start, is damaged data.
         if (a1 < w.a0 || b == ref - 1)
             return kRowStop;
         w.a0 = a1;
         *w.wp++ = a1;
         --b;
-        return kRowDone;
+        return !Checked && Crowded(w) ? kRowCrowded : kRowDone;
     }
     case TIF_FAX_PASS:
         // a0 moves under b2 without a change of colour.
@@ -428,12 +493,21 @@ template <bool Empty>
 {
     const int32_t* b = ref;
     while (w.a0 < c.rowPixels && w.wp == w.start) {
-        const RowStatus st = Step2D<true>(r, c, w, ref, b, eolPending);
+        const RowStatus st = Step2D<true, true>(r, c, w, ref, b, eolPending);
         if (st != kRowDone)
             return st;
     }
+    if (!Crowded(w)) {
+        while (w.a0 < c.rowPixels) {
+            const RowStatus st = Step2D<false, false>(r, c, w, ref, b, eolPending);
+            if (st == kRowCrowded)
+                break;
+            if (st != kRowDone)
+                return st;
+        }
+    }
     while (w.a0 < c.rowPixels) {
-        const RowStatus st = Step2D<false>(r, c, w, ref, b, eolPending);
+        const RowStatus st = Step2D<false, true>(r, c, w, ref, b, eolPending);
         if (st != kRowDone)
             return st;
     }
@@ -473,12 +547,13 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     TifFaxDecoderState* s = FaxState(codec);
     if (count <= 0 || rows == nullptr)
         return 0;
-    const Ctx c{s, s->bitMap, s->bitMap == kMsbFirstMap, s->rowPixels};
+    const Ctx c{s, s->bitMap == kMsbFirstMap, s->rowPixels};
     Reader r{s->bitAcc, s->bitCount, s->header.cursor, s->header.available, 0, s->bitPad};
     int eolPending = s->eolPending;
     int32_t* cur = s->curRuns;
     int32_t* ref = s->refRuns;
     const int rowBytes = s->header.rowBytes;
+    uint64_t* const toggleWords = s->toggleWords;
     const long step = TifRowStep(&s->header);
     auto* row = static_cast<uint8_t*>(rows);
 
@@ -509,7 +584,7 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
             st = Decode2DRow(r, c, w, ref, eolPending);
         }
         int32_t* end = FinishRow(w, c.rowPixels);
-        FillRuns(row, cur, end, c.rowPixels, rowBytes);
+        FillRuns(row, cur, end, c.rowPixels, rowBytes, toggleWords);
         // A row that stops where it began (an invalid code at the very start
         // of a Modified Huffman or Group 4 row, which no EOL search moves
         // past) would repeat for every row asked for: the data ends there.
@@ -571,7 +646,12 @@ int FaxSetParam(TifCodec* codec, int tag, int value)
 {
     TifFaxDecoderState* s = FaxState(codec);
     if (tag == TIF_TAG_FILLORDER) {
-        s->bitMap = value == 1 ? kMsbFirstMap : kLsbFirstMap;
+        const uint8_t* map = value == 1 ? kMsbFirstMap : kLsbFirstMap;
+        // Bytes still in the buffer take the new order; turning them twice
+        // brings them back.
+        if (map != s->bitMap && s->header.available > 0)
+            ToLsbFirst(s->header.cursor, s->header.available);
+        s->bitMap = map;
         return 1;
     }
     if (tag != TIF_TAG_T4OPTIONS || s->header.compression != 3)
@@ -605,6 +685,8 @@ int FaxBeginStrip(TifCodec* codec)
     TifCodecFill(&s->header);
     if (s->header.available > s->header.bufferSize)
         s->header.available = s->header.bufferSize;
+    if (s->bitMap == kMsbFirstMap)
+        ToLsbFirst(s->header.buffer, s->header.available);
     return 1;
 }
 
@@ -616,6 +698,8 @@ void TifFaxDecoderRelease(TifCodec* codec)
     if (s != nullptr) {
         std::free(s->runArrays);
         s->runArrays = s->curRuns = s->refRuns = nullptr;
+        std::free(s->toggleWords);
+        s->toggleWords = nullptr;
     }
 }
 
@@ -651,6 +735,12 @@ TifCodec* TifNewFaxDecoder(const TifCodecParams* params)
         return nullptr;
     }
     UseRunArrays(s, block, arrays);
+    s->toggleWords = static_cast<uint64_t*>(std::calloc(static_cast<size_t>(rowPixels >> 6) + 1, sizeof(uint64_t)));
+    if (s->toggleWords == nullptr) {
+        TifFaxDecoderRelease(codec);
+        TifCodecDestroy(codec);
+        return nullptr;
+    }
     s->bitMap = kMsbFirstMap;
 
     codec->Destroy = TifFaxDestroy;

@@ -19,9 +19,10 @@ struct TifFaxDecoderState {
     int32_t* curRuns;       // runs of the row being decoded
     const uint8_t* bitMap;  // byte translation for the fill order
     int32_t runCapacity;    // entries in each run array
+    uint64_t* toggleWords;  // owned, rowPixels / 64 + 1 words, zero between rows (FillRuns)
 };
 
-// Frees the decoder's run arrays (the Destroy slot does the rest).
+// Frees the decoder's run arrays and toggle words (the Destroy slot does the rest).
 void TifFaxDecoderRelease(TifCodec* codec);
 
 struct TifFaxEncoderState {

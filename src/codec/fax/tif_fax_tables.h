@@ -87,7 +87,39 @@ constexpr Built<Bits> Build(int which)
 constexpr Built<12> kWhite = Build<12>(0);
 constexpr Built<13> kBlack = Build<13>(1);
 constexpr Built<7> kMode = Build<7>(2);
-static_assert(kWhite.ok && kBlack.ok && kMode.ok, "T.4 code list is not prefix-free");
+constexpr Built<13> kWhite13 = Build<13>(0);
+static_assert(kWhite.ok && kBlack.ok && kMode.ok && kWhite13.ok, "T.4 code list is not prefix-free");
+
+struct RunTables {
+    TifFaxLookup<13> colour[2];
+};
+
+// The mode table with VRk and VLk also as a signed offset from b1 and the
+// step that brings b1's pointer to the entry where the next search starts
+// (right past b1, or back before it for VLk, whose a1 may lie left of it).
+struct ModeStep {
+    uint8_t kind;  // TifFaxKind
+    uint8_t codeBits;
+    int8_t offset;
+    int8_t step;
+};
+
+struct ModeSteps {
+    ModeStep entry[1 << 7];
+};
+
+constexpr ModeSteps BuildModeSteps(const TifFaxLookup<7>& mode)
+{
+    ModeSteps m{};
+    for (int i = 0; i < (1 << 7); ++i) {
+        const TifFaxEntry& e = mode.entry[i];
+        const bool left = e.kind == TIF_FAX_VL;
+        const bool vertical = left || e.kind == TIF_FAX_VR;
+        m.entry[i] = ModeStep{e.kind, e.codeBits, static_cast<int8_t>(!vertical ? 0 : left ? -e.param : e.param),
+                              static_cast<int8_t>(!vertical ? 0 : left ? -1 : 1)};
+    }
+    return m;
+}
 
 struct BitRev {
     uint8_t b[512];
@@ -108,6 +140,13 @@ constexpr BitRev BuildBitRev()
 inline constexpr TifFaxLookup<12> TifFaxWhiteTable = tif_fax_detail::kWhite.table;
 inline constexpr TifFaxLookup<13> TifFaxBlackTable = tif_fax_detail::kBlack.table;
 inline constexpr TifFaxLookup<7> TifFaxModeTable = tif_fax_detail::kMode.table;
+
+// Both colour tables indexed by 13 bits, white then black: in horizontal mode
+// the colour follows from the data, and picks its table by an offset.
+inline constexpr tif_fax_detail::RunTables TifFaxRunTables{{tif_fax_detail::kWhite13.table, tif_fax_detail::kBlack.table}};
+
+// TifFaxModeTable with the offsets and steps of VRk and VLk, for one path through both.
+inline constexpr tif_fax_detail::ModeSteps TifFaxModeSteps = tif_fax_detail::BuildModeSteps(TifFaxModeTable);
 
 // Entry b is b with its bits reversed, entry 256 + b is b itself: FillOrder 1
 // reads the first half so that a byte's most significant bit comes first.

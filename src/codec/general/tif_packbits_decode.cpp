@@ -48,6 +48,15 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
         const int h = static_cast<signed char>(*in++);
         if (h >= 0) {
             const int length = h + 1;
+            if (left >= kLongestPacket - 1) {
+                // Always the longest literal: a fixed copy costs less than
+                // the branches on its length would mispredict.
+                std::memcpy(out, in, kLongestPacket - 1);
+                in += length;
+                out += length;
+                left -= length;
+                continue;
+            }
             int take = length;
             if (TifDamaged(take > left))
                 take = left;
@@ -128,7 +137,7 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
 
 TifCodec* TifNewPackBitsDecoder(const TifCodecParams* params)
 {
-    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifCodecState));
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifCodecState), TIF_COPY_DECODER_BUFFER_SIZE);
     if (codec != nullptr)
         codec->DecodeRows = PackBitsDecodeRows;
     return codec;

@@ -154,6 +154,65 @@ TEST(FaxDecoder, SetParam)
     EXPECT_EQ(rows[0][0], 0x18);
 }
 
+// FillOrder set after the strip began applies to every byte not yet read,
+// also those already buffered: a page coded in the new order, whole, in 7-byte
+// and in 1-byte blocks, decodes right in either direction.
+TEST(FaxDecoder, FillOrderChangedAfterBegin)
+{
+    const int width = 1728;
+    const std::vector<Bytes> rows = FaxPage(width, 12, 7);
+    for (int from : {1, 2}) {
+        const int to = 3 - from;
+        FaxBitWriter w;
+        for (const Bytes& r : rows) {
+            PutRow1D(w, r, width);
+            w.Align();
+        }
+        const Bytes data = w.Finish(to);
+        for (int chunk : {1 << 20, 7, 1}) {
+            SCOPED_TRACE(std::to_string(from) + " to " + std::to_string(to) + ", blocks of " + std::to_string(chunk));
+            FaxDecoder d(2, width, 0, from);
+            d.Begin(data, chunk);
+            ASSERT_EQ(d.codec()->SetParam(d.codec(), 266, to), 1);
+            ASSERT_EQ(d.codec()->SetParam(d.codec(), 266, to), 1);  // the same order again changes nothing
+            std::vector<Bytes> got;
+            ASSERT_EQ(d.Decode(int(rows.size()), &got), int(rows.size()));
+            EXPECT_EQ(got, rows);
+        }
+    }
+}
+
+// A row may hold at most width + 4 runs before a code; a Group 4 row of zero
+// runs (horizontal mode, white 0 and black 0) and then V0 codes copying an
+// alternating reference row stops where the next code would find the list
+// full, and is finished white from there.
+TEST(FaxDecoder, RunListLimitWithZeroRuns)
+{
+    const int width = 16;
+    const Bytes alternate = {0x55, 0x55};  // white, black, white, ... one pixel each
+    struct Case {
+        int zeroPairs;
+        int keptPixels;  // of the alternating row; the rest comes out white
+    };
+    for (const Case& c : {Case{0, 16}, Case{1, 16}, Case{2, 16}, Case{3, 14}, Case{4, 12}, Case{6, 8}}) {
+        SCOPED_TRACE(c.zeroPairs);
+        FaxBitWriter w;
+        for (int i = 0; i < width / 2; ++i)
+            w.Put("001" "000111" "010");  // horizontal: white 1, black 1
+        for (int i = 0; i < c.zeroPairs; ++i)
+            w.Put("001" "00110101" "0000110111");  // horizontal: white 0, black 0
+        for (int i = 0; i < width; ++i)
+            w.Put("1");  // V0
+        FaxDecoder d(4, width);
+        d.Begin(w.Finish());
+        std::vector<Bytes> got;
+        ASSERT_EQ(d.Decode(2, &got), 2);
+        EXPECT_EQ(got[0], alternate);
+        const uint16_t kept = uint16_t(0x5555 & (0xFFFF << (width - c.keptPixels)));
+        EXPECT_EQ(got[1], Bytes({uint8_t(kept >> 8), uint8_t(kept)}));
+    }
+}
+
 // Rows whose run arrays would pass the allocation limit, or whose pixel count
 // overflows, make no decoder.
 TEST(FaxDecoder, RefusesOversizedRows)

@@ -15,6 +15,14 @@ class LzwTestEncoder {
 public:
     explicit LzwTestEncoder(bool oldStyle) : old_(oldStyle) {}
 
+    // Clear when the next free code reaches `free` (default 4094). Up to 5119:
+    // entries from 4096 on are counted, as a decoder does, but never named.
+    LzwTestEncoder& ClearAt(int free)
+    {
+        clearAt_ = free;
+        return *this;
+    }
+
     void Code(int code, int nbits)
     {
         if (old_)
@@ -48,9 +56,11 @@ public:
                 continue;
             }
             Code(prefix, nbits);
-            dict[{prefix, b}] = free++;
+            if (free < 4096)
+                dict[{prefix, b}] = free;
+            ++free;
             prefix = b;
-            if (free == 4094) {
+            if (free == clearAt_) {
                 Code(256, nbits);
                 dict.clear();
                 free = 258;
@@ -81,6 +91,7 @@ public:
 
 private:
     bool old_;
+    int clearAt_ = 4094;
     uint64_t acc_ = 0;
     int n_ = 0;
     std::vector<uint8_t> out_;

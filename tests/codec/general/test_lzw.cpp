@@ -49,6 +49,66 @@ TEST(Lzw, PredictorWrapsBothStreamKinds)
     }
 }
 
+// Runs of random lengths (up to 60 bytes, beyond the 7-byte strings held in
+// one word and the 8-byte chunks) of one value or of values from a small set:
+// strings of every length, ending at every offset of a row.
+Bytes MixedRuns(size_t n, int values)
+{
+    Bytes out;
+    uint32_t x = 12345;
+    auto next = [&x] { return (x = x * 1103515245u + 12345u) >> 16; };
+    while (out.size() < n) {
+        const size_t run = 1 + next() % 60;
+        const uint8_t v = uint8_t(next());
+        const bool flat = next() % 3 == 0;
+        for (size_t i = 0; i < run && out.size() < n; ++i)
+            out.push_back(flat ? v : uint8_t(v + next() % unsigned(values)));
+    }
+    return out;
+}
+
+struct RoundTrip {
+    const char* name;
+    bool oldStyle;
+    int clearAt;  // the writer's Clear: 4094, or up to a full table (5119)
+    int rowBytes;
+    int rows;
+    int values;  // 0: noise
+};
+
+class LzwRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
+
+TEST_P(LzwRoundTrip, SameBytesWhateverTheRowsPerCall)
+{
+    const RoundTrip& t = GetParam();
+    const size_t n = size_t(t.rowBytes) * size_t(t.rows);
+    const Bytes rows = t.values == 0 ? NoiseRows(n) : MixedRuns(n, t.values);
+    const Bytes strip = LzwTestEncoder(t.oldStyle).ClearAt(t.clearAt).Encode(rows);
+    for (int chunk : {3, 1 << 20})
+        for (int perCall : {1, 5, t.rows}) {
+            Codec dec = NewCodec(true, 5, t.rowBytes);
+            Bytes out;
+            ASSERT_EQ(DecodeStrip(dec.get(), strip, t.rows, &out, chunk, perCall), t.rows) << chunk << " " << perCall;
+            ASSERT_EQ(out, rows) << chunk << " " << perCall;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strips, LzwRoundTrip,
+    ::testing::Values(RoundTrip{"ShortStrings", false, 4094, 301, 200, 40},
+                      RoundTrip{"ShortStringsOldStyle", true, 4094, 301, 200, 40},
+                      RoundTrip{"LongStringsNarrowRows", false, 4094, 9, 3000, 3},
+                      RoundTrip{"LongStringsOldStyle", true, 4094, 16, 2000, 2},
+                      RoundTrip{"RowsShorterThanAWord", false, 4094, 5, 4000, 4},
+                      RoundTrip{"NoiseUpToAFullTable", false, 5119, 1000, 40, 0},
+                      RoundTrip{"NoiseUpToAFullTableOldStyle", true, 5119, 1000, 40, 0},
+                      RoundTrip{"RunsUpToAFullTable", false, 5119, 257, 300, 6},
+                      // Clear one entry before the width would grow: the
+                      // table restarts inside the 9-bit loop.
+                      RoundTrip{"ClearBeforeTheWidthGrows", false, 510, 100, 300, 20},
+                      RoundTrip{"ClearBeforeTheWidthGrowsOldStyle", true, 511, 100, 300, 20}),
+    [](const ::testing::TestParamInfo<RoundTrip>& i) { return std::string(i.param.name); });
+
 // Damaged streams: codes written at the widths a TIFF 6.0 decoder expects,
 // and the rows a decoder may complete before the strip ends.
 struct Damage {
@@ -87,13 +147,15 @@ TEST_P(LzwDamage, StripEndsWithTheRowsCompletedSoFar)
 {
     const Damage& d = GetParam();
     const Bytes strip = WriteCodes(d.codes);
-    for (int chunk : {1, 1 << 20}) {
-        Codec dec = NewCodec(true, 5, d.rowBytes);
-        Bytes out;
-        EXPECT_EQ(DecodeStrip(dec.get(), strip, 200, &out, chunk), d.rowsDelivered);
-        Bytes more(size_t(d.rowBytes));
-        EXPECT_EQ(dec->DecodeRows(dec.get(), more.data(), 1), 0);  // the strip stays over
-    }
+    // One row per call, or all rows in one call (decoded as one span).
+    for (int chunk : {1, 1 << 20})
+        for (int perCall : {1, 200}) {
+            Codec dec = NewCodec(true, 5, d.rowBytes);
+            Bytes out;
+            EXPECT_EQ(DecodeStrip(dec.get(), strip, 200, &out, chunk, perCall), d.rowsDelivered) << perCall;
+            Bytes more(size_t(d.rowBytes));
+            EXPECT_EQ(dec->DecodeRows(dec.get(), more.data(), 1), 0);  // the strip stays over
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(
