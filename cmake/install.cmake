@@ -18,7 +18,8 @@ install(TARGETS vxtiff EXPORT vxtiffTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-# The static library has its own export set: it needs zlib at link time, the
+# The static library has its own export set: it needs zlib (and libdeflate
+# when built with it) at link time, the
 # shared one does not, so a consumer without zlib's CMake files still gets
 # vxtiff::vxtiff.
 install(TARGETS vxtiff_static EXPORT vxtiffStaticTargets
@@ -42,5 +43,9 @@ install(FILES ${PROJECT_BINARY_DIR}/vxtiffConfig.cmake ${PROJECT_BINARY_DIR}/vxt
 file(RELATIVE_PATH VXTIFF_PC_TO_PREFIX ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig
      ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" VXTIFF_PC_TO_PREFIX "${VXTIFF_PC_TO_PREFIX}")
+set(VXTIFF_PC_LIBDEFLATE "")
+if(TIF_LIBDEFLATE)
+  set(VXTIFF_PC_LIBDEFLATE " -ldeflate")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vxtiff.pc.in ${PROJECT_BINARY_DIR}/vxtiff.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vxtiff.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -35,7 +35,7 @@ fi
 
 step "cross build (MinGW-w64 i686)"
 started=$SECONDS
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release -DTIF_WITH_LIBDEFLATE=OFF \
     -DTIF_WERROR=ON -DCMAKE_INSTALL_PREFIX="$build/install"
 cmake --build "$build" -j"$jobs"
 cmake --install "$build" >/dev/null

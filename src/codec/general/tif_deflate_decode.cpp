@@ -9,6 +9,21 @@
 // ends within the call. With Predictor 2 on 8-bit samples, a single row taken
 // whole from the staging area is restored on its way out.
 //
+// Such a request at the start of a strip first gathers the strip's compressed
+// bytes (at most kWholeInputLimit of them) and, where the build has the
+// one-shot inflater (tif_libdeflate.h), inflates them in one call straight
+// into the rows. Anything it does not fully accept (damage, a stream longer
+// than the request, a strip too long to gather) is decoded again by zlib from
+// the gathered bytes on, exactly as if they had been read block by block.
+//
+// A stream with a plain zlib header (the one every writer uses) is inflated
+// by zlib as raw Deflate, the header checked here: zlib's Adler-32 of the
+// output (a tenth to a third of its time) never changed what a strip delivers.
+// When zlib found it wrong, the rows inflated before stayed delivered and the
+// strip ended (short of a resync on bytes after the stream), as it ends here
+// with the raw stream. Any other header (a preset dictionary, a window over
+// 32 KiB, one split over two reads) goes to zlib whole, as before.
+//
 // Untrusted input: zlib validates the stream. A data error tries inflateSync
 // once. Only rows the stream fills completely are delivered: once it cannot go
 // on (end of stream, unrecoverable error, end of the strip's data) the row in
@@ -24,7 +39,9 @@
 
 #include "codec/general/tif_check.h"
 #include "codec/general/tif_deflate.h"
+#include "codec/general/tif_libdeflate.h"
 #include "codec/general/tif_predictor.h"
+#include "io/tif_exception.h"
 
 namespace {
 
@@ -32,6 +49,14 @@ namespace {
 // window, and matches reaching back before the call's output are served from
 // that window: a staging block of four windows keeps both rare.
 constexpr int kStageSize = 131072;
+
+// The most compressed bytes gathered for one-shot inflating: a 64-row strip or
+// a 256x256 tile of an RGB photo fits.
+constexpr int kWholeInputLimit = 1 << 20;
+
+// Strips streamed through zlib after the one-shot inflater met a stream longer
+// than the request (a reader taking part of each strip), before it is tried again.
+constexpr int kNoRoomSkip = 16;
 
 struct TifDeflateDecoderState {
     TifCodecState header;
@@ -41,6 +66,12 @@ struct TifDeflateDecoderState {
     unsigned char* stageNext;  // next undelivered byte
     int staged;                // undelivered bytes
     int streamOver;            // no more output this strip beyond what is staged
+    int fresh;                 // BeginStrip done, zlib not called yet
+    int wholeSkip;             // strips to stream before trying the one-shot inflater again
+    int pendingThrow;          // a read that failed while gathering, thrown when zlib needs it
+    TifWholeInflater* whole;   // null: none in this build
+    unsigned char* gathered;   // compressed bytes of the strip, kept for zlib
+    int gatheredCap;
 };
 
 inline TifDeflateDecoderState* DeflateState(TifCodec* codec)
@@ -81,6 +112,11 @@ Inflated InflateInto(TifDeflateDecoderState* s, unsigned char* out, int size)
         if (produced)
             return Inflated::kSome;
         if (z->avail_in == 0) {
+            if (TifDamaged(s->pendingThrow != 0)) {
+                const int code = s->pendingThrow;
+                s->pendingThrow = 0;
+                TifThrow(code);
+            }
             if (TifCodecFill(h) <= 0)
                 return Inflated::kNoData;
             z->next_in = h->cursor;
@@ -91,10 +127,110 @@ Inflated InflateInto(TifDeflateDecoderState* s, unsigned char* out, int size)
     }
 }
 
+// Before a strip's first inflating: a plain zlib header (deflate, a window of
+// at most 32 KiB, no preset dictionary, a sound check) is taken off and zlib
+// set to raw Deflate; anything else, zlib reads and judges as always.
+void StartStream(TifDeflateDecoderState* s)
+{
+    if (!s->fresh)
+        return;
+    s->fresh = 0;
+    z_stream* z = &s->zstream;
+    const unsigned char* c = z->next_in;
+    const bool plain = z->avail_in >= 2 && (c[0] & 0x0F) == 8 && (c[0] >> 4) <= 7 && (c[1] & 0x20) == 0 &&
+                       (unsigned(c[0]) << 8 | c[1]) % 31 == 0;
+    if (!plain || inflateReset2(z, -15) != Z_OK)
+        return;
+    z->next_in += 2;
+    z->avail_in -= 2;
+    s->header.cursor = z->next_in;
+    s->header.available = static_cast<int>(z->avail_in);
+}
+
+// Makes `gathered` hold at least `size` bytes, within kWholeInputLimit: a
+// quarter of it first, which most strips and tiles never outgrow.
+bool ReserveGathered(TifDeflateDecoderState* s, int size)
+{
+    if (size <= s->gatheredCap)
+        return true;
+    if (size > kWholeInputLimit)
+        return false;
+    const int cap = size <= kWholeInputLimit / 4 ? kWholeInputLimit / 4 : kWholeInputLimit;
+    auto* grown = static_cast<unsigned char*>(std::realloc(s->gathered, static_cast<size_t>(cap)));
+    if (grown == nullptr)
+        return false;
+    s->gathered = grown;
+    s->gatheredCap = cap;
+    return true;
+}
+
+// Reads the rest of the strip behind its first block, in blocks of the
+// transfer buffer's size as zlib would have them, into `gathered`. True when
+// the strip's data ended within kWholeInputLimit. A failed read ends the
+// gathering; it is thrown again when zlib gets to it.
+bool GatherStrip(TifDeflateDecoderState* s, int* size)
+{
+    TifCodecState* h = &s->header;
+    int have = h->available;
+    if (!ReserveGathered(s, have))
+        return false;
+    std::memcpy(s->gathered, h->cursor, static_cast<size_t>(have));
+    bool ended = false;
+    try {
+        while (!ended && ReserveGathered(s, have + h->bufferSize)) {
+            const int n = h->ioProc(s->gathered + have, h->bufferSize, h->ioContext);
+            if (n > 0)
+                have += n;
+            else
+                ended = true;
+        }
+    } catch (CTifException* e) {
+        s->pendingThrow = e != nullptr ? e->code : CTifException::kShortRead;
+        delete e;
+    }
+    *size = have;
+    return ended;
+}
+
+// The first request of a strip: the strip in one go where it can be, else
+// zlib's input made ready. Returns the rows delivered, or -1 to stream.
+int DecodeWhole(TifDeflateDecoderState* s, unsigned char* rows, int count)
+{
+    TifCodecState* h = &s->header;
+    int size = 0;
+    const bool ended = GatherStrip(s, &size);
+    if (size == 0)
+        return -1;  // nothing gathered: zlib reads the transfer buffer as usual
+    if (ended && s->wholeSkip == 0) {
+        const size_t total = size_t(count) * size_t(h->rowBytes);
+        size_t produced = 0;
+        const TifWhole r = TifInflateWhole(s->whole, s->gathered, static_cast<size_t>(size), rows, total, &produced);
+        if (r == TifWhole::kDone) {
+            s->streamOver = 1;
+            s->fresh = 0;
+            return static_cast<int>(produced / size_t(h->rowBytes));
+        }
+        // Requests shorter than the strip would be inflated twice every time.
+        if (r == TifWhole::kNoRoom)
+            s->wholeSkip = kNoRoomSkip;
+    }
+    s->zstream.next_in = s->gathered;
+    s->zstream.avail_in = static_cast<uInt>(size);
+    h->cursor = s->gathered;
+    h->available = size;
+    return -1;
+}
+
 // Inflates `count` rows laid end to end straight into them. Returns the rows
 // delivered, as the row-by-row path would count them.
 int DecodeContiguous(TifDeflateDecoderState* s, unsigned char* rows, int count)
 {
+    if (s->fresh && s->whole != nullptr && s->header.available > 0) {
+        const int done = DecodeWhole(s, rows, count);
+        if (done >= 0)
+            return done;
+    }
+    StartStream(s);
     const int64_t total = int64_t(count) * s->header.rowBytes;
     int64_t filled = 0;
     while (filled < total) {
@@ -131,6 +267,7 @@ int DeflateDecodeRows(TifCodec* codec, void* rows, int count)
             }
             if (s->streamOver)
                 return done;  // the stream ended inside this row
+            StartStream(s);
             Inflated r;
             if (rowBytes - have >= kStageSize) {
                 unsigned char* at = row + have;
@@ -172,12 +309,16 @@ int DeflateBeginStrip(TifCodec* codec)
     s->staged = 0;
     s->stageNext = s->stage;
     s->streamOver = 0;
+    s->fresh = 1;
+    s->pendingThrow = 0;
+    if (s->wholeSkip > 0)
+        --s->wholeSkip;
     h->cursor = h->buffer;
     h->available = 0;
     TifCodecFill(h);
     s->zstream.next_in = h->cursor;
     s->zstream.avail_in = static_cast<uInt>(h->available);
-    return inflateReset(&s->zstream) == Z_OK ? 1 : 0;
+    return inflateReset2(&s->zstream, 15) == Z_OK ? 1 : 0;
 }
 
 int DeflateSetParam(TifCodec* codec, int tag, int value)
@@ -192,6 +333,8 @@ void DeflateDestroy(TifCodec* codec)
 {
     TifDeflateDecoderState* s = DeflateState(codec);
     inflateEnd(&s->zstream);
+    TifFreeWholeInflater(s->whole);
+    std::free(s->gathered);
     std::free(s->stage);
     TifCodecDestroy(codec);
 }
@@ -218,6 +361,7 @@ TifCodec* TifNewDeflateDecoder(const TifCodecParams* params)
         return nullptr;
     }
     s->streamOver = 1;  // no strip yet
+    s->whole = TifNewWholeInflater();  // without one, zlib does everything
     codec->Destroy = DeflateDestroy;
     codec->SetParam = DeflateSetParam;
     codec->BeginStrip = DeflateBeginStrip;

@@ -90,4 +90,111 @@ TEST(Deflate, DamagedStreamsEndInFiniteTime)
     EXPECT_EQ(out, Bytes(48, 0xCD));
 }
 
+// A request for a strip's rows in one call may take the one-shot inflater; it
+// must deliver what zlib delivers row by row, on sound and damaged strips, on
+// strips too long to gather, and strip after strip on one codec.
+TEST(Deflate, WholeStripRequestsDeliverWhatRowByRowDelivers)
+{
+    const Bytes photo = PatternRows(3000, 40, 3), z = Zlib(photo);
+    const auto cut = [](const Bytes& b, size_t from, size_t to) { return Bytes(b.begin() + long(from), b.begin() + long(to)); };
+    const auto flip = [](Bytes b, size_t at) { b[at] ^= 0x5A; return b; };
+    Bytes padded = z;
+    padded.insert(padded.end(), 100, 0x55);
+    struct Case {
+        const char* name;
+        Bytes strip;
+        int rowBytes, rows, perCall;
+    } cases[] = {
+        {"sound", z, 3000, 40, 40},
+        {"request shorter than the strip", z, 3000, 40, 25},
+        {"stream ends inside a row", Zlib(cut(photo, 0, 3000 * 30 + 1500)), 3000, 40, 40},
+        {"checksum wrong", flip(z, z.size() - 1), 3000, 40, 40},
+        {"checksum missing", cut(z, 0, z.size() - 4), 3000, 40, 40},
+        {"truncated", cut(z, 0, z.size() / 2), 3000, 40, 40},
+        {"body damaged", flip(z, z.size() / 3), 3000, 40, 40},
+        {"bytes after the stream", padded, 3000, 40, 40},
+        {"not zlib", Bytes(5000, 0x11), 3000, 40, 40},
+        {"more than can be gathered", Zlib(NoiseRows(13000 * 100)), 13000, 100, 100},
+    };
+    for (const Case& c : cases) {
+        Codec rowByRow = NewCodec(true, 32946, c.rowBytes), whole = NewCodec(true, 32946, c.rowBytes);
+        for (int strip = 0; strip < 2; ++strip) {
+            Bytes want, got;
+            const int n = DecodeStrip(rowByRow.get(), c.strip, c.rows, &want);
+            ASSERT_EQ(DecodeStrip(whole.get(), c.strip, c.rows, &got, 1 << 30, c.perCall), n) << c.name;
+            EXPECT_EQ(cut(got, 0, size_t(n) * c.rowBytes), cut(want, 0, size_t(n) * c.rowBytes)) << c.name;
+        }
+    }
+}
+
+// A source whose failed transfer would succeed if asked again: the decoder
+// must not ask again, the bytes were lost.
+int FailOnceProc(unsigned char* buffer, int length, void* context)
+{
+    try {
+        return MemSource::Proc(buffer, length, context);
+    } catch (CTifException* e) {
+        static_cast<MemSource*>(context)->throwAt = -1;
+        throw e;
+    }
+}
+
+// A read failure met while gathering a strip surfaces only if zlib needs the
+// bytes it would have brought: not when the stream ended before them.
+TEST(Deflate, ReadFailureWhileGatheringCountsOnlyWhereZlibReads)
+{
+    const Bytes rows = NoiseRows(100000), z = Zlib(rows);
+    Bytes strip = z;
+    strip.insert(strip.end(), 100000, 0x55);
+    for (long throwAt : {long(z.size() / 2), long(z.size()) + 40000}) {
+        int n[2] = {-1, -1}, code[2];
+        for (int perCall : {1, 100}) {
+            Codec dec = NewCodec(true, 32946, 1000);
+            MemSource src{strip, 0, 1 << 30, throwAt};
+            dec->SetIoProc(dec.get(), FailOnceProc, &src);
+            dec->BeginStrip(dec.get());
+            Bytes out;
+            code[perCall > 1] = ThrownCode([&] { n[perCall > 1] = DecodeRows(dec.get(), 100, &out, perCall); });
+            if (n[perCall > 1] == 100) {
+                EXPECT_EQ(out, rows) << throwAt;
+            }
+        }
+        EXPECT_EQ(code[1], code[0]) << throwAt;
+        EXPECT_EQ(n[1], n[0]) << throwAt;
+        EXPECT_EQ(code[0], throwAt < long(z.size()) ? CTifException::kShortRead : 0) << throwAt;
+    }
+}
+
+// zlib's rules on the two header bytes hold whichever way the stream is
+// inflated: only a plain header lets the body be decoded.
+TEST(Deflate, OnlyAPlainZlibHeaderOpensTheStream)
+{
+    const Bytes photo = PatternRows(3000, 40, 5), z = Zlib(photo);
+    ASSERT_EQ(z[0], 0x78);
+    struct Case {
+        const char* name;
+        uint8_t cmf, flg;
+        int chunk, rows;
+    } cases[] = {
+        {"plain", 0x78, z[1], 1 << 20, 40},
+        {"plain, one byte per read", 0x78, z[1], 1, 40},
+        {"preset dictionary", 0x78, 0xBB, 1 << 20, 0},
+        {"window over 32 KiB", 0x88, 0x1C, 1 << 20, 0},
+        {"not deflate", 0x77, 0x09, 1 << 20, 0},
+        {"header check wrong", 0x78, uint8_t(z[1] + 1), 1 << 20, 0},
+    };
+    for (const Case& c : cases)
+        for (int perCall : {1, 40}) {
+            Bytes strip = z, out;
+            strip[0] = c.cmf;
+            strip[1] = c.flg;
+            EXPECT_EQ(DecodeStrip(NewCodec(true, 32946, 3000).get(), strip, 40, &out, c.chunk, perCall), c.rows)
+                << c.name << " " << perCall;
+            if (c.rows == 40) {
+                EXPECT_EQ(out, photo) << c.name;
+            }
+        }
+}
+
 }  // namespace
+
