@@ -1,6 +1,8 @@
 // tif_libdeflate.cpp — the one-shot inflater over libdeflate, or none.
 #include "codec/general/tif_libdeflate.h"
 
+#include <zlib.h>
+
 #if defined(VXTIFF_HAVE_LIBDEFLATE)
 #include <libdeflate.h>
 
@@ -27,6 +29,11 @@ TifWhole TifInflateWhole(TifWholeInflater* inflater, const unsigned char* in, si
     return r == LIBDEFLATE_INSUFFICIENT_SPACE ? TifWhole::kNoRoom : TifWhole::kFailed;
 }
 
+unsigned long TifAdler32(unsigned long adler, const unsigned char* data, size_t size)
+{
+    return libdeflate_adler32(static_cast<uint32_t>(adler), data, size);
+}
+
 #else
 
 TifWholeInflater* TifNewWholeInflater() { return nullptr; }
@@ -36,6 +43,18 @@ void TifFreeWholeInflater(TifWholeInflater*) {}
 TifWhole TifInflateWhole(TifWholeInflater*, const unsigned char*, size_t, unsigned char*, size_t, size_t*)
 {
     return TifWhole::kFailed;
+}
+
+unsigned long TifAdler32(unsigned long adler, const unsigned char* data, size_t size)
+{
+    // zlib takes at most a uInt per call.
+    while (size > 0) {
+        const uInt n = size > 0x40000000u ? 0x40000000u : static_cast<uInt>(size);
+        adler = adler32(adler, data, n);
+        data += n;
+        size -= n;
+    }
+    return adler;
 }
 
 #endif

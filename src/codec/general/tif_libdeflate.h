@@ -22,3 +22,7 @@ enum class TifWhole {
 // kDone `*produced` holds the inflated size.
 TifWhole TifInflateWhole(TifWholeInflater* inflater, const unsigned char* in, size_t inSize, unsigned char* out,
                          size_t outSize, size_t* produced);
+
+// Adler-32 (RFC 1950) of [data, data + size) continued from `adler` (1 to
+// start): libdeflate's vectorised one where the build has it, else zlib's.
+unsigned long TifAdler32(unsigned long adler, const unsigned char* data, size_t size);

@@ -196,5 +196,47 @@ TEST(Deflate, OnlyAPlainZlibHeaderOpensTheStream)
         }
 }
 
-}  // namespace
+// A raw Deflate stream (no zlib header or checksum) of `data`.
+Bytes RawDeflate(const Bytes& data)
+{
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes out(deflateBound(&z, uLong(data.size())));
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = uInt(data.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
 
+TEST(Deflate, AWrongChecksumIsADataErrorAsInZlib)
+{
+    // A stream whose Adler-32 is wrong is damaged: as zlib does, the decoder
+    // resynchronises on the next 00 00 FF FF and goes on with the raw blocks
+    // behind it. With the right checksum the stream has ended and nothing after
+    // it is read. Trailers split over reads; rows one by one and all at once.
+    // (Reads of a few bytes may leave zlib nothing to resynchronise on yet.)
+    const Bytes photo = PatternRows(3000, 40, 7);
+    const Bytes head(photo.begin(), photo.begin() + 20 * 3000), tail(photo.begin() + 20 * 3000, photo.end());
+    Bytes after = {0x00, 0x00, 0xFF, 0xFF};
+    const Bytes raw = RawDeflate(tail);
+    after.insert(after.end(), raw.begin(), raw.end());
+    for (bool wrong : {false, true})
+        for (int trailerByte : {0, 3})
+            for (int chunk : {7, 64, 1 << 20})
+                for (int perCall : {1, 40}) {
+                    Bytes strip = Zlib(head), out;
+                    if (wrong)
+                        strip[strip.size() - 4 + trailerByte] ^= 0x10;
+                    strip.insert(strip.end(), after.begin(), after.end());
+                    const int rows = wrong ? 40 : 20;
+                    EXPECT_EQ(DecodeStrip(NewCodec(true, 32946, 3000).get(), strip, 40, &out, chunk, perCall), rows)
+                        << wrong << " " << trailerByte << " " << chunk << " " << perCall;
+                    EXPECT_EQ(Bytes(out.begin(), out.begin() + rows * 3000), Bytes(photo.begin(), photo.begin() + rows * 3000));
+                }
+}
+
+}  // namespace
