@@ -258,18 +258,21 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
     uint64_t carry = 0;  // all ones after a black pixel
     if (end - runs < toggled - i) {
         // Fewer changes than words (drawings): many words hold none, and
-        // need no turning.
-        for (; i < toggled; ++i) {
-            const uint64_t t = words[i];
-            if (t == 0) {
-                std::memcpy(row + size_t(i) * 8, &carry, 8);
+        // need no turning. Tested four at a time: one branch per group, and
+        // a group with a change is turned whole, without a branch per word.
+        for (; i + 4 <= toggled; i += 4) {
+            if ((words[i] | words[i + 1] | words[i + 2] | words[i + 3]) == 0) {
+                for (int k = 0; k < 4; ++k)
+                    std::memcpy(row + size_t(i + k) * 8, &carry, 8);
                 continue;
             }
-            const uint64_t v = t ^ carry;
-            words[i] = 0;
-            carry = 0 - (v & 1);
-            const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
-            std::memcpy(row + size_t(i) * 8, &out, 8);
+            for (int k = i; k < i + 4; ++k) {
+                const uint64_t v = words[k] ^ carry;
+                words[k] = 0;
+                carry = 0 - (v & 1);
+                const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
+                std::memcpy(row + size_t(k) * 8, &out, 8);
+            }
         }
     }
 #pragma GCC unroll 4
