@@ -114,7 +114,14 @@ void ToLsbFirst(uint8_t* p, int n)
 // Byte-wise filling near the end of the buffer, refilling it through ioProc.
 // Returns n >= need, or n == 0 when the data is exhausted; when the data ends
 // with some bits left, the missing bits read as zeros.
-[[gnu::noinline]] Reader FillSlow(Reader r, int need, const Ctx& c)
+// Not cloned per `need`: GCC's clones moved register allocation in the hot
+// loops of the variants calling them, a few percent either way by chance.
+#if defined(__clang__)
+[[gnu::noinline]]
+#else
+[[gnu::noinline, gnu::noclone]]
+#endif
+Reader FillSlow(Reader r, int need, const Ctx& c)
 {
     TifCodecState* h = &c.s->header;
     while (r.n < need) {
@@ -247,22 +254,30 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
     const int last = end - runs >= 2 ? end[-2] >> 6 : -1;
     const int toggled = last + 1 < whole ? last + 1 : whole;
     int i = first < whole ? first : whole;
-    std::memset(row, 0, size_t(i) * 8);
+    // A short margin by a fixed 32-byte clear (the words after it are all
+    // painted below) instead of a call.
+    if (i <= 4 && whole >= 4)
+        std::memset(row, 0, 32);
+    else
+        std::memset(row, 0, size_t(i) * 8);
     uint64_t carry = 0;  // all ones after a black pixel
     if (end - runs < toggled - i) {
         // Fewer changes than words (drawings): many words hold none, and
-        // need no turning.
-        for (; i < toggled; ++i) {
-            const uint64_t t = words[i];
-            if (t == 0) {
-                std::memcpy(row + size_t(i) * 8, &carry, 8);
+        // need no turning. Tested four at a time: one branch per group, and
+        // a group with a change is turned whole, without a branch per word.
+        for (; i + 4 <= toggled; i += 4) {
+            if ((words[i] | words[i + 1] | words[i + 2] | words[i + 3]) == 0) {
+                for (int k = 0; k < 4; ++k)
+                    std::memcpy(row + size_t(i + k) * 8, &carry, 8);
                 continue;
             }
-            const uint64_t v = t ^ carry;
-            words[i] = 0;
-            carry = 0 - (v & 1);
-            const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
-            std::memcpy(row + size_t(i) * 8, &out, 8);
+            for (int k = i; k < i + 4; ++k) {
+                const uint64_t v = words[k] ^ carry;
+                words[k] = 0;
+                carry = 0 - (v & 1);
+                const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
+                std::memcpy(row + size_t(k) * 8, &out, 8);
+            }
         }
     }
 #pragma GCC unroll 4
@@ -290,31 +305,6 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
 
 // ---------------------------------------------------------------- rows
 
-// One run of the given colour: make-up codes, then a terminating code. The
-// caller makes sure the list has room for the run.
-template <bool Black>
-[[gnu::always_inline]] inline RowStatus ColourRun(Reader& r, const Ctx& c, RowRuns& w)
-{
-    for (;;) {
-        if (!Need(r, Black ? 13 : 12, c))
-            return kRowEod;
-        const TifFaxEntry e = Black ? TifFaxBlackTable.entry[r.acc & TifFaxLookup<13>::kMask]
-                                    : TifFaxWhiteTable.entry[r.acc & TifFaxLookup<12>::kMask];
-        Consume(r, e.codeBits);
-        if (e.kind == (Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM)) {
-            w.a0 += e.param;
-            *w.wp++ = w.a0;
-            return kRowDone;
-        }
-        if (e.kind == (Black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP) || e.kind == TIF_FAX_EXT_MAKEUP) {
-            if (!MakeUp(w, e.param, c.rowPixels))
-                return kRowStop;
-            continue;
-        }
-        return e.kind == TIF_FAX_EOL ? kRowEol : kRowStop;
-    }
-}
-
 // Whether a colour table entry is a terminating code (either colour: each
 // table holds only its own) or a make-up code.
 constexpr bool IsTerminating(unsigned kind)
@@ -328,7 +318,7 @@ constexpr bool IsMakeUp(unsigned kind)
 static_assert(TIF_FAX_BLACK_TERM == TIF_FAX_WHITE_TERM + 1 && TIF_FAX_BLACK_MAKEUP == TIF_FAX_WHITE_MAKEUP + 1 &&
               TIF_FAX_EXT_MAKEUP == TIF_FAX_BLACK_MAKEUP + 1, "colour kinds are contiguous");
 
-// ColourRun through one of TifFaxRunTables (horizontal mode, the colour known
+// Run1D through one of TifFaxRunTables (horizontal mode, the colour known
 // at run time only).
 [[gnu::always_inline]] inline RowStatus TableRun(Reader& r, const Ctx& c, RowRuns& w, const TifFaxEntry* table)
 {
@@ -351,24 +341,60 @@ static_assert(TIF_FAX_BLACK_TERM == TIF_FAX_WHITE_TERM + 1 && TIF_FAX_BLACK_MAKE
     }
 }
 
-// A one-dimensional row: white and black runs until the row is full.
-[[gnu::always_inline]] inline RowStatus Decode1DRow(Reader& r, const Ctx& c, RowRuns& w, int& eolPending)
+// One run of the given colour: make-up codes, then a terminating code, on
+// the row loop's locals. The caller makes sure the list has room for the run.
+template <bool Black>
+[[gnu::always_inline]] inline RowStatus Run1D(Reader& r, const Ctx& c, int32_t*& wp, int& a0, int rowPixels)
 {
+    for (;;) {
+        if (!Need(r, Black ? 13 : 12, c))
+            return kRowEod;
+        const TifFaxEntry e = Black ? TifFaxBlackTable.entry[r.acc & TifFaxLookup<13>::kMask]
+                                    : TifFaxWhiteTable.entry[r.acc & TifFaxLookup<12>::kMask];
+        Consume(r, e.codeBits);
+        if (__builtin_expect(e.kind == (Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM), 1)) {
+            a0 += e.param;
+            *wp++ = a0;
+            return kRowDone;
+        }
+        if (e.kind == (Black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP) || e.kind == TIF_FAX_EXT_MAKEUP) {
+            // As MakeUp: a make-up code past the row's width is damaged data.
+            if (e.param > rowPixels - a0)
+                return kRowStop;
+            a0 += e.param;
+            continue;
+        }
+        return e.kind == TIF_FAX_EOL ? kRowEol : kRowStop;
+    }
+}
+
+// A one-dimensional row: white and black runs until the row is full. The
+// reader, the list's pointer and limit and a0 are held in locals and written
+// back once: through references, each run stored to the list (an int32_t
+// store that may alias them) sent them to memory and back.
+[[gnu::always_inline]] inline RowStatus Decode1DRow(Reader& reader, const Ctx& c, RowRuns& w, int& eolPending)
+{
+    Reader r = reader;
+    int32_t* wp = w.wp;
+    int32_t* const limit = w.limit;
+    int a0 = w.a0;
+    const int rowPixels = c.rowPixels;
     RowStatus st;
     for (;;) {
-        if (w.wp >= w.limit)
-            return kRowStop;
-        st = ColourRun<false>(r, c, w);
-        if (st != kRowDone)
+        if (wp >= limit) {
+            st = kRowStop;
             break;
-        if (w.a0 >= c.rowPixels)
-            return kRowDone;
-        st = ColourRun<true>(r, c, w);
-        if (st != kRowDone)
+        }
+        st = Run1D<false>(r, c, wp, a0, rowPixels);
+        if (st != kRowDone || a0 >= rowPixels)
             break;
-        if (w.a0 >= c.rowPixels)
-            return kRowDone;
+        st = Run1D<true>(r, c, wp, a0, rowPixels);
+        if (st != kRowDone || a0 >= rowPixels)
+            break;
     }
+    reader = r;
+    w.wp = wp;
+    w.a0 = a0;
     if (st == kRowEol)
         eolPending = 1;
     return st;
@@ -565,13 +591,13 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
         RowRuns w{cur, cur, cur + c.rowPixels + kEmitSlack, 0};
         const Reader start = r;
         RowStatus st;
-        if (V == kMH) {
+        if constexpr (V == kMH) {
             st = Decode1DRow(r, c, w, eolPending);
-        } else if (V == kG3_1D) {
+        } else if constexpr (V == kG3_1D) {
             st = SyncEol(r, c, eolPending);
             if (st == kRowDone)
                 st = Decode1DRow(r, c, w, eolPending);
-        } else if (V == kG3_2D) {
+        } else if constexpr (V == kG3_2D) {
             st = SyncEol(r, c, eolPending);
             if (st == kRowDone)
                 st = Need(r, 1, c) ? kRowDone : kRowEod;

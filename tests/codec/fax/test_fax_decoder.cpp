@@ -78,6 +78,50 @@ INSTANTIATE_TEST_SUITE_P(Fax, FaxOneD, ::testing::Values(
     OneDCase{"G3_2DOption_Tags1", 3, T4OPT_2D, 1, 255, 3}),
     [](const ::testing::TestParamInfo<OneDCase>& i) { return std::string(i.param.name); });
 
+// Rows with fewer colour changes than 64-pixel words are painted by a pass
+// that passes over groups of four words without a change: black spans at word
+// and group edges, across empty groups, up to the row end, each row
+// followed by a white one that shows any word the pass left dirty. Decoded in
+// one call, so every row reuses the last one's scratch.
+TEST(FaxDecoder, SparseRows)
+{
+    struct Span {
+        int from, to;  // black pixels from .. to - 1
+    };
+    const std::vector<std::vector<Span>> shapes = {
+        {{0, 1}},    {{63, 65}},   {{255, 257}}, {{511, 512}},           {{100, 700}},
+        {{0, 2000}}, {{836, 837}}, {{1727, 1728}}, {{3, 4}, {830, 1000}}, {{64, 128}, {192, 256}, {320, 321}},
+        // Groups run from the first word with a change and end before the
+        // last: after an empty group, a change in each word of the next one.
+        {{0, 1}, {5 * 64 + 10, 5 * 64 + 12}, {800, 801}}, {{0, 1}, {6 * 64, 6 * 64 + 1}, {800, 801}},
+        {{0, 1}, {7 * 64 + 10, 7 * 64 + 12}},
+        {{70, 71}, {8 * 64 + 6, 9 * 64}},
+    };
+    for (int width : {837, 512, 1728, 70}) {
+        SCOPED_TRACE(width);
+        const Bytes white((size_t(width) + 7) / 8, 0);
+        std::vector<Bytes> rows;
+        for (const std::vector<Span>& shape : shapes) {
+            Bytes row = white;
+            for (const Span& s : shape)
+                for (int x = s.from; x < s.to && x < width; ++x)
+                    row[size_t(x) >> 3] |= uint8_t(0x80 >> (x & 7));
+            rows.push_back(row);
+            rows.push_back(white);
+        }
+        FaxBitWriter w;
+        for (const Bytes& r : rows) {
+            PutRow1D(w, r, width);
+            w.Align();
+        }
+        FaxDecoder d(2, width);
+        d.Begin(w.Finish());
+        std::vector<Bytes> got;
+        ASSERT_EQ(d.Decode(int(rows.size()), &got), int(rows.size()));
+        EXPECT_EQ(Checked(got, width), rows);
+    }
+}
+
 // Group 3: the first row, without an EOL before it, is lost (the
 // synchronisation skips to the first EOL); rows asked for past an RTC come out
 // white, one per EOL (and one for the zero bits read past the end), then the
