@@ -277,6 +277,19 @@ inline uint64_t LoadLittle64(const unsigned char* p)
 // codes least significant bit first (at the bottom). A fast refill may leave
 // bits of the next unread byte below the counted ones; they are that byte's own
 // bits, so adding the byte again later changes nothing.
+// Tops the bit buffer up to at least 56 bits from 8 bytes that are known to be
+// there, taking whole bytes only (old-style codes fill from the bottom).
+template <bool kOldStyle, typename Count>
+[[gnu::always_inline]] inline void Refill64(uint64_t* bits, Count* bitCount, const unsigned char** in)
+{
+    if (kOldStyle)
+        *bits |= LoadLittle64(*in) << *bitCount;
+    else
+        *bits |= LoadBig64(*in) >> *bitCount;
+    *in += (63 - *bitCount) >> 3;
+    *bitCount |= 56;
+}
+
 template <bool kOldStyle>
 struct CodeReader {
     uint64_t bits;
@@ -290,12 +303,7 @@ struct CodeReader {
         if (bitCount >= n)
             return true;
         if (inEnd - in >= 8) {
-            if (kOldStyle)
-                bits |= LoadLittle64(in) << bitCount;
-            else
-                bits |= LoadBig64(in) >> bitCount;
-            in += (63 - bitCount) >> 3;
-            bitCount |= 56;
+            Refill64<kOldStyle>(&bits, &bitCount, &in);
             return true;
         }
         return NeedSlow(n, h);
@@ -385,12 +393,7 @@ template <bool kOldStyle, int kBits>
         if (bitCount < kBits) {
             if (inEnd - in < 8)
                 break;
-            if (kOldStyle)
-                bits |= LoadLittle64(in) << bitCount;
-            else
-                bits |= LoadBig64(in) >> bitCount;
-            in += (63 - bitCount) >> 3;
-            bitCount |= 56;
+            Refill64<kOldStyle>(&bits, &bitCount, &in);
         }
         const size_t code = kOldStyle ? static_cast<size_t>(bits & ((1u << kBits) - 1))
                                       : static_cast<size_t>(bits >> (64 - kBits));
