@@ -1,32 +1,90 @@
 // tif_raw.cpp — the uncompressed codec (Compression 1): rows copied as stored,
 // rowBytes each, no padding between rows, no bit reversal.
+//
+// A request for rows laid end to end (a tile, a block of lines) is read from
+// the file straight into them, in whole TIF_READ_BLOCKs, instead of through
+// the transfer buffer and a second copy. BeginStrip still fills the buffer
+// (a strip cut short fails there as before, and a strip or tile that fits
+// takes one read: a system call costs more than the copy it would save);
+// direct transfers start only on a block boundary of the strip, so a file cut
+// short gives the same rows whichever way its bytes came.
+#include <cstdint>
 #include <cstring>
 
 #include "codec/tif_codec.h"
 
 namespace {
 
+struct TifRawDecoderState {
+    TifCodecState header;
+    int64_t taken;  // bytes of the strip pulled through ioProc so far
+};
+
+inline TifRawDecoderState* RawState(TifCodec* codec)
+{
+    return static_cast<TifRawDecoderState*>(codec->state);
+}
+
+// Refills the transfer buffer, counting what the strip gave.
+int Refill(TifRawDecoderState* r)
+{
+    const int n = TifCodecFill(&r->header);
+    if (n > 0)
+        r->taken += n;
+    return n;
+}
+
+int RawBeginStrip(TifCodec* codec)
+{
+    TifRawDecoderState* r = RawState(codec);
+    TifCodecState* s = &r->header;
+    s->cursor = s->buffer;
+    s->available = 0;
+    r->taken = 0;
+    return Refill(r);
+}
+
 int RawDecodeRows(TifCodec* codec, void* rows, int count)
 {
-    TifCodecState* s = TifState(codec);
+    TifRawDecoderState* r = RawState(codec);
+    TifCodecState* s = &r->header;
     const long step = TifRowStep(s);
+    const bool contiguous = step == s->rowBytes;
     auto* row = static_cast<unsigned char*>(rows);
     int done = 0;
+    int have = 0;  // bytes of row `done` already in place
     while (done < count) {
-        int have = 0;
-        while (have < s->rowBytes) {
-            if (s->available <= 0 && TifCodecFill(s) <= 0)
-                return done;  // a row cut short is not counted
-            int n = s->rowBytes - have;
-            if (n > s->available)
-                n = s->available;
-            std::memcpy(row + have, s->cursor, static_cast<size_t>(n));
-            s->cursor += n;
-            s->available -= n;
-            have += n;
+        if (s->available <= 0 && contiguous && r->taken % TIF_READ_BLOCK == 0) {
+            const int64_t want = int64_t(count - done) * s->rowBytes - have;
+            const int64_t most = INT32_MAX / TIF_READ_BLOCK * TIF_READ_BLOCK;
+            const int n = static_cast<int>((want < most ? want : most) / TIF_READ_BLOCK * TIF_READ_BLOCK);
+            if (n > 0) {
+                const int got = s->ioProc(row + have, n, s->ioContext);
+                if (got <= 0)
+                    return done;  // a row cut short is not counted
+                r->taken += got;
+                const int64_t filled = int64_t(have) + got;
+                const int64_t whole = filled / s->rowBytes;
+                done += static_cast<int>(whole);
+                row += whole * step;
+                have = static_cast<int>(filled - whole * s->rowBytes);
+                continue;
+            }
         }
-        ++done;
-        row += step;
+        if (s->available <= 0 && Refill(r) <= 0)
+            return done;  // a row cut short is not counted
+        int n = s->rowBytes - have;
+        if (n > s->available)
+            n = s->available;
+        std::memcpy(row + have, s->cursor, static_cast<size_t>(n));
+        s->cursor += n;
+        s->available -= n;
+        have += n;
+        if (have == s->rowBytes) {
+            have = 0;
+            ++done;
+            row += step;
+        }
     }
     return done;
 }
@@ -57,9 +115,11 @@ int RawEncodeRows(TifCodec* codec, void* rows, int count)
 
 TifCodec* TifNewRawDecoder(const TifCodecParams* params)
 {
-    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifCodecState), TIF_COPY_DECODER_BUFFER_SIZE);
-    if (codec != nullptr)
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifRawDecoderState), TIF_COPY_DECODER_BUFFER_SIZE);
+    if (codec != nullptr) {
+        codec->BeginStrip = RawBeginStrip;
         codec->DecodeRows = RawDecodeRows;
+    }
     return codec;
 }
 
