@@ -26,6 +26,30 @@ int Decode(TifCodec* decoder, void* rows, int count)
     }
 }
 
+// A read failure inside a DecodeRows call of several rows loses the count of
+// the rows it completed: the strip is decoded again from its start, and the
+// call's rows taken one at a time up to the failure. Returns them; the
+// position within the strip is left as it was for the caller to advance.
+// Only damaged files come here, at the cost of one strip's decoding.
+int RedoRowByRow(CTifFile* f, unsigned char* dst, int count)
+{
+    const int left = f->m_nStripLinesLeft;
+    const int consumed = f->m_nRowsPerStrip - left;
+    int done = 0;
+    if (f->LoadStrip(f->m_nCurStrip)) {
+        void* scratch = std::malloc(static_cast<size_t>(f->m_nRowBytes));
+        int skipped = 0;
+        while (scratch != nullptr && skipped < consumed && Decode(f->m_pDecoder, scratch, 1) == 1)
+            ++skipped;
+        std::free(scratch);
+        if (skipped == consumed)
+            while (done < count && Decode(f->m_pDecoder, dst + long(done) * f->m_nBufRowBytes, 1) == 1)
+                ++done;
+    }
+    f->m_nStripLinesLeft = left;
+    return done;
+}
+
 int TileRowBytes(const CTifFile* f)
 {
     return static_cast<int>((int64_t(f->m_nTileWidth) * f->m_nBitsPerSample * f->m_nSamplesPerPixel + 7) >> 3);
@@ -176,7 +200,7 @@ int CTifFile::ReadLines(void* rows, int count)
         if (sameStride) {
             done = Decode(m_pDecoder, dst, k);
             if (done < 0)
-                done = 0;
+                done = k > 1 ? RedoRowByRow(this, dst, k) : 0;
         } else {
             done = 0;
             while (done < k && Decode(m_pDecoder, dst + long(done) * m_nBufRowBytes, 1) == 1)

@@ -355,6 +355,12 @@ TEST(ReadDamaged, StripCutByTheEndOfTheFileKeepsItsWholeBlocks)
             ASSERT_EQ(f.SeekLine(0), 1);
             EXPECT_EQ(f.ReadLines(out.data(), rows), rows);
             EXPECT_EQ(f.ReadLines(out.data(), 1), 0);
+            // One call for the whole strip delivers the same rows and counts them.
+            ASSERT_EQ(f.SeekLine(0), 1);
+            std::fill(out.begin(), out.end(), 0xEE);
+            EXPECT_EQ(f.ReadLines(out.data(), int(height)), rows);
+            EXPECT_EQ(Bytes(out.begin(), out.begin() + long(rows) * width),
+                      Bytes(pixels.begin(), pixels.begin() + long(rows) * width));
         }
     }
 }
