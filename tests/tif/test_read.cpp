@@ -254,6 +254,43 @@ TEST(ReadDamaged, StripThatCannotBeLoadedInEveryCompression)
 }
 #endif
 
+// A Deflate strip longer than the block a whole-strip request gathers, cut by
+// the end of the file: line by line and in one call, the same rows before the
+// cut are delivered and counted, and none after.
+TEST(ReadDamaged, LongDeflateStripCutByTheEndOfTheFile)
+{
+    const uint32_t width = 3000, height = 600;
+    const Bytes pixels = NoiseRows(size_t(width) * height, 7);  // stored blocks: about 1.8 MB
+    const Bytes data = Zlib(pixels);
+    TiffBuilder b;
+    b.StripImage({width, height, 1, 8, kMinIsBlack, 0, 32946}, Bytes(1, 0));
+    b.Set(kTagStripByteCounts, kLong, {uint32_t(data.size())}).Set(kTagStripOffsets, kLong, {0});
+    const uint32_t at = uint32_t(b.Build().size());
+    b.Set(kTagStripOffsets, kLong, {at});
+    Bytes file = b.Build();
+    file.insert(file.end(), data.begin(), data.begin() + long(data.size() * 3 / 4));
+    TempDir dir;
+    const std::string path = dir.Write("cut.tif", file);
+    CTifFile f;
+    ASSERT_EQ(f.Open(path.c_str()), 1);
+    Bytes out(pixels.size(), 0xEE);
+    int lines = 0;
+    while (lines < int(height) && f.ReadLine(out.data() + size_t(lines) * width) == 1)
+        ++lines;
+    EXPECT_GT(lines, int(height) / 2);
+    EXPECT_LT(lines, int(height) * 3 / 4);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + long(lines) * width),
+              Bytes(pixels.begin(), pixels.begin() + long(lines) * width));
+    for (const int count : {int(height), lines + 1}) {
+        ASSERT_EQ(f.SeekLine(0), 1);
+        std::fill(out.begin(), out.end(), 0xEE);
+        EXPECT_EQ(f.ReadLines(out.data(), count), lines) << count;
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + long(lines) * width),
+                  Bytes(pixels.begin(), pixels.begin() + long(lines) * width));
+        EXPECT_EQ(f.ReadLines(out.data(), 2), 0);
+    }
+}
+
 // A Deflate strip declaring far more rows than its stream holds: reading and
 // seeking stop where the stream ends, at once.
 TEST(ReadDamaged, DeflateStripDeclaringMoreRowsThanItHolds)

@@ -82,6 +82,34 @@ inline TifDeflateDecoderState* DeflateState(TifCodec* codec)
 
 enum class Inflated { kSome, kOver, kNoData };
 
+// Pulls the strip's next compressed bytes for zlib; false when there are none.
+// Once a request has gathered a strip (the block exists only then), later
+// input is read into that block: each inflate call then covers a long stretch
+// of output, and fewer matches reach back into zlib's window, which made a
+// long strip fed 32 KiB at a time slower than one call.
+bool RefillInput(TifDeflateDecoderState* s)
+{
+    z_stream* z = &s->zstream;
+    TifCodecState* h = &s->header;
+    if (TifDamaged(s->pendingThrow != 0)) {
+        const int code = s->pendingThrow;
+        s->pendingThrow = 0;
+        TifThrow(code);
+    }
+    if (s->gatheredCap >= h->bufferSize) {
+        // Whole transfer-buffer blocks in one read: a cut inside it still
+        // delivers the blocks before it and fails the next read.
+        const int n = h->ioProc(s->gathered, s->gatheredCap / h->bufferSize * h->bufferSize, h->ioContext);
+        h->cursor = s->gathered;
+        h->available = n > 0 ? n : 0;
+    } else {
+        TifCodecFill(h);
+    }
+    z->next_in = h->cursor;
+    z->avail_in = static_cast<uInt>(h->available);
+    return h->available > 0;
+}
+
 // At the end of a raw stream: the four bytes after it (RFC 1950's Adler-32,
 // most significant first, read on into the strip's next blocks if need be)
 // equal the checksum of the output. A trailer cut off by the end of the
@@ -89,23 +117,11 @@ enum class Inflated { kSome, kOver, kNoData };
 bool TrailerMatches(TifDeflateDecoderState* s)
 {
     z_stream* z = &s->zstream;
-    TifCodecState* h = &s->header;
     s->raw = 0;  // one check per stream; what a resync finds has no header
     unsigned long stored = 0;
     for (int i = 0; i < 4; ++i) {
-        if (z->avail_in == 0) {
-            if (TifDamaged(s->pendingThrow != 0)) {
-                const int code = s->pendingThrow;
-                s->pendingThrow = 0;
-                TifThrow(code);
-            }
-            h->cursor = z->next_in;
-            h->available = 0;
-            if (TifCodecFill(h) <= 0)
-                return false;
-            z->next_in = h->cursor;
-            z->avail_in = static_cast<uInt>(h->available);
-        }
+        if (z->avail_in == 0 && !RefillInput(s))
+            return false;
         stored = stored << 8 | *z->next_in++;
         --z->avail_in;
     }
@@ -149,15 +165,8 @@ Inflated InflateInto(TifDeflateDecoderState* s, unsigned char* out, int size)
         if (produced)
             return Inflated::kSome;
         if (z->avail_in == 0) {
-            if (TifDamaged(s->pendingThrow != 0)) {
-                const int code = s->pendingThrow;
-                s->pendingThrow = 0;
-                TifThrow(code);
-            }
-            if (TifCodecFill(h) <= 0)
+            if (!RefillInput(s))
                 return Inflated::kNoData;
-            z->next_in = h->cursor;
-            z->avail_in = static_cast<uInt>(h->available);
         } else if (TifDamaged(z->avail_in == inBefore)) {
             return Inflated::kOver;  // neither input taken nor output made
         }
