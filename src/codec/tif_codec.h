@@ -18,6 +18,11 @@ constexpr int TIF_COPY_DECODER_BUFFER_SIZE = 131072;
 
 // TIFF tag numbers double as codec parameter identifiers: TIF_TAG_FILLORDER and
 // TIF_TAG_T4OPTIONS (fax codecs), TIF_TAG_PREDICTOR (LZW and Deflate codecs).
+// Identifiers of the library's own are negative:
+// TIF_PARAM_WHOLE_STRIPS (value 1): every strip is decoded whole by one
+// DecodeRows call at once after BeginStrip (tiles), so a decoder may leave its
+// first read to that call.
+constexpr int TIF_PARAM_WHOLE_STRIPS = -1;
 
 struct TifCodecParams {
     int compression;      // TIFF Compression value

@@ -4,9 +4,10 @@
 // A request for rows laid end to end (a tile, a block of lines) is read from
 // the file straight into them, in whole TIF_READ_BLOCKs, instead of through
 // the transfer buffer and a second copy. BeginStrip still fills the buffer
-// (a strip cut short fails there as before, and a strip or tile that fits
-// takes one read: a system call costs more than the copy it would save);
-// direct transfers start only on a block boundary of the strip, so a file cut
+// (a strip cut short fails there as before, and a strip that fits takes one
+// read: a system call costs more than the copy it would save), except for
+// strips decoded whole at once (tiles), whose first read is the direct one.
+// Direct transfers start only on a block boundary of the strip, so a file cut
 // short gives the same rows whichever way its bytes came.
 #include <cstdint>
 #include <cstring>
@@ -17,7 +18,8 @@ namespace {
 
 struct TifRawDecoderState {
     TifCodecState header;
-    int64_t taken;  // bytes of the strip pulled through ioProc so far
+    int64_t taken;    // bytes of the strip pulled through ioProc so far
+    int wholeStrips;  // TIF_PARAM_WHOLE_STRIPS: BeginStrip reads nothing
 };
 
 inline TifRawDecoderState* RawState(TifCodec* codec)
@@ -41,7 +43,17 @@ int RawBeginStrip(TifCodec* codec)
     s->cursor = s->buffer;
     s->available = 0;
     r->taken = 0;
-    return Refill(r);
+    // A strip decoded whole at once needs no early read to fail in BeginStrip:
+    // its first bytes go straight to the rows.
+    return r->wholeStrips ? 1 : Refill(r);
+}
+
+int RawSetParam(TifCodec* codec, int tag, int value)
+{
+    if (tag != TIF_PARAM_WHOLE_STRIPS)
+        return 0;
+    RawState(codec)->wholeStrips = value != 0;
+    return 1;
 }
 
 int RawDecodeRows(TifCodec* codec, void* rows, int count)
@@ -117,6 +129,7 @@ TifCodec* TifNewRawDecoder(const TifCodecParams* params)
 {
     TifCodec* codec = TifNewDecoderBase(params, sizeof(TifRawDecoderState), TIF_COPY_DECODER_BUFFER_SIZE);
     if (codec != nullptr) {
+        codec->SetParam = RawSetParam;
         codec->BeginStrip = RawBeginStrip;
         codec->DecodeRows = RawDecodeRows;
     }

@@ -354,6 +354,8 @@ int CTifFile::ReadIfd(uint32_t offset)
     }
     ReadColorMap();
     m_pDecoder->SetIoProc(m_pDecoder, TifReadProc, this);
+    if (m_bTiled)  // tiles are decoded whole, right after BeginStrip
+        m_pDecoder->SetParam(m_pDecoder, TIF_PARAM_WHOLE_STRIPS, 1);
 
     if (m_nRowsPerStrip <= 0 || m_nRowsPerStrip > m_nHeight)
         m_nRowsPerStrip = m_nHeight;

@@ -254,6 +254,51 @@ TEST(ReadDamaged, StripThatCannotBeLoadedInEveryCompression)
 }
 #endif
 
+// Tiles read straight into the tile buffers: a tile that the end of the file
+// cuts fails its whole tile row, whatever part of it is present, and the tile
+// rows before it are read.
+TEST(ReadDamaged, TileCutByTheEndOfTheFile)
+{
+    const uint32_t width = 512, height = 300, tileBytes = 256 * 256;
+    const Bytes pixels = PatternRows(width, height, 9);
+    TiffBuilder b;
+    b.TileImage({width, height, 1, 8, kMinIsBlack, 0}, 256, 256, pixels);
+    // The second tile row moves behind the directory, so that cutting it
+    // leaves the directory whole.
+    Bytes file = b.Build();
+    {
+        TempDir dir;
+        CTifFile f;
+        ASSERT_EQ(f.Open(dir.Write("t.tif", file).c_str()), 1);
+        const uint32_t offsets = TifGet32(f.FindTag(kTagTileOffsets) + 8, 0);
+        for (int i = 2; i < 4; ++i) {
+            const uint32_t at = f.m_pStripOffsets[i];
+            TifPut32(file.data() + offsets + 4 * i, uint32_t(file.size()), 0);
+            file.insert(file.end(), file.begin() + at, file.begin() + at + tileBytes);
+        }
+    }
+    const size_t third = file.size() - 2 * tileBytes;
+    for (const size_t present : {size_t(1), size_t(100), size_t(40000), size_t(tileBytes - 1)}) {
+        SCOPED_TRACE(present);
+        TempDir dir;
+        CTifFile f;
+        ASSERT_EQ(f.Open(dir.Write("t.tif", Bytes(file.begin(), file.begin() + long(third + present))).c_str()), 1);
+        Bytes out(pixels.size(), 0xEE);
+        EXPECT_EQ(f.ReadLines(out.data(), int(height)), 256);
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + 256 * width), Bytes(pixels.begin(), pixels.begin() + 256 * width));
+        EXPECT_EQ(f.ReadLine(out.data()), 0);
+        EXPECT_EQ(f.SeekLine(299), 0);
+        ASSERT_EQ(f.SeekLine(255), 1);
+        EXPECT_EQ(f.ReadLines(out.data(), 2), 1);
+    }
+    TempDir dir;
+    CTifFile f;  // and whole, every row
+    ASSERT_EQ(f.Open(dir.Write("t.tif", file).c_str()), 1);
+    Bytes out(pixels.size());
+    EXPECT_EQ(f.ReadLines(out.data(), int(height)), int(height));
+    EXPECT_EQ(out, pixels);
+}
+
 // A Deflate strip longer than the block a whole-strip request gathers, cut by
 // the end of the file: line by line and in one call, the same rows before the
 // cut are delivered and counted, and none after.
