@@ -33,6 +33,18 @@ constexpr int kEmitSlack = 4;
 constexpr int kArraySlack = 32;
 constexpr int kGuardEntries = 7;  // rowPixels entries after a reference list
 
+// How far an emitted position may lie past the row before FinishRow drops it:
+// a run starts below rowPixels, make-ups stop at it, and a terminating code
+// adds at most 63; horizontal mode adds a second run without a check between.
+constexpr int kMaxOvershoot = 2 * 63;
+
+// Toggle words for rows of rowPixels pixels: every position up to
+// rowPixels + kMaxOvershoot has its word.
+inline size_t ToggleWordCount(int64_t rowPixels)
+{
+    return static_cast<size_t>((rowPixels + kMaxOvershoot) >> 6) + 1;
+}
+
 // kRowCrowded: the code was decoded and the row goes on, but from now on the
 // run list's limit must be checked before every code (Decode2DRow).
 enum RowStatus { kRowDone, kRowStop, kRowEol, kRowEod, kRowCrowded };
@@ -70,6 +82,7 @@ struct Ctx {
     TifFaxDecoderState* s;
     bool msbFirst;  // FillOrder 1: new blocks are turned by ToLsbFirst
     int rowPixels;
+    uint64_t* words;  // the state's toggle words
 };
 
 // Reverses the bit order inside each byte of a 64-bit word.
@@ -185,7 +198,23 @@ struct RowRuns {
     int32_t* wp;     // next entry to write
     int32_t* limit;  // no run is emitted at or beyond this entry
     int a0;          // pixels accounted for; above the last entry by pending make-ups or a pass
+    uint64_t* words; // toggle words: every entry in the list has flipped its word (see FillRuns)
 };
+
+// Flips the pixels of x's 64-pixel word from x on (pixel 0 in bit 63). Done as
+// each position is emitted, its memory chain overlaps the bit reader's; the
+// list's positions never exceed rowPixels + kMaxOvershoot.
+[[gnu::always_inline]] inline void Toggle(uint64_t* words, int x)
+{
+    const unsigned u = static_cast<unsigned>(x);
+    words[u >> 6] ^= ~0ull >> (u & 63);
+}
+
+[[gnu::always_inline]] inline void Emit(int32_t*& wp, uint64_t* words, int x)
+{
+    *wp++ = x;
+    Toggle(words, x);
+}
 
 // Whether codes that each add one entry and raise a0 (V0, VRk; pass adds
 // none) could reach the list's limit before a0 reaches rowPixels: only when
@@ -215,14 +244,14 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
 {
     int32_t* wp = w.wp;
     if (w.a0 != wp[-1])
-        *wp++ = w.a0;
+        Emit(wp, w.words, w.a0);
     while (wp > w.start && wp[-1] > rowPixels)
-        --wp;
+        Toggle(w.words, *--wp);  // undone: the words hold the list's toggles only
     const int last = wp[-1];
     if (last < rowPixels) {
         if ((wp - w.start) & 1)
-            *wp++ = last;  // a black run of 0 keeps the white rest white
-        *wp++ = rowPixels;
+            Emit(wp, w.words, last);  // a black run of 0 keeps the white rest white
+        Emit(wp, w.words, rowPixels);
     }
     return wp;
 }
@@ -231,10 +260,11 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
 // significant bit; bits of the last byte beyond rowPixels are kept.
 //
 // Every position toggles the colour from there to the row end. Each toggle
-// flips the rest of its own 64-pixel word in `words` (pixel 0 in bit 63, zero
-// on entry); a word's bit 0 then tells whether it holds an odd number of
-// toggles, so one pass in order turns the words into pixels, carrying the
-// colour of each word's last pixel into the next, and leaves them zero again.
+// has flipped the rest of its own 64-pixel word in `words` (pixel 0 in bit 63,
+// see Toggle; zero before the row's first); a word's bit 0 then tells whether
+// it holds an odd number of toggles, so one pass in order turns the words into
+// pixels, carrying the colour of each word's last pixel into the next, and
+// leaves them zero again.
 // Words before the first toggle are white and words after the last one take
 // the colour it leaves: blank rows and margins cost a store per word, and so
 // do words without a toggle on rows with fewer toggles than words. Kept out
@@ -242,12 +272,8 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
 [[gnu::noinline]] void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixels,
                                 int rowBytes, uint64_t* words)
 {
-    // Positions never exceed rowPixels, so they index words 0 .. rowPixels / 64.
-#pragma GCC unroll 4
-    for (const int32_t* p = runs; p < end; ++p) {
-        const unsigned x = static_cast<unsigned>(*p);
-        words[x >> 6] ^= ~0ull >> (x & 63);
-    }
+    // Positions of a finished list never exceed rowPixels, so only words
+    // 0 .. rowPixels / 64 hold toggles.
     const int whole = rowPixels >> 6;  // words holding only pixels of the row
     // The list ends with rowPixels; the toggles before it span words first .. last.
     const int first = runs[0] >> 6;
@@ -329,7 +355,7 @@ static_assert(TIF_FAX_BLACK_TERM == TIF_FAX_WHITE_TERM + 1 && TIF_FAX_BLACK_MAKE
         Consume(r, e.codeBits);
         if (__builtin_expect(IsTerminating(e.kind), 1)) {
             w.a0 += e.param;
-            *w.wp++ = w.a0;
+            Emit(w.wp, w.words, w.a0);
             return kRowDone;
         }
         if (IsMakeUp(e.kind)) {
@@ -354,7 +380,7 @@ template <bool Black>
         Consume(r, e.codeBits);
         if (__builtin_expect(e.kind == (Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM), 1)) {
             a0 += e.param;
-            *wp++ = a0;
+            Emit(wp, c.words, a0);
             return kRowDone;
         }
         if (e.kind == (Black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP) || e.kind == TIF_FAX_EXT_MAKEUP) {
@@ -437,7 +463,7 @@ template <bool Empty, bool Checked>
             while (*b <= w.a0)
                 b += 2;
         w.a0 = *b++;
-        *w.wp++ = w.a0;
+        Emit(w.wp, w.words, w.a0);
         return kRowDone;
     }
     const tif_fax_detail::ModeStep e = TifFaxModeSteps.entry[r.acc & TifFaxLookup<7>::kMask];
@@ -450,7 +476,7 @@ template <bool Empty, bool Checked>
         if (__builtin_expect(a1 > w.a0, 1)) {
             Consume(r, e.codeBits);
             w.a0 = a1;
-            *w.wp++ = a1;
+            Emit(w.wp, w.words, a1);
             b += e.step;
             return kRowDone;
         }
@@ -479,7 +505,7 @@ template <bool Empty, bool Checked>
     switch (e.kind) {
     case TIF_FAX_VR:
         w.a0 = *b++ + param;
-        *w.wp++ = w.a0;
+        Emit(w.wp, w.words, w.a0);
         return kRowDone;
     case TIF_FAX_VL: {
         const int a1 = *b - param;
@@ -487,7 +513,7 @@ template <bool Empty, bool Checked>
         if (a1 < w.a0 || b == ref - 1)
             return kRowStop;
         w.a0 = a1;
-        *w.wp++ = a1;
+        Emit(w.wp, w.words, a1);
         --b;
         return !Checked && Crowded(w) ? kRowCrowded : kRowDone;
     }
@@ -499,11 +525,11 @@ template <bool Empty, bool Checked>
     case TIF_FAX_EXTENSION:
         // Uncompressed mode is not supported: the run in progress fills the row.
         w.a0 = rowPixels;
-        *w.wp++ = rowPixels;
+        Emit(w.wp, w.words, rowPixels);
         return kRowStop;
     case TIF_FAX_EOL:
         w.a0 = rowPixels;
-        *w.wp++ = rowPixels;
+        Emit(w.wp, w.words, rowPixels);
         if (!Need(r, 5, c))
             return kRowEod;
         eolPending = 1;
@@ -573,13 +599,17 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     TifFaxDecoderState* s = FaxState(codec);
     if (count <= 0 || rows == nullptr)
         return 0;
-    const Ctx c{s, s->bitMap == kMsbFirstMap, s->rowPixels};
+    uint64_t* const toggleWords = s->toggleWords;
+    const Ctx c{s, s->bitMap == kMsbFirstMap, s->rowPixels, toggleWords};
     Reader r{s->bitAcc, s->bitCount, s->header.cursor, s->header.available, 0, s->bitPad};
     int eolPending = s->eolPending;
     int32_t* cur = s->curRuns;
     int32_t* ref = s->refRuns;
     const int rowBytes = s->header.rowBytes;
-    uint64_t* const toggleWords = s->toggleWords;
+    // A read that threw in the middle of a row left its toggles behind.
+    if (s->togglesDirty)
+        std::memset(toggleWords, 0, ToggleWordCount(c.rowPixels) * sizeof(uint64_t));
+    s->togglesDirty = 1;
     const long step = TifRowStep(&s->header);
     auto* row = static_cast<uint8_t*>(rows);
 
@@ -588,7 +618,7 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
         // Only the zero bits added after the end are left: no row starts here.
         if (r.pad > 0 && r.n <= r.pad && r.avail == 0)
             break;
-        RowRuns w{cur, cur, cur + c.rowPixels + kEmitSlack, 0};
+        RowRuns w{cur, cur, cur + c.rowPixels + kEmitSlack, 0, toggleWords};
         const Reader start = r;
         RowStatus st;
         if constexpr (V == kMH) {
@@ -636,6 +666,7 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     s->eolPending = eolPending;
     s->curRuns = cur;
     s->refRuns = ref;
+    s->togglesDirty = 0;
     return done;
 }
 
@@ -761,7 +792,7 @@ TifCodec* TifNewFaxDecoder(const TifCodecParams* params)
         return nullptr;
     }
     UseRunArrays(s, block, arrays);
-    s->toggleWords = static_cast<uint64_t*>(std::calloc(static_cast<size_t>(rowPixels >> 6) + 1, sizeof(uint64_t)));
+    s->toggleWords = static_cast<uint64_t*>(std::calloc(ToggleWordCount(rowPixels), sizeof(uint64_t)));
     if (s->toggleWords == nullptr) {
         TifFaxDecoderRelease(codec);
         TifCodecDestroy(codec);
