@@ -201,19 +201,32 @@ struct RowRuns {
     uint64_t* words; // toggle words: every entry in the list has flipped its word (see FillRuns)
 };
 
-// Flips the pixels of x's 64-pixel word from x on (pixel 0 in bit 63). Done as
-// each position is emitted, its memory chain overlaps the bit reader's; the
-// list's positions never exceed rowPixels + kMaxOvershoot.
+// The mask that flips the pixels of x's word from x on (pixel 0 in bit 63).
+[[gnu::always_inline]] inline uint64_t FlipMask(unsigned x)
+{
+    return ~0ull >> (x & 63);
+}
+
+// Flips the pixels of x's 64-pixel word from x on, in memory.
 [[gnu::always_inline]] inline void Toggle(uint64_t* words, int x)
 {
     const unsigned u = static_cast<unsigned>(x);
-    words[u >> 6] ^= ~0ull >> (u & 63);
+    words[u >> 6] ^= FlipMask(u);
 }
 
+// Appends x to the list and flips its word. Done as each position is
+// decoded, the flip's chain through memory (when several positions fall in
+// one word) overlaps the bit reader's work instead of making a loop of its
+// own. The list's positions never exceed rowPixels + kMaxOvershoot.
 [[gnu::always_inline]] inline void Emit(int32_t*& wp, uint64_t* words, int x)
 {
     *wp++ = x;
     Toggle(words, x);
+}
+
+[[gnu::always_inline]] inline void Emit(RowRuns& w, int x)
+{
+    Emit(w.wp, w.words, x);
 }
 
 // Whether codes that each add one entry and raise a0 (V0, VRk; pass adds
@@ -344,18 +357,31 @@ constexpr bool IsMakeUp(unsigned kind)
 static_assert(TIF_FAX_BLACK_TERM == TIF_FAX_WHITE_TERM + 1 && TIF_FAX_BLACK_MAKEUP == TIF_FAX_WHITE_MAKEUP + 1 &&
               TIF_FAX_EXT_MAKEUP == TIF_FAX_BLACK_MAKEUP + 1, "colour kinds are contiguous");
 
-// Run1D through one of TifFaxRunTables (horizontal mode, the colour known
-// at run time only).
-[[gnu::always_inline]] inline RowStatus TableRun(Reader& r, const Ctx& c, RowRuns& w, const TifFaxEntry* table)
+// The colour table entry of the next code: from the small first-level table,
+// or, for the few long codes (and EOL or no code), from the full one, whose
+// 32 KB would otherwise be spread over the cache by the bits past the code.
+[[gnu::always_inline]] inline TifFaxEntry RunEntry(uint64_t acc, const TifFaxEntry* first, const TifFaxEntry* full,
+                                                   unsigned fullMask)
 {
+    const TifFaxEntry e = first[acc & ((1u << TifFaxShortBits) - 1)];
+    if (__builtin_expect(e.codeBits != 0, 1))
+        return e;
+    return full[acc & fullMask];
+}
+
+// Run1D through the tables of a colour known at run time only (horizontal mode).
+[[gnu::always_inline]] inline RowStatus TableRun(Reader& r, const Ctx& c, RowRuns& w, size_t colour)
+{
+    const TifFaxEntry* const first = TifFaxShortRunTables.colour[colour].entry;
+    const TifFaxEntry* const full = TifFaxRunTables.colour[colour].entry;
     for (;;) {
         if (!Need(r, 13, c))
             return kRowEod;
-        const TifFaxEntry e = table[r.acc & TifFaxLookup<13>::kMask];
+        const TifFaxEntry e = RunEntry(r.acc, first, full, TifFaxLookup<13>::kMask);
         Consume(r, e.codeBits);
         if (__builtin_expect(IsTerminating(e.kind), 1)) {
             w.a0 += e.param;
-            Emit(w.wp, w.words, w.a0);
+            Emit(w, w.a0);
             return kRowDone;
         }
         if (IsMakeUp(e.kind)) {
@@ -375,8 +401,10 @@ template <bool Black>
     for (;;) {
         if (!Need(r, Black ? 13 : 12, c))
             return kRowEod;
-        const TifFaxEntry e = Black ? TifFaxBlackTable.entry[r.acc & TifFaxLookup<13>::kMask]
-                                    : TifFaxWhiteTable.entry[r.acc & TifFaxLookup<12>::kMask];
+        const TifFaxEntry e = Black ? RunEntry(r.acc, TifFaxShortRunTables.colour[1].entry, TifFaxBlackTable.entry,
+                                               TifFaxLookup<13>::kMask)
+                                    : RunEntry(r.acc, TifFaxShortRunTables.colour[0].entry, TifFaxWhiteTable.entry,
+                                               TifFaxLookup<12>::kMask);
         Consume(r, e.codeBits);
         if (__builtin_expect(e.kind == (Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM), 1)) {
             a0 += e.param;
@@ -463,7 +491,7 @@ template <bool Empty, bool Checked>
             while (*b <= w.a0)
                 b += 2;
         w.a0 = *b++;
-        Emit(w.wp, w.words, w.a0);
+        Emit(w, w.a0);
         return kRowDone;
     }
     const tif_fax_detail::ModeStep e = TifFaxModeSteps.entry[r.acc & TifFaxLookup<7>::kMask];
@@ -476,7 +504,7 @@ template <bool Empty, bool Checked>
         if (__builtin_expect(a1 > w.a0, 1)) {
             Consume(r, e.codeBits);
             w.a0 = a1;
-            Emit(w.wp, w.words, a1);
+            Emit(w, a1);
             b += e.step;
             return kRowDone;
         }
@@ -486,11 +514,9 @@ template <bool Empty, bool Checked>
         // The colour of the run in progress follows from the list's parity;
         // choosing the tables by it avoids an unpredictable branch.
         const size_t black = static_cast<size_t>(w.wp - w.start) & 1;
-        const TifFaxEntry* const first = TifFaxRunTables.colour[black].entry;
-        const TifFaxEntry* const second = TifFaxRunTables.colour[black ^ 1].entry;
-        RowStatus st = TableRun(r, c, w, first);
+        RowStatus st = TableRun(r, c, w, black);
         if (st == kRowDone)
-            st = TableRun(r, c, w, second);
+            st = TableRun(r, c, w, black ^ 1);
         if (st != kRowDone)
             return st == kRowEod ? kRowEod : kRowStop;  // an EOL inside a run is invalid
         if (w.a0 < rowPixels)
@@ -505,7 +531,7 @@ template <bool Empty, bool Checked>
     switch (e.kind) {
     case TIF_FAX_VR:
         w.a0 = *b++ + param;
-        Emit(w.wp, w.words, w.a0);
+        Emit(w, w.a0);
         return kRowDone;
     case TIF_FAX_VL: {
         const int a1 = *b - param;
@@ -513,7 +539,7 @@ template <bool Empty, bool Checked>
         if (a1 < w.a0 || b == ref - 1)
             return kRowStop;
         w.a0 = a1;
-        Emit(w.wp, w.words, a1);
+        Emit(w, a1);
         --b;
         return !Checked && Crowded(w) ? kRowCrowded : kRowDone;
     }
@@ -525,11 +551,11 @@ template <bool Empty, bool Checked>
     case TIF_FAX_EXTENSION:
         // Uncompressed mode is not supported: the run in progress fills the row.
         w.a0 = rowPixels;
-        Emit(w.wp, w.words, rowPixels);
+        Emit(w, rowPixels);
         return kRowStop;
     case TIF_FAX_EOL:
         w.a0 = rowPixels;
-        Emit(w.wp, w.words, rowPixels);
+        Emit(w, rowPixels);
         if (!Need(r, 5, c))
             return kRowEod;
         eolPending = 1;
@@ -539,9 +565,9 @@ template <bool Empty, bool Checked>
     }
 }
 
-// A two-dimensional row: mode codes until a0 reaches the row width.
-[[gnu::always_inline]] inline RowStatus Decode2DRow(Reader& r, const Ctx& c, RowRuns& w, const int32_t* ref,
-                                                    int& eolPending)
+// The mode codes of a two-dimensional row, on Decode2DRow's locals.
+[[gnu::always_inline]] inline RowStatus Codes2D(Reader& r, const Ctx& c, RowRuns& w, const int32_t* ref,
+                                                int& eolPending)
 {
     const int32_t* b = ref;
     while (w.a0 < c.rowPixels && w.wp == w.start) {
@@ -564,6 +590,23 @@ template <bool Empty, bool Checked>
             return st;
     }
     return kRowDone;
+}
+
+// A two-dimensional row: mode codes until a0 reaches the row width. As in
+// Decode1DRow, the reader and the list are copied to locals that nothing else
+// can reach, so that they stay in registers instead of making a round trip
+// through memory for every code.
+[[gnu::always_inline]] inline RowStatus Decode2DRow(Reader& reader, const Ctx& c, RowRuns& runs, const int32_t* ref,
+                                                    int& eolPending)
+{
+    Reader r = reader;
+    RowRuns w = runs;
+    int eol = eolPending;
+    const RowStatus st = Codes2D(r, c, w, ref, eol);
+    reader = r;
+    runs = w;
+    eolPending = eol;
+    return st;
 }
 
 // Skips to the next EOL (unless one was just consumed), then past its fill and
