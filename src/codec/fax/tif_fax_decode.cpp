@@ -299,7 +299,10 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
         std::memset(row, 0, 32);
     else
         std::memset(row, 0, size_t(i) * 8);
-    uint64_t carry = 0;  // all ones after a black pixel
+    // All ones after a black pixel. Updated from the word alone (an odd word
+    // flips it), not from the turned word: one XOR per word on the chain
+    // from word to word instead of three.
+    uint64_t carry = 0;
     if (end - runs < toggled - i) {
         // Fewer changes than words (drawings): many words hold none, and
         // need no turning. Tested four at a time: one branch per group, and
@@ -311,9 +314,10 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
                 continue;
             }
             for (int k = i; k < i + 4; ++k) {
-                const uint64_t v = words[k] ^ carry;
+                const uint64_t t = words[k];
+                const uint64_t v = t ^ carry;
                 words[k] = 0;
-                carry = 0 - (v & 1);
+                carry ^= 0 - (t & 1);
                 const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
                 std::memcpy(row + size_t(k) * 8, &out, 8);
             }
@@ -321,9 +325,10 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
     }
 #pragma GCC unroll 4
     for (; i < toggled; ++i) {
-        const uint64_t v = words[i] ^ carry;
+        const uint64_t t = words[i];
+        const uint64_t v = t ^ carry;
         words[i] = 0;
-        carry = 0 - (v & 1);
+        carry ^= 0 - (t & 1);
         const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
         std::memcpy(row + size_t(i) * 8, &out, 8);
     }
