@@ -362,16 +362,13 @@ constexpr bool IsMakeUp(unsigned kind)
 static_assert(TIF_FAX_BLACK_TERM == TIF_FAX_WHITE_TERM + 1 && TIF_FAX_BLACK_MAKEUP == TIF_FAX_WHITE_MAKEUP + 1 &&
               TIF_FAX_EXT_MAKEUP == TIF_FAX_BLACK_MAKEUP + 1, "colour kinds are contiguous");
 
-// The colour table entry of the next code: from the small first-level table,
-// or, for the few long codes (and EOL or no code), from the full one, whose
-// 32 KB would otherwise be spread over the cache by the bits past the code.
-[[gnu::always_inline]] inline TifFaxEntry RunEntry(uint64_t acc, const TifFaxEntry* first, const TifFaxEntry* full,
-                                                   unsigned fullMask)
+// Colour codes are looked up first in a small first-level table; the few
+// long codes (and EOL or no code), whose entries there have codeBits 0, in the
+// full one, whose 32 KB would otherwise be spread over the cache by the bits
+// past the code. A terminating code, the commonest, passes one test.
+[[gnu::always_inline]] inline TifFaxEntry FirstEntry(uint64_t acc, const TifFaxEntry* first)
 {
-    const TifFaxEntry e = first[acc & ((1u << TifFaxShortBits) - 1)];
-    if (__builtin_expect(e.codeBits != 0, 1))
-        return e;
-    return full[acc & fullMask];
+    return first[acc & ((1u << TifFaxShortBits) - 1)];
 }
 
 // Run1D through the tables of a colour known at run time only (horizontal mode).
@@ -382,13 +379,19 @@ static_assert(TIF_FAX_BLACK_TERM == TIF_FAX_WHITE_TERM + 1 && TIF_FAX_BLACK_MAKE
     for (;;) {
         if (!Need(r, 13, c))
             return kRowEod;
-        const TifFaxEntry e = RunEntry(r.acc, first, full, TifFaxLookup<13>::kMask);
-        Consume(r, e.codeBits);
-        if (__builtin_expect(IsTerminating(e.kind), 1)) {
-            w.a0 += e.param;
-            Emit(w, w.a0);
-            return kRowDone;
+        TifFaxEntry e = FirstEntry(r.acc, first);
+        if (__builtin_expect(!IsTerminating(e.kind), 0)) {
+            if (e.codeBits == 0)
+                e = full[r.acc & TifFaxLookup<13>::kMask];
+            if (!IsTerminating(e.kind))
+                goto other;
         }
+        Consume(r, e.codeBits);
+        w.a0 += e.param;
+        Emit(w, w.a0);
+        return kRowDone;
+    other:
+        Consume(r, e.codeBits);
         if (IsMakeUp(e.kind)) {
             if (!MakeUp(w, e.param, c.rowPixels))
                 return kRowStop;
@@ -406,16 +409,21 @@ template <bool Black>
     for (;;) {
         if (!Need(r, Black ? 13 : 12, c))
             return kRowEod;
-        const TifFaxEntry e = Black ? RunEntry(r.acc, TifFaxShortRunTables.colour[1].entry, TifFaxBlackTable.entry,
-                                               TifFaxLookup<13>::kMask)
-                                    : RunEntry(r.acc, TifFaxShortRunTables.colour[0].entry, TifFaxWhiteTable.entry,
-                                               TifFaxLookup<12>::kMask);
-        Consume(r, e.codeBits);
-        if (__builtin_expect(e.kind == (Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM), 1)) {
-            a0 += e.param;
-            Emit(wp, c.words, a0);
-            return kRowDone;
+        constexpr unsigned kTerm = Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM;
+        TifFaxEntry e = FirstEntry(r.acc, TifFaxShortRunTables.colour[Black].entry);
+        if (__builtin_expect(e.kind != kTerm, 0)) {
+            if (e.codeBits == 0)
+                e = Black ? TifFaxBlackTable.entry[r.acc & TifFaxLookup<13>::kMask]
+                          : TifFaxWhiteTable.entry[r.acc & TifFaxLookup<12>::kMask];
+            if (e.kind != kTerm)
+                goto other;
         }
+        Consume(r, e.codeBits);
+        a0 += e.param;
+        Emit(wp, c.words, a0);
+        return kRowDone;
+    other:
+        Consume(r, e.codeBits);
         if (e.kind == (Black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP) || e.kind == TIF_FAX_EXT_MAKEUP) {
             // As MakeUp: a make-up code past the row's width is damaged data.
             if (e.param > rowPixels - a0)
