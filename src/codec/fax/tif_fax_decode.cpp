@@ -650,7 +650,7 @@ template <bool Empty, bool Checked>
 }
 
 template <Variant V>
-int DecodeRows(TifCodec* codec, void* rows, int count)
+[[gnu::always_inline]] inline int DecodeRowsBody(TifCodec* codec, void* rows, int count)
 {
     TifFaxDecoderState* s = FaxState(codec);
     if (count <= 0 || rows == nullptr)
@@ -726,6 +726,36 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     return done;
 }
 
+template <Variant V>
+int DecodeRows(TifCodec* codec, void* rows, int count)
+{
+    return DecodeRowsBody<V>(codec, rows, count);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The same for processors with BMI2, chosen at run time: its shifts by a
+// register count (the bit reader's, every colour change's toggle mask) take
+// fewer instructions.
+template <Variant V>
+[[gnu::target("bmi,bmi2")]] int DecodeRowsBmi2(TifCodec* codec, void* rows, int count)
+{
+    return DecodeRowsBody<V>(codec, rows, count);
+}
+
+template <Variant V>
+TifRowsProc PickDecodeRows()
+{
+    static const bool bmi2 = __builtin_cpu_supports("bmi2");
+    return bmi2 ? DecodeRowsBmi2<V> : DecodeRows<V>;
+}
+#else
+template <Variant V>
+TifRowsProc PickDecodeRows()
+{
+    return DecodeRows<V>;
+}
+#endif
+
 // ---------------------------------------------------------------- slots
 
 // An all-white reference row: one white run ending at rowPixels, and the guards.
@@ -777,7 +807,7 @@ int FaxSetParam(TifCodec* codec, int tag, int value)
             return 0;
         std::free(s->runArrays);
         UseRunArrays(s, block, arrays);
-        codec->DecodeRows = twoD ? DecodeRows<kG3_2D> : DecodeRows<kG3_1D>;
+        codec->DecodeRows = twoD ? PickDecodeRows<kG3_2D>() : PickDecodeRows<kG3_1D>();
     }
     s->options = value;
     return 1;
@@ -861,15 +891,15 @@ TifCodec* TifNewFaxDecoder(const TifCodecParams* params)
     codec->BeginStrip = FaxBeginStrip;
     switch (compression) {
     case 2:
-        codec->DecodeRows = DecodeRows<kMH>;
+        codec->DecodeRows = PickDecodeRows<kMH>();
         s->framing = FAX_FRAMING_BYTEALIGN;
         break;
     case 3:
-        codec->DecodeRows = DecodeRows<kG3_1D>;
+        codec->DecodeRows = PickDecodeRows<kG3_1D>();
         s->framing = FAX_FRAMING_EOL;
         break;
     default:
-        codec->DecodeRows = DecodeRows<kG4>;
+        codec->DecodeRows = PickDecodeRows<kG4>();
         s->framing = 0;
         break;
     }
