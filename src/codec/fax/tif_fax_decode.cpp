@@ -33,6 +33,18 @@ constexpr int kEmitSlack = 4;
 constexpr int kArraySlack = 32;
 constexpr int kGuardEntries = 7;  // rowPixels entries after a reference list
 
+// How far an emitted position may lie past the row before FinishRow drops it:
+// a run starts below rowPixels, make-ups stop at it, and a terminating code
+// adds at most 63; horizontal mode adds a second run without a check between.
+constexpr int kMaxOvershoot = 2 * 63;
+
+// Toggle words for rows of rowPixels pixels: every position up to
+// rowPixels + kMaxOvershoot has its word.
+inline size_t ToggleWordCount(int64_t rowPixels)
+{
+    return static_cast<size_t>((rowPixels + kMaxOvershoot) >> 6) + 1;
+}
+
 // kRowCrowded: the code was decoded and the row goes on, but from now on the
 // run list's limit must be checked before every code (Decode2DRow).
 enum RowStatus { kRowDone, kRowStop, kRowEol, kRowEod, kRowCrowded };
@@ -70,6 +82,7 @@ struct Ctx {
     TifFaxDecoderState* s;
     bool msbFirst;  // FillOrder 1: new blocks are turned by ToLsbFirst
     int rowPixels;
+    uint64_t* words;  // the state's toggle words
 };
 
 // Reverses the bit order inside each byte of a 64-bit word.
@@ -185,7 +198,36 @@ struct RowRuns {
     int32_t* wp;     // next entry to write
     int32_t* limit;  // no run is emitted at or beyond this entry
     int a0;          // pixels accounted for; above the last entry by pending make-ups or a pass
+    uint64_t* words; // toggle words: every entry in the list has flipped its word (see FillRuns)
 };
+
+// The mask that flips the pixels of x's word from x on (pixel 0 in bit 63).
+[[gnu::always_inline]] inline uint64_t FlipMask(unsigned x)
+{
+    return ~0ull >> (x & 63);
+}
+
+// Flips the pixels of x's 64-pixel word from x on, in memory.
+[[gnu::always_inline]] inline void Toggle(uint64_t* words, int x)
+{
+    const unsigned u = static_cast<unsigned>(x);
+    words[u >> 6] ^= FlipMask(u);
+}
+
+// Appends x to the list and flips its word. Done as each position is
+// decoded, the flip's chain through memory (when several positions fall in
+// one word) overlaps the bit reader's work instead of making a loop of its
+// own. The list's positions never exceed rowPixels + kMaxOvershoot.
+[[gnu::always_inline]] inline void Emit(int32_t*& wp, uint64_t* words, int x)
+{
+    *wp++ = x;
+    Toggle(words, x);
+}
+
+[[gnu::always_inline]] inline void Emit(RowRuns& w, int x)
+{
+    Emit(w.wp, w.words, x);
+}
 
 // Whether codes that each add one entry and raise a0 (V0, VRk; pass adds
 // none) could reach the list's limit before a0 reaches rowPixels: only when
@@ -215,14 +257,14 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
 {
     int32_t* wp = w.wp;
     if (w.a0 != wp[-1])
-        *wp++ = w.a0;
+        Emit(wp, w.words, w.a0);
     while (wp > w.start && wp[-1] > rowPixels)
-        --wp;
+        Toggle(w.words, *--wp);  // undone: the words hold the list's toggles only
     const int last = wp[-1];
     if (last < rowPixels) {
         if ((wp - w.start) & 1)
-            *wp++ = last;  // a black run of 0 keeps the white rest white
-        *wp++ = rowPixels;
+            Emit(wp, w.words, last);  // a black run of 0 keeps the white rest white
+        Emit(wp, w.words, rowPixels);
     }
     return wp;
 }
@@ -231,10 +273,11 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
 // significant bit; bits of the last byte beyond rowPixels are kept.
 //
 // Every position toggles the colour from there to the row end. Each toggle
-// flips the rest of its own 64-pixel word in `words` (pixel 0 in bit 63, zero
-// on entry); a word's bit 0 then tells whether it holds an odd number of
-// toggles, so one pass in order turns the words into pixels, carrying the
-// colour of each word's last pixel into the next, and leaves them zero again.
+// has flipped the rest of its own 64-pixel word in `words` (pixel 0 in bit 63,
+// see Toggle; zero before the row's first); a word's bit 0 then tells whether
+// it holds an odd number of toggles, so one pass in order turns the words into
+// pixels, carrying the colour of each word's last pixel into the next, and
+// leaves them zero again.
 // Words before the first toggle are white and words after the last one take
 // the colour it leaves: blank rows and margins cost a store per word, and so
 // do words without a toggle on rows with fewer toggles than words. Kept out
@@ -242,12 +285,8 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
 [[gnu::noinline]] void FillRuns(uint8_t* row, const int32_t* runs, const int32_t* end, int rowPixels,
                                 int rowBytes, uint64_t* words)
 {
-    // Positions never exceed rowPixels, so they index words 0 .. rowPixels / 64.
-#pragma GCC unroll 4
-    for (const int32_t* p = runs; p < end; ++p) {
-        const unsigned x = static_cast<unsigned>(*p);
-        words[x >> 6] ^= ~0ull >> (x & 63);
-    }
+    // Positions of a finished list never exceed rowPixels, so only words
+    // 0 .. rowPixels / 64 hold toggles.
     const int whole = rowPixels >> 6;  // words holding only pixels of the row
     // The list ends with rowPixels; the toggles before it span words first .. last.
     const int first = runs[0] >> 6;
@@ -260,7 +299,10 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
         std::memset(row, 0, 32);
     else
         std::memset(row, 0, size_t(i) * 8);
-    uint64_t carry = 0;  // all ones after a black pixel
+    // All ones after a black pixel. Updated from the word alone (an odd word
+    // flips it), not from the turned word: one XOR per word on the chain
+    // from word to word instead of three.
+    uint64_t carry = 0;
     if (end - runs < toggled - i) {
         // Fewer changes than words (drawings): many words hold none, and
         // need no turning. Tested four at a time: one branch per group, and
@@ -272,9 +314,10 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
                 continue;
             }
             for (int k = i; k < i + 4; ++k) {
-                const uint64_t v = words[k] ^ carry;
+                const uint64_t t = words[k];
+                const uint64_t v = t ^ carry;
                 words[k] = 0;
-                carry = 0 - (v & 1);
+                carry ^= 0 - (t & 1);
                 const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
                 std::memcpy(row + size_t(k) * 8, &out, 8);
             }
@@ -282,9 +325,10 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
     }
 #pragma GCC unroll 4
     for (; i < toggled; ++i) {
-        const uint64_t v = words[i] ^ carry;
+        const uint64_t t = words[i];
+        const uint64_t v = t ^ carry;
         words[i] = 0;
-        carry = 0 - (v & 1);
+        carry ^= 0 - (t & 1);
         const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
         std::memcpy(row + size_t(i) * 8, &out, 8);
     }
@@ -318,20 +362,36 @@ constexpr bool IsMakeUp(unsigned kind)
 static_assert(TIF_FAX_BLACK_TERM == TIF_FAX_WHITE_TERM + 1 && TIF_FAX_BLACK_MAKEUP == TIF_FAX_WHITE_MAKEUP + 1 &&
               TIF_FAX_EXT_MAKEUP == TIF_FAX_BLACK_MAKEUP + 1, "colour kinds are contiguous");
 
-// Run1D through one of TifFaxRunTables (horizontal mode, the colour known
-// at run time only).
-[[gnu::always_inline]] inline RowStatus TableRun(Reader& r, const Ctx& c, RowRuns& w, const TifFaxEntry* table)
+// Colour codes are looked up first in a small first-level table; the few
+// long codes (and EOL or no code), whose entries there have codeBits 0, in the
+// full one, whose 32 KB would otherwise be spread over the cache by the bits
+// past the code. A terminating code, the commonest, passes one test.
+[[gnu::always_inline]] inline TifFaxEntry FirstEntry(uint64_t acc, const TifFaxEntry* first)
 {
+    return first[acc & ((1u << TifFaxShortBits) - 1)];
+}
+
+// Run1D through the tables of a colour known at run time only (horizontal mode).
+[[gnu::always_inline]] inline RowStatus TableRun(Reader& r, const Ctx& c, RowRuns& w, size_t colour)
+{
+    const TifFaxEntry* const first = TifFaxShortRunTables.colour[colour].entry;
+    const TifFaxEntry* const full = TifFaxRunTables.colour[colour].entry;
     for (;;) {
         if (!Need(r, 13, c))
             return kRowEod;
-        const TifFaxEntry e = table[r.acc & TifFaxLookup<13>::kMask];
-        Consume(r, e.codeBits);
-        if (__builtin_expect(IsTerminating(e.kind), 1)) {
-            w.a0 += e.param;
-            *w.wp++ = w.a0;
-            return kRowDone;
+        TifFaxEntry e = FirstEntry(r.acc, first);
+        if (__builtin_expect(!IsTerminating(e.kind), 0)) {
+            if (e.codeBits == 0)
+                e = full[r.acc & TifFaxLookup<13>::kMask];
+            if (!IsTerminating(e.kind))
+                goto other;
         }
+        Consume(r, e.codeBits);
+        w.a0 += e.param;
+        Emit(w, w.a0);
+        return kRowDone;
+    other:
+        Consume(r, e.codeBits);
         if (IsMakeUp(e.kind)) {
             if (!MakeUp(w, e.param, c.rowPixels))
                 return kRowStop;
@@ -349,14 +409,21 @@ template <bool Black>
     for (;;) {
         if (!Need(r, Black ? 13 : 12, c))
             return kRowEod;
-        const TifFaxEntry e = Black ? TifFaxBlackTable.entry[r.acc & TifFaxLookup<13>::kMask]
-                                    : TifFaxWhiteTable.entry[r.acc & TifFaxLookup<12>::kMask];
-        Consume(r, e.codeBits);
-        if (__builtin_expect(e.kind == (Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM), 1)) {
-            a0 += e.param;
-            *wp++ = a0;
-            return kRowDone;
+        constexpr unsigned kTerm = Black ? TIF_FAX_BLACK_TERM : TIF_FAX_WHITE_TERM;
+        TifFaxEntry e = FirstEntry(r.acc, TifFaxShortRunTables.colour[Black].entry);
+        if (__builtin_expect(e.kind != kTerm, 0)) {
+            if (e.codeBits == 0)
+                e = Black ? TifFaxBlackTable.entry[r.acc & TifFaxLookup<13>::kMask]
+                          : TifFaxWhiteTable.entry[r.acc & TifFaxLookup<12>::kMask];
+            if (e.kind != kTerm)
+                goto other;
         }
+        Consume(r, e.codeBits);
+        a0 += e.param;
+        Emit(wp, c.words, a0);
+        return kRowDone;
+    other:
+        Consume(r, e.codeBits);
         if (e.kind == (Black ? TIF_FAX_BLACK_MAKEUP : TIF_FAX_WHITE_MAKEUP) || e.kind == TIF_FAX_EXT_MAKEUP) {
             // As MakeUp: a make-up code past the row's width is damaged data.
             if (e.param > rowPixels - a0)
@@ -437,7 +504,7 @@ template <bool Empty, bool Checked>
             while (*b <= w.a0)
                 b += 2;
         w.a0 = *b++;
-        *w.wp++ = w.a0;
+        Emit(w, w.a0);
         return kRowDone;
     }
     const tif_fax_detail::ModeStep e = TifFaxModeSteps.entry[r.acc & TifFaxLookup<7>::kMask];
@@ -450,7 +517,7 @@ template <bool Empty, bool Checked>
         if (__builtin_expect(a1 > w.a0, 1)) {
             Consume(r, e.codeBits);
             w.a0 = a1;
-            *w.wp++ = a1;
+            Emit(w, a1);
             b += e.step;
             return kRowDone;
         }
@@ -460,11 +527,9 @@ template <bool Empty, bool Checked>
         // The colour of the run in progress follows from the list's parity;
         // choosing the tables by it avoids an unpredictable branch.
         const size_t black = static_cast<size_t>(w.wp - w.start) & 1;
-        const TifFaxEntry* const first = TifFaxRunTables.colour[black].entry;
-        const TifFaxEntry* const second = TifFaxRunTables.colour[black ^ 1].entry;
-        RowStatus st = TableRun(r, c, w, first);
+        RowStatus st = TableRun(r, c, w, black);
         if (st == kRowDone)
-            st = TableRun(r, c, w, second);
+            st = TableRun(r, c, w, black ^ 1);
         if (st != kRowDone)
             return st == kRowEod ? kRowEod : kRowStop;  // an EOL inside a run is invalid
         if (w.a0 < rowPixels)
@@ -479,7 +544,7 @@ template <bool Empty, bool Checked>
     switch (e.kind) {
     case TIF_FAX_VR:
         w.a0 = *b++ + param;
-        *w.wp++ = w.a0;
+        Emit(w, w.a0);
         return kRowDone;
     case TIF_FAX_VL: {
         const int a1 = *b - param;
@@ -487,7 +552,7 @@ template <bool Empty, bool Checked>
         if (a1 < w.a0 || b == ref - 1)
             return kRowStop;
         w.a0 = a1;
-        *w.wp++ = a1;
+        Emit(w, a1);
         --b;
         return !Checked && Crowded(w) ? kRowCrowded : kRowDone;
     }
@@ -499,11 +564,11 @@ template <bool Empty, bool Checked>
     case TIF_FAX_EXTENSION:
         // Uncompressed mode is not supported: the run in progress fills the row.
         w.a0 = rowPixels;
-        *w.wp++ = rowPixels;
+        Emit(w, rowPixels);
         return kRowStop;
     case TIF_FAX_EOL:
         w.a0 = rowPixels;
-        *w.wp++ = rowPixels;
+        Emit(w, rowPixels);
         if (!Need(r, 5, c))
             return kRowEod;
         eolPending = 1;
@@ -513,9 +578,9 @@ template <bool Empty, bool Checked>
     }
 }
 
-// A two-dimensional row: mode codes until a0 reaches the row width.
-[[gnu::always_inline]] inline RowStatus Decode2DRow(Reader& r, const Ctx& c, RowRuns& w, const int32_t* ref,
-                                                    int& eolPending)
+// The mode codes of a two-dimensional row, on Decode2DRow's locals.
+[[gnu::always_inline]] inline RowStatus Codes2D(Reader& r, const Ctx& c, RowRuns& w, const int32_t* ref,
+                                                int& eolPending)
 {
     const int32_t* b = ref;
     while (w.a0 < c.rowPixels && w.wp == w.start) {
@@ -538,6 +603,23 @@ template <bool Empty, bool Checked>
             return st;
     }
     return kRowDone;
+}
+
+// A two-dimensional row: mode codes until a0 reaches the row width. As in
+// Decode1DRow, the reader and the list are copied to locals that nothing else
+// can reach, so that they stay in registers instead of making a round trip
+// through memory for every code.
+[[gnu::always_inline]] inline RowStatus Decode2DRow(Reader& reader, const Ctx& c, RowRuns& runs, const int32_t* ref,
+                                                    int& eolPending)
+{
+    Reader r = reader;
+    RowRuns w = runs;
+    int eol = eolPending;
+    const RowStatus st = Codes2D(r, c, w, ref, eol);
+    reader = r;
+    runs = w;
+    eolPending = eol;
+    return st;
 }
 
 // Skips to the next EOL (unless one was just consumed), then past its fill and
@@ -568,18 +650,22 @@ template <bool Empty, bool Checked>
 }
 
 template <Variant V>
-int DecodeRows(TifCodec* codec, void* rows, int count)
+[[gnu::always_inline]] inline int DecodeRowsBody(TifCodec* codec, void* rows, int count)
 {
     TifFaxDecoderState* s = FaxState(codec);
     if (count <= 0 || rows == nullptr)
         return 0;
-    const Ctx c{s, s->bitMap == kMsbFirstMap, s->rowPixels};
+    uint64_t* const toggleWords = s->toggleWords;
+    const Ctx c{s, s->bitMap == kMsbFirstMap, s->rowPixels, toggleWords};
     Reader r{s->bitAcc, s->bitCount, s->header.cursor, s->header.available, 0, s->bitPad};
     int eolPending = s->eolPending;
     int32_t* cur = s->curRuns;
     int32_t* ref = s->refRuns;
     const int rowBytes = s->header.rowBytes;
-    uint64_t* const toggleWords = s->toggleWords;
+    // A read that threw in the middle of a row left its toggles behind.
+    if (s->togglesDirty)
+        std::memset(toggleWords, 0, ToggleWordCount(c.rowPixels) * sizeof(uint64_t));
+    s->togglesDirty = 1;
     const long step = TifRowStep(&s->header);
     auto* row = static_cast<uint8_t*>(rows);
 
@@ -588,7 +674,7 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
         // Only the zero bits added after the end are left: no row starts here.
         if (r.pad > 0 && r.n <= r.pad && r.avail == 0)
             break;
-        RowRuns w{cur, cur, cur + c.rowPixels + kEmitSlack, 0};
+        RowRuns w{cur, cur, cur + c.rowPixels + kEmitSlack, 0, toggleWords};
         const Reader start = r;
         RowStatus st;
         if constexpr (V == kMH) {
@@ -636,8 +722,39 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     s->eolPending = eolPending;
     s->curRuns = cur;
     s->refRuns = ref;
+    s->togglesDirty = 0;
     return done;
 }
+
+template <Variant V>
+int DecodeRows(TifCodec* codec, void* rows, int count)
+{
+    return DecodeRowsBody<V>(codec, rows, count);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The same for processors with BMI2, chosen at run time: its shifts by a
+// register count (the bit reader's, every colour change's toggle mask) take
+// fewer instructions.
+template <Variant V>
+[[gnu::target("bmi,bmi2")]] int DecodeRowsBmi2(TifCodec* codec, void* rows, int count)
+{
+    return DecodeRowsBody<V>(codec, rows, count);
+}
+
+template <Variant V>
+TifRowsProc PickDecodeRows()
+{
+    static const bool bmi2 = __builtin_cpu_supports("bmi2");
+    return bmi2 ? DecodeRowsBmi2<V> : DecodeRows<V>;
+}
+#else
+template <Variant V>
+TifRowsProc PickDecodeRows()
+{
+    return DecodeRows<V>;
+}
+#endif
 
 // ---------------------------------------------------------------- slots
 
@@ -690,7 +807,7 @@ int FaxSetParam(TifCodec* codec, int tag, int value)
             return 0;
         std::free(s->runArrays);
         UseRunArrays(s, block, arrays);
-        codec->DecodeRows = twoD ? DecodeRows<kG3_2D> : DecodeRows<kG3_1D>;
+        codec->DecodeRows = twoD ? PickDecodeRows<kG3_2D>() : PickDecodeRows<kG3_1D>();
     }
     s->options = value;
     return 1;
@@ -761,7 +878,7 @@ TifCodec* TifNewFaxDecoder(const TifCodecParams* params)
         return nullptr;
     }
     UseRunArrays(s, block, arrays);
-    s->toggleWords = static_cast<uint64_t*>(std::calloc(static_cast<size_t>(rowPixels >> 6) + 1, sizeof(uint64_t)));
+    s->toggleWords = static_cast<uint64_t*>(std::calloc(ToggleWordCount(rowPixels), sizeof(uint64_t)));
     if (s->toggleWords == nullptr) {
         TifFaxDecoderRelease(codec);
         TifCodecDestroy(codec);
@@ -774,15 +891,15 @@ TifCodec* TifNewFaxDecoder(const TifCodecParams* params)
     codec->BeginStrip = FaxBeginStrip;
     switch (compression) {
     case 2:
-        codec->DecodeRows = DecodeRows<kMH>;
+        codec->DecodeRows = PickDecodeRows<kMH>();
         s->framing = FAX_FRAMING_BYTEALIGN;
         break;
     case 3:
-        codec->DecodeRows = DecodeRows<kG3_1D>;
+        codec->DecodeRows = PickDecodeRows<kG3_1D>();
         s->framing = FAX_FRAMING_EOL;
         break;
     default:
-        codec->DecodeRows = DecodeRows<kG4>;
+        codec->DecodeRows = PickDecodeRows<kG4>();
         s->framing = 0;
         break;
     }

@@ -19,7 +19,8 @@ struct TifFaxDecoderState {
     int32_t* curRuns;       // runs of the row being decoded
     const uint8_t* bitMap;  // byte translation for the fill order
     int32_t runCapacity;    // entries in each run array
-    uint64_t* toggleWords;  // owned, rowPixels / 64 + 1 words, zero between rows (FillRuns)
+    uint64_t* toggleWords;  // owned; covers runs of damaged rows past the row end; zero between rows
+    int32_t togglesDirty;   // a DecodeRows call did not return: toggleWords may hold flips
 };
 
 // Frees the decoder's run arrays and toggle words (the Destroy slot does the rest).

@@ -53,7 +53,11 @@ struct Built {
     bool ok;
 };
 
-template <int Bits>
+//
+// A first-level table (Full false) leaves out the codes longer than its index
+// and the EOL: their entries stay invalid (codeBits 0), which sends the
+// decoder on to the full table.
+template <int Bits, bool Full = true>
 constexpr Built<Bits> Build(int which)
 {
     Built<Bits> b{};
@@ -62,7 +66,7 @@ constexpr Built<Bits> Build(int which)
         if (!InTable(which, c.kind))
             continue;
         if (c.length > Bits) {
-            b.ok = false;
+            b.ok = b.ok && !Full;
             continue;
         }
         const unsigned low = ReverseBits(c.code, c.length);
@@ -76,7 +80,7 @@ constexpr Built<Bits> Build(int which)
     // EOL: recognised by its leading zeros alone (eleven in the colour tables,
     // seven in the mode table); fill and the final 1 bit stay in the stream.
     const int zeros = which == 2 ? 7 : 11;
-    for (unsigned i = 0; i < (1u << Bits); i += 1u << zeros) {
+    for (unsigned i = 0; Full && i < (1u << Bits); i += 1u << zeros) {
         if (b.table.entry[i].codeBits != 0)
             b.ok = false;
         b.table.entry[i] = TifFaxEntry{TIF_FAX_EOL, static_cast<uint8_t>(zeros), 0};
@@ -90,8 +94,19 @@ constexpr Built<7> kMode = Build<7>(2);
 constexpr Built<13> kWhite13 = Build<13>(0);
 static_assert(kWhite.ok && kBlack.ok && kMode.ok && kWhite13.ok, "T.4 code list is not prefix-free");
 
+// First-level colour tables: every white code but the extended make-ups and
+// every black run up to 15 fit in 9 bits.
+constexpr int kShortBits = 9;
+constexpr Built<kShortBits> kWhiteShort = Build<kShortBits, false>(0);
+constexpr Built<kShortBits> kBlackShort = Build<kShortBits, false>(1);
+static_assert(kWhiteShort.ok && kBlackShort.ok, "T.4 code list is not prefix-free");
+
 struct RunTables {
     TifFaxLookup<13> colour[2];
+};
+
+struct ShortRunTables {
+    TifFaxLookup<kShortBits> colour[2];
 };
 
 // The mode table with VRk and VLk also as a signed offset from b1 and the
@@ -144,6 +159,13 @@ inline constexpr TifFaxLookup<7> TifFaxModeTable = tif_fax_detail::kMode.table;
 // Both colour tables indexed by 13 bits, white then black: in horizontal mode
 // the colour follows from the data, and picks its table by an offset.
 inline constexpr tif_fax_detail::RunTables TifFaxRunTables{{tif_fax_detail::kWhite13.table, tif_fax_detail::kBlack.table}};
+
+// The same in kShortBits bits, white then black, for a first lookup that
+// stays in a few cache lines: an entry with codeBits 0 (a longer code, an EOL
+// or no code) is looked up again in TifFaxRunTables.
+inline constexpr tif_fax_detail::ShortRunTables TifFaxShortRunTables{
+    {tif_fax_detail::kWhiteShort.table, tif_fax_detail::kBlackShort.table}};
+inline constexpr int TifFaxShortBits = tif_fax_detail::kShortBits;
 
 // TifFaxModeTable with the offsets and steps of VRk and VLk, for one path through both.
 inline constexpr tif_fax_detail::ModeSteps TifFaxModeSteps = tif_fax_detail::BuildModeSteps(TifFaxModeTable);

@@ -7,6 +7,7 @@
 
 #include "codec/fax/tif_fax.h"
 #include "io/tif_exception.h"
+#include "support/codec_io.h"
 #include "support/fax_util.h"
 
 using namespace tiftest;
@@ -254,6 +255,75 @@ TEST(FaxDecoder, RunListLimitWithZeroRuns)
         EXPECT_EQ(got[0], alternate);
         const uint16_t kept = uint16_t(0x5555 & (0xFFFF << (width - c.keptPixels)));
         EXPECT_EQ(got[1], Bytes({uint8_t(kept >> 8), uint8_t(kept)}));
+    }
+}
+
+// Runs ending past the row are dropped and the rest of the row is white: an
+// MH row whose last run ends 62 pixels past the width, and a Group 4 row
+// whose horizontal mode adds two runs past it (125 pixels, the most a row can
+// reach), each followed by a row that shows any colour change left behind.
+TEST(FaxDecoder, RunsPastTheRowEnd)
+{
+    for (int width : {64, 127, 191, 1728, 9600}) {
+        SCOPED_TRACE(width);
+        const Bytes white((size_t(width) + 7) / 8, 0);
+        Bytes next = white;  // black at pixels 3 and 4
+        next[0] = 0x18;
+        FaxBitWriter mh;
+        mh.PutRun(false, width - 1);
+        mh.PutRun(true, 63);
+        mh.Align();
+        PutRow1D(mh, next, width);
+        FaxBitWriter g4;
+        g4.Put("001");
+        g4.PutRun(false, width - 1);
+        g4.PutRun(true, 0);
+        g4.Put("001");
+        g4.PutRun(false, 63);
+        g4.PutRun(true, 63);
+        g4.Put("001");
+        g4.PutRun(false, 3);
+        g4.PutRun(true, 2);
+        g4.Put("001");
+        g4.PutRun(false, width - 5);
+        g4.PutRun(true, 0);
+        for (const auto& [compression, data] : {std::pair{2, mh.Finish()}, std::pair{4, g4.Finish()}}) {
+            FaxDecoder d(compression, width);
+            d.Begin(data);
+            std::vector<Bytes> got;
+            ASSERT_EQ(d.Decode(2, &got, 1), 2) << compression;
+            EXPECT_EQ(Checked(got, width), (std::vector<Bytes>{white, next})) << compression;
+        }
+    }
+}
+
+// A read that throws leaves the row it cut short unfinished; the strip begun
+// again decodes as if nothing had happened.
+TEST(FaxDecoder, ThrowingReadThenRestart)
+{
+    const int width = 1728;
+    const std::vector<Bytes> rows = FaxPage(width, 12, 3);
+    for (int compression : {2, 3}) {
+        FaxBitWriter w;
+        for (const Bytes& r : rows) {
+            if (compression == 3)
+                w.PutEol();
+            PutRow1D(w, r, width);
+            if (compression == 2)
+                w.Align();
+        }
+        const Bytes data = w.Finish();
+        for (int part : {5, 3, 2}) {
+            const long throwAt = long(data.size()) / part;
+            SCOPED_TRACE(std::to_string(compression) + " throwing at " + std::to_string(throwAt));
+            FaxDecoder d(compression, width);
+            d.Begin(data, 5, throwAt);
+            std::vector<Bytes> got;
+            EXPECT_NE(ThrownCode([&] { d.Decode(int(rows.size()), &got, 1); }), 0);
+            d.Begin(data);
+            ASSERT_EQ(d.Decode(int(rows.size()), &got), int(rows.size()));
+            EXPECT_EQ(Checked(got, width), rows);
+        }
     }
 }
 
