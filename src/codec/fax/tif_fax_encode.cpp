@@ -233,41 +233,97 @@ struct Row {
     int bytes;
 };
 
-void Encode1DRow(Writer& out, const uint8_t* row, Row r)
+// Every whole pending byte moved out, when at most 63 bits are pending.
+[[gnu::always_inline]] inline void FlushShort(Writer& w)
 {
-    if (r.bytes < 8) {
-        Writer w = out;
-        for (int x = 0;;) {
-            int span = Span(row, r.bytes, x, r.pixels, false);
-            PutRun(w, span, TifFaxWhiteCodes);
-            if ((x += span) >= r.pixels)
-                break;
-            span = Span(row, r.bytes, x, r.pixels, true);
-            PutRun(w, span, TifFaxBlackCodes);
-            if ((x += span) >= r.pixels)
-                break;
-        }
-        out = w;
+    if (w.avail < 8) {
+        w = FlushSlow(w);
         return;
     }
-    // Both colours in one loop, the code table and the inversion swapped.
-    Writer w = out;
-    const int W = r.pixels;
-    uint64_t invert = 0;
-    const TifFaxRunCodes* codes = &TifFaxWhiteCodes;
-    const TifFaxRunCodes* other = &TifFaxBlackCodes;
-    for (int x = 0;;) {
-        int pos = RunEnd(row, r.bytes, x, invert);
-        pos = pos < W ? pos : W;
-        PutRun(w, pos - x, *codes);
-        if (pos >= W)
-            break;
-        x = pos;
-        invert = ~invert;
-        const TifFaxRunCodes* t = codes;
-        codes = other;
-        other = t;
+    const uint64_t v = kLittleEndian ? __builtin_bswap64(w.acc) : w.acc;
+    std::memcpy(w.cur, &v, 8);
+    const int bytes = w.n >> 3;
+    w.cur += bytes;
+    w.avail -= bytes;
+    w.acc <<= w.n & ~7;
+    w.n &= 7;
+}
+
+// A run of one colour from the joined codes (`codes` points at the colour's
+// first entry); the writer holds at most 7 bits before and after.
+[[gnu::always_inline]] inline void PutJoined(Writer& w, uint32_t code)
+{
+    w.acc |= uint64_t(code & ~uint32_t(127)) << 32 >> w.n;
+    w.n += int(code & 31);
+    FlushShort(w);
+}
+
+// A run of 2624 or more: 2560 make-up codes while 2624 or more are left, then
+// the rest (64..2623) as one joined code.
+[[gnu::noinline]] Writer PutVeryLongRun(Writer w, int run, const uint32_t* codes)
+{
+    for (; run >= TIF_FAX_JOINED_RUNS; run -= 2560) {
+        Put(w, TifFaxWhiteCodes.entry[TIF_FAX_MAKEUP_2560]);  // common to both colours
+        Flush(w);
     }
+    PutJoined(w, codes[run]);
+    return w;
+}
+
+// One-dimensional coding: the row is taken a word at a time, and each word's
+// colour changes (a pixel unlike the one before it, the pixel before the row
+// being white) end the runs. Pixels from r.pixels on are never coded.
+void Encode1DRow(Writer& out, const uint8_t* row, Row r)
+{
+    Writer w = out;
+    Flush(w);
+    const int W = r.pixels;
+    const uint32_t* const codes = TifFaxJoinedRunCodes.code;
+    int colour = 0;  // of the run being measured: 0 white, TIF_FAX_JOINED_RUNS black
+    int start = 0;   // its first pixel
+    auto runsEndingIn = [&](uint64_t changes, int base) {
+        do {
+            const int c = __builtin_clzll(changes);
+            changes ^= uint64_t(1) << 63 >> c;
+            const int run = base + c - start;
+            if (run < TIF_FAX_JOINED_RUNS)
+                PutJoined(w, codes[colour + run]);
+            else
+                w = PutVeryLongRun(w, run, codes + colour);
+            start = base + c;
+            colour ^= TIF_FAX_JOINED_RUNS;
+        } while (changes != 0);
+    };
+    uint64_t before = 0;  // the last pixel of the previous word, in bit 63
+    const uint8_t* p = row;
+    for (const uint8_t* const whole = row + W / 64 * 8; p != whole; p += 8) {
+        const uint64_t v = LoadBigEndian(p);
+        const uint64_t changes = v ^ (v >> 1 | before);
+        before = v << 63;
+        if (changes != 0)
+            runsEndingIn(changes, int(p - row) * 8);
+    }
+    // The last pixels, fewer than 64: the row's last bytes placed from bit 63
+    // down, changes at and past r.pixels dropped.
+    const int at = int(p - row);
+    if (at * 8 < W) {
+        const int left = r.bytes - at;  // 1..8
+        uint64_t v = 0;
+        if (r.bytes >= 8) {
+            v = LoadBigEndian(row + r.bytes - 8) << ((8 - left) * 8);
+        } else {
+            for (int i = 0; i < left; ++i)
+                v |= uint64_t(row[at + i]) << (56 - 8 * i);
+        }
+        const uint64_t changes = (v ^ (v >> 1 | before)) & ~uint64_t(0) << (64 - (W - at * 8));
+        if (changes != 0)
+            runsEndingIn(changes, at * 8);
+    }
+    const int run = W - start;
+    if (run < TIF_FAX_JOINED_RUNS)
+        PutJoined(w, codes[colour + run]);
+    else
+        w = PutVeryLongRun(w, run, codes + colour);
     out = w;
 }
 
