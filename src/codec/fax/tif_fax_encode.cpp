@@ -253,9 +253,9 @@ struct Row {
 // first entry); the writer holds at most 7 bits before and after.
 [[gnu::always_inline]] inline void PutJoined(Writer& w, uint32_t code)
 {
-    w.acc |= uint64_t(code & ~uint32_t(127)) << 32 >> w.n;
-    w.n += int(code & 31);
-    FlushShort(w);
+    const uint32_t length = code & 31;
+    w.acc |= uint64_t(code ^ length) << 32 >> w.n;
+    w.n += int(length);
 }
 
 // A run of 2624 or more: 2560 make-up codes while 2624 or more are left, then
@@ -267,6 +267,7 @@ struct Row {
         Flush(w);
     }
     PutJoined(w, codes[run]);
+    FlushShort(w);
     return w;
 }
 
@@ -279,18 +280,22 @@ void Encode1DRow(Writer& out, const uint8_t* row, Row r)
     Flush(w);
     const int W = r.pixels;
     const uint32_t* const codes = TifFaxJoinedRunCodes.code;
-    int colour = 0;  // of the run being measured: 0 white, TIF_FAX_JOINED_RUNS black
-    int start = 0;   // its first pixel
-    auto runsEndingIn = [&](uint64_t changes, int base) {
+    intptr_t colour = 0;  // of the run being measured: 0 white, TIF_FAX_JOINED_RUNS black
+    intptr_t start = 0;   // its first pixel
+    auto runsEndingIn = [&](uint64_t changes, intptr_t base) {
         do {
-            const int c = __builtin_clzll(changes);
-            changes ^= uint64_t(1) << 63 >> c;
-            const int run = base + c - start;
-            if (run < TIF_FAX_JOINED_RUNS)
+            // Bit i stands for pixel base + 63 − i.
+            const intptr_t i = __builtin_clzll(changes) ^ 63;
+            changes ^= uint64_t(1) << i;
+            const intptr_t end = base + 63 - i;
+            const intptr_t run = end - start;
+            if (run < TIF_FAX_JOINED_RUNS) {
                 PutJoined(w, codes[colour + run]);
-            else
-                w = PutVeryLongRun(w, run, codes + colour);
-            start = base + c;
+                if (colour != 0)
+                    FlushShort(w);
+            } else
+                w = PutVeryLongRun(w, int(run), codes + colour);
+            start = end;
             colour ^= TIF_FAX_JOINED_RUNS;
         } while (changes != 0);
     };
@@ -301,7 +306,7 @@ void Encode1DRow(Writer& out, const uint8_t* row, Row r)
         const uint64_t changes = v ^ (v >> 1 | before);
         before = v << 63;
         if (changes != 0)
-            runsEndingIn(changes, int(p - row) * 8);
+            runsEndingIn(changes, (p - row) * 8);
     }
     // The last pixels, fewer than 64: the row's last bytes placed from bit 63
     // down, changes at and past r.pixels dropped.
@@ -319,11 +324,13 @@ void Encode1DRow(Writer& out, const uint8_t* row, Row r)
         if (changes != 0)
             runsEndingIn(changes, at * 8);
     }
-    const int run = W - start;
-    if (run < TIF_FAX_JOINED_RUNS)
+    const intptr_t run = W - start;
+    if (run < TIF_FAX_JOINED_RUNS) {
         PutJoined(w, codes[colour + run]);
-    else
-        w = PutVeryLongRun(w, run, codes + colour);
+        FlushShort(w);
+    } else {
+        w = PutVeryLongRun(w, int(run), codes + colour);
+    }
     out = w;
 }
 
