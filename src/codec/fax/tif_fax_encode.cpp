@@ -1,12 +1,14 @@
 // tif_fax_encode.cpp — the CCITT fax encoder: Modified Huffman (Compression 2),
 // Group 3 one- and two-dimensional (3) and Group 4 (4), after ITU-T T.4 / T.6.
 //
-// Rows are packed bilevel rows (0 white, 1 black, pixel 0 in bit 7 of byte 0).
-// Runs are measured a word at a time with count-leading-zeros (rows under 8
-// bytes with the leading-bits tables), never reading past the row's bytes.
-// Codes gather in a 64-bit accumulator (first bit in bit 63) that is moved
-// into the transfer buffer several bytes at a time; between calls the partial
-// byte lives in outBits / outBitsFree. Output is FillOrder 1.
+// Rows are packed bilevel rows (0 white, 1 black, pixel 0 in bit 7 of byte 0),
+// read a word at a time and never past the row's bytes: 1D rows as the colour
+// changes of each word, each run's codes sent as one joined code; 2D rows as
+// spans measured with count-leading-zeros (rows under 8 bytes with the
+// leading-bits tables). Codes gather in a 64-bit accumulator (first bit in
+// bit 63) that is moved into the transfer buffer several bytes at a time;
+// between calls the partial byte lives in outBits / outBitsFree. Output is
+// FillOrder 1.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -233,7 +235,8 @@ struct Row {
     int bytes;
 };
 
-// Every whole pending byte moved out, when at most 63 bits are pending.
+// Moves every whole pending byte into the buffer, as Flush, when fewer than 64
+// bits are pending.
 [[gnu::always_inline]] inline void FlushShort(Writer& w)
 {
     if (w.avail < 8) {
@@ -249,8 +252,8 @@ struct Row {
     w.n &= 7;
 }
 
-// A run of one colour from the joined codes (`codes` points at the colour's
-// first entry); the writer holds at most 7 bits before and after.
+// A joined code (TifFaxJoinedRunCodes), with no flush: at most 25 bits, so
+// two of them fit after the 7 bits a flush leaves.
 [[gnu::always_inline]] inline void PutJoined(Writer& w, uint32_t code)
 {
     const uint32_t length = code & 31;
@@ -258,8 +261,9 @@ struct Row {
     w.n += int(length);
 }
 
-// A run of 2624 or more: 2560 make-up codes while 2624 or more are left, then
-// the rest (64..2623) as one joined code.
+// A run of 2624 or more (`codes` points at its colour's joined codes): 2560
+// make-up codes while 2624 or more are left, then the rest (64..2623) as one
+// joined code. At most 7 bits are left pending.
 [[gnu::noinline]] Writer PutVeryLongRun(Writer w, int run, const uint32_t* codes)
 {
     for (; run >= TIF_FAX_JOINED_RUNS; run -= 2560) {
@@ -273,11 +277,13 @@ struct Row {
 
 // One-dimensional coding: the row is taken a word at a time, and each word's
 // colour changes (a pixel unlike the one before it, the pixel before the row
-// being white) end the runs. Pixels from r.pixels on are never coded.
+// being white) end the runs. Pixels from r.pixels on are never coded. The
+// writer is flushed after each black run (and the last), so a white run and
+// the black one after it are at most 7 + 2 × 25 bits.
 void Encode1DRow(Writer& out, const uint8_t* row, Row r)
 {
     Writer w = out;
-    Flush(w);
+    Flush(w);  // an EOL may be pending
     const int W = r.pixels;
     const uint32_t* const codes = TifFaxJoinedRunCodes.code;
     intptr_t colour = 0;  // of the run being measured: 0 white, TIF_FAX_JOINED_RUNS black
@@ -293,8 +299,9 @@ void Encode1DRow(Writer& out, const uint8_t* row, Row r)
                 PutJoined(w, codes[colour + run]);
                 if (colour != 0)
                     FlushShort(w);
-            } else
+            } else {
                 w = PutVeryLongRun(w, int(run), codes + colour);
+            }
             start = end;
             colour ^= TIF_FAX_JOINED_RUNS;
         } while (changes != 0);
