@@ -308,7 +308,13 @@ void Encode1DRow(Writer& out, const uint8_t* row, Row r)
     };
     uint64_t before = 0;  // the last pixel of the previous word, in bit 63
     const uint8_t* p = row;
-    for (const uint8_t* const whole = row + W / 64 * 8; p != whole; p += 8) {
+    const uint8_t* const whole = row + W / 64 * 8;
+    for (; p != whole; p += 8) {
+        // Two words of white after white: no change in either.
+        if (before == 0 && whole - p >= 16 && (LoadNative(p) | LoadNative(p + 8)) == 0) {
+            p += 8;
+            continue;
+        }
         const uint64_t v = LoadBigEndian(p);
         const uint64_t changes = v ^ (v >> 1 | before);
         before = v << 63;
