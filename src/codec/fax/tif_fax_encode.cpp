@@ -1,12 +1,14 @@
 // tif_fax_encode.cpp — the CCITT fax encoder: Modified Huffman (Compression 2),
 // Group 3 one- and two-dimensional (3) and Group 4 (4), after ITU-T T.4 / T.6.
 //
-// Rows are packed bilevel rows (0 white, 1 black, pixel 0 in bit 7 of byte 0).
-// Runs are measured a word at a time with count-leading-zeros (rows under 8
-// bytes with the leading-bits tables), never reading past the row's bytes.
-// Codes gather in a 64-bit accumulator (first bit in bit 63) that is moved
-// into the transfer buffer several bytes at a time; between calls the partial
-// byte lives in outBits / outBitsFree. Output is FillOrder 1.
+// Rows are packed bilevel rows (0 white, 1 black, pixel 0 in bit 7 of byte 0),
+// read a word at a time and never past the row's bytes: 1D rows as the colour
+// changes of each word, each run's codes sent as one joined code; 2D rows as
+// spans measured with count-leading-zeros (rows under 8 bytes with the
+// leading-bits tables). Codes gather in a 64-bit accumulator (first bit in
+// bit 63) that is moved into the transfer buffer several bytes at a time;
+// between calls the partial byte lives in outBits / outBitsFree. Output is
+// FillOrder 1.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -233,40 +235,114 @@ struct Row {
     int bytes;
 };
 
-void Encode1DRow(Writer& out, const uint8_t* row, Row r)
+// Moves every whole pending byte into the buffer, as Flush, when fewer than 64
+// bits are pending.
+[[gnu::always_inline]] inline void FlushShort(Writer& w)
 {
-    if (r.bytes < 8) {
-        Writer w = out;
-        for (int x = 0;;) {
-            int span = Span(row, r.bytes, x, r.pixels, false);
-            PutRun(w, span, TifFaxWhiteCodes);
-            if ((x += span) >= r.pixels)
-                break;
-            span = Span(row, r.bytes, x, r.pixels, true);
-            PutRun(w, span, TifFaxBlackCodes);
-            if ((x += span) >= r.pixels)
-                break;
-        }
-        out = w;
+    if (w.avail < 8) {
+        w = FlushSlow(w);
         return;
     }
-    // Both colours in one loop, the code table and the inversion swapped.
+    const uint64_t v = kLittleEndian ? __builtin_bswap64(w.acc) : w.acc;
+    std::memcpy(w.cur, &v, 8);
+    const int bytes = w.n >> 3;
+    w.cur += bytes;
+    w.avail -= bytes;
+    w.acc <<= w.n & ~7;
+    w.n &= 7;
+}
+
+// A joined code (TifFaxJoinedRunCodes), with no flush: at most 25 bits, so
+// two of them fit after the 7 bits a flush leaves.
+[[gnu::always_inline]] inline void PutJoined(Writer& w, uint32_t code)
+{
+    const uint32_t length = code & 31;
+    w.acc |= uint64_t(code ^ length) << 32 >> w.n;
+    w.n += int(length);
+}
+
+// A run of 2624 or more (`codes` points at its colour's joined codes): 2560
+// make-up codes while 2624 or more are left, then the rest (64..2623) as one
+// joined code. At most 7 bits are left pending.
+[[gnu::noinline]] Writer PutVeryLongRun(Writer w, int run, const uint32_t* codes)
+{
+    for (; run >= TIF_FAX_JOINED_RUNS; run -= 2560) {
+        Put(w, TifFaxWhiteCodes.entry[TIF_FAX_MAKEUP_2560]);  // common to both colours
+        Flush(w);
+    }
+    PutJoined(w, codes[run]);
+    FlushShort(w);
+    return w;
+}
+
+// One-dimensional coding: the row is taken a word at a time, and each word's
+// colour changes (a pixel unlike the one before it, the pixel before the row
+// being white) end the runs. Pixels from r.pixels on are never coded. The
+// writer is flushed after each black run (and the last), so a white run and
+// the black one after it are at most 7 + 2 × 25 bits.
+void Encode1DRow(Writer& out, const uint8_t* row, Row r)
+{
     Writer w = out;
+    Flush(w);  // an EOL may be pending
     const int W = r.pixels;
-    uint64_t invert = 0;
-    const TifFaxRunCodes* codes = &TifFaxWhiteCodes;
-    const TifFaxRunCodes* other = &TifFaxBlackCodes;
-    for (int x = 0;;) {
-        int pos = RunEnd(row, r.bytes, x, invert);
-        pos = pos < W ? pos : W;
-        PutRun(w, pos - x, *codes);
-        if (pos >= W)
-            break;
-        x = pos;
-        invert = ~invert;
-        const TifFaxRunCodes* t = codes;
-        codes = other;
-        other = t;
+    const uint32_t* const codes = TifFaxJoinedRunCodes.code;
+    intptr_t colour = 0;  // of the run being measured: 0 white, TIF_FAX_JOINED_RUNS black
+    intptr_t start = 0;   // its first pixel
+    auto runsEndingIn = [&](uint64_t changes, intptr_t base) {
+        do {
+            // Bit i stands for pixel base + 63 − i.
+            const intptr_t i = __builtin_clzll(changes) ^ 63;
+            changes ^= uint64_t(1) << i;
+            const intptr_t end = base + 63 - i;
+            const intptr_t run = end - start;
+            if (run < TIF_FAX_JOINED_RUNS) {
+                PutJoined(w, codes[colour + run]);
+                if (colour != 0)
+                    FlushShort(w);
+            } else {
+                w = PutVeryLongRun(w, int(run), codes + colour);
+            }
+            start = end;
+            colour ^= TIF_FAX_JOINED_RUNS;
+        } while (changes != 0);
+    };
+    uint64_t before = 0;  // the last pixel of the previous word, in bit 63
+    const uint8_t* p = row;
+    const uint8_t* const whole = row + W / 64 * 8;
+    for (; p != whole; p += 8) {
+        // Two words of white after white: no change in either.
+        if (before == 0 && whole - p >= 16 && (LoadNative(p) | LoadNative(p + 8)) == 0) {
+            p += 8;
+            continue;
+        }
+        const uint64_t v = LoadBigEndian(p);
+        const uint64_t changes = v ^ (v >> 1 | before);
+        before = v << 63;
+        if (changes != 0)
+            runsEndingIn(changes, (p - row) * 8);
+    }
+    // The last pixels, fewer than 64: the row's last bytes placed from bit 63
+    // down, changes at and past r.pixels dropped.
+    const int at = int(p - row);
+    if (at * 8 < W) {
+        const int left = r.bytes - at;  // 1..8
+        uint64_t v = 0;
+        if (r.bytes >= 8) {
+            v = LoadBigEndian(row + r.bytes - 8) << ((8 - left) * 8);
+        } else {
+            for (int i = 0; i < left; ++i)
+                v |= uint64_t(row[at + i]) << (56 - 8 * i);
+        }
+        const uint64_t changes = (v ^ (v >> 1 | before)) & ~uint64_t(0) << (64 - (W - at * 8));
+        if (changes != 0)
+            runsEndingIn(changes, at * 8);
+    }
+    const intptr_t run = W - start;
+    if (run < TIF_FAX_JOINED_RUNS) {
+        PutJoined(w, codes[colour + run]);
+        FlushShort(w);
+    } else {
+        w = PutVeryLongRun(w, int(run), codes + colour);
     }
     out = w;
 }

@@ -125,9 +125,57 @@ constexpr LeadingBits BuildLeading(unsigned bit)
 
 }  // namespace tif_fax_detail
 
+// Every run under 2624 as one code: its make-up code (none under 64) followed
+// by its terminating code, at most 25 bits, left-aligned in bits 31 down to 7;
+// bits 4..0 hold the length. White runs first, then black:
+// code[colour × TIF_FAX_JOINED_RUNS + run].
+constexpr int TIF_FAX_JOINED_RUNS = 2624;
+
+struct TifFaxJoinedCodes {
+    uint32_t code[2 * TIF_FAX_JOINED_RUNS];
+};
+
+namespace tif_fax_detail {
+
+constexpr uint32_t Joined(const TifFaxRunCodes& t, int run)
+{
+    const TifFaxCodeWord& e = t.entry[run & 63];
+    uint32_t bits = e.codeWord;
+    uint32_t length = e.codeLength;
+    if (run >= 64) {
+        const TifFaxCodeWord& m = t.entry[63 + (run >> 6)];
+        bits |= uint32_t(m.codeWord) << e.codeLength;
+        length += m.codeLength;
+    }
+    return length > 25 ? 0 : bits << (32 - length) | length;
+}
+
+constexpr TifFaxJoinedCodes BuildJoinedCodes(const TifFaxRunCodes& white, const TifFaxRunCodes& black)
+{
+    TifFaxJoinedCodes j{};
+    for (int run = 0; run < TIF_FAX_JOINED_RUNS; ++run) {
+        j.code[run] = Joined(white, run);
+        j.code[TIF_FAX_JOINED_RUNS + run] = Joined(black, run);
+    }
+    return j;
+}
+
+constexpr bool JoinedFit(const TifFaxJoinedCodes& j)
+{
+    for (uint32_t c : j.code)
+        if (c == 0)
+            return false;
+    return true;
+}
+
+}  // namespace tif_fax_detail
+
 inline constexpr TifFaxRunCodes TifFaxWhiteCodes = tif_fax_detail::kWhiteCodes.table;
 inline constexpr TifFaxRunCodes TifFaxBlackCodes = tif_fax_detail::kBlackCodes.table;
 inline constexpr TifFaxModeCodes TifFaxModeCodeWords = tif_fax_detail::kModeCodes.table;
 
 inline constexpr tif_fax_detail::LeadingBits TifFaxLeadingZeros = tif_fax_detail::BuildLeading(0);
 inline constexpr tif_fax_detail::LeadingBits TifFaxLeadingOnes = tif_fax_detail::BuildLeading(1);
+
+inline constexpr TifFaxJoinedCodes TifFaxJoinedRunCodes = tif_fax_detail::BuildJoinedCodes(TifFaxWhiteCodes, TifFaxBlackCodes);
+static_assert(tif_fax_detail::JoinedFit(TifFaxJoinedRunCodes), "a joined run code longer than 25 bits");

@@ -165,10 +165,58 @@ std::vector<Bytes> RandomRows(int width, int height, uint32_t seed)
     return rows;
 }
 
+// Rows of the runs with the longest codes: white 2560..2623 (a 12-bit make-up
+// code), black 1280..1727 (13 bits) and black 20..63 (mostly 12 bits), with
+// single pixels between, so that long codes meet at every bit position.
+std::vector<Bytes> LongCodeRows(int width, int height, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<Bytes> rows;
+    for (int y = 0; y < height; ++y) {
+        Bytes row((size_t(width) + 7) / 8, 0);
+        bool black = false;
+        for (int x = y % 3; x < width; black = !black) {
+            const int kind = int(rng() % 4);
+            const int run = kind == 0 ? 1 : black ? (kind == 1 ? 1280 + int(rng() % 448) : 20 + int(rng() % 44))
+                                                  : 2560 + int(rng() % 64);
+            for (int p = x; black && p < x + run && p < width; ++p)
+                row[size_t(p) >> 3] |= uint8_t(0x80 >> (p & 7));
+            x += run;
+        }
+        rows.push_back(MaskRow(row, width));
+    }
+    return rows;
+}
+
 struct Mode {
     const char* name;
     int compression, t4Options;
 };
+
+// Bits past the width in the caller's rows are not pixels: rows with all of
+// them set code as the same rows with them clear, whatever the mode.
+TEST(FaxEncoder, BitsPastTheWidthAreIgnored)
+{
+    const Mode modes[] = {{"MH", 2, 0}, {"G3", 3, 0}, {"G3_2D", 3, 1}, {"G4", 4, 0}};
+    for (const Mode& mode : modes) {
+        for (int width : {1, 5, 9, 63, 65, 70, 127, 1729}) {
+            const std::vector<Bytes> rows = RandomRows(width, 6, uint32_t(width) * 7);
+            Bytes clear, set;
+            for (const Bytes& row : rows) {
+                Bytes padded = row;
+                if (width % 8 != 0)
+                    padded.back() |= uint8_t(0xFF >> (width % 8));
+                clear.insert(clear.end(), row.begin(), row.end());
+                set.insert(set.end(), padded.begin(), padded.end());
+            }
+            Codec a = NewFaxEncoder(mode.compression, width, mode.t4Options);
+            Codec b = NewFaxEncoder(mode.compression, width, mode.t4Options);
+            ASSERT_TRUE(a && b);
+            EXPECT_EQ(EncodeStrip(a.get(), set, int(rows.size())), EncodeStrip(b.get(), clear, int(rows.size())))
+                << mode.name << " width " << width;
+        }
+    }
+}
 
 class FaxEncoderRoundTrip : public ::testing::TestWithParam<std::tuple<Mode, int>> {};
 
@@ -180,9 +228,11 @@ TEST_P(FaxEncoderRoundTrip, DecodersGetTheRowsBack)
 {
     const auto& [mode, width] = GetParam();
     const int height = 23, rowsPerStrip = 10, rowBytes = (width + 7) / 8, stride = rowBytes + 5;
-    for (int content = 0; content < 2; ++content) {
-        SCOPED_TRACE(content ? "page" : "random");
-        const std::vector<Bytes> rows = content ? FaxPage(width, height, uint32_t(width)) : RandomRows(width, height, uint32_t(width));
+    for (int content = 0; content < 3; ++content) {
+        SCOPED_TRACE(content == 0 ? "random" : content == 1 ? "page" : "long codes");
+        const std::vector<Bytes> rows = content == 0 ? RandomRows(width, height, uint32_t(width))
+                                        : content == 1 ? FaxPage(width, height, uint32_t(width))
+                                                       : LongCodeRows(width, height, uint32_t(width));
         Bytes reversed(size_t(stride) * height, 0x5A);  // row y at (height − 1 − y) × stride
         for (int y = 0; y < height; ++y)
             std::copy(rows[size_t(y)].begin(), rows[size_t(y)].end(), reversed.begin() + long(height - 1 - y) * stride);
@@ -233,7 +283,12 @@ TEST_P(FaxEncoderRoundTrip, DecodersGetTheRowsBack)
         std::vector<Bytes> back;
         std::string said;
         ASSERT_TRUE(ReadLibtiffStrict(dir.Write("fax.tif", b.Build()), &back, &said));
-        EXPECT_EQ(said, "");
+        // libtiff warns of a line length on some MH strips, the same bytes
+        // when it writes them itself (a row ending on a byte boundary, later a
+        // last row of white only), and returns their rows all the same.
+        if (content != 2 || mode.compression != 2) {
+            EXPECT_EQ(said, "");
+        }
         ASSERT_EQ(back.size(), rows.size());
         for (int y = 0; y < height; ++y)
             ASSERT_EQ(MaskRow(back[size_t(y)], width), rows[size_t(y)]) << "libtiff row " << y;
