@@ -452,6 +452,28 @@ template <bool Black>
             st = kRowStop;
             break;
         }
+        if (!Need(r, 12, c)) {
+            st = kRowEod;
+            break;
+        }
+        // A white and a black terminating code in one lookup, when the white
+        // run leaves the row open. Only with bits enough for both single
+        // lookups without a refill, so the reader ends where they would.
+        if (r.n >= 12 + 13) {
+            const tif_fax_detail::PairEntry p = TifFaxPairTable.entry[r.acc & ((1u << TifFaxPairBits) - 1)];
+            if (p.codeBits != 0 && p.white < rowPixels - a0) {
+                Consume(r, p.codeBits);
+                a0 += p.white;
+                Emit(wp, c.words, a0);
+                a0 += p.black;
+                Emit(wp, c.words, a0);
+                if (a0 >= rowPixels) {
+                    st = kRowDone;
+                    break;
+                }
+                continue;
+            }
+        }
         st = Run1D<false>(r, c, wp, a0, rowPixels);
         if (st != kRowDone || a0 >= rowPixels)
             break;

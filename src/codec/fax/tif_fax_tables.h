@@ -101,6 +101,41 @@ constexpr Built<kShortBits> kWhiteShort = Build<kShortBits, false>(0);
 constexpr Built<kShortBits> kBlackShort = Build<kShortBits, false>(1);
 static_assert(kWhiteShort.ok && kBlackShort.ok, "T.4 code list is not prefix-free");
 
+// A white terminating code followed by a black one, both within kPairBits
+// bits: the commonest pair of a one-dimensional row (text, thin lines) in one
+// lookup instead of two that follow each other. codeBits 0: no such pair.
+constexpr int kPairBits = 12;
+
+struct PairEntry {
+    uint8_t codeBits;  // bits of both codes
+    uint8_t white;     // the runs, 0..63
+    uint8_t black;
+    uint8_t unused;
+};
+
+struct PairTable {
+    PairEntry entry[1 << kPairBits];
+};
+
+// A black entry found from only the bits after the white code (the rest read
+// as 0) is that code's when it is no longer than those bits: the codes are
+// prefix-free, so the unknown bits cannot change it.
+constexpr PairTable BuildPairs(const TifFaxLookup<kShortBits>& white, const TifFaxLookup<kShortBits>& black)
+{
+    PairTable t{};
+    for (unsigned i = 0; i < (1u << kPairBits); ++i) {
+        const TifFaxEntry w = white.entry[i & TifFaxLookup<kShortBits>::kMask];
+        if (w.kind != TIF_FAX_WHITE_TERM || w.codeBits == 0)
+            continue;
+        const TifFaxEntry b = black.entry[(i >> w.codeBits) & TifFaxLookup<kShortBits>::kMask];
+        if (b.kind != TIF_FAX_BLACK_TERM || b.codeBits == 0 || b.codeBits > kPairBits - w.codeBits)
+            continue;
+        t.entry[i] = PairEntry{static_cast<uint8_t>(w.codeBits + b.codeBits), static_cast<uint8_t>(w.param),
+                               static_cast<uint8_t>(b.param), 0};
+    }
+    return t;
+}
+
 struct RunTables {
     TifFaxLookup<13> colour[2];
 };
@@ -166,6 +201,11 @@ inline constexpr tif_fax_detail::RunTables TifFaxRunTables{{tif_fax_detail::kWhi
 inline constexpr tif_fax_detail::ShortRunTables TifFaxShortRunTables{
     {tif_fax_detail::kWhiteShort.table, tif_fax_detail::kBlackShort.table}};
 inline constexpr int TifFaxShortBits = tif_fax_detail::kShortBits;
+
+// White and black terminating codes in pairs (see BuildPairs).
+inline constexpr tif_fax_detail::PairTable TifFaxPairTable =
+    tif_fax_detail::BuildPairs(tif_fax_detail::kWhiteShort.table, tif_fax_detail::kBlackShort.table);
+inline constexpr int TifFaxPairBits = tif_fax_detail::kPairBits;
 
 // TifFaxModeTable with the offsets and steps of VRk and VLk, for one path through both.
 inline constexpr tif_fax_detail::ModeSteps TifFaxModeSteps = tif_fax_detail::BuildModeSteps(TifFaxModeTable);
