@@ -439,6 +439,11 @@ template <bool Black>
 // reader, the list's pointer and limit and a0 are held in locals and written
 // back once: through references, each run stored to the list (an int32_t
 // store that may alias them) sent them to memory and back.
+//
+// Pairs: white and black codes in pairs (see below). Not in Group 3 2D
+// rows, whose 1D rows are few: there the longer loop cost the 2D loop its
+// register allocation, and more time than it saved.
+template <bool Pairs>
 [[gnu::always_inline]] inline RowStatus Decode1DRow(Reader& reader, const Ctx& c, RowRuns& w, int& eolPending)
 {
     Reader r = reader;
@@ -452,36 +457,35 @@ template <bool Black>
             st = kRowStop;
             break;
         }
-        // Past the row's first code a refill makes room for a pair; before
-        // it, the reader fills as Run1D would (an invalid first code must
-        // leave the reader where the row began).
-        if (r.n < 12 + 13 && r.avail >= 8 && wp != w.start)
-            FillFast(r);
-        // Past the row's first code a refill makes room for a pair; before
-        // it, the reader fills as Run1D would (an invalid first code must
-        // leave the reader where the row began). The refill moves no bit.
-        if (r.n < 12 + 13 && r.avail >= 8 && wp != w.start)
-            FillFast(r);
-        if (!Need(r, 12, c)) {
-            st = kRowEod;
-            break;
-        }
-        // A white and a black terminating code in one lookup, when the white
-        // run leaves the row open. Only with bits enough for both single
-        // lookups without a refill, so the reader ends where they would.
-        if (r.n >= 12 + 13) {
-            const tif_fax_detail::PairEntry p = TifFaxPairTable.entry[r.acc & ((1u << TifFaxPairBits) - 1)];
-            if (p.codeBits != 0 && p.white < rowPixels - a0) {
-                Consume(r, p.codeBits);
-                a0 += p.white;
-                Emit(wp, c.words, a0);
-                a0 += p.black;
-                Emit(wp, c.words, a0);
-                if (a0 >= rowPixels) {
-                    st = kRowDone;
-                    break;
+        if constexpr (Pairs) {
+            // Past the row's first code a refill makes room for a pair;
+            // before it, the reader fills as Run1D would (an invalid first
+            // code must leave the reader where the row began). The refill
+            // moves no bit.
+            if (r.n < 12 + 13 && r.avail >= 8 && wp != w.start)
+                FillFast(r);
+            if (!Need(r, 12, c)) {
+                st = kRowEod;
+                break;
+            }
+            // A white and a black terminating code in one lookup, when the
+            // white run leaves the row open. Only with bits enough for both
+            // single lookups without a refill, so the reader ends where
+            // they would.
+            if (r.n >= 12 + 13) {
+                const tif_fax_detail::PairEntry p = TifFaxPairTable.entry[r.acc & ((1u << TifFaxPairBits) - 1)];
+                if (p.codeBits != 0 && p.white < rowPixels - a0) {
+                    Consume(r, p.codeBits);
+                    a0 += p.white;
+                    Emit(wp, c.words, a0);
+                    a0 += p.black;
+                    Emit(wp, c.words, a0);
+                    if (a0 >= rowPixels) {
+                        st = kRowDone;
+                        break;
+                    }
+                    continue;
                 }
-                continue;
             }
         }
         st = Run1D<false>(r, c, wp, a0, rowPixels);
@@ -710,11 +714,11 @@ template <Variant V>
         const Reader start = r;
         RowStatus st;
         if constexpr (V == kMH) {
-            st = Decode1DRow(r, c, w, eolPending);
+            st = Decode1DRow<true>(r, c, w, eolPending);
         } else if constexpr (V == kG3_1D) {
             st = SyncEol(r, c, eolPending);
             if (st == kRowDone)
-                st = Decode1DRow(r, c, w, eolPending);
+                st = Decode1DRow<true>(r, c, w, eolPending);
         } else if constexpr (V == kG3_2D) {
             st = SyncEol(r, c, eolPending);
             if (st == kRowDone)
@@ -722,7 +726,7 @@ template <Variant V>
             if (st == kRowDone) {
                 const bool oneD = r.acc & 1;
                 Consume(r, 1);
-                st = oneD ? Decode1DRow(r, c, w, eolPending) : Decode2DRow(r, c, w, ref, eolPending);
+                st = oneD ? Decode1DRow<false>(r, c, w, eolPending) : Decode2DRow(r, c, w, ref, eolPending);
             }
         } else {
             st = Decode2DRow(r, c, w, ref, eolPending);
