@@ -269,6 +269,18 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
     return wp;
 }
 
+// Turns toggle word k into pixels of the row (the word left zero) and moves
+// the carried colour past it.
+[[gnu::always_inline]] inline void TurnWord(uint8_t* row, uint64_t* words, int k, uint64_t& carry)
+{
+    const uint64_t t = words[k];
+    const uint64_t v = t ^ carry;
+    words[k] = 0;
+    carry ^= 0 - (t & 1);
+    const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
+    std::memcpy(row + size_t(k) * 8, &out, 8);
+}
+
 // Paints a finished list into a row: white 0, black 1, pixel 0 in the most
 // significant bit; bits of the last byte beyond rowPixels are kept.
 //
@@ -313,25 +325,13 @@ int32_t* FinishRow(RowRuns& w, int rowPixels)
                     std::memcpy(row + size_t(i + k) * 8, &carry, 8);
                 continue;
             }
-            for (int k = i; k < i + 4; ++k) {
-                const uint64_t t = words[k];
-                const uint64_t v = t ^ carry;
-                words[k] = 0;
-                carry ^= 0 - (t & 1);
-                const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
-                std::memcpy(row + size_t(k) * 8, &out, 8);
-            }
+            for (int k = i; k < i + 4; ++k)
+                TurnWord(row, words, k, carry);
         }
     }
 #pragma GCC unroll 4
-    for (; i < toggled; ++i) {
-        const uint64_t t = words[i];
-        const uint64_t v = t ^ carry;
-        words[i] = 0;
-        carry ^= 0 - (t & 1);
-        const uint64_t out = kLittleEndian ? __builtin_bswap64(v) : v;
-        std::memcpy(row + size_t(i) * 8, &out, 8);
-    }
+    for (; i < toggled; ++i)
+        TurnWord(row, words, i, carry);
     for (; i < whole; ++i)
         std::memcpy(row + size_t(i) * 8, &carry, 8);
     const uint64_t v = words[whole] ^ carry;
