@@ -690,13 +690,14 @@ template <bool Empty, bool Checked>
                                                 int& eolPending)
 {
     const int32_t* b = ref;
-    while (w.a0 < c.rowPixels && w.wp == w.start) {
+    const int rowPixels = c.rowPixels;
+    while (w.a0 < rowPixels && w.wp == w.start) {
         const RowStatus st = Step2D<true, true>(r, c, w, ref, b, eolPending);
         if (st != kRowDone)
             return st;
     }
     if (!Crowded(w)) {
-        while (w.a0 < c.rowPixels) {
+        while (w.a0 < rowPixels) {
             const RowStatus st = Step2D<false, false>(r, c, w, ref, b, eolPending);
             if (st == kRowCrowded)
                 break;
@@ -704,7 +705,7 @@ template <bool Empty, bool Checked>
                 return st;
         }
     }
-    while (w.a0 < c.rowPixels) {
+    while (w.a0 < rowPixels) {
         const RowStatus st = Step2D<false, true>(r, c, w, ref, b, eolPending);
         if (st != kRowDone)
             return st;
