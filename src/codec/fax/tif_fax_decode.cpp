@@ -76,10 +76,11 @@ struct Reader {
     int pad = 0;   // zero bits added at the top of acc after the data ended
 };
 
-// Whether nothing was read between two states of a reader.
+// Whether no bit was consumed between two states of a reader: bytes moved
+// into the accumulator by a refill do not count.
 inline bool SamePlace(const Reader& a, const Reader& b)
 {
-    return a.fills == b.fills && a.cur == b.cur && a.n == b.n;
+    return a.fills == b.fills && (a.cur - b.cur) * 8 == a.n - b.n;
 }
 
 struct Ctx {

@@ -177,6 +177,31 @@ TEST(FaxDecoder, G3DamagedRowsInsideAPage)
     EXPECT_EQ(got[4], rows[2]);
 }
 
+// A Modified Huffman row that starts on an invalid code ends the data there,
+// also with many bytes buffered behind the code (and whatever number of rows
+// before it): reading ahead for a pair of codes must not make such a row look
+// as if it had consumed data.
+TEST(FaxDecoder, MHInvalidCodeAtARowStartEndsTheData)
+{
+    const std::vector<Bytes> rows = FaxPage(100, 4, 7);
+    for (int valid = 0; valid <= 4; ++valid) {
+        FaxBitWriter w;
+        for (int y = 0; y < valid; ++y) {
+            PutRow1D(w, rows[size_t(y)], 100);
+            w.Align();
+        }
+        w.Put("000000001000");  // no code starts this way
+        w.Put(std::string(32 * 8, '1'));
+        FaxDecoder d(2, 100);
+        d.Begin(w.Finish());
+        std::vector<Bytes> got;
+        ASSERT_EQ(d.Decode(10, &got), valid);
+        for (int y = 0; y < valid; ++y)
+            EXPECT_EQ(MaskRow(got[size_t(y)], 100), MaskRow(rows[size_t(y)], 100)) << y;
+        EXPECT_EQ(d.Decode(1, &got), 0);
+    }
+}
+
 // T4Options is a Compression 3 parameter only; FillOrder applies to all
 // three. Turning T4OPT_2D on and off again leaves a working 1D decoder.
 TEST(FaxDecoder, SetParam)
