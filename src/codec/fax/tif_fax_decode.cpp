@@ -530,11 +530,8 @@ template <bool Pairs>
             break;
         }
         if constexpr (Pairs) {
-            // Past the row's first code a refill makes room for a pair;
-            // before it, the reader fills as Run1D would (an invalid first
-            // code must leave the reader where the row began). The refill
-            // moves no bit.
-            if (r.n < 12 + 13 && r.avail >= 8 && wp != w.start)
+            // A refill makes room for a pair; it moves no bit.
+            if (r.n < 12 + 13 && r.avail >= 8)
                 FillFast(r);
             if (!Need(r, 12, c)) {
                 st = kRowEod;
