@@ -129,44 +129,6 @@ TEST(FaxDecoder, SparseRows)
     }
 }
 
-// The painting pass takes the colours of each group of four 64-pixel words
-// from their parities: every pattern of odd and even words, entered white and
-// entered black, on rows that end inside a group and inside a word.
-TEST(FaxDecoder, EveryParityPatternOfFourWords)
-{
-    // Groups 0-15 and 17-32: word k of group g holds one colour change when
-    // bit k of g is set, two otherwise. Group 16 holds one, so that the
-    // second series is entered black.
-    std::vector<int> changes;
-    for (int group = 0; group < 33; ++group) {
-        const int g = group % 17;
-        for (int k = 0; k < 4; ++k) {
-            const int at = group * 256 + k * 64;
-            if (group == 16) {
-                if (k == 0)
-                    changes.push_back(at + 5);
-            } else if ((g >> k) & 1) {
-                changes.push_back(at + 20);
-            } else {
-                changes.insert(changes.end(), {at + 10, at + 40});
-            }
-        }
-    }
-    for (int width : {33 * 256 + 100, 33 * 256 + 192, 33 * 256 + 255}) {
-        Bytes row(size_t(width + 7) / 8, 0);
-        size_t next = 0;
-        bool black = false;
-        for (int x = 0; x < width; ++x) {
-            for (; next < changes.size() && changes[next] == x; ++next)
-                black = !black;
-            if (black)
-                row[size_t(x) >> 3] |= uint8_t(0x80 >> (x & 7));
-        }
-        const std::vector<Bytes> rows = {row, Bytes(row.size(), 0), row};
-        EXPECT_EQ(MHRoundTrip(rows, width), rows) << width;
-    }
-}
-
 // Group 3: the first row, without an EOL before it, is lost (the
 // synchronisation skips to the first EOL); rows asked for past an RTC come out
 // white, one per EOL (and one for the zero bits read past the end), then the
