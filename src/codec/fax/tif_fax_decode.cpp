@@ -851,8 +851,8 @@ template <Variant V>
 template <Variant V>
 TifRowsProc PickDecodeRows()
 {
-    static const bool bmi2 = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2");
-    return bmi2 ? DecodeRowsBmi2<V> : DecodeRows<V>;
+    static const bool bmi2Avx2 = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2");
+    return bmi2Avx2 ? DecodeRowsBmi2<V> : DecodeRows<V>;
 }
 #else
 template <Variant V>
