@@ -4,7 +4,7 @@
 //   0: image type (5 kinds)   1: compression (none, PackBits, Deflate, LZW,
 //      MH, Group 3, Group 4)
 //   2: bit 0 Predictor 2, bit 1 tiles, bit 2 WriteLines in runs, bit 3 write
-//      every line (else stop early; Close finishes the image), bits 4-6
+//      every line (else stop early: the image ends at the last line), bits 4-6
 //      T4Options (Group 3)
 //   3: samples 1..4   4: bits (1, 2, 4, 8, 16)   5-6: width - 1 (at most 299)
 //   7: height - 1 (at most 63)   8: rows per strip (0..31)
@@ -95,9 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Check(r.Open(path.c_str()) == 1);
     VXIMGINFO got;
     r.GetImgInfo(&got);
-    Check(got.nWidth == info.nWidth && got.nHeight == info.nHeight && got.nCompression == info.nCompression);
-    std::vector<uint8_t> back(rows.size() + 1);
     const int written = lines < info.nHeight ? lines + 1 : lines;
+    Check(got.nWidth == info.nWidth && got.nHeight == written && got.nCompression == info.nCompression);
+    std::vector<uint8_t> back(rows.size() + 1);
     Check(r.ReadLines(back.data(), written) == written);
     back.resize(size_t(written) * rowBytes);
     if (bits % 8)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/tif_limits.h"
+#include "io/tif_exception.h"
 
 namespace {
 
@@ -15,9 +16,10 @@ int DefaultSetParam(TifCodec*, int, int) { return 0; }
 void DefaultSetRowStride(TifCodec* codec, int stride, int reverse)
 {
     TifCodecState* s = TifState(codec);
-    // Rows are never packed closer than one packed row.
-    if (stride > s->rowBytes)
-        s->rowStride = stride;
+    // Rows are never packed closer than one packed row; a stride at or below
+    // it packs them, whatever stride came before (the caller's buffer is
+    // laid out by the latest call alone).
+    s->rowStride = stride > s->rowBytes ? stride : s->rowBytes;
     s->reverse = reverse;
 }
 
@@ -71,8 +73,7 @@ int NoRows(TifCodec*, void*, int) { return 0; }
 
 int EncoderEndStrip(TifCodec* codec)
 {
-    TifCodecState* s = TifState(codec);
-    return s->ioProc(s->buffer, s->bufferSize - s->available, s->ioContext);
+    return TifCodecFlush(TifState(codec));
 }
 
 TifCodec* NewBase(const TifCodecParams* p, int stateSize, int bufferSize)
@@ -124,9 +125,18 @@ int TifCodecFill(TifCodecState* s)
 
 void TifCodecHandOver(TifCodecState* s)
 {
-    s->ioProc(s->buffer, s->bufferSize - s->available, s->ioContext);
+    // Bytes the procedure did not take are lost: the strip cannot be finished.
+    if (TifCodecFlush(s) < 0)
+        TifThrow(CTifException::kShortWrite);
+}
+
+int TifCodecFlush(TifCodecState* s)
+{
+    const int pending = s->bufferSize - s->available;
+    const int moved = s->ioProc(s->buffer, pending, s->ioContext);
     s->cursor = s->buffer;
     s->available = s->bufferSize;
+    return moved == pending ? pending : -1;
 }
 
 TifCodec* TifNewDecoderBase(const TifCodecParams* params, int stateSize, int bufferSize)

@@ -42,6 +42,8 @@ using TifBeginStripProc = int (*)(TifCodec*);
 // Moves `count` rows between the caller's row array and the stream; returns the
 // rows done. A short count means end of data or damaged data.
 using TifRowsProc = int (*)(TifCodec*, void* rows, int count);
+// Encoders: finishes the strip; the bytes of its last hand-over, or a
+// negative value when the strip could not be finished.
 using TifEndStripProc = int (*)(TifCodec*);
 
 struct TifCodec {
@@ -86,6 +88,9 @@ inline TifCodecState* TifState(TifCodec* codec)
 // memory exhaustion.
 TifCodec* TifCreateDecoder(const TifCodecParams* params);
 TifCodec* TifCreateEncoder(const TifCodecParams* params);
+// 1 when an encoder exists for these parameters, so that a null from
+// TifCreateEncoder means memory ran out; 0 when there is none.
+int TifHasEncoder(const TifCodecParams* params);
 
 // Base constructors: a record with every slot at its default and a zeroed state
 // of `stateSize` bytes (header included), or null. A decoder's own transfer
@@ -103,13 +108,27 @@ int TifCodecFill(TifCodecState* s);
 
 // Encoder hand-over: passes the bytes collected in the buffer to ioProc and
 // starts an empty buffer. Encoders call it lazily, when the next bytes need
-// room, so a buffer that became exactly full waits for EndStrip.
+// room, so a buffer that became exactly full waits for EndStrip. Throws
+// CTifException (kShortWrite) when ioProc takes fewer bytes than handed.
 void TifCodecHandOver(TifCodecState* s);
+// The same at the end of a strip, as a result: the bytes handed over, or -1
+// when ioProc took fewer. Every encoder's EndStrip returns through it.
+int TifCodecFlush(TifCodecState* s);
 
 // Row pointer step between successive rows of one DecodeRows/EncodeRows call.
 inline long TifRowStep(const TifCodecState* s)
 {
     return s->reverse ? -static_cast<long>(s->rowStride) : static_cast<long>(s->rowStride);
+}
+
+// Lays the rows of the codec's next call `stride` bytes apart, top down
+// (packed when the stride is not above a row). The file object hands every
+// call the stride of the rows it serves, so no earlier setting outlives it.
+inline void TifUseStride(TifCodec* codec, int stride)
+{
+    const TifCodecState* s = TifState(codec);
+    if (s->rowStride != stride || s->reverse)
+        codec->SetRowStride(codec, stride, 0);
 }
 
 // The uncompressed codec (Compression 1).

@@ -16,6 +16,12 @@ TifCodec* CTifCompression::CreateEncoder()
     return TifCreateEncoder(&p);
 }
 
+int CTifCompression::HasEncoder() const
+{
+    TifCodecParams p = FileParams();
+    return TifHasEncoder(&p);
+}
+
 TifCodec* CTifCompression::CreateDecoder()
 {
     TifCodecParams p = FileParams();

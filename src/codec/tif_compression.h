@@ -15,6 +15,7 @@ public:
 
     virtual TifCodec* CreateEncoder();
     virtual TifCodec* CreateDecoder();
+    int HasEncoder() const;  // 1 when CreateEncoder fails only for lack of memory
     virtual int SetEncodeParam(int tag, int value);  // 1
     virtual int AddTags();                           // 1 ok, 0 failed
     virtual int WriteTags();                         // 1 ok, 0 failed

@@ -9,18 +9,21 @@
 namespace {
 
 using TifCodecCtor = TifCodec* (*)(const TifCodecParams*);
+using TifCodecAccepts = bool (*)(const TifCodecParams*);
 
 struct TifCodecRegistryRow {
     int compression;
     TifCodecCtor newDecoder;
     TifCodecCtor newEncoder;
+    // The geometries the encoder codes; null: every geometry.
+    TifCodecAccepts encoderAccepts = nullptr;
 };
 
 constexpr TifCodecRegistryRow TifCodecRegistry[] = {
     {1, TifNewRawDecoder, TifNewRawEncoder},
-    {2, TifNewFaxDecoder, TifNewFaxEncoder},
-    {3, TifNewFaxDecoder, TifNewFaxEncoder},
-    {4, TifNewFaxDecoder, TifNewFaxEncoder},
+    {2, TifNewFaxDecoder, TifNewFaxEncoder, TifFaxEncoderAccepts},
+    {3, TifNewFaxDecoder, TifNewFaxEncoder, TifFaxEncoderAccepts},
+    {4, TifNewFaxDecoder, TifNewFaxEncoder, TifFaxEncoderAccepts},
     {5, TifNewLzwDecoder, TifNewLzwEncoder},
     {32773, TifNewPackBitsDecoder, TifNewPackBitsEncoder},
     {32946, TifNewDeflateDecoder, TifNewDeflateEncoder},
@@ -50,4 +53,10 @@ TifCodec* TifCreateEncoder(const TifCodecParams* params)
 {
     const TifCodecRegistryRow* row = FindRow(params);
     return row && row->newEncoder ? row->newEncoder(params) : nullptr;
+}
+
+int TifHasEncoder(const TifCodecParams* params)
+{
+    const TifCodecRegistryRow* row = FindRow(params);
+    return row && row->newEncoder && (!row->encoderAccepts || row->encoderAccepts(params)) ? 1 : 0;
 }

@@ -136,9 +136,12 @@ public:
     static const char* GetLastFailureText();
     // Closes the file; 1 when the handle closed cleanly, 0 when nothing was open.
     // A file made by Create is finished first: the last strip or tile row, the
-    // directory, the header, a flush to disk. 0 when any of it fails (or an
-    // earlier write failed); the object is empty afterwards either way, and the
-    // file then does not begin with a TIFF header.
+    // directory, the header, a flush to disk. A file given fewer lines than
+    // its height holds exactly the lines written: its ImageLength is their
+    // number (the last strip short, the last tile row padded). 0 when no line
+    // was written or any of it fails (or an earlier write failed); the object
+    // is empty afterwards either way, and the file then does not begin with a
+    // TIFF header.
     int Close();
     void GetImgInfo(VXIMGINFO* info);
     // Fills up to `count` entries of a palette image's colour map (16-bit maps
@@ -153,9 +156,11 @@ public:
     int ReadLine(void* row);
     // Delivers up to `count` lines spaced by the buffer stride; returns how many.
     int ReadLines(void* rows, int count);
-    // Sets the distance between rows in the caller's buffers (and, for strips,
-    // the codec's stride when larger than a row). When writing, a distance
-    // below the row bytes is ignored.
+    // Sets the distance between rows in the caller's buffers, for ReadLines and
+    // WriteLines. When writing, a distance below the row bytes is ignored. The
+    // codec stride of the second form is accepted and not used: every call
+    // hands its codec the buffer stride itself, so rows always lie rowBytes
+    // apart in the caller's buffer.
     void SetBufRowBytes(int rowBytes);
     void SetBufRowBytes(int rowBytes, int codecStride);
 
@@ -246,6 +251,7 @@ public:
     int NextWriteStrip();            // ends the current strip, begins the next
     int EncodeTileRow();             // encodes the held tile row, tile by tile
     void FailWrite();                // a failed write: no encoder, no finishing
+    int FinishData();                // the last strip or tile row; the image cut to the lines written
     int CloseWrite();                // Close of a file made by Create
 
     // Field list: exported interface; order and types are fixed.

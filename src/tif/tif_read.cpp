@@ -98,6 +98,7 @@ int CTifFile::LoadTileRow(int first)
         return 0;  // no such tile row
     m_nCurStrip = first;
     m_nCurLine = (first / m_nTilesAcross) * m_nTileLength;
+    TifUseStride(m_pDecoder, TileRowBytes(this));  // the tile buffers' rows are packed
     for (int i = 0; i < m_nTilesAcross; ++i) {
         if (!LoadStrip(first + i) || Decode(m_pDecoder, m_ppTileRow[i], m_nTileLength) != m_nTileLength) {
             // The buffers now hold part of a tile row: none is held.
@@ -187,9 +188,11 @@ int CTifFile::ReadLines(void* rows, int count)
         }
         return count - remaining;
     }
-    // One DecodeRows call may move several rows only when the decoder lays them
-    // out at the caller's stride; otherwise rows go one by one.
-    const bool sameStride = TifState(m_pDecoder)->rowStride == m_nBufRowBytes;
+    // One DecodeRows call moves several rows laid out at the caller's stride;
+    // rows closer than a row overlap, and go one by one.
+    const bool sameStride = m_nBufRowBytes >= m_nRowBytes;
+    if (sameStride)
+        TifUseStride(m_pDecoder, m_nBufRowBytes);
     while (remaining > 0 && m_nCurStrip < m_nStrips) {
         int k = remaining < m_nStripLinesLeft ? remaining : m_nStripLinesLeft;
         if (k > m_nHeight - m_nCurLine)
@@ -268,14 +271,12 @@ void CTifFile::SetBufRowBytes(int rowBytes)
     SetBufRowBytes(rowBytes, rowBytes);
 }
 
-void CTifFile::SetBufRowBytes(int rowBytes, int codecStride)
+void CTifFile::SetBufRowBytes(int rowBytes, int)
 {
     if (rowBytes <= 0 || (m_bWrite && rowBytes < m_nRowBytes))
         return;  // rows cannot lie at or before each other, nor overlap when written
+    // The codec gets its stride with each call it serves (TifUseStride), from
+    // this value alone: a stride kept in the codec could outlive the caller's
+    // buffer layout and make a codec read or write past it.
     m_nBufRowBytes = rowBytes;
-    TifCodec* codec = m_bWrite ? m_pEncoder : m_pDecoder;
-    // A tiled decoder fills the tile buffers, whose rows are exactly one tile
-    // row apart; a wider stride would write past them, so it keeps its own.
-    if (codec != nullptr && !m_bTiled)
-        codec->SetRowStride(codec, codecStride, 0);
 }

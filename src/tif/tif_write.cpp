@@ -123,9 +123,10 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric)
     if (f->m_bTiled)
         f->m_nWidth = f->m_nTileWidth;
     f->m_pEncoder = f->m_pCompression->CreateEncoder();
+    const int hasEncoder = f->m_pCompression->HasEncoder();
     f->m_nWidth = width;
     if (f->m_pEncoder == nullptr)
-        return VXTIFF_FAIL_NO_ENCODER;
+        return hasEncoder ? VXTIFF_FAIL_MEMORY : VXTIFF_FAIL_NO_ENCODER;
     f->m_pEncoder->SetIoProc(f->m_pEncoder, TifWriteProc, f);
     f->m_nRowBytes = f->m_nBufRowBytes = static_cast<int>(rowBytes);
 
@@ -222,6 +223,7 @@ int CTifFile::EncodeTileRow()
     // line written) are zero, not what an earlier tile row left there.
     const int filled = m_nTileLength - m_nStripLinesLeft;
     const size_t tileRow = size_t(TileRowBytes(this));
+    TifUseStride(m_pEncoder, int(tileRow));  // the tile buffers' rows are packed
     for (int i = 0; i < m_nTilesAcross; ++i) {
         if (filled < m_nTileLength)
             std::memset(m_ppTileRow[i] + size_t(filled) * tileRow, 0, size_t(m_nTileLength - filled) * tileRow);
@@ -254,8 +256,11 @@ int CTifFile::WriteLine(void* row)
         const int64_t start = int64_t(i) * tileRow;
         const int n = static_cast<int>(m_nRowBytes - start < tileRow ? m_nRowBytes - start : tileRow);
         std::memcpy(dst, src + start, size_t(n));
-        if (n < tileRow) {
-            const int64_t bits = (int64_t(m_nWidth) - int64_t(i) * m_nTileWidth) * m_nSamplesPerPixel * m_nBitsPerSample;
+        // The last tile may end the row inside a byte even when the row's
+        // bytes fill the tile's: the test is on pixels, not bytes.
+        const int64_t pixels = int64_t(m_nWidth) - int64_t(i) * m_nTileWidth;
+        if (pixels < m_nTileWidth) {
+            const int64_t bits = pixels * m_nSamplesPerPixel * m_nBitsPerSample;
             if (bits % 8 != 0)
                 dst[bits / 8] &= static_cast<unsigned char>(0xFF << (8 - bits % 8));
             std::memset(dst + n, 0, size_t(tileRow - n));
@@ -284,6 +289,7 @@ int CTifFile::WriteLines(void* rows, int count)
             p += m_nBufRowBytes;
         return done;
     }
+    TifUseStride(m_pEncoder, m_nBufRowBytes);
     while (done < count) {
         const int n = count - done < m_nStripLinesLeft ? count - done : m_nStripLinesLeft;
         if (n <= 0 || Encode(m_pEncoder, p, n) != n) {
@@ -304,12 +310,34 @@ int CTifFile::WriteLines(void* rows, int count)
     return done;
 }
 
+// Ends the data with the last line written: the strip or tile row in
+// progress is finished when it holds a line, and the image is as long as
+// the lines written, so that a page that ended early (a fax page whose end is
+// known only at the end) is exact. No line at all makes no image.
+int CTifFile::FinishData()
+{
+    const int pending = m_nRowsPerStrip - m_nStripLinesLeft;  // lines in the strip or tile row begun
+    if (m_nCurStrip < m_nStrips && pending > 0) {
+        if (m_bTiled ? !EncodeTileRow() : !EndWriteStrip(m_nCurStrip++))
+            return 0;
+    }
+    if (m_nCurLine <= 0)
+        return 0;
+    if (m_nCurLine < m_nHeight) {
+        m_nHeight = m_nCurLine;
+        m_nStrips = m_nCurStrip;  // the strips or tiles ended, in file order
+        if (m_bTiled)
+            m_nTilesDown = m_nStrips / m_nTilesAcross;
+        else if (m_nRowsPerStrip > m_nHeight)
+            m_nRowsPerStrip = m_nHeight;
+    }
+    return 1;
+}
+
 int CTifFile::CloseWrite()
 {
     // No encoder: an earlier write failed and the file cannot be finished.
-    int ok = m_pEncoder != nullptr && m_pStream != nullptr;
-    if (ok && m_nCurStrip < m_nStrips)
-        ok = m_bTiled ? EncodeTileRow() : EndWriteStrip(m_nCurStrip);
+    int ok = m_pEncoder != nullptr && m_pStream != nullptr && FinishData();
     ok = ok && BuildIfd() && WriteIfd();
     if (ok && !m_pStream->Commit()) {
         // The header is written; take it back so no reader trusts the file.

@@ -43,8 +43,8 @@ TEST(RawDecodeLayout, StrideSettings)
     EXPECT_EQ(TifState(d.get())->rowStride, 4);
     EXPECT_EQ(TifState(d.get())->reverse, 1);
     d->SetRowStride(d.get(), 6, 1);
-    d->SetRowStride(d.get(), 3, 0);  // a larger stride once set stays
-    EXPECT_EQ(TifState(d.get())->rowStride, 6);
+    d->SetRowStride(d.get(), 3, 0);  // narrower again: packed, not the earlier wider stride
+    EXPECT_EQ(TifState(d.get())->rowStride, 4);
     EXPECT_EQ(TifState(d.get())->reverse, 0);
 }
 
@@ -77,6 +77,30 @@ TEST(RawEncode, LazyHandOverOfAFullBuffer)
     EXPECT_EQ(handOvers, (std::vector<int>{TIF_CODEC_BUFFER_SIZE, rowBytes}));
     EXPECT_EQ(e->EncodeRows(e.get(), rows.data(), 0), 0);
     EXPECT_EQ(e->EncodeRows(e.get(), rows.data(), -2), 0);
+}
+
+// An I/O procedure that moves fewer bytes than handed fails the strip: in the
+// middle (the hand-over throws) and at its end (EndStrip is negative), for
+// every encoder.
+TEST(EncoderHandOver, ShortTransferFailsTheStrip)
+{
+    struct Short {
+        static int Proc(unsigned char*, int length, void*) { return length / 2; }
+    };
+    const int rowBytes = 1000;
+    Bytes noise = NoiseRows(size_t(rowBytes) * 80);
+    for (int compression : {1, 2, 3, 4, 5, 32773, 32946}) {
+        const int bits = compression >= 2 && compression <= 4 ? 1 : 8;
+        Codec e = NewCodec(false, compression, rowBytes * 8 / bits, 1, bits);
+        ASSERT_TRUE(e) << compression;
+        e->SetIoProc(e.get(), Short::Proc, nullptr);
+        e->BeginStrip(e.get());
+        EXPECT_EQ(ThrownCode([&] { e->EncodeRows(e.get(), noise.data(), 80); }), CTifException::kShortWrite)
+            << compression;
+        e->BeginStrip(e.get());
+        ASSERT_EQ(e->EncodeRows(e.get(), noise.data(), 1), 1) << compression;
+        EXPECT_LT(e->EndStrip(e.get()), 0) << compression;
+    }
 }
 
 TEST(CodecBuffer, CallerBufferAndBack)

@@ -74,10 +74,15 @@ TEST(Read, StrideSettingsAndBadArguments)
         f.SetBufRowBytes(1);  // narrower than a row: the decoder keeps its stride
         EXPECT_EQ(f.m_nBufRowBytes, 1);
         EXPECT_EQ(TifState(f.m_pDecoder)->rowStride, decoderStride);
-        f.SetBufRowBytes(160);
+        f.SetBufRowBytes(320);
+        // The second stride is not the codec's to keep: rows land 160 apart, in
+        // a buffer just long enough, and the tile buffers' rows stay packed.
         f.SetBufRowBytes(160, 320);
-        // The tile buffers' rows stay packed.
-        EXPECT_EQ(TifState(f.m_pDecoder)->rowStride, tiled ? decoderStride : 320);
+        Bytes two(160 + 40, 0xEE);
+        ASSERT_EQ(f.ReadLines(two.data(), 2), 2);
+        EXPECT_EQ(Bytes(two.begin(), two.begin() + 40), t.Row(1));
+        EXPECT_EQ(Bytes(two.begin() + 160, two.end()), t.Row(2));
+        EXPECT_EQ(TifState(f.m_pDecoder)->rowStride, tiled ? decoderStride : 160);
     }
 }
 

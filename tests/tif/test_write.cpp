@@ -250,6 +250,9 @@ TEST(Write, RefusesLinesBeyondTheImageBadArgumentsAndLateParameters)
         EXPECT_EQ(f.WriteLines(rows.data(), -2), 0);
         f.SetBufRowBytes(9);  // narrower than a row: ignored
         EXPECT_EQ(f.m_nBufRowBytes, 10);
+        // A wider stride set before does not outlive the caller's last word.
+        f.SetBufRowBytes(20);
+        f.SetBufRowBytes(10, 20);
         EXPECT_EQ(f.WriteLines(rows.data(), 35), 35);  // across two strip boundaries
         EXPECT_EQ(f.SetEncodeParams(317, 2), 0) << "rows are already encoded";
         EXPECT_EQ(f.WriteLines(rows.data() + 350, 10), 5) << "only the lines left";
@@ -274,24 +277,63 @@ TEST(Write, TilesArePaddedWithZeros)
 {
     TempDir dir;
     const std::string path = dir.Path("t.tif");
-    VXIMGINFO info = WriteInfo(VXIMG_MINISBLACK, 75, 130, 1, 4);  // 37.5 bytes
-    info.bTiled = 1, info.nTileWidth = 32, info.nTileLength = 128;
-    CTifFile f;
-    ASSERT_EQ(f.Create(path.c_str(), &info), 1);
-    for (int y = 0; y < 130; ++y)
-        ASSERT_EQ(f.WriteLine(Bytes(38, 0xFF).data()), 1) << y;
-    ASSERT_EQ(f.Close(), 1);
-    TIFF* t = TIFFOpen(path.c_str(), "r");
-    ASSERT_NE(t, nullptr);
-    Bytes tile(size_t(TIFFTileSize(t)));
-    ASSERT_EQ(tile.size(), 16u * 128);
-    ASSERT_GT(TIFFReadTile(t, tile.data(), 64, 0, 0, 0), 0);  // columns 64..95, of which 11 in the image
-    for (size_t i = 0; i < tile.size(); ++i)
-        ASSERT_EQ(tile[i], i % 16 < 5 ? 0xFF : i % 16 == 5 ? 0xF0 : 0) << i;
-    ASSERT_GT(TIFFReadTile(t, tile.data(), 0, 128, 0, 0), 0);  // rows 128..255, of which 2 in the image
-    for (size_t i = 0; i < tile.size(); ++i)
-        ASSERT_EQ(tile[i], i < 32 ? 0xFF : 0) << i;
-    TIFFClose(t);
+    // The last tile holds 11 of its 32 pixels, or 31: the row's bytes then
+    // fill the tile's, and still end inside a byte.
+    for (int width : {75, 95}) {
+        VXIMGINFO info = WriteInfo(VXIMG_MINISBLACK, width, 130, 1, 4);
+        info.bTiled = 1, info.nTileWidth = 32, info.nTileLength = 128;
+        CTifFile f;
+        ASSERT_EQ(f.Create(path.c_str(), &info), 1);
+        const Bytes row(size_t(width + 1) / 2, 0xFF);
+        for (int y = 0; y < 130; ++y)
+            ASSERT_EQ(f.WriteLine(Bytes(row).data()), 1) << y;
+        ASSERT_EQ(f.Close(), 1);
+        TIFF* t = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(t, nullptr);
+        Bytes tile(size_t(TIFFTileSize(t)));
+        ASSERT_EQ(tile.size(), 16u * 128);
+        ASSERT_GT(TIFFReadTile(t, tile.data(), 64, 0, 0, 0), 0);  // columns 64..95
+        const size_t whole = size_t(width - 64) / 2;
+        for (size_t i = 0; i < tile.size(); ++i)
+            ASSERT_EQ(tile[i], i % 16 < whole ? 0xFF : i % 16 == whole ? 0xF0 : 0) << width << " " << i;
+        ASSERT_GT(TIFFReadTile(t, tile.data(), 0, 128, 0, 0), 0);  // rows 128..255, of which 2 in the image
+        for (size_t i = 0; i < tile.size(); ++i)
+            ASSERT_EQ(tile[i], i < 32 ? 0xFF : 0) << i;
+        TIFFClose(t);
+    }
+}
+
+// A page that ends before its declared height (a fax page whose end is known
+// only at the end) holds exactly the lines written, and libtiff reads it
+// without a word; with no line at all the file gets no header.
+TEST(Write, CloseAfterFewerLinesEndsTheImageThere)
+{
+    TempDir dir;
+    const std::string path = dir.Path("short.tif");
+    const struct { int compression, bits, tiled; } kinds[] = {{1, 8, 0}, {4, 1, 0}, {1, 8, 1}, {32946, 8, 1}};
+    for (const auto& k : kinds)
+        for (int written : {0, 20, 32, 33}) {
+            VXIMGINFO info = WriteInfo(k.bits == 1 ? VXIMG_MINISWHITE : VXIMG_MINISBLACK, 70, 100, 1, k.bits,
+                                       k.compression, 16);
+            info.bTiled = k.tiled, info.nTileWidth = info.nTileLength = 32;
+            const std::vector<Bytes> rows = Rows(info, 7);
+            CTifFile f;
+            ASSERT_EQ(f.Create(path.c_str(), &info), 1);
+            for (int y = 0; y < written; ++y)
+                ASSERT_EQ(f.WriteLine(Bytes(rows[size_t(y)]).data()), 1);
+            ASSERT_EQ(f.Close(), written > 0 ? 1 : 0) << k.compression << " " << written;
+            const Bytes file = ReadFileBytes(path);
+            if (written == 0) {
+                EXPECT_TRUE(file.size() < 8 || Bytes(file.begin(), file.begin() + 8) == Bytes(8, 0));
+                continue;
+            }
+            std::vector<Bytes> back;
+            std::string complaints;
+            ASSERT_TRUE(ReadLibtiffStrict(path, &back, &complaints)) << complaints;
+            EXPECT_EQ(complaints, "");
+            EXPECT_EQ(back, std::vector<Bytes>(rows.begin(), rows.begin() + written))
+                << k.compression << " tiled " << k.tiled << " " << written;
+        }
 }
 
 TEST(Write, FullDiskLeavesNoFileThatLooksValid)
@@ -324,6 +366,33 @@ TEST(Write, FullDiskLeavesNoFileThatLooksValid)
         EXPECT_EQ(Bytes(file.begin(), file.begin() + 8), Bytes(8, 0)) << "no header";
     }
     std::signal(SIGXFSZ, oldSignal);
+}
+
+// An encoder that cannot get its memory is reported as memory, not as a
+// compression without an encoder: a Group 4 reference row of 31 MB under an
+// address-space limit, in a child process.
+TEST(WriteDeathTest, EncoderWithoutMemoryIsReportedAsMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator reserves its own address space";
+#endif
+    TempDir dir;
+    const std::string path = dir.Path("m.tif");
+    VXIMGINFO info = WriteInfo(VXIMG_MINISWHITE, 250000000, 1, 1, 1, 4);
+    EXPECT_EXIT(
+        {
+            unsigned long pages = 0;
+            FILE* statm = std::fopen("/proc/self/statm", "r");
+            if (statm == nullptr || std::fscanf(statm, "%lu", &pages) != 1)
+                std::_Exit(1);
+            struct rlimit lim;
+            getrlimit(RLIMIT_AS, &lim);
+            lim.rlim_cur = pages * 4096 + (16u << 20);
+            setrlimit(RLIMIT_AS, &lim);
+            CTifFile f;
+            std::_Exit(f.Create(path.c_str(), &info) == 0 ? CTifFile::GetLastFailure() : 0);
+        },
+        ::testing::ExitedWithCode(VXTIFF_FAIL_MEMORY), "");
 }
 
 // Offsets are 32-bit: data that would end past 4 GiB is refused (the strip is

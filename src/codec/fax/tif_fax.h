@@ -20,8 +20,10 @@ enum {
 };
 
 TifCodec* TifNewFaxDecoder(const TifCodecParams* params);
-// Null for any geometry but one sample of one bit: TIFF 6.0 defines the fax
-// compressions for bilevel images only.
+// Whether the encoder codes this geometry: one sample of one bit, as TIFF 6.0
+// defines the fax compressions for bilevel images only.
+bool TifFaxEncoderAccepts(const TifCodecParams* params);
+// Null for a geometry TifFaxEncoderAccepts refuses, or without memory.
 TifCodec* TifNewFaxEncoder(const TifCodecParams* params);
 
 // Destroy slot of both fax codecs: releases the codec's own block, then the base.

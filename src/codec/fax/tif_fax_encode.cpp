@@ -518,7 +518,7 @@ int FaxEndStrip(TifCodec* codec)
     Align(w);
     CloseWriter(w, s);
     TifCodecState* h = &s->header;
-    return h->ioProc(h->buffer, h->bufferSize - h->available, h->ioContext);
+    return TifCodecFlush(h);
 }
 
 }  // namespace
@@ -532,15 +532,20 @@ void TifFaxEncoderRelease(TifCodec* codec)
     }
 }
 
-TifCodec* TifNewFaxEncoder(const TifCodecParams* params)
+bool TifFaxEncoderAccepts(const TifCodecParams* params)
 {
     if (params == nullptr)
+        return false;
+    const int compression = params->compression;
+    return (compression == 2 || compression == 3 || compression == 4) && params->samplesPerPixel == 1 &&
+           params->bitsPerSample == 1;
+}
+
+TifCodec* TifNewFaxEncoder(const TifCodecParams* params)
+{
+    if (!TifFaxEncoderAccepts(params))
         return nullptr;
     const int compression = params->compression;
-    if (compression != 2 && compression != 3 && compression != 4)
-        return nullptr;
-    if (params->samplesPerPixel != 1 || params->bitsPerSample != 1)
-        return nullptr;
     TifCodec* codec = TifNewEncoderBase(params, sizeof(TifFaxEncoderState));
     if (codec == nullptr)
         return nullptr;

@@ -75,7 +75,7 @@ int DeflateEndStrip(TifCodec* codec)
         if (z->avail_out == 0)
             HandOver(s);
         if (r == Z_STREAM_END)
-            return h->ioProc(h->buffer, h->bufferSize - h->available, h->ioContext);
+            return TifCodecFlush(h);
     }
 }
 

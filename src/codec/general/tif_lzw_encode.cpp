@@ -443,7 +443,7 @@ int TifLzwEncoderEndStrip(TifCodec* codec)
     out.Store();
     s->nextData = 0;
     s->nextBits = 0;
-    return h->ioProc(h->buffer, h->bufferSize - h->available, h->ioContext);
+    return TifCodecFlush(h);
 }
 
 int TifLzwEncoderSetParam(TifCodec* codec, int tag, int value)
