@@ -78,6 +78,7 @@ const char* CTifFile::GetFailureText(int failure)
     case VXTIFF_FAIL_CREATE: return "cannot create the file";
     case VXTIFF_FAIL_INVALID: return "invalid image description";
     case VXTIFF_FAIL_NO_ENCODER: return "no encoder for this compression and image";
+    case VXTIFF_FAIL_TOO_MANY_PAGES: return "too many pages";
     default: return "unknown failure";
     }
 }

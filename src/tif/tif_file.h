@@ -60,8 +60,8 @@ struct VXIMGINFO {
     double dYResolution;
 };
 
-// Why the last Open, OpenPage, CountPages or Create failed (CTifFile::
-// GetLastFailure). Values are stable; new ones are only ever added.
+// Why the last Open, OpenPage, CountPages, Create or AddPage failed
+// (CTifFile::GetLastFailure). Values are stable; new ones are only ever added.
 enum {
     VXTIFF_FAIL_NONE = 0,          // the last call succeeded
     VXTIFF_FAIL_ARGUMENT = 1,      // a null path or description
@@ -88,9 +88,11 @@ enum {
                                    // palette depth, resolution)
     VXTIFF_FAIL_NO_ENCODER = 21,   // Create: no encoder for this compression and geometry; the value
                                    // says which compression
+    VXTIFF_FAIL_TOO_MANY_PAGES = 22,  // AddPage: a file holds at most TIF_MAX_WRITTEN_PAGES pages
 };
 
 class CTifStream;
+class CTifPageChain;
 class CTifCompression;
 struct TifCodec;
 
@@ -118,8 +120,8 @@ public:
     // may still fail to open (damaged, unsupported).
     static int CountPages(const char* path);
 
-    // Why the last Open, OpenPage, CountPages or Create on the calling thread
-    // failed: a VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE after a success. Each
+    // Why the last Open, OpenPage, CountPages, Create or AddPage on the calling
+    // thread failed: a VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE after a success. Each
     // thread has its own, as errno. VXTiff2Bmp and its variants set it too
     // when they cannot open their source.
     static int GetLastFailure();
@@ -189,6 +191,21 @@ public:
     // 2^31 − 1 (non-whole values: above 2147483.647), a compression without an
     // encoder, or no memory. The file is written little-endian ("II").
     int Create(const char* path, VXIMGINFO* info);
+    // Finishes the page being written, as Close does (its last strip or tile
+    // row and its directory; a page given fewer lines than its height holds
+    // the lines written), and begins the next page of the same file from
+    // `info`, as Create describes (tile sizes are stored back likewise). Each
+    // page has its own type, size, compression, layout and resolution; the
+    // palette (SetColorMap), the encoding parameters (SetEncodeParams) and the
+    // buffer stride start afresh. Every page of a file of several pages
+    // carries PageNumber: its index from 0 and the page count. Memory does
+    // not grow with the pages beyond 4 bytes each. 1 on success. 0 with
+    // nothing changed when no file is being written or `info` is null; 0 when
+    // the page cannot be finished (no line written, a write failure) or the
+    // description is refused (as by Create, and past TIF_MAX_WRITTEN_PAGES):
+    // the write has then failed as a whole, Close returns 0 and the file gets
+    // no header. GetLastFailure says why.
+    int AddPage(VXIMGINFO* info);
     // Writes the next line: the image row's packed bytes (a tiled image reads
     // only those too, padding the last tile with zero bits). With Predictor 2
     // on strips the caller's row holds differences afterwards: the predictor
@@ -219,6 +236,7 @@ public:
     int ReadIfd(uint32_t offset);
     int ReadColorMap();
     void FreeAll();
+    void FreePage();  // what FreeAll frees but the stream: between written pages
     // Clears what describes an image (byte order, tiles, resolutions, colours,
     // strip count, positions) so nothing of a previous file shows through.
     void ResetImage();
@@ -241,7 +259,8 @@ public:
     int SetTagRationals(int tag, int count, const uint32_t* pairs);  // numerator, denominator
     void SortTags();
     int BuildIfd();   // base entries plus every entry the image needs
-    int WriteIfd();   // values, the directory, and the header last
+    int WriteIfd();   // values and the directory, chained behind the previous page's
+    int WriteChained(CTifPageChain* chain);  // the directory itself, and its link
     int AddColorMapTag();
     int WriteColorMap();
 
@@ -304,6 +323,8 @@ public:
 
 // Pages past this many are neither counted nor opened.
 constexpr int TIF_MAX_PAGES = 65536;
+// A written file holds at most this many pages: PageNumber counts them in a SHORT.
+constexpr int TIF_MAX_WRITTEN_PAGES = 65535;
 
 // m_nCurStrip of a tiled image whose tile buffers hold no valid tile row (after
 // rotated reading or a failed load): the next read or seek decodes again.

@@ -1,10 +1,11 @@
-// tif_ifd_write.cpp — building and writing the one directory of a new file.
+// tif_ifd_write.cpp — building and writing the directory of a page being written.
 //
 // The directory is built in m_pIfd in the same form a read directory has (file
 // byte order), from the base entries plus what the image needs; entries are
 // sorted by tag, values that do not fit an entry go behind the image data at
-// multiples of 4, the directory behind them, and the header at offset 0 last:
-// until the last step succeeds the file does not begin with a TIFF header.
+// multiples of 4, the directory behind them, chained behind the previous
+// page's (CTifPageChain, which writes the header at offset 0 last: until then
+// the file does not begin with a TIFF header).
 #include "tif/tif_ifd_write.h"
 
 #include <climits>
@@ -20,6 +21,7 @@
 #include "io/tif_stream.h"
 #include "tif/tif_bytes.h"
 #include "tif/tif_file.h"
+#include "tif/tif_page_chain.h"
 
 namespace {
 
@@ -262,6 +264,9 @@ int CTifFile::BuildIfd()
         return 0;
     if ((m_dXResolution != 0.0 || m_dYResolution != 0.0) && !AddTag(TIF_TAG_RESOLUTIONUNIT, TIF_TYPE_SHORT))
         return 0;
+    const auto* chain = dynamic_cast<const CTifPageChain*>(m_pStream);
+    if (chain != nullptr && chain->numbered && !AddTag(TIF_TAG_PAGENUMBER, TIF_TYPE_SHORT))
+        return 0;
     return 1;
 }
 
@@ -307,14 +312,23 @@ int CTifFile::WriteIfd()
     if (!ok || !WriteColorMap() || m_pCompression == nullptr || !m_pCompression->WriteTags())
         return 0;
 
+    auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);  // a file made by Create
+    return chain != nullptr && WriteChained(chain);
+}
+
+int CTifFile::WriteChained(CTifPageChain* chain)
+{
+    // PageNumber: this page's index now, the total when the file is finished.
+    const unsigned char* pageNumber = FindTag(TIF_TAG_PAGENUMBER);
+    const uint16_t index[2] = {static_cast<uint16_t>(chain->pages), 0};
+    if (pageNumber != nullptr && !SetTagShorts(TIF_TAG_PAGENUMBER, 2, index))
+        return 0;
     uint32_t ifdOffset = 0;
-    TifPut32(m_pEntries + size_t(m_nEntries) * kEntryBytes, 0, m_bSwap);  // the only directory
+    TifPut32(m_pEntries + size_t(m_nEntries) * kEntryBytes, 0, m_bSwap);  // the last directory so far
     if (!WriteAligned(this, m_pIfd, int64_t(m_nEntries) * kEntryBytes + 6, &ifdOffset))
         return 0;
-    unsigned char header[8] = {'I', 'I', 0, 0, 0, 0, 0, 0};
-    if (m_bSwap)
-        header[0] = header[1] = 'M';
-    TifPut16(header + 2, 42, m_bSwap);
-    TifPut32(header + 4, ifdOffset, m_bSwap);
-    return m_pStream->Seek(0, SEEK_SET) == 0 && m_pStream->Write(header, 8) == 8 ? 1 : 0;
+    if (pageNumber != nullptr &&
+        !chain->NotePageNumber(ifdOffset + 2 + uint32_t(pageNumber - m_pEntries) + 8))
+        return 0;
+    return chain->Link(ifdOffset, m_nEntries, m_bSwap);
 }

@@ -20,6 +20,7 @@
 #include "tif/tif_failure.h"
 #include "tif/tif_ifd_write.h"
 #include "tif/tif_file.h"
+#include "tif/tif_page_chain.h"
 
 namespace {
 
@@ -60,9 +61,9 @@ int Encode(TifCodec* encoder, void* rows, int count)
     }
 }
 
-// Everything of Create after the file is open: VXTIFF_FAIL_NONE, or the
-// VXTIFF_FAIL_ code of what went wrong.
-int SetUp(CTifFile* f, VXIMGINFO* info, int photometric)
+// Everything of Create after the file is open, for a page whose data starts
+// at `start`: VXTIFF_FAIL_NONE, or the VXTIFF_FAIL_ code of what went wrong.
+int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
 {
     f->m_bWrite = 1;
     f->m_nImageType = info->nImageType;
@@ -136,7 +137,7 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric)
         return VXTIFF_FAIL_MEMORY;
     f->m_pWriteOffsets = f->m_pStripOffsets;
     f->m_pWriteByteCounts = f->m_pStripByteCounts;
-    f->m_nWriteOffset = 8;  // the header comes last
+    f->m_nWriteOffset = start;
     f->m_nCurLine = 0;
     f->m_nCurStrip = 0;
     return f->BeginWriteStrip(0) ? VXTIFF_FAIL_NONE : VXTIFF_FAIL_CREATE;
@@ -154,7 +155,7 @@ int CTifFile::Create(const char* path, VXIMGINFO* info)
     if (photometric < 0)
         return TifFail(VXTIFF_FAIL_INVALID);
     ResetImage();
-    CTifFileStream* stream = new (std::nothrow) CTifFileStream;
+    CTifPageChain* stream = new (std::nothrow) CTifPageChain;
     m_pStream = stream;
     if (stream == nullptr)
         return TifFail(VXTIFF_FAIL_MEMORY);
@@ -164,7 +165,8 @@ int CTifFile::Create(const char* path, VXIMGINFO* info)
         FreeAll();
         return TifFail(failure);
     }
-    if (const int failure = SetUp(this, info, photometric); failure != VXTIFF_FAIL_NONE) {
+    // The header comes last: the first page's data starts behind its place.
+    if (const int failure = SetUp(this, info, photometric, 8); failure != VXTIFF_FAIL_NONE) {
         const int compression = m_nCompression;
         FreeAll();
         m_bWrite = 0;
@@ -173,6 +175,38 @@ int CTifFile::Create(const char* path, VXIMGINFO* info)
     }
     TifFail(VXTIFF_FAIL_NONE);
     return 1;
+}
+
+int CTifFile::AddPage(VXIMGINFO* info)
+{
+    auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);
+    if (!m_bWrite || chain == nullptr || m_pEncoder == nullptr)
+        return TifFail(VXTIFF_FAIL_ARGUMENT);  // nothing being written, or an earlier write failed
+    if (info == nullptr)
+        return TifFail(VXTIFF_FAIL_ARGUMENT);
+    int failure = VXTIFF_FAIL_CREATE;
+    const int photometric = PhotometricOf(info->nImageType);
+    if (chain->pages + 2 > TIF_MAX_WRITTEN_PAGES) {
+        failure = VXTIFF_FAIL_TOO_MANY_PAGES;
+    } else if (photometric < 0 || m_nCurLine == 0) {
+        failure = VXTIFF_FAIL_INVALID;
+    } else {
+        chain->numbered = true;  // this page too: it is now one of several
+        if (FinishData() && BuildIfd() && WriteIfd()) {
+            const uint32_t start = m_nWriteOffset;
+            FreePage();
+            ResetImage();
+            failure = SetUp(this, info, photometric, start);
+        }
+    }
+    if (failure == VXTIFF_FAIL_NONE) {
+        TifFail(VXTIFF_FAIL_NONE);
+        return 1;
+    }
+    // The pages before are written, but the file can no longer be finished.
+    const int compression = m_nCompression;
+    FailWrite();
+    return TifFail(failure, failure == VXTIFF_FAIL_NO_ENCODER ? compression : 0);
 }
 
 int CTifFile::BeginWriteStrip(int)
@@ -337,8 +371,9 @@ int CTifFile::FinishData()
 int CTifFile::CloseWrite()
 {
     // No encoder: an earlier write failed and the file cannot be finished.
-    int ok = m_pEncoder != nullptr && m_pStream != nullptr && FinishData();
-    ok = ok && BuildIfd() && WriteIfd();
+    auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);
+    int ok = m_pEncoder != nullptr && chain != nullptr && FinishData();
+    ok = ok && BuildIfd() && WriteIfd() && chain->Finish(m_bSwap);
     if (ok && !m_pStream->Commit()) {
         // The header is written; take it back so no reader trusts the file.
         static const unsigned char zero[8] = {};

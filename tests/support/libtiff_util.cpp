@@ -120,12 +120,12 @@ bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffSpec>& 
     return true;
 }
 
-bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows)
+bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows, int page)
 {
     rows->clear();
     Tiff tiff = OpenTiff(path, "r");
     TIFF* t = tiff.get();
-    if (t == nullptr)
+    if (t == nullptr || (page > 0 && !TIFFSetDirectory(t, tdir_t(page))))
         return false;
     uint32_t width = 0, height = 0, tw = 0, tl = 0;
     uint16_t bits = 1, samples = 1;
@@ -171,13 +171,13 @@ void Complain(const char* module, const char* fmt, va_list ap)
 
 }  // namespace
 
-bool ReadLibtiffStrict(const std::string& path, std::vector<Bytes>* rows, std::string* complaints)
+bool ReadLibtiffStrict(const std::string& path, std::vector<Bytes>* rows, std::string* complaints, int page)
 {
     SilenceOnce();  // so that it cannot undo what follows
     g_complaints = complaints;
     TIFFSetWarningHandler(Complain);
     TIFFSetErrorHandler(Complain);
-    const bool ok = ReadLibtiff(path, rows);
+    const bool ok = ReadLibtiff(path, rows, page);
     TIFFSetWarningHandler(nullptr);
     TIFFSetErrorHandler(nullptr);
     g_complaints = nullptr;

@@ -51,12 +51,13 @@ bool WriteLibtiff(const std::string& path, const LibtiffSpec& image, const std::
 bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffSpec>& pages,
                        const std::vector<std::vector<Bytes>>& rows);
 
-// Reads every image row with libtiff. False when libtiff cannot.
-bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows);
+// Reads every image row of page `page` (from 0) with libtiff. False when
+// libtiff cannot.
+bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows, int page = 0);
 
 // Like ReadLibtiff, with every warning and error libtiff reports while it
 // opens and reads the file appended to *complaints, one line each.
-bool ReadLibtiffStrict(const std::string& path, std::vector<Bytes>* rows, std::string* complaints);
+bool ReadLibtiffStrict(const std::string& path, std::vector<Bytes>* rows, std::string* complaints, int page = 0);
 
 // Swaps each pair of bytes of every row (16-bit samples between byte orders).
 void SwapRows16(std::vector<Bytes>* rows);

@@ -209,13 +209,13 @@ TEST(CreateFailure, Paths)
 TEST(Failure, TextsAreDistinctAndNamed)
 {
     std::set<std::string> seen;
-    for (int code = VXTIFF_FAIL_NONE; code <= VXTIFF_FAIL_NO_ENCODER; ++code) {
+    for (int code = VXTIFF_FAIL_NONE; code <= VXTIFF_FAIL_TOO_MANY_PAGES; ++code) {
         const std::string text = CTifFile::GetFailureText(code);
         EXPECT_NE(text, "unknown failure") << code;
         EXPECT_TRUE(seen.insert(text).second) << text;
     }
     EXPECT_STREQ(CTifFile::GetFailureText(-1), "unknown failure");
-    EXPECT_STREQ(CTifFile::GetFailureText(VXTIFF_FAIL_NO_ENCODER + 1), "unknown failure");
+    EXPECT_STREQ(CTifFile::GetFailureText(VXTIFF_FAIL_TOO_MANY_PAGES + 1), "unknown failure");
     EXPECT_STREQ(CTifFile::GetFailureText(VXTIFF_FAIL_BIGTIFF), "BigTIFF (not supported)");
     EXPECT_STREQ(CTifFile::GetFailureText(VXTIFF_FAIL_PLANAR), "separate planes (not supported)");
 }

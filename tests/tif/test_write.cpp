@@ -148,6 +148,50 @@ TEST_P(RoundTrip, LibtiffAndOurReaderGetTheRows)
 INSTANTIATE_TEST_SUITE_P(Matrix, RoundTrip, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<Case>& i) { return i.param.name; });
 
+// Every image of the matrix as one page of a single file, in one pass: each
+// page reads back through libtiff (strict) and our reader, with PageNumber
+// giving its index and the page count.
+TEST(MultiPage, EveryMatrixImageAsAPageOfOneFile)
+{
+    const std::vector<Case> cases = Cases();
+    TempDir dir;
+    const std::string path = dir.Path("pages.tif");
+    CTifFile w;
+    std::vector<std::vector<Bytes>> pages;
+    for (size_t p = 0; p < cases.size(); ++p) {
+        VXIMGINFO info = cases[p].info;
+        ASSERT_EQ(p == 0 ? w.Create(path.c_str(), &info) : w.AddPage(&info), 1) << cases[p].name;
+        ASSERT_TRUE(cases[p].predictor == 1 || w.SetEncodeParams(317, 2) == 1);
+        ASSERT_TRUE(info.nCompression != 3 || w.SetEncodeParams(292, unsigned(cases[p].t4Options)) == 1);
+        pages.push_back(Rows(info, uint32_t(p)));
+        for (const Bytes& r : pages.back())
+            ASSERT_EQ(w.WriteLine(Bytes(r).data()), 1);
+    }
+    ASSERT_EQ(w.Close(), 1);
+    ASSERT_EQ(CTifFile::CountPages(path.c_str()), int(cases.size()));
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(t, nullptr);
+    for (size_t p = 0; p < cases.size(); ++p) {
+        uint16_t index = 0, total = 0;
+        ASSERT_TRUE(TIFFSetDirectory(t, tdir_t(p)));
+        ASSERT_EQ(TIFFGetField(t, TIFFTAG_PAGENUMBER, &index, &total), 1);
+        EXPECT_EQ(std::vector<size_t>({index, total}), std::vector<size_t>({p, cases.size()}));
+        std::vector<Bytes> back;
+        std::string complaints;
+        ASSERT_TRUE(ReadLibtiffStrict(path, &back, &complaints, int(p))) << cases[p].name;
+        EXPECT_EQ(complaints, "");
+        EXPECT_EQ(back, pages[p]) << cases[p].name;
+        CTifFile f;
+        ASSERT_EQ(f.OpenPage(path.c_str(), int(p)), 1);
+        for (const Bytes& r : pages[p]) {
+            Bytes got(r.size());
+            ASSERT_EQ(f.ReadLine(got.data()), 1);
+            ASSERT_EQ(got, r) << cases[p].name;
+        }
+    }
+    TIFFClose(t);
+}
+
 TEST(Create, RefusesBadDescriptionsAndRemovesOnlyItsOwnFile)
 {
     const struct {
@@ -184,9 +228,30 @@ TEST(Create, RefusesBadDescriptionsAndRemovesOnlyItsOwnFile)
         b.edit(info);
         CTifFile f;
         EXPECT_EQ(f.Create(path.c_str(), &info), 0) << b.name;
+        const int failure = CTifFile::GetLastFailure();
         EXPECT_FALSE(std::filesystem::exists(path)) << b.name << ": the file it truncated is gone";
         EXPECT_EQ(f.WriteLine(Bytes(64).data()), 0) << b.name;
         EXPECT_EQ(f.Close(), 0) << b.name;
+        // As the second page of a file: refused alike, and the file never finished.
+        VXIMGINFO first = grey;
+        ASSERT_EQ(f.Create(path.c_str(), &first), 1);
+        ASSERT_EQ(f.WriteLines(Bytes(64).data(), 4), 4);
+        EXPECT_EQ(f.AddPage(&info), 0) << b.name;
+        EXPECT_EQ(CTifFile::GetLastFailure(), failure) << b.name;
+        EXPECT_EQ(f.WriteLine(Bytes(64).data()), 0) << b.name;
+        EXPECT_EQ(f.Close(), 0) << b.name;
+        const Bytes file = ReadFileBytes(path);
+        EXPECT_EQ(Bytes(file.begin(), file.begin() + 8), Bytes(8, 0)) << b.name;
+    }
+    {
+        // Nothing written, a null description, a page without lines.
+        VXIMGINFO info = grey;
+        CTifFile f;
+        EXPECT_EQ(f.AddPage(&info), 0);
+        ASSERT_EQ(f.Create(path.c_str(), &info), 1);
+        EXPECT_EQ(f.AddPage(nullptr), 0);
+        EXPECT_EQ(f.AddPage(&info), 0) << "the first page has no line";
+        EXPECT_EQ(f.Close(), 0);
     }
     // Edge values that are fine: the largest resolutions, a tiny one (0/1000).
     for (double r : {4294967295.0, 4294967.295, 0.0004}) {

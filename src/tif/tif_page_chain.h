@@ -1,0 +1,40 @@
+// tif_page_chain.h — the stream of a file being written, with the chain of
+// the directories (pages) written into it so far.
+//
+// Each page's directory is written as the page finishes, with a zero
+// next-directory offset that the following page's directory replaces. The
+// header, which names the first directory, is written last, so that a file
+// whose writing failed never begins with a TIFF header. In a file of more
+// than one page every directory carries PageNumber (index, total); the totals
+// are known only at the end and written then. Memory: 4 bytes per page.
+#pragma once
+
+#include <cstdint>
+
+#include "io/tif_stream.h"
+
+class CTifPageChain : public CTifFileStream {
+public:
+    CTifPageChain() = default;
+    ~CTifPageChain() override;
+
+    // Chains the directory just written at `ifdOffset` with `entries` entries
+    // behind the previous page's. 0 when the link cannot be written.
+    int Link(uint32_t ifdOffset, int entries, int swap);
+    // Remembers where this page's PageNumber value lies (its entry's value
+    // field), so that Finish can write the total. 0 without memory.
+    int NotePageNumber(uint32_t valueOffset);
+    // The totals of every PageNumber, then the header. 0 when no page was
+    // chained or a write fails.
+    int Finish(int swap);
+
+    int pages = 0;          // directories chained
+    bool numbered = false;  // more than one page: every directory gets PageNumber
+
+private:
+    uint32_t firstIfd_ = 0;
+    uint32_t lastLink_ = 0;  // the next-directory field of the last directory
+    uint32_t* pageNumbers_ = nullptr;
+    int noted_ = 0;
+    int capacity_ = 0;
+};
