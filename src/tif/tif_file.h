@@ -206,6 +206,17 @@ public:
     // the write has then failed as a whole, Close returns 0 and the file gets
     // no header. GetLastFailure says why.
     int AddPage(VXIMGINFO* info);
+    // Fills the page being written, before its first line, with the stored
+    // strips or tiles of the page `source` has open for reading, byte for
+    // byte: no decoding, no encoding. The page must have been described as
+    // the source is (GetImgInfo; Deflate's two codes count as one), and the
+    // source's data must mean the same in this file: its Predictor and
+    // T4Options are taken over, FillOrder 1, and samples above 8 bits only
+    // from a little-endian file. 1 when copied; the page is then complete.
+    // 0 with nothing written when any of that does not hold (write the lines
+    // instead); 0 when the source cannot be read, after which the write has
+    // failed as a whole. The source's read position is kept.
+    int CopyPageData(CTifFile* source);
     // Writes the next line: the image row's packed bytes (a tiled image reads
     // only those too, padding the last tile with zero bits). With Predictor 2
     // on strips the caller's row holds differences afterwards: the predictor

@@ -190,6 +190,33 @@ TEST(MultiPage, EveryMatrixImageAsAPageOfOneFile)
         }
     }
     TIFFClose(t);
+
+    // The pages copied into another file as stored, the first after a refusal
+    // of a source that differs; a page of lines between them.
+    const std::string copy = dir.Path("copy.tif");
+    CTifFile c;
+    for (size_t p = 0; p < cases.size(); ++p) {
+        CTifFile from;
+        ASSERT_EQ(from.OpenPage(path.c_str(), int(p)), 1);
+        VXIMGINFO info;
+        from.GetImgInfo(&info);
+        ASSERT_EQ(p == 0 ? c.Create(copy.c_str(), &info) : c.AddPage(&info), 1);
+        if (p == 0) {
+            CTifFile other;
+            ASSERT_EQ(other.OpenPage(path.c_str(), 1), 1);
+            EXPECT_EQ(c.CopyPageData(&other), 0);
+        }
+        ASSERT_EQ(c.CopyPageData(&from), 1) << cases[p].name;
+        ASSERT_EQ(c.WriteLine(Bytes(pages[p][0]).data()), 0) << "the page is complete";
+    }
+    ASSERT_EQ(c.Close(), 1);
+    for (size_t p = 0; p < cases.size(); ++p) {
+        std::vector<Bytes> back;
+        std::string complaints;
+        ASSERT_TRUE(ReadLibtiffStrict(copy, &back, &complaints, int(p))) << cases[p].name;
+        EXPECT_EQ(complaints, "");
+        EXPECT_EQ(back, pages[p]) << cases[p].name;
+    }
 }
 
 TEST(Create, RefusesBadDescriptionsAndRemovesOnlyItsOwnFile)

@@ -1,0 +1,106 @@
+// tif_copy.cpp — filling a page being written with another file's stored
+// strips or tiles, byte for byte: no decoding, no encoding.
+//
+// Only data that means the same in the new file is copied: the same image,
+// layout, compression and coding parameters, bit order most significant
+// first, and samples of at most 8 bits unless the source is little-endian as
+// well (the new file is). Anything else is refused before a byte is written,
+// so that the caller can write the page's lines instead.
+#include <cstdio>
+#include <cstdlib>
+
+#include "codec/tif_compression.h"
+#include "codec/tif_tiff.h"
+#include "io/tif_io.h"
+#include "io/tif_stream.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+constexpr int kCopyBlock = 65536;
+
+int CompressionCode(int compression)
+{
+    return compression == 8 ? 32946 : compression;  // the same Deflate data under either code
+}
+
+int TagOr(CTifFile* f, int tag, int absent)
+{
+    int v = absent;
+    return f->GetTagValue(tag, &v) ? v : absent;
+}
+
+bool SameImage(CTifFile* to, CTifFile* from)
+{
+    if (from->m_nWidth != to->m_nWidth || from->m_nHeight != to->m_nHeight ||
+        from->m_nPhotometric != to->m_nPhotometric || from->m_nSamplesPerPixel != to->m_nSamplesPerPixel ||
+        from->m_nBitsPerSample != to->m_nBitsPerSample ||
+        CompressionCode(from->m_nCompression) != CompressionCode(to->m_nCompression) ||
+        from->m_bTiled != to->m_bTiled || from->m_nStrips != to->m_nStrips)
+        return false;
+    if (from->m_bTiled)
+        return from->m_nTileWidth == to->m_nTileWidth && from->m_nTileLength == to->m_nTileLength;
+    return to->m_nStrips == 1 || from->m_nRowsPerStrip == to->m_nRowsPerStrip;
+}
+
+// Takes over the source's coding parameters, as SetEncodeParams would.
+bool SameCoding(CTifFile* to, CTifFile* from)
+{
+    if (TagOr(from, TIF_TAG_FILLORDER, 1) != 1 || (from->m_bSwap && from->m_nBitsPerSample > 8))
+        return false;
+    const int predictor = TagOr(from, TIF_TAG_PREDICTOR, 1);
+    if (predictor != 1 && !to->SetEncodeParams(TIF_TAG_PREDICTOR, unsigned(predictor)))
+        return false;
+    return to->m_nCompression != 3 ||
+           to->SetEncodeParams(TIF_TAG_T4OPTIONS, unsigned(TagOr(from, TIF_TAG_T4OPTIONS, 0))) == 1;
+}
+
+// Copies `bytes` from the source's `offset` to the end of the new file.
+bool CopyBytes(CTifFile* to, CTifFile* from, uint32_t offset, uint32_t bytes, unsigned char* block)
+{
+    if (from->m_pStream->Seek(long(offset), SEEK_SET) != long(offset) ||
+        to->m_pStream->Seek(long(to->m_nWriteOffset), SEEK_SET) != long(to->m_nWriteOffset))
+        return false;
+    for (uint32_t done = 0; done < bytes;) {
+        const int n = bytes - done < uint32_t(kCopyBlock) ? int(bytes - done) : kCopyBlock;
+        if (from->m_pStream->Read(block, n) != n || to->m_pStream->Write(block, n) != n)
+            return false;
+        done += uint32_t(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int CTifFile::CopyPageData(CTifFile* source)
+{
+    if (!m_bWrite || m_pEncoder == nullptr || m_nCurLine != 0 || source == nullptr || source == this ||
+        source->m_bWrite || source->m_pStream == nullptr || source->m_pStripOffsets == nullptr)
+        return 0;
+    if (!SameImage(this, source) || !SameCoding(this, source))
+        return 0;
+    auto* block = static_cast<unsigned char*>(std::malloc(kCopyBlock));
+    if (block == nullptr)
+        return 0;
+    const long readAt = source->m_pStream->Tell();  // a strip being decoded goes on from there
+    int ok = 1;
+    for (int i = 0; i < m_nStrips && ok; ++i) {
+        const uint32_t bytes = source->m_pStripByteCounts[i];
+        ok = uint64_t(m_nWriteOffset) + bytes <= TIF_MAX_FILE_END &&
+             CopyBytes(this, source, source->m_pStripOffsets[i], bytes, block);
+        m_pStripOffsets[i] = m_nWriteOffset;
+        m_pStripByteCounts[i] = bytes;
+        m_nWriteOffset += ok ? bytes : 0;
+    }
+    std::free(block);
+    source->m_pStream->Seek(readAt, SEEK_SET);
+    if (!ok) {
+        FailWrite();  // part of the data is written: the file cannot be finished
+        return 0;
+    }
+    // The page is complete: Close or AddPage finishes it without encoding.
+    m_nCurLine = m_nHeight;
+    m_nCurStrip = m_nStrips;
+    m_nStripLinesLeft = 0;
+    return 1;
+}
