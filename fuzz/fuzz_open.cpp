@@ -84,8 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (info.nHeight <= kMaxLines && int64_t(info.nHeight) * rowBytes <= kMaxLineBytes) {
             const int count = info.nWidth < 3 ? info.nWidth : 3;
             const int64_t pixelBits = int64_t(info.nSamplesPerPixel) * info.nBitsPerSample;
-            const int64_t lineBytes = pixelBits == 1 ? (int64_t(info.nHeight) + 7) / 8
-                                                     : int64_t(info.nHeight) * pixelBits / 8;
+            const int64_t lineBytes = (int64_t(info.nHeight) * pixelBits + 7) / 8;
             std::vector<uint8_t> rotated(size_t(lineBytes) * count + 1);
             file.ReadLinesR90(rotated.data(), 0, count);
             file.ReadLinesR270(rotated.data(), info.nWidth - count, count);

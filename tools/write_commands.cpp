@@ -45,7 +45,8 @@ const char kWriteUsage[] =
     "  --page N              the page of IN to read, counted from 1 (default 1)\n"
     "  --tile WxL            tiles of W x L pixels (raised to multiples of 32)\n"
     "                        default layout: the input's (rotate: tiles turned, strips kept)\n"
-    "rotate turns clockwise (90) or counter-clockwise (270); pixels of 1, 8, 24 or 32 bits.\n";
+    "rotate turns clockwise (90) or counter-clockwise (270); pixels of 1, 2 or 4 bits\n"
+    "or of whole bytes (8, 16, 24, 32, 48, 64 bits...).\n";
 
 namespace {
 
@@ -347,8 +348,8 @@ private:
         if (fillOrder == 2 && !Fax(src_.nCompression))
             return "FillOrder 2 (least significant bit first) is read as stored only by the fax compressions";
         const int pixelBits = src_.nSamplesPerPixel * src_.nBitsPerSample;
-        if (o_.angle != 0 && pixelBits != 1 && pixelBits != 8 && pixelBits != 24 && pixelBits != 32)
-            return "rotate takes pixels of 1, 8, 24 or 32 bits, not " + std::to_string(pixelBits);
+        if (o_.angle != 0 && pixelBits % 8 != 0 && 8 % pixelBits != 0)
+            return "rotate takes pixels of 1, 2, 4 bits or whole bytes, not " + std::to_string(pixelBits) + " bits";
         return {};
     }
 

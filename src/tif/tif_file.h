@@ -168,14 +168,15 @@ public:
 
     // Delivers rotated lines `first` .. `first` + `count` − 1 of the image turned
     // a quarter turn clockwise (R90) or counter-clockwise (R270). A rotated line
-    // is a source column: H pixels packed without gaps, (H + 7) / 8 bytes for
-    // 1-bit pixels (most significant bit first, unused bits 0), H × bits / 8
-    // bytes otherwise; lines follow each other directly in `buffer`. R90 line L
-    // is column L read bottom up; R270 line L is column W − 1 − L read top down.
-    // Pixels of 1, 8, 24 and 32 bits are rotated; other sizes give zero lines and
-    // 1. Returns 1 on success (also for `count` ≤ 0), 0 when the lines are
-    // outside the image (buffer untouched) or cannot be decoded. The read
-    // position moves: call SeekLine before resuming ReadLine or ReadLines.
+    // is a source column: H pixels packed without gaps, (H × bits + 7) / 8
+    // bytes; pixels of 1, 2 or 4 bits go most significant first with the unused
+    // bits at the line's end 0, pixels of whole bytes are copied as stored.
+    // Lines follow each other directly in `buffer`. R90 line L is column L read
+    // bottom up; R270 line L is column W − 1 − L read top down. Returns 1 on
+    // success (also for `count` ≤ 0), 0 when the lines are outside the image or
+    // the pixels are of another size (3, 6, 12 bits...; buffer untouched both
+    // times) or cannot be decoded. The read position moves: call SeekLine
+    // before resuming ReadLine or ReadLines.
     int ReadLinesR90(void* buffer, int first, int count);
     int ReadLinesR270(void* buffer, int first, int count);
 

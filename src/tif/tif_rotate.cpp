@@ -4,7 +4,8 @@
 // into one work block of source rows at a time; tiled images are decoded a tile
 // at a time into the first tile buffer, only the tile columns that the wanted
 // lines touch. Bilevel pixels are moved in 8 × 8 bit blocks (a transpose of
-// eight bytes), whole-byte pixels one by one.
+// eight bytes), 2- and 4-bit pixels an output byte at a time, whole-byte
+// pixels one by one.
 #include <cstdlib>
 #include <cstring>
 
@@ -21,7 +22,7 @@ struct Rotation {
     unsigned char* out;  // line 0 of the call
     size_t lineBytes;    // E
     int height;          // H
-    int pixelBytes;      // 0 for bilevel pixels
+    int pixelBits;       // 1, 2, 4 or a multiple of 8
     bool r90;
     int column0;         // source column of line 0
 
@@ -145,27 +146,64 @@ void RotateBits(const Rotation& rot, const SourceBlock& src, int k0, int k1)
     }
 }
 
+// Pixels of 2 or 4 bits, packed most significant first: one output byte at a
+// time from the 8 / Bits source rows it takes. A byte shared with a
+// neighbouring block (chunk and tile edges) is ORed in, so that the two combine.
+template <int Bits>
+void RotateSmall(const Rotation& rot, const SourceBlock& src, int k0, int k1)
+{
+    constexpr int kPer = 8 / Bits;  // pixels per output byte
+    constexpr unsigned kMask = (1u << Bits) - 1;
+    const size_t e = rot.lineBytes;
+    const long step = rot.r90 ? Bits : -Bits;
+    const int pLo = rot.r90 ? rot.height - src.r1 : src.r0;
+    const int pHi = rot.r90 ? rot.height - 1 - src.r0 : src.r1 - 1;
+    for (int b = pLo / kPer; b <= pHi / kPer; ++b) {
+        // The source rows of byte b's pixels; null outside the block.
+        const unsigned char* rows[kPer];
+        for (int q = 0; q < kPer; ++q) {
+            const int r = rot.Pixel(kPer * b + q);
+            rows[q] = r >= src.r0 && r < src.r1 ? src.rows + size_t(r - src.r0) * src.stride : nullptr;
+        }
+        unsigned char* o = rot.out + size_t(k0) * e + size_t(b);
+        long c = long(rot.Column(k0) - src.colBase) * Bits;  // bit of the column within a source row
+        for (int k = k0; k < k1; ++k, c += step, o += e) {
+            unsigned v = 0;
+            for (int q = 0; q < kPer; ++q)
+                v = v << Bits | (rows[q] != nullptr ? (rows[q][c >> 3] >> (8 - Bits - (c & 7))) & kMask : 0u);
+            *o = static_cast<unsigned char>(*o | v);
+        }
+    }
+}
+
+// Whole-byte pixels; Bytes 0 takes the size from `rot` (uncommon sizes).
 template <int Bytes>
 void RotatePixels(const Rotation& rot, const SourceBlock& src, int k0, int k1)
 {
-    const long step = rot.r90 ? Bytes : -Bytes;
+    const size_t bytes = Bytes > 0 ? size_t(Bytes) : size_t(rot.pixelBits / 8);
+    const long step = rot.r90 ? long(bytes) : -long(bytes);
     for (int r = src.r0; r < src.r1; ++r) {
         const unsigned char* s =
-            src.rows + size_t(r - src.r0) * src.stride + long(rot.Column(k0) - src.colBase) * Bytes;
-        unsigned char* o = rot.out + size_t(k0) * rot.lineBytes + size_t(rot.Pixel(r)) * Bytes;
+            src.rows + size_t(r - src.r0) * src.stride + long(rot.Column(k0) - src.colBase) * long(bytes);
+        unsigned char* o = rot.out + size_t(k0) * rot.lineBytes + size_t(rot.Pixel(r)) * bytes;
         for (int k = k0; k < k1; ++k, s += step, o += rot.lineBytes)
-            std::memcpy(o, s, Bytes);
+            std::memcpy(o, s, bytes);
     }
 }
 
 void Rotate(const Rotation& rot, const SourceBlock& src, int k0, int k1)
 {
-    switch (rot.pixelBytes) {
-    case 0: rot.r90 ? RotateBits<true>(rot, src, k0, k1) : RotateBits<false>(rot, src, k0, k1); break;
-    case 1: RotatePixels<1>(rot, src, k0, k1); break;
-    case 3: RotatePixels<3>(rot, src, k0, k1); break;
-    case 4: RotatePixels<4>(rot, src, k0, k1); break;
-    default: break;
+    switch (rot.pixelBits) {
+    case 1: rot.r90 ? RotateBits<true>(rot, src, k0, k1) : RotateBits<false>(rot, src, k0, k1); break;
+    case 2: RotateSmall<2>(rot, src, k0, k1); break;
+    case 4: RotateSmall<4>(rot, src, k0, k1); break;
+    case 8: RotatePixels<1>(rot, src, k0, k1); break;
+    case 16: RotatePixels<2>(rot, src, k0, k1); break;
+    case 24: RotatePixels<3>(rot, src, k0, k1); break;
+    case 32: RotatePixels<4>(rot, src, k0, k1); break;
+    case 48: RotatePixels<6>(rot, src, k0, k1); break;
+    case 64: RotatePixels<8>(rot, src, k0, k1); break;
+    default: RotatePixels<0>(rot, src, k0, k1); break;
     }
 }
 
@@ -250,21 +288,21 @@ int ReadRotated(CTifFile* f, void* buffer, int first, int count, bool r90)
         return 0;
     if (first < 0 || int64_t(first) + count > f->m_nWidth)
         return 0;  // columns outside the image
+    const int64_t bits = int64_t(f->m_nSamplesPerPixel) * f->m_nBitsPerSample;
+    if (bits % 8 != 0 && 8 % bits != 0)
+        return 0;  // 3, 6, 12 bits...: pixels that straddle bytes are not rotated
     if (count <= 0)
         return 1;
     if (buffer == nullptr)
         return 0;
-    const int64_t bits = int64_t(f->m_nSamplesPerPixel) * f->m_nBitsPerSample;
-    const int64_t lineBytes = bits == 1 ? (int64_t(f->m_nHeight) + 7) / 8 : f->m_nHeight * bits / 8;
+    const int64_t lineBytes = (int64_t(f->m_nHeight) * bits + 7) / 8;
     std::memset(buffer, 0, size_t(count) * size_t(lineBytes));
-    if (bits != 1 && bits != 8 && bits != 24 && bits != 32)
-        return 1;  // not rotated: zero lines
 
     Rotation rot;
     rot.out = static_cast<unsigned char*>(buffer);
     rot.lineBytes = size_t(lineBytes);
     rot.height = f->m_nHeight;
-    rot.pixelBytes = static_cast<int>(bits / 8);
+    rot.pixelBits = static_cast<int>(bits);
     rot.r90 = r90;
     rot.column0 = r90 ? first : f->m_nWidth - 1 - first;
     return f->m_bTiled ? RotateTiles(f, rot, count) : RotateStrips(f, rot, count);

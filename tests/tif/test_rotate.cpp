@@ -55,24 +55,22 @@ std::vector<Bytes> PlainRows(CTifFile& f, const LibtiffSpec& s)
 
 size_t LineBytes(const LibtiffSpec& s)
 {
-    const int bits = s.samples * s.bits;
-    return bits == 1 ? (s.height + 7) / 8 : size_t(s.height) * bits / 8;
+    return (size_t(s.height) * s.samples * s.bits + 7) / 8;
 }
 
-// The rotated image, pixel by pixel.
+// The rotated image, bit by bit.
 Bytes Reference(const std::vector<Bytes>& rows, const LibtiffSpec& s, bool r90)
 {
     const size_t e = LineBytes(s);
-    const int bytes = s.samples * s.bits / 8;
+    const size_t bits = size_t(s.samples) * s.bits;
     Bytes out(s.width * e, 0);
     for (uint32_t line = 0; line < s.width; ++line) {
         const uint32_t c = r90 ? line : s.width - 1 - line;
         for (uint32_t p = 0; p < s.height; ++p) {
             const Bytes& row = rows[r90 ? s.height - 1 - p : p];
-            if (bytes == 0 && (row[c / 8] & (0x80 >> (c % 8))))
-                out[line * e + p / 8] |= 0x80 >> (p % 8);
-            for (int i = 0; i < bytes; ++i)
-                out[line * e + p * bytes + i] = row[c * bytes + i];
+            for (size_t from = c * bits, to = p * bits; from < (c + 1) * bits; ++from, ++to)
+                if (row[from / 8] & (0x80 >> (from % 8)))
+                    out[line * e + to / 8] |= 0x80 >> (to % 8);
         }
     }
     return out;
@@ -138,10 +136,15 @@ INSTANTIATE_TEST_SUITE_P(Images, RotateTest, ::testing::Values(
     Image(17, 11, 3, 8, 3),
     Image(33, 20, 3, 8, 0, 16, 16),
     Image(13, 9, 4, 8, 2),
-    Image(20, 18, 4, 8, 0, 16, 16)),
+    Image(20, 18, 4, 8, 0, 16, 16),
+    // Lines of 2- and 4-bit pixels end inside a byte; 21x7x2 has two 1-bit samples.
+    Image(61, 37, 1, 2, 5), Image(50, 21, 1, 2, 0, 16, 16), Image(21, 7, 2, 1, 3),
+    Image(29, 13, 1, 4, 4), Image(47, 33, 1, 4, 0, 32, 16),
+    Image(10, 7, 1, 16, 3), Image(37, 19, 1, 16, 0, 16, 16),
+    Image(15, 11, 3, 16, 2), Image(34, 17, 3, 16, 0, 16, 16), Image(9, 5, 4, 16, 2), Image(11, 7, 5, 8, 3)),
     [](const ::testing::TestParamInfo<Img>& i) { return i.param.name; });
 
-TEST(Rotate, OtherPixelSizesAndBadArguments)
+TEST(Rotate, BadArgumentsAndPixelsStraddlingBytes)
 {
     TempDir dir;
     CTifFile f;
@@ -152,12 +155,15 @@ TEST(Rotate, OtherPixelSizesAndBadArguments)
         for (auto [first, count] : {std::pair{-1, 2}, {9, 2}, {11, 0}, {0x7FFFFFFF, 1}})
             EXPECT_EQ(Rotated(f, r90, out.data(), first, count), 0) << first << "+" << count;
         EXPECT_EQ(Rotated(f, r90, out.data(), 10, -4), 1);
-        EXPECT_EQ(out, Bytes(out.size(), 0xA5));
-        // 16-bit pixels are not rotated: zero lines.
-        EXPECT_EQ(Rotated(f, r90, out.data(), 6, 4), 1);
-        EXPECT_EQ(out, Bytes(out.size(), 0));
-        std::fill(out.begin(), out.end(), 0xA5);
     }
+    // Pixels of 6 and 12 bits are refused (R270 with lines, R90 with none).
+    for (const Img& i : {Image(10, 7, 3, 2, 3), Image(10, 7, 1, 12, 3)}) {
+        f.Close();
+        ASSERT_EQ(f.Open(Write(dir, i.s).c_str()), 1) << i.name;
+        for (int count : {4, 0})
+            EXPECT_EQ(Rotated(f, count == 0, out.data(), 6, count), 0) << i.name;
+    }
+    EXPECT_EQ(out, Bytes(out.size(), 0xA5));
     EXPECT_EQ(CTifFile().ReadLinesR90(out.data(), 0, 1), 0);
 }
 
