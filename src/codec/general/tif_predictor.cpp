@@ -186,6 +186,15 @@ void Accumulate8Stride4(const unsigned char* src, unsigned char* row, int bytes)
 }
 #endif
 
+// The row slot is one union: written through the member the codec uses.
+void SetRowsSlot(TifCodec* codec, bool decoder, TifRowsProc proc)
+{
+    if (decoder)
+        codec->DecodeRows = proc;
+    else
+        codec->EncodeRows = proc;
+}
+
 }  // namespace
 
 void TifPredAccumulate8(int stride, unsigned char* row, int bytes)
@@ -347,17 +356,17 @@ int TifPredictorSetParam(TifCodec* codec, int tag, int value, TifRowsProc plain,
     if (value == p->predictor)
         return 1;
     if (predictor == 1) {
-        codec->DecodeRows = plain;  // same slot for encoders
+        SetRowsSlot(codec, decoder, plain);
         p->predictor = value;
         return 1;
     }
     // Wrap the plain procedure, whatever the slot held before.
-    TifRowsProc previous = codec->DecodeRows;
-    codec->DecodeRows = plain;
+    const TifRowsProc previous = decoder ? codec->DecodeRows : codec->EncodeRows;
+    SetRowsSlot(codec, decoder, plain);
     int ok = decoder ? TifPredictorSetupDecode(codec, static_cast<unsigned>(value) >> 16)
                      : TifPredictorSetupEncode(codec, 0);
     if (!ok) {
-        codec->DecodeRows = previous;
+        SetRowsSlot(codec, decoder, previous);
         return 0;
     }
     p->predictor = value;

@@ -90,7 +90,11 @@ Codec Wrappable(bool decoder, int samples, int bits)
 {
     const TifCodecParams p{32773, 6, samples, bits};
     TifCodec* c = decoder ? TifNewDecoderBase(&p, sizeof(TifPredictedState)) : TifNewEncoderBase(&p, sizeof(TifPredictedState));
-    c->DecodeRows = NewCodec(decoder, 32773, 6, samples, bits)->DecodeRows;
+    const Codec packBits = NewCodec(decoder, 32773, 6, samples, bits);
+    if (decoder)
+        c->DecodeRows = packBits->DecodeRows;
+    else
+        c->EncodeRows = packBits->EncodeRows;
     TifPredState(c)->predictor = 1;
     return Codec(c);
 }
