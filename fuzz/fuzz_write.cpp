@@ -77,16 +77,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (data[2] & 1)
         Check(w.SetEncodeParams(317, 2) == (!predicted || info.nBitsPerSample == 8 || info.nBitsPerSample == 16));
     Check(w.SetEncodeParams(292, (data[2] >> 4) & 7) == 1);
-    std::vector<uint8_t> work = rows;  // the predictor changes what it is given
+    // The rows are only read: the comparison below checks them as they are.
     const int run = (data[2] & 4) ? 5 : 1;
     for (int y = 0; y < lines; y += run) {
         const int n = lines - y < run ? lines - y : run;
-        Check(w.WriteLines(&work[size_t(y) * rowBytes], n) == n);
+        Check(w.WriteLines(&rows[size_t(y) * rowBytes], n) == n);
     }
-    // One more line, a copy of the first as it was before the predictor
-    // turned the caller's rows into differences; refused once all are written.
-    std::vector<uint8_t> first(rows.begin(), rows.begin() + rowBytes);
-    Check(w.WriteLine(first.data()) == (lines < info.nHeight ? 1 : 0));
+    // One more line, the first again; refused once all are written.
+    Check(w.WriteLine(rows.data()) == (lines < info.nHeight ? 1 : 0));
     if (lines < info.nHeight)
         std::copy(rows.begin(), rows.begin() + rowBytes, rows.begin() + long(lines) * rowBytes);
     Check(w.Close() == 1);

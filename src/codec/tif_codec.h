@@ -54,9 +54,9 @@ struct TifCodec {
     TifSetIoProcProc SetIoProc;       // 4
     TifSetBufferProc SetBuffer;       // 5
     TifBeginStripProc BeginStrip;     // 6
-    union {                           // 7
-        TifRowsProc DecodeRows;       //   decoders
-        TifRowsProc EncodeRows;       //   encoders
+    union {                           // 7: set and called through the member
+        TifRowsProc DecodeRows;       //   of decoders
+        TifRowsProc EncodeRows;       //   of encoders
     };
     TifEndStripProc EndStrip;         // 8: encoders only (null in decoders)
 };

@@ -219,10 +219,10 @@ public:
     // failed as a whole. The source's read position is kept.
     int CopyPageData(CTifFile* source);
     // Writes the next line: the image row's packed bytes (a tiled image reads
-    // only those too, padding the last tile with zero bits). With Predictor 2
-    // on strips the caller's row holds differences afterwards: the predictor
-    // works in place. 0 when nothing is being written, beyond the last line,
-    // or when the write fails (after which the file cannot be finished).
+    // only those too, padding the last tile with zero bits). The row is only
+    // read, Predictor 2 included. 0 when nothing is being written, beyond the
+    // last line, or when the write fails (after which the file cannot be
+    // finished).
     int WriteLine(void* row);
     // Writes up to `count` lines spaced by the buffer stride (SetBufRowBytes);
     // returns how many were written. Lines beyond the image are refused.

@@ -74,14 +74,14 @@ inline Codec NewCodec(bool decoder, int compression, int width, int samples = 1,
     return Codec(decoder ? TifCreateDecoder(&p) : TifCreateEncoder(&p));
 }
 
-// Encodes `count` packed rows as one strip. The rows may be changed (predictor).
-inline Bytes EncodeStrip(TifCodec* enc, Bytes& rows, int count, std::vector<int>* handOvers = nullptr,
+// Encodes `count` packed rows as one strip; encoders only read the rows.
+inline Bytes EncodeStrip(TifCodec* enc, const Bytes& rows, int count, std::vector<int>* handOvers = nullptr,
                          int* stripBytes = nullptr)
 {
     MemSink sink;
     enc->SetIoProc(enc, MemSink::Proc, &sink);
     enc->BeginStrip(enc);
-    enc->EncodeRows(enc, rows.data(), count);
+    enc->EncodeRows(enc, const_cast<uint8_t*>(rows.data()), count);
     const int ended = enc->EndStrip(enc);
     if (stripBytes)
         *stripBytes = ended;

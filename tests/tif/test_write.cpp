@@ -89,18 +89,23 @@ TEST_P(RoundTrip, LibtiffAndOurReaderGetTheRows)
     w.SetColorMap(int(palette.size()), palette.data());
     ASSERT_TRUE(c.predictor == 1 || w.SetEncodeParams(317, 2) == 1);
     ASSERT_TRUE(info.nCompression != 3 || w.SetEncodeParams(292, unsigned(c.t4Options)) == 1);
-    // Line by line, or in runs of 7 across strip and tile-row boundaries; the
-    // predictor changes the rows it is given, so they are copies.
-    Bytes joined;
-    for (auto& r : rows)
-        joined.insert(joined.end(), r.begin(), r.end());
-    Bytes block = joined;
-    const bool byLine = info.nBitsPerSample % 2 == 0;
+    // Line by line, or in runs of 7 across strip and tile-row boundaries, from
+    // rows 3 bytes apart that stay as they were (Predictor 2 included).
+    const size_t stride = rb + 3;
+    Bytes joined, block(stride * rows.size(), 0xEE);
+    for (size_t y = 0; y < rows.size(); ++y) {
+        joined.insert(joined.end(), rows[y].begin(), rows[y].end());
+        std::copy(rows[y].begin(), rows[y].end(), block.begin() + long(y * stride));
+    }
+    const Bytes given = block;
+    w.SetBufRowBytes(int(stride));
+    const bool byLine = info.nBitsPerSample % 2 == 0 && info.nSamplesPerPixel != 3;
     for (int y = 0, n; y < info.nHeight; y += n) {
         n = byLine ? 1 : std::min(7, info.nHeight - y);
-        ASSERT_EQ(byLine ? w.WriteLine(&block[size_t(y) * rb]) : w.WriteLines(&block[size_t(y) * rb], n), n) << y;
+        ASSERT_EQ(byLine ? w.WriteLine(&block[y * stride]) : w.WriteLines(&block[y * stride], n), n) << y;
     }
     ASSERT_EQ(w.Close(), 1);
+    EXPECT_EQ(block, given);
 
     std::vector<Bytes> back;  // libtiff gives 16-bit samples in host order, as the caller gave them
     std::string complaints;

@@ -87,7 +87,7 @@ int DeflateSetParam(TifCodec* codec, int tag, int value)
 void DeflateDestroy(TifCodec* codec)
 {
     deflateEnd(&DeflateState(codec)->zstream);
-    TifCodecDestroy(codec);
+    TifPredictorDestroy(codec);
 }
 
 }  // namespace

@@ -454,7 +454,7 @@ int TifLzwEncoderSetParam(TifCodec* codec, int tag, int value)
 void TifLzwEncoderDestroy(TifCodec* codec)
 {
     std::free(LzwState(codec)->hashTable);
-    TifCodecDestroy(codec);
+    TifPredictorDestroy(codec);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // tif_predictor.cpp — horizontal differencing (TIFF Predictor 2) wrapped around
 // a codec's row slot; 8-bit and 16-bit samples, arithmetic modulo the sample
 // size. Accumulation runs forwards (each sample adds the restored one before
-// it); differencing runs backwards (each subtracts the unchanged one before it).
+// it); differencing writes the row into a block of the encoder's own, so the
+// caller's row stays as it was.
 #include "codec/general/tif_predictor.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -186,6 +188,41 @@ void Accumulate8Stride4(const unsigned char* src, unsigned char* row, int bytes)
 }
 #endif
 
+// Bytes of differenced rows an encoder keeps: a few KB, or one row when wider.
+constexpr int kBlockBytes = 8192;
+
+// The row slot is one union: written through the member the codec uses.
+void SetRowsSlot(TifCodec* codec, bool decoder, TifRowsProc proc)
+{
+    if (decoder)
+        codec->DecodeRows = proc;
+    else
+        codec->EncodeRows = proc;
+}
+
+// For the scope of one call, the inner encoder steps through the packed block
+// rather than the caller's array; the caller's layout comes back however the
+// call ends (a write failure may throw).
+class PackedRows {
+public:
+    explicit PackedRows(TifCodecState* s) : s_(s), stride_(s->rowStride), reverse_(s->reverse)
+    {
+        s->rowStride = s->rowBytes;
+        s->reverse = 0;
+    }
+    ~PackedRows()
+    {
+        s_->rowStride = stride_;
+        s_->reverse = reverse_;
+    }
+    PackedRows(const PackedRows&) = delete;
+    PackedRows& operator=(const PackedRows&) = delete;
+
+private:
+    TifCodecState* s_;
+    int stride_, reverse_;
+};
+
 }  // namespace
 
 void TifPredAccumulate8(int stride, unsigned char* row, int bytes)
@@ -248,37 +285,31 @@ void TifPredAccumulate16Swapped(int stride, unsigned char* row, int bytes)
     }
 }
 
-void TifPredDifference8(int stride, unsigned char* row, int bytes)
+void TifPredDifference8(int stride, const unsigned char* src, unsigned char* row, int bytes)
 {
-    if (bytes <= stride)
-        return;
-    int i = bytes;
+    int i = stride;
 #if defined(__SSE2__)
-    // Backwards 16 bytes at a time: a block and the one `stride` before it
-    // are both read before the block is stored, and every later block lies
-    // below it, so each subtracts unchanged bytes.
-    for (; i - 16 >= stride; i -= 16)
-        Store128(row + i - 16, _mm_sub_epi8(Load128(row + i - 16), Load128(row + i - 16 - stride)));
+    for (; i + 16 <= bytes; i += 16)
+        Store128(row + i, _mm_sub_epi8(Load128(src + i), Load128(src + i - stride)));
 #endif
-    for (--i; i >= stride; --i)
-        row[i] = static_cast<unsigned char>(row[i] - row[i - stride]);
+    for (; i < bytes; ++i)
+        row[i] = static_cast<unsigned char>(src[i] - src[i - stride]);
+    if (bytes > 0)
+        std::memcpy(row, src, static_cast<size_t>(bytes < stride ? bytes : stride));
 }
 
-void TifPredDifference16(int stride, unsigned char* row, int bytes)
+void TifPredDifference16(int stride, const unsigned char* src, unsigned char* row, int bytes)
 {
     const int words = bytes / 2;
-    if (words <= stride)
-        return;
-    int i = words;
+    int i = stride;
 #if defined(__SSE2__)
-    // As in TifPredDifference8, eight words at a time.
-    for (; i - 8 >= stride; i -= 8) {
-        unsigned char* at = row + 2 * (i - 8);
-        Store128(at, _mm_sub_epi16(Load128(at), Load128(at - 2 * stride)));
-    }
+    for (; i + 8 <= words; i += 8)
+        Store128(row + 2 * i, _mm_sub_epi16(Load128(src + 2 * i), Load128(src + 2 * (i - stride))));
 #endif
-    for (--i; i >= stride; --i)
-        Store16(row + 2 * i, static_cast<uint16_t>(Load16(row + 2 * i) - Load16(row + 2 * (i - stride))));
+    for (; i < words; ++i)
+        Store16(row + 2 * i, static_cast<uint16_t>(Load16(src + 2 * i) - Load16(src + 2 * (i - stride))));
+    if (words > 0)
+        std::memcpy(row, src, static_cast<size_t>(2 * (words < stride ? words : stride)));
 }
 
 int TifPredictorSetupDecode(TifCodec* codec, int swap)
@@ -304,8 +335,18 @@ int TifPredictorSetupEncode(TifCodec* codec, int)
     if (s->bitsPerSample != 8 && s->bitsPerSample != 16)
         return 0;
     TifPredictorState* p = TifPredState(codec);
+    if (p->predBlock == nullptr) {
+        // Narrow rows go to the inner encoder several at a time, so that its
+        // per-call work stays small beside the bytes.
+        const int rows = s->rowBytes < kBlockBytes ? kBlockBytes / s->rowBytes : 1;
+        const size_t bytes = static_cast<size_t>(rows) * static_cast<size_t>(s->rowBytes);
+        p->predBlock = static_cast<unsigned char*>(std::malloc(bytes));
+        if (p->predBlock == nullptr)
+            return 0;
+        p->predBlockRows = rows;
+    }
     p->predStride = s->samplesPerPixel;
-    p->predRowProc = s->bitsPerSample == 8 ? TifPredDifference8 : TifPredDifference16;
+    p->predDiffProc = s->bitsPerSample == 8 ? TifPredDifference8 : TifPredDifference16;
     if (codec->EncodeRows != TifPredictorEncodeRows)
         p->predInnerRows = codec->EncodeRows;
     codec->EncodeRows = TifPredictorEncodeRows;
@@ -328,12 +369,30 @@ int TifPredictorDecodeRows(TifCodec* codec, void* rows, int count)
 int TifPredictorEncodeRows(TifCodec* codec, void* rows, int count)
 {
     TifPredictorState* p = TifPredState(codec);
-    const TifCodecState* s = TifState(codec);
+    TifCodecState* s = TifState(codec);
     const long step = TifRowStep(s);
-    auto* row = static_cast<unsigned char*>(rows);
-    for (int i = 0; i < count; ++i, row += step)
-        p->predRowProc(p->predStride, row, s->rowBytes);
-    return p->predInnerRows(codec, rows, count);
+    const int rowBytes = s->rowBytes;
+    const auto* row = static_cast<const unsigned char*>(rows);
+    PackedRows packed(s);
+    int done = 0;
+    while (done < count) {
+        const int n = count - done < p->predBlockRows ? count - done : p->predBlockRows;
+        unsigned char* out = p->predBlock;
+        for (int i = 0; i < n; ++i, row += step, out += rowBytes)
+            p->predDiffProc(p->predStride, row, out, rowBytes);
+        const int coded = p->predInnerRows(codec, p->predBlock, n);
+        done += coded;
+        if (coded < n)
+            break;
+    }
+    return done;
+}
+
+void TifPredictorDestroy(TifCodec* codec)
+{
+    if (codec != nullptr && codec->state != nullptr)
+        std::free(TifPredState(codec)->predBlock);
+    TifCodecDestroy(codec);
 }
 
 int TifPredictorSetParam(TifCodec* codec, int tag, int value, TifRowsProc plain, bool decoder)
@@ -347,17 +406,17 @@ int TifPredictorSetParam(TifCodec* codec, int tag, int value, TifRowsProc plain,
     if (value == p->predictor)
         return 1;
     if (predictor == 1) {
-        codec->DecodeRows = plain;  // same slot for encoders
+        SetRowsSlot(codec, decoder, plain);
         p->predictor = value;
         return 1;
     }
     // Wrap the plain procedure, whatever the slot held before.
-    TifRowsProc previous = codec->DecodeRows;
-    codec->DecodeRows = plain;
+    const TifRowsProc previous = decoder ? codec->DecodeRows : codec->EncodeRows;
+    SetRowsSlot(codec, decoder, plain);
     int ok = decoder ? TifPredictorSetupDecode(codec, static_cast<unsigned>(value) >> 16)
                      : TifPredictorSetupEncode(codec, 0);
     if (!ok) {
-        codec->DecodeRows = previous;
+        SetRowsSlot(codec, decoder, previous);
         return 0;
     }
     p->predictor = value;

@@ -24,16 +24,14 @@ TEST(Deflate, EncoderWritesOneZlibStreamPerStripInWholeBuffers)
     const Bytes photo = PatternRows(3000, 30, 2), noise = NoiseRows(120000);
     Codec enc = NewCodec(false, 32946, 3000);
     for (int strip = 0; strip < 2; ++strip) {  // the codec restarts its stream
-        Bytes work = photo;
-        const Bytes z = EncodeStrip(enc.get(), work, 30);
+        const Bytes z = EncodeStrip(enc.get(), photo, 30);
         ASSERT_GE(z.size(), size_t(6));
         EXPECT_EQ((z[0] << 8 | z[1]) % 31, 0);
         EXPECT_EQ(Unzlib(z, photo.size()), photo);
     }
     Codec wide = NewCodec(false, 32946, 10000);
-    Bytes work = noise;
     std::vector<int> handOvers;
-    const Bytes z = EncodeStrip(wide.get(), work, 12, &handOvers);
+    const Bytes z = EncodeStrip(wide.get(), noise, 12, &handOvers);
     ASSERT_GE(handOvers.size(), size_t(4));
     for (size_t i = 0; i + 1 < handOvers.size(); ++i)
         EXPECT_EQ(handOvers[i], 32768);
@@ -48,7 +46,7 @@ TEST(Deflate, PredictorRoundTripOf16BitRgb)
     Codec enc = NewCodec(false, 32946, 200, 3, 16);
     ASSERT_EQ(enc->SetParam(enc.get(), 317, 2), 1);
     const Bytes strip = EncodeStrip(enc.get(), work, 8);
-    EXPECT_NE(work, original);  // the caller's rows hold differences now
+    EXPECT_EQ(work, original);  // only read
     Codec dec = NewCodec(true, 32946, 200, 3, 16);
     ASSERT_EQ(dec->SetParam(dec.get(), 317, 2), 1);
     EXPECT_EQ(dec->SetParam(dec.get(), 317, 3), 0);

@@ -51,8 +51,9 @@ TEST_P(PredictorRows, AccumulateMatchesTheReferenceAndDifferenceUndoesIt)
         TifPredAccumulate8From(c.stride, original.data(), apart.data(), bytes);
         EXPECT_EQ(apart, ref);
     }
-    (c.bits == 8 ? TifPredDifference8 : TifPredDifference16)(c.stride, mine.data(), bytes);
-    EXPECT_EQ(mine, original);
+    Bytes diffs(original.size(), 0xEE);
+    (c.bits == 8 ? TifPredDifference8 : TifPredDifference16)(c.stride, mine.data(), diffs.data(), bytes);
+    EXPECT_EQ(diffs, original);
     if (c.bits == 16) {  // words of the other order are accumulated and stay in it
         Bytes other = original, refOther = original;
         TifPredAccumulate16Swapped(c.stride, other.data(), bytes);
@@ -74,13 +75,18 @@ INSTANTIATE_TEST_SUITE_P(Strides, PredictorRows,
 TEST(Predictor, OnePixelRowsAreLeftAloneAndDifferencesWrap)
 {
     const Bytes one = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
-    for (auto p : {TifPredAccumulate8, TifPredAccumulate16, TifPredAccumulate16Swapped, TifPredDifference8, TifPredDifference16}) {
+    for (auto p : {TifPredAccumulate8, TifPredAccumulate16, TifPredAccumulate16Swapped}) {
         Bytes row = one;
-        p(3, row.data(), p == TifPredAccumulate8 || p == TifPredDifference8 ? 3 : 6);
+        p(3, row.data(), p == TifPredAccumulate8 ? 3 : 6);
         EXPECT_EQ(row, one);
     }
-    Bytes row = {250, 4};
-    TifPredDifference8(1, row.data(), 2);
+    for (auto p : {TifPredDifference8, TifPredDifference16}) {  // copied as they are
+        Bytes row(6, 0xEE);
+        p(3, one.data(), row.data(), p == TifPredDifference8 ? 3 : 6);
+        EXPECT_EQ(row, p == TifPredDifference8 ? (Bytes{0x12, 0x34, 0x56, 0xEE, 0xEE, 0xEE}) : one);
+    }
+    Bytes row(2);
+    TifPredDifference8(1, Bytes{250, 4}.data(), row.data(), 2);
     EXPECT_EQ(row, (Bytes{250, 10}));
 }
 
@@ -90,8 +96,13 @@ Codec Wrappable(bool decoder, int samples, int bits)
 {
     const TifCodecParams p{32773, 6, samples, bits};
     TifCodec* c = decoder ? TifNewDecoderBase(&p, sizeof(TifPredictedState)) : TifNewEncoderBase(&p, sizeof(TifPredictedState));
-    c->DecodeRows = NewCodec(decoder, 32773, 6, samples, bits)->DecodeRows;
+    const Codec packBits = NewCodec(decoder, 32773, 6, samples, bits);
+    if (decoder)
+        c->DecodeRows = packBits->DecodeRows;
+    else
+        c->EncodeRows = packBits->EncodeRows;
     TifPredState(c)->predictor = 1;
+    c->Destroy = TifPredictorDestroy;
     return Codec(c);
 }
 
@@ -106,8 +117,21 @@ TEST(Predictor, SetParamWrapsUnwrapsAndRefuses)
     ASSERT_EQ(TifPredictorSetParam(dec.get(), 317, 2, plainDec, true), 1);  // no second wrap
 
     const Bytes rows = PatternRows(18, 3, 7);
-    Bytes work = rows;
-    const Bytes strip = EncodeStrip(enc.get(), work, 3);
+    const Bytes strip = EncodeStrip(enc.get(), rows, 3);
+    // The same rows last first, 23 bytes apart, in two calls: the same strip,
+    // and the caller's bytes as they were.
+    Bytes spread(3 * 23, 0xEE);
+    for (int r = 0; r < 3; ++r)
+        std::copy_n(rows.begin() + r * 18, 18, spread.begin() + (2 - r) * 23);
+    const Bytes given = spread;
+    enc->SetRowStride(enc.get(), 23, 1);
+    MemSink sink;
+    enc->SetIoProc(enc.get(), MemSink::Proc, &sink);
+    enc->BeginStrip(enc.get());
+    EXPECT_EQ(enc->EncodeRows(enc.get(), spread.data() + 46, 1) + enc->EncodeRows(enc.get(), spread.data() + 23, 2), 3);
+    enc->EndStrip(enc.get());
+    EXPECT_EQ(sink.data, strip);
+    EXPECT_EQ(spread, given);
     Bytes out;
     ASSERT_EQ(DecodeStrip(dec.get(), strip, 3, &out, 1 << 20, 3), 3);
     EXPECT_EQ(out, rows);
