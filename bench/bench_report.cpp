@@ -131,9 +131,8 @@ void ReportRow(const BenchOptions& o, const Row& row, const std::function<bool()
                const std::function<bool()>& ref, Tally* tally)
 {
     if (o.verifyOnly) {
-        // zlibw's two outputs differ in form (a TIFF, bare streams): only run.
-        const char* shown = !row.status.empty() ? row.status.c_str() : row.job == "zlibw" ? "ran" : "same bytes";
-        std::printf("%-29s %-12s %12zu %s\n", row.file.c_str(), row.job.c_str(), row.bytes, shown);
+        const std::string& shown = !row.status.empty() ? row.status : row.agree;
+        std::printf("%-29s %-12s %12zu %s\n", row.file.c_str(), row.job.c_str(), row.bytes, shown.c_str());
         if (!row.note.empty())
             std::printf("%s\n", row.note.c_str());
         std::fflush(stdout);

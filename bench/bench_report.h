@@ -43,6 +43,7 @@ struct Row {
     std::string file, job, reference;
     std::string status;  // "" when both sides ran and agree, else what the vxtiff cell shows
     std::string note;    // printed under the row when not empty
+    std::string agree = "same bytes";  // what --verify-only prints when both sides agree
     size_t bytes = 0;    // the bytes MB/s count
     double probe = 0;    // seconds of the untimed run, 0 when not known
     double floor = 0;    // the least ratio accepted, 0 for none
