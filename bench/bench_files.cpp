@@ -185,19 +185,20 @@ void CutTile(const BenchImage& img, int x0, int y0, int side, std::vector<uint8_
         std::memcpy(tile->data() + size_t(r) * tileRow, img.Row(y0 + r) + from, n);
 }
 
-std::string Write(const std::string& path, const BenchImage& img, const BenchFile& desc)
+// Writes `img` as page `page` of `pages` into `t` (PageNumber only when there
+// are several), its directory included.
+std::string WritePage(TIFF* t, const std::string& path, const BenchImage& img, const BenchFile& desc, int page,
+                      int pages)
 {
-    TiffPtr t(TIFFOpen(path.c_str(), desc.bigEndian ? "wb" : "wl"));
-    if (!t)
-        return "cannot create " + path;
-    if (!SetBenchFields(t.get(), img, desc))
+    if (!SetBenchFields(t, img, desc) ||
+        (pages > 1 && !TIFFSetField(t, TIFFTAG_PAGENUMBER, uint16_t(page), uint16_t(pages))))
         return "libtiff refused a tag of " + path;
     if (desc.Tiled()) {
         std::vector<uint8_t> tile;
         for (int y = 0; y < img.height; y += desc.tileSize) {
             for (int x = 0; x < img.width; x += desc.tileSize) {
                 CutTile(img, x, y, desc.tileSize, &tile);
-                if (TIFFWriteTile(t.get(), tile.data(), uint32_t(x), uint32_t(y), 0, 0) < 0)
+                if (TIFFWriteTile(t, tile.data(), uint32_t(x), uint32_t(y), 0, 0) < 0)
                     return "libtiff failed writing a tile of " + path;
             }
         }
@@ -206,31 +207,41 @@ std::string Write(const std::string& path, const BenchImage& img, const BenchFil
         for (int y = 0; y < img.height; ++y) {
             // libtiff may modify the row it encodes (the predictor works in place).
             std::memcpy(row.data(), img.Row(y), img.rowBytes);
-            if (TIFFWriteScanline(t.get(), row.data(), uint32_t(y), 0) != 1)
+            if (TIFFWriteScanline(t, row.data(), uint32_t(y), 0) != 1)
                 return "libtiff failed writing row " + std::to_string(y) + " of " + path;
         }
     }
-    if (!TIFFWriteDirectory(t.get()))
+    if (!TIFFWriteDirectory(t))
         return "libtiff failed writing the directory of " + path;
     return {};
 }
 
-std::string Check(const std::string& path, const BenchImage& img, const BenchFile& desc)
+std::string Write(const std::string& path, const std::vector<const BenchImage*>& pages, const BenchFile& desc)
 {
-    TiffPtr t(TIFFOpen(path.c_str(), "r"));
+    TiffPtr t(TIFFOpen(path.c_str(), desc.bigEndian ? "wb" : "wl"));
     if (!t)
-        return "libtiff cannot open " + path;
-    if (size_t(TIFFScanlineSize(t.get())) != img.rowBytes)
+        return "cannot create " + path;
+    const int n = int(pages.size());
+    for (int i = 0; i < n; ++i)
+        if (std::string err = WritePage(t.get(), path, *pages[size_t(i)], desc, i, n); !err.empty())
+            return err;
+    return {};
+}
+
+// Checks the directory `t` is on against `img`.
+std::string CheckPage(TIFF* t, const std::string& path, const BenchImage& img, const BenchFile& desc)
+{
+    if (size_t(TIFFScanlineSize(t)) != img.rowBytes)
         return "unexpected row size in " + path;
-    if (TIFFIsBigEndian(t.get()) != int(desc.bigEndian) || TIFFIsTiled(t.get()) != int(desc.Tiled()))
+    if (TIFFIsBigEndian(t) != int(desc.bigEndian) || TIFFIsTiled(t) != int(desc.Tiled()))
         return "unexpected layout of " + path;
     if (desc.Tiled()) {
-        std::vector<uint8_t> want, got(size_t(TIFFTileSize(t.get())));
+        std::vector<uint8_t> want, got(size_t(TIFFTileSize(t)));
         for (int y = 0; y < img.height; y += desc.tileSize) {
             for (int x = 0; x < img.width; x += desc.tileSize) {
                 CutTile(img, x, y, desc.tileSize, &want);
                 if (got.size() != want.size() ||
-                    TIFFReadTile(t.get(), got.data(), uint32_t(x), uint32_t(y), 0, 0) != tmsize_t(got.size()) ||
+                    TIFFReadTile(t, got.data(), uint32_t(x), uint32_t(y), 0, 0) != tmsize_t(got.size()) ||
                     got != want)
                     return "tile at " + std::to_string(x) + "," + std::to_string(y) + " of " + path +
                            " does not read back";
@@ -240,22 +251,42 @@ std::string Check(const std::string& path, const BenchImage& img, const BenchFil
     }
     std::vector<uint8_t> row(img.rowBytes);
     for (int y = 0; y < img.height; ++y) {
-        if (TIFFReadScanline(t.get(), row.data(), uint32_t(y), 0) != 1 ||
+        if (TIFFReadScanline(t, row.data(), uint32_t(y), 0) != 1 ||
             std::memcmp(row.data(), img.Row(y), img.rowBytes) != 0)
             return "row " + std::to_string(y) + " of " + path + " does not read back";
     }
     return {};
 }
 
+std::string Check(const std::string& path, const std::vector<const BenchImage*>& pages, const BenchFile& desc)
+{
+    TiffPtr t(TIFFOpen(path.c_str(), "r"));
+    if (!t)
+        return "libtiff cannot open " + path;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        if (i > 0 && !TIFFReadDirectory(t.get()))
+            return path + " has " + std::to_string(i) + " pages";
+        if (std::string err = CheckPage(t.get(), path, *pages[i], desc); !err.empty())
+            return err;
+    }
+    return TIFFReadDirectory(t.get()) ? path + " has more pages than written" : std::string();
+}
+
 }  // namespace
 
 std::string WriteBenchFile(const std::string& path, const BenchImage& img, const BenchFile& desc)
 {
+    return WriteBenchDocument(path, {&img}, desc);
+}
+
+std::string WriteBenchDocument(const std::string& path, const std::vector<const BenchImage*>& pages,
+                               const BenchFile& desc)
+{
     TIFFSetWarningHandler(Quiet);
     const std::string tmp = path + ".part";
-    std::string err = Write(tmp, img, desc);
+    std::string err = Write(tmp, pages, desc);
     if (err.empty())
-        err = Check(tmp, img, desc);
+        err = Check(tmp, pages, desc);
     if (err.empty() && std::rename(tmp.c_str(), path.c_str()) != 0)
         err = "cannot rename " + tmp;
     if (!err.empty())

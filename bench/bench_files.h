@@ -45,3 +45,7 @@ bool SetBenchFields(struct tiff* t, const BenchImage& img, const BenchFile& desc
 // back with libtiff's TIFFReadScanline and compares every row with `img`.
 // Returns an empty string on success, else what went wrong.
 std::string WriteBenchFile(const std::string& path, const BenchImage& img, const BenchFile& desc);
+// The same for a document of several pages, one directory each, every one
+// with PageNumber (its index, the count) when there are several.
+std::string WriteBenchDocument(const std::string& path, const std::vector<const BenchImage*>& pages,
+                               const BenchFile& desc);

@@ -25,8 +25,10 @@ struct BenchImage {
 };
 
 // A 1728 x 2200 fax page at 200 dpi: printed text in paragraphs, a title,
-// horizontal rules, a small table and a footer.
-BenchImage MakeFaxPage();
+// horizontal rules, a small table and a footer. Another seed gives another
+// page of the same kind (the pages of a document).
+constexpr uint64_t kFaxPageSeed = 0xFA4;
+BenchImage MakeFaxPage(uint64_t seed = kFaxPageSeed);
 // A 9600 x 7200 technical drawing at 200 dpi: frames, a title block, thin lines,
 // boxes, circles, hatched areas and text labels; mostly white.
 BenchImage MakeDrawing();

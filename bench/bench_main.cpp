@@ -9,7 +9,6 @@
 // is the figure held against the row's floor. MB/s are 10^6 bytes per second of
 // raw image bytes (rows x row bytes), of output bytes for the rotation.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,21 +22,13 @@
 #include "bench_files.h"
 #include "bench_image.h"
 #include "bench_jobs.h"
+#include "bench_pages.h"
+#include "bench_report.h"
 #include "bench_write.h"
 
 namespace {
 
 constexpr const char* kImageVersion = "v2";  // bump when a generator changes
-
-struct Options {
-    std::string dir = BENCH_DEFAULT_DIR;
-    std::string writeDir;  // empty: /dev/shm when it exists, else dir
-    std::vector<std::string> filters;
-    int reps = 5;
-    bool regen = false;
-    bool heap = true;
-    bool verifyOnly = false;
-};
 
 void Usage()
 {
@@ -57,7 +48,7 @@ void Usage()
         BENCH_DEFAULT_DIR);
 }
 
-bool ParseOptions(int argc, char** argv, Options* o)
+bool ParseOptions(int argc, char** argv, BenchOptions* o)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -124,17 +115,7 @@ std::vector<std::string> WriteJobsOf(const BenchFile& f)
     return jobs;
 }
 
-bool Selected(const Options& o, const std::string& label)
-{
-    if (o.filters.empty())
-        return true;
-    for (const auto& s : o.filters)
-        if (s[0] == '=' ? label == s.substr(1) : label.find(s) != std::string::npos)
-            return true;
-    return false;
-}
-
-bool AnyJobSelected(const Options& o, const BenchFile& f)
+bool AnyJobSelected(const BenchOptions& o, const BenchFile& f)
 {
     for (const auto& j : JobsOf(f))
         if (Selected(o, f.name + " " + j))
@@ -170,123 +151,11 @@ double FloorOf(const BenchFile& f, const std::string& job)
     return 0.0;
 }
 
-// ---- timing ---------------------------------------------------------------
-
-// Seconds per run of `run`, repeated `times` times in a row.
-double Seconds(const std::function<bool()>& run, int times, bool* ok)
-{
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < times; ++i)
-        *ok = run() && *ok;
-    const auto t1 = std::chrono::steady_clock::now();
-    return std::chrono::duration<double>(t1 - t0).count() / times;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n == 0 ? 0.0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// Times of two sides over `reps` rounds; each round runs both, alternating
-// which goes first. Each sample repeats a fast job until it lasts about
-// kMinSample, so that clock resolution and scheduling noise stay small against
-// it. `probe` is how long one run took (the untimed one).
-struct PairTime {
-    double a = 0, b = 0;  // median seconds per run of each side
-    double ratio = 0;     // median over the rounds of b/a: a's speed over b's
-    bool ok = true;
-};
-
-constexpr double kMinSample = 0.03;
-
-PairTime TimeBoth(const std::function<bool()>& a, const std::function<bool()>& b, int reps, double probe)
-{
-    PairTime t;
-    const int times = probe >= kMinSample ? 1 : int(std::min(1000.0, kMinSample / std::max(probe, 1e-6)) + 1);
-    std::vector<double> ta, tb, ratio;
-    for (int r = 0; r < reps; ++r) {
-        double sa, sb;
-        if (r % 2 == 0) {
-            sa = Seconds(a, times, &t.ok);
-            sb = Seconds(b, times, &t.ok);
-        } else {
-            sb = Seconds(b, times, &t.ok);
-            sa = Seconds(a, times, &t.ok);
-        }
-        ta.push_back(sa);
-        tb.push_back(sb);
-        ratio.push_back(sb / sa);
-    }
-    t.a = Median(ta);
-    t.b = Median(tb);
-    t.ratio = Median(ratio);
-    return t;
-}
-
-// ---- the table ------------------------------------------------------------
-
-struct Tally {
-    int met = 0, missed = 0, open = 0;
-};
-
-std::string Fmt(const char* format, double v)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, v);
-    return buf;
-}
-
-constexpr const char* kRowFormat = "%-29s %-12s %11s  %-28s %9s %9s  %5s  %s\n";
-
-void PrintHeader()
-{
-    std::printf(kRowFormat, "file", "job", "vxtiff MB/s", "reference", "ref MB/s", "ratio", "floor", "status");
-    std::printf("%s\n", std::string(119, '-').c_str());
-}
-
-// One line of the table. vxStatus is empty when both sides produced a figure;
-// `ratio` is vxtiff's speed over the reference's, the figure held against the
-// floor.
-void PrintRow(const BenchFile& f, const std::string& job, const std::string& ref, const std::string& vxStatus,
-              double vxMBs, double refMBs, double ratio, double floor, Tally* tally)
-{
-    const std::string vxCell = vxStatus.empty() ? Fmt("%.1f", vxMBs) : vxStatus;
-    const std::string refCell = refMBs > 0 ? Fmt("%.1f", refMBs) : "-";
-    const bool have = vxStatus.empty() && refMBs > 0 && ratio > 0;
-    std::string ratioCell = "-";
-    if (have)
-        ratioCell = job == "bmp" ? Fmt("time %.2f", 1.0 / ratio) : Fmt("%.2f", ratio);
-    std::string floorCell = "-", status = vxStatus;
-    if (floor > 0) {
-        floorCell = Fmt("%.2f", floor);
-        if (have) {
-            const bool met = ratio >= floor;
-            status = met ? "met" : "MISSED";
-            ++(met ? tally->met : tally->missed);
-        } else if (vxStatus == "WRONG" || vxStatus == "fail") {
-            ++tally->missed;
-        } else {
-            status = vxStatus.empty() ? "?" : vxStatus;
-            ++tally->open;
-        }
-    }
-    std::printf(kRowFormat, f.name.c_str(), job.c_str(), vxCell.c_str(), ref.c_str(), refCell.c_str(),
-                ratioCell.c_str(), floorCell.c_str(), status.c_str());
-    std::fflush(stdout);
-}
-
-const char* StatusOf(VxResult r)
-{
-    return r == VxResult::Unsupported ? "n/a" : r == VxResult::Failed ? "fail" : "";
-}
-
 // ---- running --------------------------------------------------------------
 
 class Runner {
 public:
-    Runner(const Options& o, Tally* tally) : o_(o), tally_(tally) {}
+    Runner(const BenchOptions& o, Tally* tally) : o_(o), tally_(tally) {}
 
     void RunFile(const BenchFile& f, const std::string& path)
     {
@@ -380,38 +249,20 @@ private:
     void Report(const BenchFile& f, const std::string& job, const std::string& refName, std::string status,
                 const std::function<bool()>& vx, const std::function<bool()>& ref, size_t bytes)
     {
-        if (o_.verifyOnly) {
-            // zlibw's two outputs differ in form (a TIFF, bare streams): only run.
-            const char* shown = !status.empty() ? status.c_str() : job == "zlibw" ? "ran" : "same bytes";
-            std::printf("%-29s %-12s %12zu %s\n", f.name.c_str(), job.c_str(), bytes, shown);
-            if (!note_.empty())
-                std::printf("%s\n", note_.c_str());
-            note_.clear();
-            probe_ = 0;
-            std::fflush(stdout);
-            return;
-        }
-        double vxMBs = 0, refMBs = 0, ratio = 0;
-        if (status.empty()) {
-            bool ok = true;
-            const double probe = probe_ > 0 ? probe_ : std::min(Seconds(vx, 1, &ok), Seconds(ref, 1, &ok));
-            const PairTime t = TimeBoth(vx, ref, o_.reps, probe);
-            if (!t.ok || !ok)
-                status = "fail";
-            vxMBs = bytes / t.a / 1e6;
-            refMBs = bytes / t.b / 1e6;
-            ratio = t.ratio;
-        } else if (status != "ref fail") {
-            // Time the reference alone, so that the row still shows its speed.
-            bool ok = true;
-            const double secs = Seconds(ref, 1, &ok);
-            refMBs = ok ? bytes / secs / 1e6 : 0;
-        }
-        probe_ = 0;
-        PrintRow(f, job, refName, status, vxMBs, refMBs, ratio, FloorOf(f, job), tally_);
-        if (!note_.empty())
-            std::printf("%s\n", note_.c_str());
+        Row row;
+        row.file = f.name;
+        row.job = job;
+        row.reference = refName;
+        row.status = status;
+        row.note = note_;
+        row.bytes = bytes;
+        row.probe = probe_;
+        row.floor = FloorOf(f, job);
+        if (job == "zlibw")
+            row.agree = "ran";  // its two outputs differ in form (a TIFF, bare streams): only run
+        ReportRow(o_, row, vx, ref, tally_);
         note_.clear();
+        probe_ = 0;
     }
 
     void Lines(const BenchFile& f, const std::string& path, const Geometry& g)
@@ -555,7 +406,7 @@ private:
         std::string file;
         long vx, lt;
     };
-    const Options& o_;
+    const BenchOptions& o_;
     Tally* tally_;
     std::vector<uint8_t> vx_, ref_;
     std::vector<Heap> heap_;
@@ -582,7 +433,7 @@ const BenchImage& SourceImage(BenchSource s, std::map<BenchSource, std::unique_p
 
 int main(int argc, char** argv)
 {
-    Options o;
+    BenchOptions o;
     if (!ParseOptions(argc, argv, &o))
         return 2;
     if (o.writeDir.empty())
@@ -613,6 +464,10 @@ int main(int argc, char** argv)
             }
             todo.emplace_back(f, path);
         }
+    }
+    if (const std::string err = PreparePageSets(o, dir); !err.empty()) {
+        std::fprintf(stderr, "%s\n", err.c_str());
+        return 1;
     }
 
     const std::string rounds = o.verifyOnly ? "verification only" : "median of " + std::to_string(o.reps) + " rounds";
@@ -646,6 +501,7 @@ int main(int argc, char** argv)
                 runner.RunWrite(f, SourceImage(f.source, &cache));
         }
     }
+    RunPageJobs(o, dir, &tally);
     runner.PrintHeap();
     if (!o.verifyOnly)
         std::printf("\nfloors: %d met, %d missed, %d not measured (n/a: no decoder or encoder yet)\n", tally.met,

@@ -37,17 +37,6 @@ void* RowToWrite(const BenchImage& img, const BenchFile& f, int y, std::vector<u
     return copy->data();
 }
 
-// vxtiff's Close ends with fsync: the other sides pay the same.
-bool SyncFile(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return false;
-    const bool ok = fsync(fd) == 0;
-    close(fd);
-    return ok;
-}
-
 int PhotometricType(const BenchImage& img)
 {
     return img.bits == 1 ? VXIMG_MINISWHITE : img.samples == 3 ? VXIMG_RGB : VXIMG_MINISBLACK;
@@ -80,6 +69,16 @@ bool ReadAll(const std::string& path, std::vector<uint8_t>* pixels, uint32_t* w,
 }
 
 }  // namespace
+
+bool SyncFile(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
 
 VxResult VxWriteLines(const std::string& path, const BenchImage& img, const BenchFile& f)
 {

@@ -10,6 +10,10 @@
 struct BenchImage;
 struct BenchFile;
 
+// Flushes a written file to disk: vxtiff's Close ends with fsync, so the
+// other sides pay the same.
+bool SyncFile(const std::string& path);
+
 // Job "write": every row of `img` by one WriteLine each into a new file,
 // closed (Close flushes the file to disk). Unsupported when Create refuses the
 // compression (no encoder yet).
