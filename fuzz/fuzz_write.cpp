@@ -5,7 +5,7 @@
 //      MH, Group 3, Group 4)
 //   2: bit 0 Predictor 2, bit 1 tiles, bit 2 WriteLines in runs, bit 3 write
 //      every line (else stop early: the image ends at the last line), bits 4-6
-//      T4Options (Group 3)
+//      T4Options (Group 3), bit 7 a second page (read back instead of the first)
 //   3: samples 1..4   4: bits (1, 2, 4, 8, 16)   5-6: width - 1 (at most 299)
 //   7: height - 1 (at most 63)   8: rows per strip (0..31)
 //   9, 10: tile width and length before rounding (0..255)   11: colours
@@ -87,13 +87,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Check(w.WriteLine(rows.data()) == (lines < info.nHeight ? 1 : 0));
     if (lines < info.nHeight)
         std::copy(rows.begin(), rows.begin() + rowBytes, rows.begin() + long(lines) * rowBytes);
+    const int written = lines < info.nHeight ? lines + 1 : lines;
+    // A second page of the same kind with the same rows and palette, no parameters.
+    const int page = (data[2] & 0x80) ? 1 : 0;
+    if (page == 1) {
+        VXIMGINFO again = info;
+        Check(w.AddPage(&again) == 1);
+        w.SetColorMap(colors, palette.data());
+        Check(w.WriteLines(rows.data(), written) == written);
+    }
     Check(w.Close() == 1);
 
     CTifFile r;
-    Check(r.Open(path.c_str()) == 1);
+    Check(CTifFile::CountPages(path.c_str()) == page + 1 && r.OpenPage(path.c_str(), page) == 1);
     VXIMGINFO got;
     r.GetImgInfo(&got);
-    const int written = lines < info.nHeight ? lines + 1 : lines;
     Check(got.nWidth == info.nWidth && got.nHeight == written && got.nCompression == info.nCompression);
     std::vector<uint8_t> back(rows.size() + 1);
     Check(r.ReadLines(back.data(), written) == written);

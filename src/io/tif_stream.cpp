@@ -103,6 +103,8 @@ int CTifFileStream::Open(const char* path, int flags)
     handle = fd;
     position = 0;
     counted = true;  // opened binary, and it stays so
+    readOnly = flags == 0;
+    length = -1;
     return 1;
 }
 
@@ -149,7 +151,7 @@ long SeekHandle(int fd, long offset, int origin)
 
 // Lengths past LONG_MAX read as LONG_MAX: bounds checked against the length
 // then refuse what lies beyond 2 GiB instead of trusting a wrapped value.
-long CTifFileStream::GetLength()
+long CTifFileStream::QueryLength()
 {
     if (handle == -1)
         return -1;
@@ -228,6 +230,8 @@ int CTifFileStream::Open(const char* path, int flags)
     handle = fd;
     position = 0;
     counted = true;
+    readOnly = flags == 0;
+    length = -1;
     return 1;
 }
 
@@ -286,7 +290,7 @@ long SeekHandle(int fd, long offset, int origin)
 
 }  // namespace
 
-long CTifFileStream::GetLength()
+long CTifFileStream::QueryLength()
 {
     struct stat st;
     if (fstat(handle, &st) != 0)
@@ -342,3 +346,18 @@ long CTifFileStream::Seek(long offset, int origin)
 }
 
 long CTifFileStream::Tell() { return Seek(0, SEEK_CUR); }
+
+long CTifFileStream::GetLength()
+{
+    // A file open for reading refuses writers: its length, asked for each
+    // value the directory points to, is taken once. A file that shrinks
+    // anyway still fails at the short read.
+    if (handle == -1)
+        return -1;
+    if (length >= 0)
+        return length;
+    const long n = QueryLength();
+    if (readOnly)
+        length = n;
+    return n;
+}

@@ -59,6 +59,10 @@ public:
     int failure;  // TIF_STREAM_ reason of the last failed Open
 
 private:
+    long QueryLength();  // asks the system
+
     long position;  // the handle's offset as this stream left it; -1 unknown
     bool counted;   // bytes transferred move the offset by as much (no text mode)
+    bool readOnly = false;
+    long length = -1;  // of a file open for reading, once asked
 };

@@ -183,7 +183,9 @@ public:
     // Creates (or truncates) `path` and prepares to write the image `info`
     // describes: any of the five image types, strips (nRowsPerStrip rows each,
     // 0: one strip) or tiles (bTiled; sizes raised to multiples of 32 and
-    // stored back into `info`, 0 meaning 128), compression 1, 32773 or 32946,
+    // stored back into `info`, 0 meaning 128), compression 1 (none), 2, 3 or
+    // 4 (the fax codings, bilevel images), 5 (LZW), 32773 (PackBits) or 32946
+    // (Deflate),
     // resolutions in pixels per inch (0: none). 0 when this object holds an
     // open file (left as it is), for an unknown image type (no file touched),
     // and, after removing the file it made, for a non-positive height, a
@@ -233,7 +235,7 @@ public:
     // or another image type; at most 65536 colours are kept.
     void SetColorMap(int count, RGBQUAD* colors);
     // Sets an encoding parameter before the first line: 317 Predictor (1 or 2,
-    // 8- or 16-bit samples) for Deflate, 292 T4Options for Group 3. 1 when
+    // 8- or 16-bit samples) for LZW and Deflate, 292 T4Options for Group 3. 1 when
     // taken (other tags are accepted and ignored); 0 when not writing, after
     // the first line, or when the encoder refuses the value (nothing changes).
     int SetEncodeParams(unsigned int tag, unsigned int value);
