@@ -1,5 +1,5 @@
 // fuzz_open.cpp — whole files through CTifFile: open, describe, read every line,
-// seek back and forth, close. The input is written to a temporary file, since
+// seek back and forth, move on to the next pages, close. The input is written to a temporary file, since
 // the library reads only files.
 #include <cstdint>
 #include <cstdio>
@@ -91,6 +91,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (file.SeekLine(0))
                 file.ReadLine(wide.data());
         }
+    }
+    // The pages after the first, a line of each (a chain may loop: bounded).
+    for (int page = 1; page < 8 && file.NextPage(); ++page) {
+        const int bytes = file.m_nBufRowBytes;
+        if (bytes <= 0 || bytes > kMaxRowBytes)
+            break;
+        std::vector<uint8_t> line(static_cast<size_t>(bytes));
+        file.ReadLine(line.data());
     }
     file.Close();
     return 0;

@@ -119,6 +119,14 @@ public:
     // TIF_MAX_PAGES pages. Pages are counted, not checked: one that is counted
     // may still fail to open (damaged, unsupported).
     static int CountPages(const char* path);
+    // Moves a file open for reading on to its next page, as OpenPage(path,
+    // current + 1) would, without walking the chain of directories again
+    // from the start: going through every page this way takes one directory
+    // read per page. 1 on success; 0 when this was the last page
+    // (VXTIFF_FAIL_NO_PAGE) or the next cannot be opened (GetLastFailure says
+    // why), and the object is then empty as after a failed Open. A chain
+    // that loops back is followed: bound the pages by CountPages.
+    int NextPage();
 
     // Why the last Open, OpenPage, CountPages, Create or AddPage on the calling
     // thread failed: a VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE after a success. Each
@@ -248,6 +256,7 @@ public:
     int GetTagLongs(int tag, int* count, uint32_t** array);
     int GetTagRationals(int tag, int* count, uint32_t** array);
     int ReadIfd(uint32_t offset);
+    int OpenDirectory(uint32_t offset);  // the rest of OpenPage, once the directory is found
     int ReadColorMap();
     void FreeAll();
     void FreePage();  // what FreeAll frees but the stream: between written pages

@@ -214,6 +214,31 @@ int CTifFile::OpenPage(const char* path, int page)
         FreeAll();
         return TifFail(failure);
     }
+    return OpenDirectory(offset);
+}
+
+int CTifFile::NextPage()
+{
+    if (m_pStream == nullptr || m_bWrite || m_pIfd == nullptr)
+        return TifFail(VXTIFF_FAIL_ARGUMENT);
+    // ReadIfd keeps the next-directory offset behind the entries.
+    const uint32_t next = TifGet32(m_pIfd + 2 + size_t(m_nEntries) * 12, m_bSwap);
+    const int swap = m_bSwap;
+    FreePage();
+    if (m_pDecoder != nullptr)
+        m_pDecoder->Destroy(m_pDecoder);
+    m_pDecoder = nullptr;
+    ResetImage();
+    m_bSwap = swap;
+    if (next == 0) {
+        FreeAll();
+        return TifFail(VXTIFF_FAIL_NO_PAGE);
+    }
+    return OpenDirectory(next);
+}
+
+int CTifFile::OpenDirectory(uint32_t offset)
+{
     if (!ReadIfd(offset)) {  // it recorded why
         FreeAll();
         return 0;
@@ -228,7 +253,7 @@ int CTifFile::OpenPage(const char* path, int page)
     m_nRowBytes = m_nBufRowBytes =
         static_cast<int>(TifRowBytes(m_nWidth, m_nSamplesPerPixel, m_nBitsPerSample));
     if (!(m_bTiled ? LoadTileRow(0) : LoadStrip(0))) {
-        failure = FirstDataFailure(this);
+        const int failure = FirstDataFailure(this);
         FreeAll();
         return TifFail(failure);
     }

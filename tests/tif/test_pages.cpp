@@ -70,6 +70,19 @@ TEST_P(LibtiffPages, CountAndOpenEach)
         EXPECT_EQ(info.bTiled, pages[i].tileWidth != 0);
         EXPECT_EQ(ReadAll(f), rows[i]) << i;
     }
+    // Page by page on one object, read halfway or not at all before moving on.
+    CTifFile walk;
+    EXPECT_EQ(walk.NextPage(), 0) << "nothing open";
+    ASSERT_EQ(walk.Open(path.c_str()), 1);
+    for (int i = 1; i < 3; ++i) {
+        Bytes row(512);
+        ASSERT_EQ(walk.ReadLine(row.data()), 1);
+        ASSERT_EQ(walk.NextPage(), 1) << i << ": " << CTifFile::GetLastFailureText();
+        EXPECT_EQ(ReadAll(walk), rows[i]) << i;
+    }
+    EXPECT_EQ(walk.NextPage(), 0);
+    EXPECT_EQ(CTifFile::GetLastFailure(), VXTIFF_FAIL_NO_PAGE);
+    EXPECT_EQ(walk.m_pStream, nullptr);
     // Page 0 is what Open gives, field for field.
     CTifFile a, b;
     ASSERT_EQ(a.Open(path.c_str()), 1);
@@ -168,10 +181,14 @@ TEST_P(PageChains, CountEndsAndCountedPagesOpen)
     CTifFile first;
     ASSERT_EQ(first.Open(path.c_str()), 1);
     const std::vector<Bytes> want = ReadAll(first);
+    CTifFile walk;  // the same pages, one move each
+    ASSERT_EQ(walk.Open(path.c_str()), 1);
     for (int i = 0; i < pages; ++i) {
         CTifFile f;
         ASSERT_EQ(f.OpenPage(path.c_str(), i), 1) << i;
         EXPECT_EQ(ReadAll(f), want) << i;
+        ASSERT_TRUE(i == 0 || walk.NextPage() == 1) << i;
+        EXPECT_EQ(ReadAll(walk), want) << i;
     }
     CTifFile f;
     EXPECT_EQ(f.OpenPage(path.c_str(), pages), 0);
