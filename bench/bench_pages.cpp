@@ -203,9 +203,10 @@ VxResult VxSplit(const std::string& in, const std::vector<std::string>& out, int
     *copied = 0;
     if (CTifFile::CountPages(in.c_str()) != int(out.size()))
         return VxResult::Unsupported;
+    CTifFile page;
     for (size_t i = 0; i < out.size(); ++i) {
-        CTifFile page, single;
-        if (!page.OpenPage(in.c_str(), int(i)))
+        CTifFile single;
+        if (!(i == 0 ? page.Open(in.c_str()) : page.NextPage()))
             return VxResult::Unsupported;
         VXIMGINFO info;
         page.GetImgInfo(&info);
