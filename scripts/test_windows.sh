@@ -6,7 +6,7 @@
 #   bash scripts/test_windows.sh [build-dir]      (default build-ci-win)
 # Needs (installed when missing, as root or with sudo): the i386 architecture,
 # g++-mingw-w64-i686-posix, libz-mingw-w64-dev, libgtest-dev (the GoogleTest
-# sources), wine and wine32:i386. No display is used. Environment: JOBS.
+# sources), libcli11-dev (the tool's command line), wine and wine32:i386. No display is used. Environment: JOBS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-2}
@@ -15,7 +15,7 @@ build=$(realpath -m "${1:-build-ci-win}")
 step() { printf '\n==== %s\n' "$*"; }
 
 # Also in the lists of test.sh and .ci/run.
-packages=(g++-mingw-w64-i686-posix libz-mingw-w64-dev libgtest-dev wine wine32:i386)
+packages=(g++-mingw-w64-i686-posix libz-mingw-w64-dev libgtest-dev libcli11-dev wine wine32:i386)
 sudo=()
 ((EUID == 0)) || sudo=(sudo)
 missing=()

@@ -225,36 +225,14 @@ private:
 
 int Fail(const std::string& in, const std::string& out, const std::string& why, int status)
 {
-    std::fprintf(stderr, "vxtiff: %s -> %s: %s\n", in.c_str(), out.c_str(), why.c_str());
+    Say(in + " -> " + out + ": " + why);
     return status;
 }
 
 }  // namespace
 
-int ToPngCommand(int argc, char** argv)
+int ToPng(const std::string& inPath, const std::string& outPath, int page)
 {
-    std::vector<std::string> plain;
-    int page = 1;
-    for (int i = 0; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--page") {
-            if (i + 1 >= argc || !ParsePage(argv[++i], &page)) {
-                std::fprintf(stderr, "vxtiff: --page takes a page number from 1 (vxtiff --help tells more)\n");
-                return kExitUsage;
-            }
-        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            std::fprintf(stderr, "vxtiff: unknown option %s (vxtiff --help tells more)\n", a.c_str());
-            return kExitUsage;
-        } else {
-            plain.push_back(a);
-        }
-    }
-    if (plain.size() != 2) {
-        std::fprintf(stderr, "vxtiff: topng takes IN and OUT (vxtiff --help tells more)\n");
-        return kExitUsage;
-    }
-    const std::string& inPath = plain[0];
-    const std::string& outPath = plain[1];
     CTifFile in;
     if (!in.OpenPage(inPath.c_str(), page - 1))
         return Fail(inPath, outPath, "cannot open: " + OpenFailure(inPath.c_str(), page), kExitFailed);
@@ -292,9 +270,9 @@ int ToPngCommand(int argc, char** argv)
                     kExitOutput);
     }
     if (bad > 0) {
-        std::fprintf(stderr, "vxtiff: %s -> %s: warning: %ld rows could not be decoded (they repeat the row above)\n",
-                     inPath.c_str(), outPath.c_str(), bad);
-        return kExitDamaged;
+        return Fail(inPath, outPath,
+                    "warning: " + std::to_string(bad) + " rows could not be decoded (they repeat the row above)",
+                    kExitDamaged);
     }
     return kExitOk;
 }

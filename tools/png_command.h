@@ -2,6 +2,8 @@
 // reads, written as PNG so that a user can look at what it reads.
 #pragma once
 
-// Runs the command on the arguments after its name; the exit status
-// (tool_common.h).
-int ToPngCommand(int argc, char** argv);
+#include <string>
+
+// Writes page `page` (from 1) of `in` to `out` ("-": standard output); the
+// exit status (tool_common.h).
+int ToPng(const std::string& in, const std::string& out, int page);

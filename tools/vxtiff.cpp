@@ -1,28 +1,26 @@
-// vxtiff — command-line front end of the library.
+// vxtiff — command-line front end of the library. Each command family has
+// its file; the options every command shares are in options.h, the messages
+// and exit statuses in tool_common.h.
 //
 //   vxtiff info FILE...                         describe every page of TIFF files
 //   vxtiff tobmp IN OUT.bmp [DPI] [options]     a bilevel page to a 1-bit BMP
 //   vxtiff topng IN OUT.png [--page N]          any readable page to PNG
-//   vxtiff convert IN OUT [options]             re-encode a TIFF file line by line
-//   vxtiff rotate IN OUT 90|270 [options]       write the image turned a quarter turn
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
-#include <cerrno>
-#include <cmath>
+//   vxtiff convert IN OUT [options]             every page written anew
+//   vxtiff rotate IN OUT 90|180|270 [options]   every page turned
+//   vxtiff merge IN... OUT                      the pages of several files in one
+//   vxtiff split IN PREFIX                      one file per page
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <random>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "convert/tif2bmp.h"
+#include <CLI/CLI.hpp>
+
+#include "batch.h"
+#include "bmp_command.h"
+#include "options.h"
+#include "page_commands.h"
 #include "png_command.h"
 #include "tif/tif_file.h"
 #include "tool_common.h"
@@ -97,34 +95,6 @@ std::string T4OptionsText(int t4)
     return s;
 }
 
-void PrintUsage(std::FILE* to)
-{
-    std::fprintf(to,
-                 "usage: vxtiff info FILE...\n"
-                 "       vxtiff tobmp IN OUT.bmp [DPI] [--source-dpi X[xY]] [--exact] [--page N]\n"
-                 "       vxtiff topng IN OUT.png [--page N]\n"
-                 "%s"
-                 "       vxtiff --help | --version\n"
-                 "info     describes every page: size, samples, photometric, compression, predictor,\n"
-                 "         T4Options, layout, resolution and its unit, byte order, fill order\n"
-                 "tobmp    a bilevel page to a 1-bit BMP with square pixels at DPI (absent: the\n"
-                 "         source's horizontal resolution); --source-dpi gives the source's resolution\n"
-                 "         (for files without one); --exact keeps VXTiff2Bmp's geometry and header\n"
-                 "topng    any readable page to PNG: palette applied, min-is-white shown as white paper\n"
-                 "--page N the page to read, counted from 1 (default 1); OUT.bmp and OUT.png may be -\n"
-                 "         (standard output)\n"
-                 "exit status: 0 done; 1 the input cannot be read or converted (nothing written);\n"
-                 "             2 bad command line; 3 written, but lines of the input could not be\n"
-                 "             decoded; 4 the output cannot be created or written\n",
-                 kWriteUsage);
-}
-
-int Usage(const std::string& why)
-{
-    std::fprintf(stderr, "vxtiff: %s (vxtiff --help tells more)\n", why.c_str());
-    return kExitUsage;
-}
-
 // "II" or "MM" from the file's first two bytes.
 const char* ByteOrder(const char* path)
 {
@@ -181,16 +151,14 @@ void PrintPage(CTifFile& file, const char* path)
     (void)path;
 }
 
-int Info(int argc, char** argv)
+int Info(const std::vector<std::string>& paths)
 {
-    if (argc < 1)
-        return Usage("info takes one or more files");
     int status = kExitOk;
-    for (int a = 0; a < argc; ++a) {
-        const char* path = argv[a];
+    for (const std::string& name : paths) {
+        const char* path = name.c_str();
         const int pages = CTifFile::CountPages(path);
         if (pages <= 0) {
-            std::fprintf(stderr, "vxtiff: %s: %s\n", path, CTifFile::GetLastFailureText());
+            Say(name + ": " + CTifFile::GetLastFailureText());
             status = kExitFailed;
             continue;
         }
@@ -204,7 +172,7 @@ int Info(int argc, char** argv)
                 const std::string why = OpenFailure(path, p + 1);
                 std::printf("  cannot be read:  %s\n", why.c_str());
                 std::fflush(stdout);
-                std::fprintf(stderr, "vxtiff: %s page %d: %s\n", path, p + 1, why.c_str());
+                Say(name + " page " + std::to_string(p + 1) + ": " + why);
                 status = kExitFailed;
                 continue;
             }
@@ -214,197 +182,77 @@ int Info(int argc, char** argv)
     return status;
 }
 
-bool StderrIsTerminal()
-{
-#if defined(_WIN32)
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
+const char kFooter[] =
+    "Each command's --help tells its options, e.g. vxtiff convert --help.\n"
+    "exit status: 0 done; 1 the input cannot be read or converted (nothing written);\n"
+    "             2 bad command line; 3 written, but lines of the input could not be\n"
+    "             decoded; 4 the output cannot be created or written. A batch (--out-dir)\n"
+    "             ends with the status of its first failed file.\n";
 
-// A bar on the terminal, redrawn only when it changes.
-void VXTIFF_STDCALL ShowProgress(void* context, int written, int total)
-{
-    constexpr int kWidth = 40;
-    int* shown = static_cast<int*>(context);
-    const int filled = total > 0 ? int(int64_t(written) * kWidth / total) : kWidth;
-    if (filled == *shown && written != total)
-        return;
-    *shown = filled;
-    std::fprintf(stderr, "\r[%.*s%*s] %d/%d rows", filled, "########################################",
-                 kWidth - filled, "", written, total);
-    if (written == total)
-        std::fputc('\n', stderr);
-    std::fflush(stderr);
-}
-
-bool ParseDpi(const std::string& text, double* value)
-{
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || errno != 0 || !std::isfinite(v) || v <= 0.0 || v > 1e6)
-        return false;
-    *value = v;
-    return true;
-}
-
-// A temporary file for output going to standard output, removed at the end.
-class TempFile {
-public:
-    TempFile()
-    {
-        std::random_device seed;
-        std::error_code ec;
-        path_ = (std::filesystem::temp_directory_path(ec) / ("vxtiff-" + std::to_string(seed()) + ".tmp")).string();
-    }
-    ~TempFile() { std::remove(path_.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+struct PngArgs {
+    std::vector<std::string> files;
+    int page = 1;
+    BatchOptions batch;
 };
 
-// Copies `path` to standard output; false when a write fails.
-bool CopyToStdout(const std::string& path)
+int ToPngFiles(const PngArgs& a)
 {
-#if defined(_WIN32)
-    // Text mode would turn every 0x0A byte of the image into CR LF.
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    std::FILE* fp = std::fopen(path.c_str(), "rb");
-    if (fp == nullptr)
-        return false;
-    char buf[65536];
-    size_t n;
-    bool ok = true;
-    while (ok && (n = std::fread(buf, 1, sizeof buf, fp)) > 0)
-        ok = std::fwrite(buf, 1, n, stdout) == n;
-    std::fclose(fp);
-    return std::fflush(stdout) == 0 && ok;
+    std::vector<std::string> inputs;
+    std::string out;
+    const std::string why = SplitFiles(a.files, a.batch, "topng", &inputs, &out);
+    if (!why.empty())
+        return Usage(why);
+    const int page = a.page;
+    return RunFiles(inputs, out, a.batch, ".png",
+                    [page](const std::string& in, const std::string& to, bool) { return ToPng(in, to, page); });
 }
 
-int ToBmp(int argc, char** argv)
+void AddReadCommands(CLI::App* app, int* status)
 {
-    VXTIFF2BMP_OPTIONS o = {};
-    o.nSize = sizeof o;
-    std::vector<std::string> plain;
-    int page = 1;
-    for (int i = 0; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--exact") {
-            o.bExact = 1;
-        } else if (a == "--page") {
-            if (!hasValue || !ParsePage(argv[++i], &page))
-                return Usage("--page takes a page number from 1");
-        } else if (a == "--source-dpi") {
-            const std::string v = hasValue ? argv[++i] : "";
-            const size_t x = v.find('x');
-            if (!ParseDpi(v.substr(0, x), &o.dSourceXResolution) ||
-                (x != std::string::npos && !ParseDpi(v.substr(x + 1), &o.dSourceYResolution)))
-                return Usage("--source-dpi takes X or XxY, pixels per inch above 0 (e.g. 204x98)");
-        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            return Usage("unknown option " + a);
-        } else {
-            plain.push_back(a);
-        }
-    }
-    if (plain.size() < 2 || plain.size() > 3)
-        return Usage("tobmp takes IN, OUT and an optional DPI");
-    long dpi = 0;
-    if (plain.size() == 3) {
-        char* end = nullptr;
-        errno = 0;
-        dpi = std::strtol(plain[2].c_str(), &end, 10);
-        if (end == plain[2].c_str() || *end != '\0' || errno != 0 || dpi < 2 || dpi > 1000000)
-            return Usage("the resolution must be a whole number from 2 to 1000000, not '" + plain[2] + "'");
-    } else if (o.bExact) {
-        return Usage("--exact needs a DPI");
-    }
-    o.nPage = page - 1;
-    const std::string& in = plain[0];
-    const std::string& out = plain[1];
-    const bool toStdout = out == "-";
-    TempFile temp;
-    const std::string target = toStdout ? temp.path() : out;
-    int shown = -1;
-    const bool bar = StderrIsTerminal();
-    if (bar) {
-        o.pfnProgress = ShowProgress;
-        o.pContext = &shown;
-    }
-    errno = 0;
-    const int result = VXTiff2BmpOpt(in.c_str(), target.c_str(), int(dpi), &o);
-    const int err = errno;
-    if (bar && shown >= 0 && shown < 40)
-        std::fputc('\n', stderr);
-    const std::string where = "vxtiff: " + in + " -> " + out + ": ";
-    auto fail = [&](int status, const std::string& why) {
-        std::fprintf(stderr, "%s%s\n", where.c_str(), why.c_str());
-        return status;
-    };
-    const std::string reason = err != 0 ? std::string(": ") + std::strerror(err) : std::string();
-    switch (result) {
-    case VXTIFF2BMP_OK:
-    case VXTIFF2BMP_ERR_CUT_SHORT:
-        break;
-    case VXTIFF2BMP_ERR_OPEN: return fail(kExitFailed, "cannot open: " + OpenFailure(in.c_str(), page));
-    case VXTIFF2BMP_ERR_CREATE: return fail(kExitOutput, "cannot create the output" + reason);
-    case VXTIFF2BMP_ERR_WRITE: return fail(kExitOutput, "writing the output failed" + reason);
-    case VXTIFF2BMP_ERR_MEMORY: return fail(kExitFailed, "out of memory");
-    case VXTIFF2BMP_ERR_TARGET: return fail(kExitUsage, "the resolution must be 2 or more pixels per inch");
-    case VXTIFF2BMP_ERR_OPTIONS: return fail(kExitUsage, "the page or the source resolution is out of range");
-    case VXTIFF2BMP_ERR_NOT_BILEVEL: return fail(kExitFailed, "not a bilevel (1 bit per pixel) image; try topng");
-    case VXTIFF2BMP_ERR_NO_RESOLUTION:
-        return fail(kExitFailed, "the input has no resolution; give it with --source-dpi X[xY]");
-    case VXTIFF2BMP_ERR_SIZE: return fail(kExitFailed, "the output would be empty or too large at that resolution");
-    default: return fail(kExitFailed, "conversion failed (" + std::to_string(result) + ")");
-    }
-    if (toStdout && !CopyToStdout(target))
-        return fail(kExitOutput, "writing to standard output failed");
-    if (result == VXTIFF2BMP_ERR_CUT_SHORT) {
-        std::fprintf(stderr, "%swarning: the input's data ends early: %d rows could not be decoded\n",
-                     where.c_str(), o.nBadLines);
-        return kExitDamaged;
-    }
-    if (o.nBadLines > 0) {
-        std::fprintf(stderr, "%swarning: %d rows could not be decoded (they repeat the row above)\n",
-                     where.c_str(), o.nBadLines);
-        return kExitDamaged;
-    }
-    return kExitOk;
+    auto files = std::make_shared<std::vector<std::string>>();
+    CLI::App* cmd = app->add_subcommand("info", "describe every page: size, samples, photometric, compression, "
+                                                "predictor, T4Options, layout, resolution, byte order, fill order");
+    cmd->add_option("FILE", *files, "TIFF files")->required();
+    cmd->callback([files, status] { *status = Info(*files); });
+
+    AddBmpCommand(app, status);
+
+    auto png = std::make_shared<PngArgs>();
+    cmd = app->add_subcommand("topng", "any readable page to PNG: palette applied, min-is-white as white paper");
+    cmd->add_option("FILES", png->files, "IN OUT.png, or IN... with --out-dir (OUT.png may be -)")->required();
+    AddPageNumber(cmd, &png->page);
+    AddBatchOptions(cmd, &png->batch);
+    cmd->callback([png, status] { *status = ToPngFiles(*png); });
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2)
-        return Usage("a command is needed: info, tobmp, topng, convert or rotate");
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h" || command == "help") {
-        PrintUsage(stdout);
+    CLI::App app("vxtiff: TIFF images read and written one line at a time", "vxtiff");
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "vxtiff " VXTIFF_VERSION);
+    app.footer(kFooter);
+    int status = kExitOk;
+    AddReadCommands(&app, &status);
+    AddWriteCommands(&app, &status);
+    AddPageCommands(&app, &status);
+    if (argc == 2 && std::strcmp(argv[1], "help") == 0) {
+        std::fputs(app.help().c_str(), stdout);
         return kExitOk;
     }
-    if (command == "--version") {
-        std::printf("vxtiff %s\n", VXTIFF_VERSION);
-        return kExitOk;
+    if (argc >= 2 && argv[1][0] != '-' &&
+        app.get_subcommands([&](CLI::App* c) { return c->get_name() == argv[1]; }).empty())
+        return Usage(std::string("unknown command '") + argv[1] + "'");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0)
+            return app.exit(e);  // --help, --version: to standard output
+        std::string why = e.what();
+        for (char& c : why)
+            c = c == '\n' ? ' ' : c;
+        return Usage(why);
     }
-    if (command == "info")
-        return Info(argc - 2, argv + 2);
-    if (command == "tobmp")
-        return ToBmp(argc - 2, argv + 2);
-    if (command == "topng")
-        return ToPngCommand(argc - 2, argv + 2);
-    int shown = -1;
-    const VXTiff2BmpProgress bar = StderrIsTerminal() ? ShowProgress : nullptr;
-    if (command == "convert")
-        return ConvertCommand(argc - 2, argv + 2, bar, &shown);
-    if (command == "rotate")
-        return RotateCommand(argc - 2, argv + 2, bar, &shown);
-    return Usage("unknown command '" + command + "'");
+    return status;
 }

@@ -48,6 +48,9 @@ TEST_F(CommandTest, HelpVersionAndBadCommandLines)
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(Has(r.out, "topng") && Has(r.out, "exit status")) << r.out;
     EXPECT_EQ(r.err, "");
+    r = Tool(dir, {"rotate", "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Has(r.out, "--page LIST") && Has(r.out, "upside down (180)")) << r.out;
     r = Tool(dir, {"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("vxtiff ", 0), 0u) << r.out;

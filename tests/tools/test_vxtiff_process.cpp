@@ -1,6 +1,7 @@
 // The tool run as a separate process on inputs made without libtiff, so that
 // it runs on Windows too: text output, binary standard output, replacing an
-// existing output, and the temporary file of a failed or refused write.
+// existing output, the temporary file of a failed or refused write, pages
+// and batches on several threads.
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -120,6 +121,29 @@ TEST_F(ToolProcess, ConvertReplacesOrLeavesOutputWhole)
         }
         EXPECT_EQ(PartFiles(), 0) << c.name;
     }
+}
+
+// A batch on two threads, one file unreadable; pages merged, split and
+// turned twice back to the start.
+TEST_F(ToolProcess, BatchAndPages)
+{
+    const std::string text = dir_.Write("text.tif", {'h', 'e', 'l', 'l', 'o'});
+    const std::string second = dir_.Write("second.tif", ReadFileBytes(in_));
+    ProgramResult r = Run({"convert", in_, text, second, "--out-dir", dir_.Path("out"), "-j", "2"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("2 files converted, 1 failed"), std::string::npos) << r.err;
+    EXPECT_EQ(Rows(dir_.Path("out/in.tif")), pixels_);
+    EXPECT_EQ(Rows(dir_.Path("out/second.tif")), pixels_);
+
+    const std::string both = dir_.Path("both.tif"), turned = dir_.Path("turned.tif");
+    ASSERT_EQ(Run({"merge", in_, second, both}).status, 0);
+    ASSERT_EQ(Run({"rotate", both, turned, "180"}).status, 0);
+    ASSERT_EQ(Run({"rotate", turned, both, "180", "--compression=g4"}).status, 0);
+    r = Run({"split", both, dir_.Path("page")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(CTifFile::CountPages(both.c_str()), 2);
+    EXPECT_EQ(Rows(dir_.Path("page-002.tif")), pixels_);
+    EXPECT_EQ(PartFiles(), 0);
 }
 
 }  // namespace

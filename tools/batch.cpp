@@ -1,0 +1,73 @@
+// batch.cpp — see batch.h.
+#include "batch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "tool_common.h"
+
+namespace {
+
+// The outputs of the inputs, or why they cannot all be written.
+std::string Outputs(const std::vector<std::string>& inputs, const BatchOptions& b, const char* ext,
+                    std::vector<std::string>* outputs)
+{
+    std::map<std::string, std::string> taken;  // output -> input
+    for (const std::string& in : inputs) {
+        outputs->push_back(OutputIn(b.outDir, in, ext));
+        const auto [at, isNew] = taken.emplace(outputs->back(), in);
+        if (!isNew)
+            return at->second + " and " + in + " would both be written to " + at->first;
+    }
+    return {};
+}
+
+}  // namespace
+
+int RunFiles(const std::vector<std::string>& inputs, const std::string& out, const BatchOptions& b, const char* ext,
+             const FileTask& task)
+{
+    if (!out.empty())
+        return task(inputs.front(), out, StderrIsTerminal());
+    std::vector<std::string> outputs;
+    const std::string clash = Outputs(inputs, b, ext, &outputs);
+    if (!clash.empty())
+        return Usage(clash);
+    std::error_code ec;
+    std::filesystem::create_directories(b.outDir, ec);
+    if (ec || !std::filesystem::is_directory(b.outDir)) {
+        Say(b.outDir + ": cannot make the directory" + (ec ? ": " + ec.message() : std::string()));
+        return kExitOutput;
+    }
+    std::vector<int> status(inputs.size(), kExitFailed);
+    std::atomic<size_t> next{0};
+    const size_t workers = std::min<size_t>(size_t(b.jobs), inputs.size());
+    const bool bar = workers == 1 && StderrIsTerminal();
+    auto work = [&] {
+        for (size_t i; (i = next++) < inputs.size();)
+            status[i] = task(inputs[i], outputs[i], bar);
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < workers; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads)
+        t.join();
+
+    int result = kExitOk;
+    size_t failed = 0;
+    for (int s : status) {
+        if (s == kExitOk || s == kExitDamaged) {
+            result = result == kExitOk ? s : result;
+            continue;
+        }
+        result = failed++ == 0 ? s : result;
+    }
+    const size_t done = inputs.size() - failed;
+    Say(std::to_string(done) + (done == 1 ? " file converted, " : " files converted, ") + std::to_string(failed) +
+        " failed");
+    return result;
+}

@@ -1,0 +1,192 @@
+// options.cpp — see options.h.
+#include "options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "tif/tif_file.h"
+#include "tool_common.h"
+
+namespace {
+
+const Codec kCodecs[] = {
+    {"none", 1, 0}, {"packbits", 32773, 0}, {"deflate", 32946, 0}, {"lzw", 5, 0},
+    {"mh", 2, 0},   {"g3", 3, 0},          {"g3-2d", 3, 1},       {"g4", 4, 0},
+};
+
+bool ParseInt(const std::string& text, long lo, long hi, int* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || errno != 0 || v < lo || v > hi || text[0] == '+' || text[0] == ' ')
+        return false;
+    *value = int(v);
+    return true;
+}
+
+bool ParseTile(const std::string& text, int* width, int* length)
+{
+    const size_t x = text.find('x');
+    return x != std::string::npos && ParseInt(text.substr(0, x), 1, 1 << 16, width) &&
+           ParseInt(text.substr(x + 1), 1, 1 << 16, length);
+}
+
+// A CLI11 check from a function that says whether the text is good.
+CLI::Validator Check(bool (*good)(const std::string&), std::string why)
+{
+    return CLI::Validator([good, why](std::string& v) { return good(v) ? std::string() : why; }, "");
+}
+
+}  // namespace
+
+const Codec* CodecNamed(const std::string& name)
+{
+    for (const Codec& c : kCodecs)
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+const Codec* CodecOfInput(int compression, int t4Options)
+{
+    if (compression == 8)
+        return CodecNamed("deflate");  // the same data under its other code
+    if (compression == 3)
+        return CodecNamed((t4Options & 1) ? "g3-2d" : "g3");
+    for (const Codec& c : kCodecs)
+        if (c.compression == compression)
+            return &c;
+    return nullptr;
+}
+
+void AddWriteOptions(CLI::App* cmd, WriteOptions* o)
+{
+    cmd->add_option_function<std::string>("--compression", [o](const std::string& v) { o->codec = CodecNamed(v); },
+                                          "none|packbits|deflate|lzw|mh|g3|g3-2d|g4 (default: the input's when "
+                                          "this build writes it, else none)")
+        ->type_name("C")
+        ->check(Check([](const std::string& v) { return CodecNamed(v) != nullptr; },
+                      "takes none, packbits, deflate, lzw, mh, g3, g3-2d or g4"));
+    cmd->add_option_function<std::string>(
+           "--predictor", [o](const std::string& v) { ParseInt(v, 1, 2, &o->predictor); },
+           "horizontal differencing (2), deflate and lzw only (default: the input's, same kind of compression)")
+        ->type_name("1|2")
+        ->check(Check([](const std::string& v) { int p; return ParseInt(v, 1, 2, &p); }, "takes 1 or 2"));
+    CLI::Option* strips = cmd->add_option_function<std::string>(
+        "--rows-per-strip", [o](const std::string& v) { ParseInt(v, 1, 0x7FFFFFFF, &o->rowsPerStrip); },
+        "strips of N rows");
+    strips->type_name("N");
+    strips->check(Check([](const std::string& v) { int n; return ParseInt(v, 1, 0x7FFFFFFF, &n); },
+                        "takes a whole number of 1 or more"));
+    CLI::Option* tile = cmd->add_option_function<std::string>(
+        "--tile", [o](const std::string& v) { o->tiled = ParseTile(v, &o->tileWidth, &o->tileLength); },
+        "tiles of W x L pixels, raised to multiples of 32 (default layout: the input's)");
+    tile->type_name("WxL");
+    tile->check(Check([](const std::string& v) { int w, l; return ParseTile(v, &w, &l); },
+                      "takes WxL, two whole numbers from 1 to 65536 (e.g. 256x256)"));
+    tile->excludes(strips);
+}
+
+std::string CheckWriteOptions(const WriteOptions& o)
+{
+    if (o.predictor == 2 && o.codec != nullptr && o.codec->compression != 5 && o.codec->compression != 32946)
+        return std::string("--predictor 2 needs deflate or lzw, not ") + o.codec->name;
+    return {};
+}
+
+bool ParsePageList(const std::string& text, std::vector<PageRange>* ranges)
+{
+    std::vector<PageRange> found;
+    size_t at = 0;
+    while (true) {
+        const size_t comma = text.find(',', at);
+        const std::string item = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        const size_t dash = item.find('-');
+        PageRange r = {0, 0};
+        if (!ParseInt(item.substr(0, dash), 1, TIF_MAX_PAGES, &r.first))
+            return false;
+        if (dash == std::string::npos)
+            r.last = r.first;
+        else if (dash + 1 < item.size() && (!ParseInt(item.substr(dash + 1), r.first, TIF_MAX_PAGES, &r.last)))
+            return false;
+        found.push_back(r);
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+    }
+    if (ranges != nullptr)
+        *ranges = found;
+    return true;
+}
+
+std::string SelectPages(const std::vector<PageRange>& ranges, int pages, std::vector<int>* chosen)
+{
+    chosen->clear();
+    if (ranges.empty()) {
+        for (int p = 0; p < pages; ++p)
+            chosen->push_back(p);
+        return {};
+    }
+    for (const PageRange& r : ranges) {
+        const int last = r.last == 0 ? pages : r.last;
+        if (last > pages || r.first > pages)
+            return "no page " + std::to_string(std::max(r.first, std::min(last, pages + 1))) + " (the file has " +
+                   std::to_string(pages) + (pages == 1 ? " page)" : " pages)");
+        for (int p = r.first; p <= last; ++p)
+            chosen->push_back(p - 1);
+    }
+    return {};
+}
+
+void AddPageList(CLI::App* cmd, std::vector<PageRange>* ranges)
+{
+    cmd->add_option_function<std::string>("--page", [ranges](const std::string& v) { ParsePageList(v, ranges); },
+                                          "the pages to keep, counted from 1: 3, 1-3,7 or 2- (default: all)")
+        ->type_name("LIST")
+        ->check(Check([](const std::string& v) { return ParsePageList(v, nullptr); },
+                      "takes page numbers from 1, ranges and lists: 3, 1-3,7 or 2-"));
+}
+
+void AddPageNumber(CLI::App* cmd, int* page)
+{
+    cmd->add_option_function<std::string>("--page", [page](const std::string& v) { ParsePage(v.c_str(), page); },
+                                          "the page to read, counted from 1 (default 1)")
+        ->type_name("N")
+        ->check(Check([](const std::string& v) { int p; return ParsePage(v.c_str(), &p); },
+                      "takes a page number from 1"));
+}
+
+void AddBatchOptions(CLI::App* cmd, BatchOptions* b)
+{
+    cmd->add_option("--out-dir", b->outDir,
+                    "every IN written to DIR under its own base name (made when missing)")
+        ->type_name("DIR");
+    cmd->add_option("-j,--jobs", b->jobs, "files worked on at once (default 1, at most 64)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 64));
+}
+
+std::string SplitFiles(const std::vector<std::string>& files, const BatchOptions& b, const char* command,
+                       std::vector<std::string>* inputs, std::string* out)
+{
+    out->clear();
+    if (!b.outDir.empty()) {
+        *inputs = files;
+        return files.empty() ? std::string(command) + " takes one or more IN with --out-dir" : std::string();
+    }
+    if (files.size() != 2)
+        return std::string(command) + " takes IN and OUT, or IN... and --out-dir DIR";
+    *inputs = {files[0]};
+    *out = files[1];
+    return {};
+}
+
+std::string OutputIn(const std::string& dir, const std::string& in, const char* ext)
+{
+    std::filesystem::path name = std::filesystem::path(in).filename();
+    name.replace_extension(ext);
+    return (std::filesystem::path(dir) / name).string();
+}

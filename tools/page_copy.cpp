@@ -1,0 +1,340 @@
+// page_copy.cpp — see page_copy.h.
+#include "page_copy.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "tif/tif_file.h"
+
+namespace {
+
+bool Fax(int compression) { return compression >= 2 && compression <= 4; }
+bool TakesPredictor(int compression) { return compression == 5 || compression == 8 || compression == 32946; }
+
+size_t RowBytes(const VXIMGINFO& info)
+{
+    return size_t((int64_t(info.nWidth) * info.nSamplesPerPixel * info.nBitsPerSample + 7) / 8);
+}
+
+// Byte-swaps the 16-bit samples of `count` rows (a big-endian input: the output is little-endian).
+void Swap16(unsigned char* rows, size_t rowBytes, int count)
+{
+    for (int r = 0; r < count; ++r) {
+        unsigned char* p = rows + size_t(r) * rowBytes;
+        for (size_t i = 0; i + 1 < rowBytes; i += 2)
+            std::swap(p[i], p[i + 1]);
+    }
+}
+
+// The pixels of one byte in reverse order, for pixels of 1, 2 or 4 bits.
+unsigned char ReverseByte(unsigned v, int bits)
+{
+    unsigned r = 0;
+    for (int i = 0; i < 8; i += bits)
+        r = r << bits | ((v >> i) & ((1u << bits) - 1));
+    return static_cast<unsigned char>(r);
+}
+
+// One page of IN written to the document: plan, describe, then the data.
+class PageJob {
+public:
+    PageJob(const WriteOptions& o, DocumentWriter& doc, Progress& bar) : o_(o), doc_(doc), bar_(bar) {}
+
+    int Run(const std::string& path, int page, std::string* why)
+    {
+        if (!in_.OpenPage(path.c_str(), page))
+            return Failed(why, "cannot open: " + OpenFailure(path.c_str(), page + 1));
+        in_.GetImgInfo(&src_);
+        *why = CheckInput();
+        if (!why->empty())
+            return kExitFailed;
+        VXIMGINFO info = Describe();
+        bar_.Start(info.nHeight, int64_t(info.nHeight) * int64_t(RowBytes(info)));
+        const int status = Plan(&info, why);
+        if (status != kExitOk)
+            return status;
+        *why = Begin(&info);
+        if (!why->empty())
+            return kExitFailed;
+        if (copyable_ && doc_.file().CopyPageData(&in_) == 1) {
+            bar_.Rows(info.nHeight);
+            return kExitOk;
+        }
+        *why = SetParams();
+        if (why->empty())
+            *why = o_.angle == 180 ? HalfTurn(info) : o_.angle != 0 ? QuarterTurn(info) : Lines(info);
+        if (why->empty())
+            return kExitOk;
+        return why->compare(0, 7, "writing") == 0 ? kExitOutput : kExitFailed;
+    }
+
+private:
+    static int Failed(std::string* why, const std::string& text)
+    {
+        *why = text;
+        return kExitFailed;
+    }
+
+    std::string CheckInput()
+    {
+        if (in_.m_nPhotometric == 6)
+            return "YCbCr images are not converted (the library delivers them as stored)";
+        int fillOrder = 1;
+        in_.GetTagValue(266, &fillOrder);
+        if (fillOrder == 2 && !Fax(src_.nCompression))
+            return "FillOrder 2 (least significant bit first) is read as stored only by the fax compressions";
+        const int pixelBits = src_.nSamplesPerPixel * src_.nBitsPerSample;
+        if ((o_.angle == 90 || o_.angle == 270) && pixelBits % 8 != 0 && 8 % pixelBits != 0)
+            return "rotate 90 and 270 take pixels of 1, 2 or 4 bits or of whole bytes, not " +
+                   std::to_string(pixelBits) + " bits";
+        return {};
+    }
+
+    // OUT as IN is, turned when rotating a quarter turn, before the options apply.
+    VXIMGINFO Describe() const
+    {
+        VXIMGINFO info = src_;
+        if (o_.angle == 90 || o_.angle == 270) {
+            std::swap(info.nWidth, info.nHeight);
+            std::swap(info.dXResolution, info.dYResolution);
+            std::swap(info.nTileWidth, info.nTileLength);
+        }
+        if (info.bTiled || info.nRowsPerStrip <= 0 || info.nRowsPerStrip >= info.nHeight)
+            info.nRowsPerStrip = 0;  // tiles, or one strip
+        if (o_.tiled) {
+            info.bTiled = 1;
+            info.nTileWidth = o_.tileWidth;
+            info.nTileLength = o_.tileLength;
+            info.nRowsPerStrip = 0;
+        } else if (o_.rowsPerStrip > 0) {
+            info.bTiled = 0;
+            info.nTileWidth = info.nTileLength = 0;
+            info.nRowsPerStrip = std::min(o_.rowsPerStrip, info.nHeight);
+        }
+        return info;
+    }
+
+    // Chooses the codec and predictor; kExitOk, or the status of a refusal.
+    int Plan(VXIMGINFO* info, std::string* why)
+    {
+        int t4 = 0;
+        in_.GetTagValue(292, &t4);
+        codec_ = o_.codec;
+        explicit_ = codec_ != nullptr;
+        const bool bilevel = info->nSamplesPerPixel * info->nBitsPerSample == 1;
+        if (!explicit_)
+            codec_ = CodecOfInput(src_.nCompression, t4);
+        if (explicit_ && Fax(codec_->compression) && !bilevel)
+            return Failed(why, std::string(codec_->name) + " compresses bilevel (1-bit) images only");
+        if (codec_ == nullptr || (!explicit_ && Fax(codec_->compression) && !bilevel))
+            codec_ = CodecNamed("none");
+        if (o_.predictor == 2 && !TakesPredictor(codec_->compression)) {
+            *why = std::string("--predictor 2 needs deflate or lzw, not ") + codec_->name;
+            return kExitUsage;
+        }
+        predictor_ = o_.predictor;
+        if (predictor_ == 0) {
+            int p = 1;
+            in_.GetTagValue(317, &p);
+            predictor_ = p == 2 && TakesPredictor(src_.nCompression) && TakesPredictor(codec_->compression) ? 2 : 1;
+        }
+        info->nCompression = codec_->compression;
+        const int stored = src_.nCompression == 8 ? 32946 : src_.nCompression;
+        copyable_ = o_.KeepsCoding() && codec_->compression == stored;
+        return kExitOk;
+    }
+
+    // Begins the page; "" or why not. Whether the codec has an encoder is
+    // learnt from the writer itself, so a refusal ends when one is added.
+    std::string Begin(VXIMGINFO* info)
+    {
+        VXIMGINFO wanted = *info;
+        if (!doc_.NextPage(&wanted)) {
+            const bool noEncoder = CTifFile::GetLastFailure() == VXTIFF_FAIL_NO_ENCODER;
+            const std::string failure = CTifFile::GetLastFailureText();
+            VXIMGINFO plain = *info;
+            plain.nCompression = 1;
+            if (noEncoder && !explicit_ && doc_.Empty() && doc_.NextPage(&plain)) {
+                Say(std::string("note: this build cannot write ") + codec_->name + "; writing uncompressed");
+                codec_ = CodecNamed("none");
+                predictor_ = 1;
+                copyable_ = false;
+                *info = plain;
+            } else if (noEncoder) {
+                return std::string("this build cannot write ") + codec_->name + " compression (no encoder yet)";
+            } else {
+                return "the writer refuses this image (" + failure + ")";
+            }
+        } else {
+            *info = wanted;
+        }
+        if (src_.nImageType == VXIMG_PALETTE && in_.m_nColors > 0) {
+            std::vector<RGBQUAD> colors(size_t(in_.m_nColors));
+            in_.GetColorMap(in_.m_nColors, colors.data());
+            doc_.file().SetColorMap(in_.m_nColors, colors.data());
+        }
+        return {};
+    }
+
+    std::string SetParams()
+    {
+        CTifFile& out = doc_.file();
+        if (codec_->compression == 3 && !out.SetEncodeParams(292, unsigned(codec_->t4Options)))
+            return "the Group 3 encoder refuses T4Options " + std::to_string(codec_->t4Options);
+        if (predictor_ == 2 && !out.SetEncodeParams(317, 2)) {
+            if (o_.predictor == 2)
+                return "--predictor 2 takes 8- or 16-bit samples only";
+            predictor_ = 1;  // the input's predictor, where it does not fit: none
+        }
+        return {};
+    }
+
+    std::string WriteBand(unsigned char* rows, int count, size_t rowBytes, int first)
+    {
+        if (in_.m_bSwap && src_.nBitsPerSample == 16)
+            Swap16(rows, rowBytes, count);
+        if (doc_.file().WriteLines(rows, count) != count)
+            return "writing the output failed at line " + std::to_string(first) + " (disk full?)";
+        bar_.Rows(first + count);
+        return {};
+    }
+
+    static std::string Undecodable(int line)
+    {
+        return "the input cannot be decoded from line " + std::to_string(line) + " on (damaged data?)";
+    }
+
+    std::string Lines(const VXIMGINFO& info);
+    std::string QuarterTurn(const VXIMGINFO& info);
+    std::string HalfTurn(const VXIMGINFO& info);
+
+    const WriteOptions& o_;
+    DocumentWriter& doc_;
+    Progress& bar_;
+    CTifFile in_;
+    VXIMGINFO src_ = {};
+    const Codec* codec_ = nullptr;
+    bool explicit_ = false;
+    bool copyable_ = false;
+    int predictor_ = 1;
+};
+
+std::string PageJob::Lines(const VXIMGINFO& info)
+{
+    const size_t rowBytes = RowBytes(src_);
+    const int band = int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(info.nHeight)));
+    std::vector<unsigned char> rows(size_t(band) * rowBytes);
+    for (int y = 0; y < info.nHeight; y += band) {
+        const int n = std::min(band, info.nHeight - y);
+        const int got = in_.ReadLines(rows.data(), n);
+        if (got != n)
+            return Undecodable(y + got);
+        std::string why = WriteBand(rows.data(), n, rowBytes, y);
+        if (!why.empty())
+            return why;
+    }
+    return {};
+}
+
+std::string PageJob::QuarterTurn(const VXIMGINFO& info)
+{
+    const size_t rowBytes = RowBytes(info);
+    // Whole groups of 8 rotated lines: bilevel pixels move in 8 x 8 blocks.
+    int band = int(std::clamp<size_t>(kBandBytes / rowBytes, 8, size_t(info.nHeight)));
+    if (band > 8 && band < info.nHeight)
+        band &= ~7;
+    std::vector<unsigned char> rows(size_t(band) * rowBytes);
+    for (int k = 0; k < info.nHeight; k += band) {
+        const int n = std::min(band, info.nHeight - k);
+        const int ok = o_.angle == 90 ? in_.ReadLinesR90(rows.data(), k, n) : in_.ReadLinesR270(rows.data(), k, n);
+        if (ok != 1)
+            return "the input cannot be decoded (damaged data?)";
+        std::string why = WriteBand(rows.data(), n, rowBytes, k);
+        if (!why.empty())
+            return why;
+    }
+    return {};
+}
+
+// Bands read from the bottom up; each band's rows written last first, their
+// pixels right to left.
+std::string PageJob::HalfTurn(const VXIMGINFO& info)
+{
+    const size_t rowBytes = RowBytes(src_);
+    const int bits = src_.nSamplesPerPixel * src_.nBitsPerSample;
+    const int band = int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(info.nHeight)));
+    std::vector<unsigned char> rows(size_t(band) * rowBytes), spare(rowBytes);
+    for (int end = info.nHeight; end > 0;) {
+        const int n = std::min(band, end);
+        end -= n;
+        if (in_.SeekLine(end) != 1)
+            return Undecodable(end);
+        const int got = in_.ReadLines(rows.data(), n);
+        if (got != n)
+            return Undecodable(end + got);
+        for (int i = 0, j = n - 1; i <= j; ++i, --j) {
+            unsigned char* top = rows.data() + size_t(i) * rowBytes;
+            unsigned char* bottom = rows.data() + size_t(j) * rowBytes;
+            ReversePixels(top, spare.data(), src_.nWidth, bits);
+            if (i != j)
+                ReversePixels(bottom, top, src_.nWidth, bits);
+            std::memcpy(bottom, spare.data(), rowBytes);
+        }
+        std::string why = WriteBand(rows.data(), n, rowBytes, info.nHeight - end - n);
+        if (!why.empty())
+            return why;
+    }
+    return {};
+}
+
+}  // namespace
+
+void ReversePixels(const unsigned char* src, unsigned char* dst, int width, int bits)
+{
+    const size_t rowBytes = size_t((int64_t(width) * bits + 7) / 8);
+    if (bits % 8 == 0) {
+        const size_t pixel = size_t(bits / 8);
+        for (size_t x = 0, from = rowBytes - pixel; x < rowBytes; x += pixel, from -= pixel)
+            std::memcpy(dst + x, src + from, pixel);
+        return;
+    }
+    if (bits == 1 || bits == 2 || bits == 4) {
+        unsigned char table[256];
+        for (unsigned v = 0; v < 256; ++v)
+            table[v] = ReverseByte(v, bits);
+        for (size_t i = 0; i < rowBytes; ++i)
+            dst[i] = table[src[rowBytes - 1 - i]];
+        // The source's bits past the width came first: shifted out.
+        const int pad = int(rowBytes * 8 - size_t(width) * size_t(bits));
+        if (pad > 0) {
+            for (size_t i = 0; i + 1 < rowBytes; ++i)
+                dst[i] = static_cast<unsigned char>(dst[i] << pad | dst[i + 1] >> (8 - pad));
+            dst[rowBytes - 1] = static_cast<unsigned char>(dst[rowBytes - 1] << pad);
+        }
+        return;
+    }
+    std::memset(dst, 0, rowBytes);  // other sizes (3, 12 bits...): bit by bit
+    for (int64_t x = 0; x < width; ++x) {
+        const int64_t from = (int64_t(width) - 1 - x) * bits, to = x * bits;
+        for (int b = 0; b < bits; ++b)
+            if (src[(from + b) >> 3] & (0x80 >> ((from + b) & 7)))
+                dst[(to + b) >> 3] |= static_cast<unsigned char>(0x80 >> ((to + b) & 7));
+    }
+}
+
+int WritePage(const WriteOptions& o, const std::string& path, int page, DocumentWriter& doc, Progress& bar,
+              std::string* why)
+{
+    PageJob job(o, doc, bar);
+    return job.Run(path, page, why);
+}
+
+int PagesOf(const std::string& path, std::string* why)
+{
+    const int pages = CTifFile::CountPages(path.c_str());
+    if (pages <= 0)
+        *why = std::string("cannot open: ") + CTifFile::GetLastFailureText();
+    return pages;
+}
