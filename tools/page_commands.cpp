@@ -67,10 +67,11 @@ int Merge(const PageArgs& a)
         return kExitOutput;
     }
     Progress bar(StderrIsTerminal());
+    PageReader reader;
     for (size_t f = 0; f < inputs.size(); ++f) {
         for (int p = 0; p < counts[f]; ++p) {
             bar.Page(doc.pages() + 1, total);
-            const int status = WritePage(a.o, inputs[f], p, doc, bar, &why);
+            const int status = WritePage(a.o, inputs[f], p, reader, doc, bar, &why);
             if (status != kExitOk) {
                 Say(PageName(inputs[f], p) + " -> " + out + ": " + why);
                 return status;
@@ -97,7 +98,8 @@ std::string SplitName(const std::string& prefix, int number, int pages)
 }
 
 // Writes page `page` of `in` alone to `out`; the exit status.
-int SplitPage(const PageArgs& a, const std::string& in, int page, const std::string& out, Progress& bar)
+int SplitPage(const PageArgs& a, const std::string& in, int page, const std::string& out, PageReader& reader,
+              Progress& bar)
 {
     std::string why;
     int status = kExitFailed;
@@ -106,7 +108,7 @@ int SplitPage(const PageArgs& a, const std::string& in, int page, const std::str
         why = "IN and OUT are the same file";
     } else if (!(why = doc.Reserve()).empty()) {
         status = kExitOutput;
-    } else if ((status = WritePage(a.o, in, page, doc, bar, &why)) == kExitOk) {
+    } else if ((status = WritePage(a.o, in, page, reader, doc, bar, &why)) == kExitOk) {
         why = doc.Finish();
         status = why.empty() ? kExitOk : kExitOutput;
     }
@@ -133,9 +135,10 @@ int Split(const PageArgs& a)
     // Every page is tried: one that fails costs only its own file.
     int result = kExitOk, written = 0;
     Progress bar(StderrIsTerminal());
+    PageReader reader;
     for (size_t i = 0; i < chosen.size(); ++i) {
         bar.Page(int(i + 1), int(chosen.size()));
-        const int status = SplitPage(a, in, chosen[i], SplitName(prefix, chosen[i] + 1, pages), bar);
+        const int status = SplitPage(a, in, chosen[i], SplitName(prefix, chosen[i] + 1, pages), reader, bar);
         written += status == kExitOk ? 1 : 0;
         result = result == kExitOk ? status : result;
     }

@@ -40,11 +40,14 @@ unsigned char ReverseByte(unsigned v, int bits)
 // One page of IN written to the document: plan, describe, then the data.
 class PageJob {
 public:
-    PageJob(const WriteOptions& o, DocumentWriter& doc, Progress& bar) : o_(o), doc_(doc), bar_(bar) {}
+    PageJob(const WriteOptions& o, PageReader& reader, DocumentWriter& doc, Progress& bar)
+        : o_(o), reader_(reader), in_(reader.file), doc_(doc), bar_(bar)
+    {
+    }
 
     int Run(const std::string& path, int page, std::string* why)
     {
-        if (!in_.OpenPage(path.c_str(), page))
+        if (!reader_.Reach(path, page))
             return Failed(why, "cannot open: " + OpenFailure(path.c_str(), page + 1));
         in_.GetImgInfo(&src_);
         *why = CheckInput();
@@ -211,9 +214,10 @@ private:
     std::string HalfTurn(const VXIMGINFO& info);
 
     const WriteOptions& o_;
+    PageReader& reader_;
+    CTifFile& in_;
     DocumentWriter& doc_;
     Progress& bar_;
-    CTifFile in_;
     VXIMGINFO src_ = {};
     const Codec* codec_ = nullptr;
     bool explicit_ = false;
@@ -324,10 +328,21 @@ void ReversePixels(const unsigned char* src, unsigned char* dst, int width, int 
     }
 }
 
-int WritePage(const WriteOptions& o, const std::string& path, int page, DocumentWriter& doc, Progress& bar,
-              std::string* why)
+bool PageReader::Reach(const std::string& path, int page)
 {
-    PageJob job(o, doc, bar);
+    const bool next = file.m_pStream != nullptr && path == path_ && page == page_ + 1;
+    if (!next)
+        file.Close();
+    const bool ok = next ? file.NextPage() == 1 : file.OpenPage(path.c_str(), page) == 1;
+    path_ = path;
+    page_ = ok ? page : -1;
+    return ok;
+}
+
+int WritePage(const WriteOptions& o, const std::string& path, int page, PageReader& reader, DocumentWriter& doc,
+              Progress& bar, std::string* why)
+{
+    PageJob job(o, reader, doc, bar);
     return job.Run(path, page, why);
 }
 

@@ -10,10 +10,25 @@
 #include "output_file.h"
 #include "tool_common.h"
 
+// The input page being read, kept open from one page to the next: going
+// through a file in order reads each directory once (NextPage), not the
+// whole chain again for every page.
+class PageReader {
+public:
+    // Makes `file` hold page `page` (from 0) of `path`; false as OpenPage.
+    bool Reach(const std::string& path, int page);
+    CTifFile file;
+
+private:
+    std::string path_;
+    int page_ = -1;
+};
+
 // Writes page `page` (from 0) of `path` as the next page of `doc`, as `o`
-// asks. kExitOk, or the exit status of the failure with *why set.
-int WritePage(const WriteOptions& o, const std::string& path, int page, DocumentWriter& doc, Progress& bar,
-              std::string* why);
+// asks, reading it through `reader`. kExitOk, or the exit status of the
+// failure with *why set.
+int WritePage(const WriteOptions& o, const std::string& path, int page, PageReader& reader, DocumentWriter& doc,
+              Progress& bar, std::string* why);
 
 // Opens every page of `path` in turn to count them; 0 with *why set when the
 // file cannot be read.

@@ -21,6 +21,7 @@
 #include "bmp_command.h"
 #include "options.h"
 #include "page_commands.h"
+#include "page_copy.h"
 #include "png_command.h"
 #include "tif/tif_file.h"
 #include "tool_common.h"
@@ -165,10 +166,10 @@ int Info(const std::vector<std::string>& paths)
         std::printf("file:              %s\n", path);
         std::printf("byte order:        %s\n", ByteOrder(path));
         std::printf("pages:             %d\n", pages);
+        PageReader reader;
         for (int p = 0; p < pages; ++p) {
             std::printf("page %d of %d:\n", p + 1, pages);
-            CTifFile file;
-            if (!file.OpenPage(path, p)) {
+            if (!reader.Reach(name, p)) {
                 const std::string why = OpenFailure(path, p + 1);
                 std::printf("  cannot be read:  %s\n", why.c_str());
                 std::fflush(stdout);
@@ -176,7 +177,7 @@ int Info(const std::vector<std::string>& paths)
                 status = kExitFailed;
                 continue;
             }
-            PrintPage(file, path);
+            PrintPage(reader.file, path);
         }
     }
     return status;

@@ -51,9 +51,10 @@ int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out,
     if (!why.empty())
         return Fail(in, out, why, kExitOutput);
     Progress bar(showProgress);
+    PageReader reader;
     for (size_t i = 0; i < chosen.size(); ++i) {
         bar.Page(int(i + 1), int(chosen.size()));
-        const int status = WritePage(a.o, in, chosen[i], doc, bar, &why);
+        const int status = WritePage(a.o, in, chosen[i], reader, doc, bar, &why);
         if (status != kExitOk)
             return Fail(in, out, (pages > 1 ? "page " + std::to_string(chosen[i] + 1) + ": " : "") + why, status);
     }
