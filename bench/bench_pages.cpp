@@ -121,20 +121,38 @@ bool WritePageNumber(TIFF* out, int page, int pages)
 
 }  // namespace
 
-VxResult VxMerge(const std::vector<std::string>& in, const std::string& out, int* copied)
+namespace {
+
+// Every input's first page as the next page of `out`, filled by `fill`;
+// `compression` 0 keeps each page's own.
+template <class Fill>
+VxResult MergeEach(const std::vector<std::string>& in, const std::string& out, int compression, Fill fill)
 {
     CTifFile doc;
-    *copied = 0;
     for (size_t i = 0; i < in.size(); ++i) {
         CTifFile page;
         if (!page.OpenPage(in[i].c_str(), 0))
             return VxResult::Unsupported;
         VXIMGINFO info;
         page.GetImgInfo(&info);
-        if (!BeginPage(&doc, out, i == 0, &info) || !CopyPage(&page, &doc, info, copied))
+        if (compression != 0)
+            info.nCompression = compression;
+        if (!BeginPage(&doc, out, i == 0, &info))  // no encoder: Create refuses
+            return compression != 0 && i == 0 ? VxResult::Unsupported : VxResult::Failed;
+        if (!fill(&page, &doc, info))
             return VxResult::Failed;  // the destructor drops the unfinished file
     }
     return doc.Close() == 1 ? VxResult::Ok : VxResult::Failed;
+}
+
+}  // namespace
+
+VxResult VxMerge(const std::vector<std::string>& in, const std::string& out, int* copied)
+{
+    *copied = 0;
+    return MergeEach(in, out, 0, [copied](CTifFile* page, CTifFile* doc, const VXIMGINFO& info) {
+        return CopyPage(page, doc, info, copied);
+    });
 }
 
 bool LtMergeRaw(const std::vector<std::string>& in, const std::string& out)
@@ -156,20 +174,7 @@ bool LtMergeRaw(const std::vector<std::string>& in, const std::string& out)
 
 VxResult VxMergeLines(const std::vector<std::string>& in, const std::string& out, int compression)
 {
-    CTifFile doc;
-    for (size_t i = 0; i < in.size(); ++i) {
-        CTifFile page;
-        if (!page.OpenPage(in[i].c_str(), 0))
-            return VxResult::Unsupported;
-        VXIMGINFO info;
-        page.GetImgInfo(&info);
-        info.nCompression = compression;
-        if (!BeginPage(&doc, out, i == 0, &info))
-            return i == 0 ? VxResult::Unsupported : VxResult::Failed;  // no encoder: Create refuses
-        if (!CopyLines(&page, &doc, info))
-            return VxResult::Failed;
-    }
-    return doc.Close() == 1 ? VxResult::Ok : VxResult::Failed;
+    return MergeEach(in, out, compression, CopyLines);
 }
 
 bool LtMergeScanlines(const std::vector<std::string>& in, const std::string& out, int compression)

@@ -2,6 +2,7 @@
 #include "page_copy.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -305,9 +306,15 @@ void ReversePixels(const unsigned char* src, unsigned char* dst, int width, int 
         return;
     }
     if (bits == 1 || bits == 2 || bits == 4) {
-        unsigned char table[256];
-        for (unsigned v = 0; v < 256; ++v)
-            table[v] = ReverseByte(v, bits);
+        // One table per pixel size, made once: rows are far shorter than 256 entries.
+        static const auto kTables = [] {
+            std::array<std::array<unsigned char, 256>, 3> t{};
+            for (int k = 0; k < 3; ++k)
+                for (unsigned v = 0; v < 256; ++v)
+                    t[size_t(k)][v] = ReverseByte(v, 1 << k);
+            return t;
+        }();
+        const auto& table = kTables[bits == 1 ? 0 : bits == 2 ? 1 : 2];
         for (size_t i = 0; i < rowBytes; ++i)
             dst[i] = table[src[rowBytes - 1 - i]];
         // The source's bits past the width came first: shifted out.

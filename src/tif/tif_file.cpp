@@ -29,9 +29,6 @@ void CTifFile::FreeAll()
     delete m_pStream;  // closes an open handle
     m_pStream = nullptr;
     FreePage();
-    if (m_pDecoder != nullptr)
-        m_pDecoder->Destroy(m_pDecoder);
-    m_pDecoder = nullptr;
 }
 
 void CTifFile::FreePage()
@@ -55,6 +52,9 @@ void CTifFile::FreePage()
     if (m_pEncoder != nullptr)
         m_pEncoder->Destroy(m_pEncoder);
     m_pEncoder = nullptr;
+    if (m_pDecoder != nullptr)
+        m_pDecoder->Destroy(m_pDecoder);
+    m_pDecoder = nullptr;
     delete m_pCompression;
     m_pCompression = nullptr;
     m_pWriteOffsets = m_pWriteByteCounts = nullptr;

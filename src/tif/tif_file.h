@@ -259,7 +259,7 @@ public:
     int OpenDirectory(uint32_t offset);  // the rest of OpenPage, once the directory is found
     int ReadColorMap();
     void FreeAll();
-    void FreePage();  // what FreeAll frees but the stream: between written pages
+    void FreePage();  // what FreeAll frees but the stream: between pages
     // Clears what describes an image (byte order, tiles, resolutions, colours,
     // strip count, positions) so nothing of a previous file shows through.
     void ResetImage();

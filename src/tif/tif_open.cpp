@@ -225,9 +225,6 @@ int CTifFile::NextPage()
     const uint32_t next = TifGet32(m_pIfd + 2 + size_t(m_nEntries) * 12, m_bSwap);
     const int swap = m_bSwap;
     FreePage();
-    if (m_pDecoder != nullptr)
-        m_pDecoder->Destroy(m_pDecoder);
-    m_pDecoder = nullptr;
     ResetImage();
     m_bSwap = swap;
     if (next == 0) {
