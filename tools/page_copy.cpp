@@ -145,8 +145,7 @@ private:
             predictor_ = p == 2 && TakesPredictor(src_.nCompression) && TakesPredictor(codec_->compression) ? 2 : 1;
         }
         info->nCompression = codec_->compression;
-        const int stored = src_.nCompression == 8 ? 32946 : src_.nCompression;
-        copyable_ = o_.KeepsCoding() && codec_->compression == stored;
+        copyable_ = o_.KeepsCoding() && codec_->compression == src_.nCompression;
         return kExitOk;
     }
 

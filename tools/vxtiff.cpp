@@ -33,24 +33,6 @@
 
 namespace {
 
-const char* CompressionName(int c)
-{
-    switch (c) {
-    case 0: return "none given";
-    case 1: return "none";
-    case 2: return "CCITT Modified Huffman";
-    case 3: return "CCITT Group 3";
-    case 4: return "CCITT Group 4";
-    case 5: return "LZW";
-    case 6: return "old-style JPEG";
-    case 7: return "JPEG";
-    case 8: return "Deflate (Adobe)";
-    case 32773: return "PackBits";
-    case 32946: return "Deflate";
-    default: return "unknown";
-    }
-}
-
 const char* PredictorName(int p)
 {
     switch (p) {
@@ -121,7 +103,7 @@ void PrintPage(CTifFile& file, const char* path)
     std::printf("  photometric:     %d %s\n", file.m_nPhotometric, PhotometricName(file.m_nPhotometric));
     if (info.nImageType == VXIMG_PALETTE)
         std::printf("  palette:         %d colours\n", file.m_nColors);
-    std::printf("  compression:     %d %s\n", info.nCompression, CompressionName(info.nCompression));
+    std::printf("  compression:     %d %s\n", info.nCompression, CompressionTitle(info.nCompression));
     int value = 1;
     file.GetTagValue(317, &value);
     std::printf("  predictor:       %d %s\n", value, PredictorName(value));

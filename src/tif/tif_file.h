@@ -192,8 +192,9 @@ public:
     // describes: any of the five image types, strips (nRowsPerStrip rows each,
     // 0: one strip) or tiles (bTiled; sizes raised to multiples of 32 and
     // stored back into `info`, 0 meaning 128), compression 1 (none), 2, 3 or
-    // 4 (the fax codings, bilevel images), 5 (LZW), 32773 (PackBits) or 32946
-    // (Deflate),
+    // 4 (the fax codings, bilevel images), 5 (LZW), 32773 (PackBits), 8
+    // (Deflate) or 32946 (the same Deflate data under its older code, which
+    // some readers warn about),
     // resolutions in pixels per inch (0: none). 0 when this object holds an
     // open file (left as it is), for an unknown image type (no file touched),
     // and, after removing the file it made, for a non-positive height, a
@@ -220,7 +221,8 @@ public:
     // Fills the page being written, before its first line, with the stored
     // strips or tiles of the page `source` has open for reading, byte for
     // byte: no decoding, no encoding. The page must have been described as
-    // the source is (GetImgInfo; Deflate's two codes count as one), and the
+    // the source is (GetImgInfo; Deflate's two codes count as one, the page
+    // keeping the code it was described with), and the
     // source's data must mean the same in this file: its Predictor and
     // T4Options are taken over, FillOrder 1, and samples above 8 bits only
     // from a little-endian file. 1 when copied; the page is then complete.
