@@ -127,9 +127,21 @@ public:
     // why), and the object is then empty as after a failed Open. A chain
     // that loops back is followed: bound the pages by CountPages.
     int NextPage();
+    // Describes page `page` (from 0) of the file at `path` from its directory
+    // alone, as GetImgInfo would after OpenPage, for pages that OpenPage
+    // refuses for what they hold rather than for their directory: a
+    // compression, predictor or photometric interpretation without a decoder,
+    // separate planes, strip or tile arrays that do not fit, damaged image
+    // data. nImageType is -1 for a PhotometricInterpretation without a public
+    // type. 1 when the directory is readable (its header, its place in the
+    // chain, its entries, and a positive width, height, samples and bits;
+    // tile sizes when tiled), `info` filled; 0 otherwise, `info` untouched
+    // and GetLastFailure saying why, as for OpenPage. Reads the directory and
+    // a few of its values, never image data: bounded on any file.
+    static int DescribePage(const char* path, int page, VXIMGINFO* info);
 
-    // Why the last Open, OpenPage, CountPages, Create or AddPage on the calling
-    // thread failed: a VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE after a success. Each
+    // Why the last Open, OpenPage, CountPages, DescribePage, Create or AddPage
+    // on the calling thread failed: a VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE after a success. Each
     // thread has its own, as errno. VXTiff2Bmp and its variants set it too
     // when they cannot open their source.
     static int GetLastFailure();
@@ -257,6 +269,15 @@ public:
     int GetTagShorts(int tag, int* count, uint16_t** array);
     int GetTagLongs(int tag, int* count, uint32_t** array);
     int GetTagRationals(int tag, int* count, uint32_t** array);
+    // Opening, in steps: the header and the page's directory offset (the
+    // stream left open), the directory's entries, the image they describe,
+    // and the decoder with the strip or tile arrays (ReadIfd does the last
+    // three).
+    int FindPage(const char* path, int page, uint32_t* offset);
+    int ReadEntries(uint32_t offset);
+    int ReadDescription();
+    int ReadStripLayout();
+    int ReadTileLayout();
     int ReadIfd(uint32_t offset);
     int OpenDirectory(uint32_t offset);  // the rest of OpenPage, once the directory is found
     int ReadColorMap();
