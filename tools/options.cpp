@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "tif/tif_file.h"
 #include "tool_common.h"
@@ -119,6 +120,17 @@ std::string CodecList()
     return text;
 }
 
+// "none, packbits, ... or g4".
+std::string CodecNames()
+{
+    std::string text;
+    for (const Codec& c : kCodecs)
+        if (c.written)
+            text += (text.empty() ? "" : ", ") + std::string(c.name);
+    const size_t last = text.rfind(", ");
+    return last == std::string::npos ? text : text.replace(last, 2, " or ");
+}
+
 }  // namespace
 
 void AddWriteOptions(CLI::App* cmd, WriteOptions* o)
@@ -128,7 +140,8 @@ void AddWriteOptions(CLI::App* cmd, WriteOptions* o)
                                           codecs + "; a name in any case, or the TIFF number (default: the input's "
                                           "when this build writes it, else none)")
         ->type_name("C")
-        ->check(Check([](const std::string& v) { return CodecNamed(v) != nullptr; }, "takes " + codecs));
+        ->check(Check([](const std::string& v) { return CodecNamed(v) != nullptr; },
+                      "takes " + CodecNames() + " in any case, an alias or a TIFF number of one of them"));
     cmd->add_option_function<std::string>(
            "--predictor", [o](const std::string& v) { ParseInt(v, 1, 2, &o->predictor); },
            "horizontal differencing (2), deflate and lzw only (default: the input's, same kind of compression)")
@@ -208,6 +221,27 @@ void AddPageList(CLI::App* cmd, std::vector<PageRange>* ranges)
         ->type_name("LIST")
         ->check(Check([](const std::string& v) { return ParsePageList(v, nullptr); },
                       "takes page numbers from 1, ranges and lists: 3, 1-3,7 or 2-"));
+}
+
+namespace {
+
+class UsageFormatter : public CLI::Formatter {
+public:
+    explicit UsageFormatter(std::string usage) : usage_(std::move(usage)) {}
+    std::string make_usage(const CLI::App*, std::string) const override { return "Usage: " + usage_ + "\n"; }
+
+private:
+    std::string usage_;
+};
+
+}  // namespace
+
+void SetUsage(CLI::App* cmd, const std::string& usage)
+{
+    std::string text;
+    for (char c : usage)
+        text += c == '\n' ? std::string("\n       ") : std::string(1, c);
+    cmd->formatter(std::make_shared<UsageFormatter>(text));
 }
 
 void AddPageNumber(CLI::App* cmd, int* page)

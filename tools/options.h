@@ -58,6 +58,10 @@ std::string SelectPages(const std::vector<PageRange>& ranges, int pages, std::ve
 // Adds --page LIST to `cmd`, parsed into `ranges`.
 void AddPageList(CLI::App* cmd, std::vector<PageRange>* ranges);
 
+// Makes `cmd`'s --help begin "Usage: " and `usage` (lines after the first
+// indented to match) in place of CLI11's generic line.
+void SetUsage(CLI::App* cmd, const std::string& usage);
+
 // Adds --page N (one page, counted from 1) to `cmd`.
 void AddPageNumber(CLI::App* cmd, int* page);
 

@@ -356,6 +356,6 @@ int PagesOf(const std::string& path, std::string* why)
 {
     const int pages = CTifFile::CountPages(path.c_str());
     if (pages <= 0)
-        *why = std::string("cannot open: ") + CTifFile::GetLastFailureText();
+        *why = "cannot open: " + OpenFailure(path.c_str(), 1);
     return pages;
 }
