@@ -240,7 +240,7 @@ int CTifFile::NextPage()
 {
     if (m_pStream == nullptr || m_bWrite || m_pIfd == nullptr)
         return TifFail(VXTIFF_FAIL_ARGUMENT);
-    // ReadIfd keeps the next-directory offset behind the entries.
+    // ReadEntries keeps the next-directory offset behind the entries.
     const uint32_t next = TifGet32(m_pIfd + 2 + size_t(m_nEntries) * 12, m_bSwap);
     const int swap = m_bSwap;
     FreePage();
