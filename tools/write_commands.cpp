@@ -6,7 +6,6 @@
 // temporary name and renamed only once complete (output_file.h).
 #include "write_commands.h"
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "batch.h"
 #include "options.h"
 #include "output_file.h"
+#include "output_format.h"
 #include "page_copy.h"
 #include "tool_common.h"
 
@@ -35,9 +35,6 @@ int Fail(const std::string& in, const std::string& out, const std::string& why, 
 // Writes the chosen pages of `in` to `out`; the exit status.
 int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out, bool showProgress)
 {
-    std::error_code ec;
-    if (std::filesystem::equivalent(in, out, ec))
-        return Fail(in, out, "IN and OUT are the same file");
     std::string why;
     const int pages = PagesOf(in, &why);
     if (pages <= 0)
@@ -47,9 +44,9 @@ int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out,
     if (!why.empty())
         return Fail(in, out, "cannot open: " + why);
     DocumentWriter doc(out);
-    why = doc.Reserve();
+    why = doc.Open({in});
     if (!why.empty())
-        return Fail(in, out, why, kExitOutput);
+        return Fail(in, out, why, doc.status());
     Progress bar(showProgress);
     PageReader reader;
     for (size_t i = 0; i < chosen.size(); ++i) {
@@ -66,6 +63,27 @@ int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out,
         Say(in + " -> " + out + ": " + std::to_string(chosen.size()) + " of " + std::to_string(pages) +
             " pages written");
     return kExitOk;
+}
+
+// convert to a format of another command (PNG, BMP): the page or pages
+// that format holds, through that command's writer.
+int WriteOther(const WriteArgs& a, const std::string& in, const std::string& out, const OutputFormat& format)
+{
+    if (!a.o.KeepsCoding())
+        return Usage(std::string("--compression, --predictor, --rows-per-strip and --tile are for TIFF, not ") +
+                     format.name);
+    std::string why;
+    const int pages = PagesOf(in, &why);
+    if (pages <= 0)
+        return Fail(in, out, why);
+    std::vector<int> chosen;
+    why = SelectPages(a.pages, pages, &chosen);
+    if (!why.empty())
+        return Fail(in, out, "cannot open: " + why);
+    if (!format.severalPages && chosen.size() != 1)
+        return Usage(in + " -> " + out + ": " + format.name + " holds one page; choose one of the " +
+                     std::to_string(chosen.size()) + " with --page N");
+    return format.write(in, out, chosen, StderrIsTerminal());
 }
 
 int Run(WriteArgs& a, bool rotate)
@@ -89,6 +107,11 @@ int Run(WriteArgs& a, bool rotate)
     why = SplitFiles(a.files, a.batch, name, &inputs, &out);
     if (!why.empty())
         return Usage(why);
+    if (!(why = RefuseFormat(out, name, "TIFF")).empty())
+        return Usage(why);
+    const OutputFormat* format = FormatOf(out);
+    if (format != nullptr && format->write != nullptr)
+        return WriteOther(a, inputs.front(), out, *format);
     return RunFiles(inputs, out, a.batch, ".tif", [&a](const std::string& in, const std::string& to, bool bar) {
         return WriteFile(a, in, to, bar);
     });
