@@ -58,12 +58,23 @@ extern "C" void OnInterrupt(int sig)
     RemovePendingAndDie(sig);
 }
 
+// Once, for the signals that end a run. One ignored when the tool started
+// (nohup, a background job) stays ignored.
 void CatchInterrupts()
 {
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-#if !defined(_WIN32)
-    std::signal(SIGHUP, OnInterrupt);
+    static std::atomic<bool> caught{false};
+    if (caught.exchange(true))
+        return;
+#if defined(_WIN32)
+    for (int sig : {SIGINT, SIGTERM})
+        if (std::signal(sig, OnInterrupt) == SIG_IGN)
+            std::signal(sig, SIG_IGN);
+#else
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction was = {};
+        if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler != SIG_IGN)
+            std::signal(sig, OnInterrupt);
+    }
 #endif
 }
 
@@ -210,19 +221,19 @@ std::string OutputFile::Open(const std::vector<std::string>& inputs, Writer writ
 // why not.
 std::string OutputFile::MakeTemp(const std::string& beside, Writer writer)
 {
-    std::string base = beside;
+    std::string base = beside + ".vxtiff-";
     if (beside.empty()) {
         std::error_code ec;
         const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
         if (ec)
             return "no directory for temporary files: " + ec.message();
-        base = (dir / "vxtiff").string();
+        base = (dir / "vxtiff-").string();
     }
     std::random_device seed;
     std::mt19937 rng(seed());
     int fd = -1;
     for (int tries = 0; tries < 100 && fd == -1; ++tries) {
-        tmp_ = base + ".vxtiff-" + std::to_string(rng() % 1000000000u) + ".part";
+        tmp_ = base + std::to_string(rng() % 1000000000u) + ".part";
         // Made only when the name is new, so nothing of anyone else is touched.
         fd = CreateNew(tmp_);
         if (fd == -1 && errno != EEXIST)

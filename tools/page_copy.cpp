@@ -63,10 +63,12 @@ public:
         *why = Begin(&info);
         if (!why->empty())
             return Status(*why);
+        errno = 0;
         if (copyable_ && doc_.file().CopyPageData(&in_) == 1) {
             bar_.Rows(info.nHeight);
             return kExitOk;
         }
+        copyErrno_ = errno;  // a copy that failed part way failed the whole write
         *why = SetParams();
         if (why->empty())
             *why = o_.angle == 180 ? HalfTurn(info) : o_.angle != 0 ? QuarterTurn(info) : Lines(info);
@@ -209,7 +211,7 @@ private:
             Swap16(rows, rowBytes, count);
         errno = 0;
         if (doc_.file().WriteLines(rows, count) != count)
-            return "writing failed at line " + std::to_string(first) + ": " + WriteCause(errno);
+            return "writing failed at line " + std::to_string(first) + ": " + WriteCause(errno ? errno : copyErrno_);
         bar_.Rows(first + count);
         return {};
     }
@@ -233,6 +235,7 @@ private:
     bool explicit_ = false;
     bool copyable_ = false;
     int predictor_ = 1;
+    int copyErrno_ = 0;
 };
 
 std::string PageJob::Lines(const VXIMGINFO& info)
