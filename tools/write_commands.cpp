@@ -124,7 +124,8 @@ CLI::App* AddCommand(CLI::App* app, int* status, bool rotate)
         rotate ? "rotate" : "convert",
         rotate ? "write every page turned clockwise (90), upside down (180) or counter-clockwise (270)"
                : "write every page of a TIFF file anew: stored data copied, or re-encoded as asked");
-    cmd->add_option("FILES", args->files, rotate ? "IN OUT ANGLE, or IN... ANGLE with --out-dir" : "IN OUT, or IN... with --out-dir")
+    cmd->add_option("FILES", args->files, rotate ? "IN OUT ANGLE, or IN... ANGLE with --out-dir"
+                                         : "IN OUT (OUT.png, OUT.bmp: one page), or IN... with --out-dir")
         ->required();
     AddWriteOptions(cmd, &args->o);
     AddPageList(cmd, &args->pages);

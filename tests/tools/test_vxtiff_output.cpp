@@ -119,34 +119,33 @@ protected:
             std::generate(row.begin(), row.end(), [&] { return uint8_t(noise()); });
         ASSERT_TRUE(WriteLibtiff(in, s, rows));
         chmod(dir.path().c_str(), 0755);  // readable by the user a child becomes
-        const mode_t mask = umask(0);
-        umask(mask);
-        newMode = 0666 & ~mask;
     }
 
-    // Makes OUT's kind for the row: the name to give, or "" to skip.
-    std::string Make(const std::string& kind, const std::string& name, std::string* skip);
+    // Makes OUT of the kind: the name to give the tool; *skip set when this
+    // system cannot make it.
+    std::string Make(const std::string& kind, const std::string& ext, std::string* skip);
 
     TempDir dir;
     std::string in;
-    mode_t newMode = 0;
     const Bytes old = {'o', 'l', 'd'};
 };
 
-std::string OutputTest::Make(const std::string& kind, const std::string& name, std::string* skip)
+std::string OutputTest::Make(const std::string& kind, const std::string& ext, std::string* skip)
 {
+    const std::string name = (kind == "read-only dir" ? "ro/out" : kind.rfind("full", 0) == 0 ? "full/out" : "out") + ext;
     const std::string out = dir.Path(name);
-    if (kind == "existing" || kind == "hard link")
+    if (kind != "new" && kind != "symlink" && kind != "fifo" && kind != "device" && kind != "stdout")
         dir.Write(name, old);
-    if (kind == "existing") {
+    if (kind == "existing" || kind == "read-only dir") {
         chmod(out.c_str(), 0640);
+        chmod(dir.Path("ro").c_str(), geteuid() == 0 ? 0755 : 0555);  // root: the tool runs as nobody
         if (geteuid() == 0 && chown(out.c_str(), 65534, 65534) != 0)
             *skip = "chown refused";
     } else if (kind == "symlink") {
         dir.Write("target", old);
         fs::create_symlink("target", out);
-    } else if (kind == "hard link") {
-        fs::create_hard_link(out, dir.Path("other"));
+    } else if (kind.find("hard link") != std::string::npos) {
+        fs::create_hard_link(out, dir.Path(kind == "hard link" ? "other" : "full/other"));
     } else if (kind == "fifo") {
         mkfifo(out.c_str(), 0644);
     } else if (kind == "device") {
@@ -160,21 +159,28 @@ std::string OutputTest::Make(const std::string& kind, const std::string& name, s
 }
 
 // Every kind of OUT for every command: what OUT is afterwards, no stray file.
+// A full disk is a small file system where root may mount one, else a file
+// size limit.
 TEST_F(OutputTest, EveryKindOfOutputForEveryCommand)
 {
-    const char* kinds[] = {"new", "existing", "symlink", "hard link", "fifo", "device", "stdout"};
+    const std::string full = dir.Path("full");
+    fs::create_directory(full), fs::create_directory(dir.Path("ro"));
+    const bool mounted = geteuid() == 0 && mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") == 0;
+    if (mounted)
+        dir.Write("full/filler", Bytes(40 << 10, 0));  // 24 KiB left
+    const mode_t mask = umask(0);
+    umask(mask);
+    const char* kinds[] = {"new",    "existing", "symlink",       "hard link", "fifo",
+                           "device", "stdout",   "read-only dir", "full disk", "full disk, hard link"};
     for (const Command& c : kCommands) {
-        const std::string name = std::string("out") + c.ext;
-        ToolResult r = Tool(dir, Args(c, in, dir.Path("ref") + c.ext));
-        ASSERT_EQ(r.status, 0) << c.args[0] << ": " << r.err;
-        const Bytes ref = ReadFileBytes(dir.Path("ref") + c.ext);
+        const std::string ref = dir.Path("ref") + c.ext;
+        ASSERT_EQ(Tool(dir, Args(c, in, ref)).status, 0) << c.args[0];
         for (const std::string kind : kinds) {
-            if (kind == "stdout" && c.args[0] == "split")
-                continue;
             const std::string where = c.args[0] + ", " + kind;
             std::string skip;
-            const std::string out = Make(kind, name, &skip);
-            if (!skip.empty()) {
+            const std::string out = Make(kind, c.ext, &skip);
+            const bool isFull = kind.rfind("full", 0) == 0;
+            if (!skip.empty() || (kind == "stdout" && c.args[0] == "split")) {
                 fs::remove(out);
                 continue;
             }
@@ -183,88 +189,41 @@ TEST_F(OutputTest, EveryKindOfOutputForEveryCommand)
             std::thread reader;
             if (kind == "fifo")
                 reader = std::thread([&] { fifo = ReadFileBytes(out); });
-            r = Tool(dir, Args(c, in, out));
+            const int uid = kind == "read-only dir" && geteuid() == 0 ? 65534 : -1;
+            const ToolResult r = Child(dir, Args(c, in, out), uid, isFull && !mounted ? 24 << 10 : 0, isFull ? full : "");
             if (kind == "fifo") {
                 close(::open(out.c_str(), O_WRONLY | O_NONBLOCK));  // the reader ends even if the tool never wrote
                 reader.join();
             }
-            EXPECT_EQ(r.status, 0) << where << ": " << r.err;
-            const struct stat st = Stat(out);
-            if (kind == "new" || kind == "existing") {
-                EXPECT_EQ(ReadFileBytes(out), ref) << where;
-                EXPECT_EQ(st.st_mode & 07777, kind == "new" ? newMode : 0640) << where;
-                EXPECT_EQ(st.st_uid, kind == "existing" && geteuid() == 0 ? 65534u : geteuid()) << where;
-            } else if (kind == "symlink") {
-                EXPECT_TRUE(S_ISLNK(st.st_mode)) << where;
-                EXPECT_EQ(ReadFileBytes(dir.Path("target")), ref) << where;
-            } else if (kind == "hard link") {
-                EXPECT_EQ(st.st_ino, inode) << where;
-                EXPECT_EQ(ReadFileBytes(dir.Path("other")), ref) << where;
-            } else if (kind == "fifo" || kind == "device") {
-                EXPECT_TRUE(kind == "fifo" ? S_ISFIFO(st.st_mode) : S_ISCHR(st.st_mode)) << where;
-                EXPECT_TRUE(kind == "device" || fifo == ref) << where;
-            } else {
-                EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), ref) << where;
+            if (r.status == 125) {
+                std::printf("%s: the tool cannot run as nobody here\n", where.c_str());
+                continue;
             }
-            fs::remove(out), fs::remove(dir.Path("target")), fs::remove(dir.Path("other"));
-            EXPECT_EQ(Stray(dir.path(), {"in.tif", std::string("ref") + c.ext}), std::vector<std::string>{}) << where;
-        }
-        fs::remove(dir.Path("ref") + c.ext);
-    }
-}
-
-// OUT in a directory the user cannot write to, OUT itself writable: written
-// in place with a note. Root is not refused by permissions: a child runs as
-// nobody.
-TEST_F(OutputTest, ReadOnlyDirectoryWritesInPlace)
-{
-    const int uid = geteuid() == 0 ? 65534 : -1;
-    const std::string ro = dir.Path("ro");
-    fs::create_directory(ro);
-    for (const Command& c : kCommands) {
-        const std::string out = ro + "/out" + c.ext, ref = dir.Path("ref") + c.ext;
-        ASSERT_EQ(Tool(dir, Args(c, in, ref)).status, 0) << c.args[0];
-        dir.Write("ro/out" + std::string(c.ext), old);
-        chmod(ro.c_str(), 0755);
-        ASSERT_TRUE(uid < 0 || chown(out.c_str(), uid_t(uid), gid_t(uid)) == 0);
-        chmod(ro.c_str(), uid < 0 ? 0555 : 0755);
-        const ino_t inode = Stat(out).st_ino;
-        const ToolResult r = Child(dir, Args(c, in, out), uid);
-        if (r.status == 125)
-            GTEST_SKIP() << "the tool cannot run as nobody here";
-        EXPECT_EQ(r.status, 0) << c.args[0] << ": " << r.err;
-        EXPECT_TRUE(Has(r.err, "overwritten in place")) << r.err;
-        EXPECT_EQ(ReadFileBytes(out), ReadFileBytes(ref)) << c.args[0];
-        EXPECT_EQ(Stat(out).st_ino, inode);
-        chmod(ro.c_str(), 0755);
-        fs::remove(out), fs::remove(ref);
-        EXPECT_EQ(Stray(dir.path(), {"in.tif"}), std::vector<std::string>{}) << c.args[0];
-    }
-}
-
-// A full disk (a small file system when root may mount one, else a file
-// size limit): the cause said, the old OUT kept, nothing left behind.
-TEST_F(OutputTest, FullDiskKeepsTheOldOutput)
-{
-    const std::string full = dir.Path("full");
-    fs::create_directory(full);
-    const bool mounted = geteuid() == 0 && mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") == 0;
-    if (mounted)
-        dir.Write("full/filler", Bytes(40 << 10, 0));  // 24 KiB left
-    for (const Command& c : kCommands) {
-        for (const char* kind : {"regular", "hard link"}) {
-            const std::string out = full + "/out" + c.ext;
-            dir.Write("full/out" + std::string(c.ext), old);
-            if (std::string(kind) == "hard link")
-                fs::create_hard_link(out, full + "/other");
-            const ToolResult r = Child(dir, Args(c, in, out), -1, mounted ? 0 : 24 << 10, full);
-            EXPECT_EQ(r.status, 4) << c.args[0] << ", " << kind;
-            EXPECT_TRUE(Has(r.err, mounted ? "No space left on device" : "File too large")) << r.err;
-            EXPECT_EQ(ReadFileBytes(out), old) << c.args[0] << ", " << kind;
-            fs::remove(full + "/other");
-            EXPECT_EQ(Stray(full, {"filler", "out" + std::string(c.ext)}), std::vector<std::string>{}) << c.args[0];
+            const struct stat st = Stat(out);
+            EXPECT_EQ(r.status, isFull ? 4 : 0) << where << ": " << r.err;
+            EXPECT_TRUE(!isFull || Has(r.err, mounted ? "No space left on device" : "File too large")) << r.err;
+            EXPECT_EQ(Has(r.err, "overwritten in place"), kind == "read-only dir") << where << ": " << r.err;
+            const Bytes got = kind == "symlink"     ? ReadFileBytes(dir.Path("target"))
+                              : kind == "hard link" ? ReadFileBytes(dir.Path("other"))
+                              : kind == "fifo"      ? fifo
+                              : kind == "stdout"    ? Bytes(r.out.begin(), r.out.end())
+                                                    : ReadFileBytes(out);
+            EXPECT_TRUE(kind == "device" || got == (isFull ? old : ReadFileBytes(ref))) << where;
+            if (kind == "new" || kind == "existing" || kind == "read-only dir") {
+                EXPECT_EQ(st.st_mode & 07777, kind == "new" ? 0666 & ~mask : 0640) << where;
+                EXPECT_EQ(st.st_uid, kind != "new" && geteuid() == 0 ? 65534u : geteuid()) << where;
+            }
+            EXPECT_TRUE(kind == "symlink" ? S_ISLNK(st.st_mode) : kind == "fifo" ? S_ISFIFO(st.st_mode)
+                        : kind == "device" ? S_ISCHR(st.st_mode) : kind == "stdout" || S_ISREG(st.st_mode)) << where;
+            EXPECT_TRUE(kind.find("hard link") == std::string::npos || st.st_ino == inode) << where;
+            chmod(dir.Path("ro").c_str(), 0755);
+            for (const char* name : {"target", "other", "full/other"})
+                fs::remove(dir.Path(name));
             fs::remove(out);
+            EXPECT_EQ(Stray(dir.path(), {"in.tif", "ref" + std::string(c.ext), "filler"}), std::vector<std::string>{})
+                << where;
         }
+        fs::remove(ref);
     }
     if (mounted)
         umount(full.c_str());
