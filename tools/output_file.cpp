@@ -286,6 +286,8 @@ std::string OutputFile::Decide(Writer writer)
 
 std::string OutputFile::Decide(Writer writer)
 {
+    if (out_ == "/dev/stdout")
+        out_ = "-";  // its link leads to the file the shell opened: written through that opening
     struct stat st = {};
     if (out_ == "-" || (::stat(out_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))) {
         if (out_ != "-" && S_ISDIR(st.st_mode))
@@ -294,14 +296,14 @@ std::string OutputFile::Decide(Writer writer)
         // write, not a silent death.
         fd_ = out_ == "-" ? 1 : ::open(out_.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd_ == -1)
-            return "cannot open: " + Text(errno);
+            return "cannot open for writing: " + Text(errno);
         std::signal(SIGPIPE, SIG_IGN);
         mode_ = kStraight;
         if (writer == kByName)
             return MakeTemp("", writer);
         stream_ = fd_ == 1 ? stdout : fdopen(fd_, "wb");
         if (stream_ == nullptr)
-            return "cannot open: " + Text(errno);
+            return "cannot open for writing: " + Text(errno);
         fd_ = fd_ == 1 ? 1 : -1;  // closed with the stream
         return {};
     }
@@ -322,7 +324,7 @@ std::string OutputFile::Decide(Writer writer)
     // written, once the output is complete.
     fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd_ == -1)
-        return why.empty() ? "cannot open: " + Text(errno) : why;
+        return why.empty() ? "cannot open for writing: " + Text(errno) : why;
     mode_ = kCopyIn;
     if (!why.empty()) {
         Say("note: " + out_ + ": its directory is not writable; the file is overwritten in place");
