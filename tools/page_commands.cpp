@@ -1,8 +1,8 @@
 // page_commands.cpp — `vxtiff merge` and `vxtiff split`.
 //
 // Both write page by page through page_copy.h, as convert does: a failed page
-// is reported with its file and page number, and an output file is renamed
-// into place only once complete.
+// is reported with its file and page number, and an output file takes its
+// place only once complete (output_file.h).
 #include "page_commands.h"
 
 #include <algorithm>

@@ -2,8 +2,9 @@
 //
 // Every chosen page of IN becomes a page of OUT, in one pass, a page at a
 // time and a band of rows at a time (page_copy.h), so memory stays bounded
-// whatever the number and size of the pages. OUT is written under a
-// temporary name and renamed only once complete (output_file.h).
+// whatever the number and size of the pages. OUT takes its place only once
+// complete (output_file.h); an OUT.png or OUT.bmp is written by topng's or
+// tobmp's writer (output_format.h).
 #include "write_commands.h"
 
 #include <memory>
