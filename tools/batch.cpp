@@ -22,6 +22,21 @@ std::string Outputs(const std::vector<std::string>& inputs, const BatchOptions& 
         if (!isNew)
             return at->second + " and " + in + " would both be written to " + at->first;
     }
+    // An output over another input would change it before it is read (each
+    // file's own input is refused where the file is written).
+    std::map<std::filesystem::path, std::string> read;  // the input's real name -> as given
+    for (const std::string& in : inputs) {
+        std::error_code ec;
+        const std::filesystem::path real = std::filesystem::weakly_canonical(in, ec);
+        if (!ec)
+            read.emplace(real, in);
+    }
+    for (size_t i = 0; i < outputs->size(); ++i) {
+        std::error_code ec;
+        const auto at = read.find(std::filesystem::weakly_canonical((*outputs)[i], ec));
+        if (!ec && at != read.end() && at->second != inputs[i])
+            return inputs[i] + " would be written over the input " + at->second;
+    }
     return {};
 }
 

@@ -1,10 +1,5 @@
 // bmp_command.cpp — `vxtiff tobmp`: a bilevel page to a 1-bit BMP through
 // VXTiff2BmpOpt, to a file, to standard output, or a batch into a directory.
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include "bmp_command.h"
 
 #include <cerrno>
@@ -12,15 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "batch.h"
 #include "convert/tif2bmp.h"
 #include "options.h"
+#include "output_file.h"
+#include "output_format.h"
 #include "tool_common.h"
 
 namespace {
@@ -45,43 +40,6 @@ bool ParseDpi(const std::string& text, double* value)
     return true;
 }
 
-// A temporary file for output going to standard output, removed at the end.
-class TempFile {
-public:
-    TempFile()
-    {
-        std::random_device seed;
-        std::error_code ec;
-        path_ = (std::filesystem::temp_directory_path(ec) / ("vxtiff-" + std::to_string(seed()) + ".tmp")).string();
-    }
-    ~TempFile() { std::remove(path_.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-// Copies `path` to standard output; false when a write fails.
-bool CopyToStdout(const std::string& path)
-{
-#if defined(_WIN32)
-    // Text mode would turn every 0x0A byte of the image into CR LF.
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    std::FILE* fp = std::fopen(path.c_str(), "rb");
-    if (fp == nullptr)
-        return false;
-    char buf[65536];
-    size_t n;
-    bool ok = true;
-    while (ok && (n = std::fread(buf, 1, sizeof buf, fp)) > 0)
-        ok = std::fwrite(buf, 1, n, stdout) == n;
-    std::fclose(fp);
-    return std::fflush(stdout) == 0 && ok;
-}
-
 // The exit status of VXTiff2BmpOpt's result, with its message.
 int Report(int result, const VXTIFF2BMP_OPTIONS& o, const std::string& in, const std::string& where, int err)
 {
@@ -89,7 +47,6 @@ int Report(int result, const VXTIFF2BMP_OPTIONS& o, const std::string& in, const
         Say(where + why);
         return status;
     };
-    const std::string reason = err != 0 ? std::string(": ") + std::strerror(err) : std::string();
     switch (result) {
     case VXTIFF2BMP_OK:
         return o.nBadLines > 0 ? fail(kExitDamaged, "warning: " + std::to_string(o.nBadLines) +
@@ -99,8 +56,8 @@ int Report(int result, const VXTIFF2BMP_OPTIONS& o, const std::string& in, const
         return fail(kExitDamaged, "warning: the input's data ends early: " + std::to_string(o.nBadLines) +
                                       " rows could not be decoded");
     case VXTIFF2BMP_ERR_OPEN: return fail(kExitFailed, "cannot open: " + OpenFailure(in.c_str(), o.nPage + 1));
-    case VXTIFF2BMP_ERR_CREATE: return fail(kExitOutput, "cannot create the output" + reason);
-    case VXTIFF2BMP_ERR_WRITE: return fail(kExitOutput, "writing the output failed" + reason);
+    case VXTIFF2BMP_ERR_CREATE: return fail(kExitOutput, "cannot create: " + WriteCause(err));
+    case VXTIFF2BMP_ERR_WRITE: return fail(kExitOutput, CannotWrite(err));
     case VXTIFF2BMP_ERR_MEMORY: return fail(kExitFailed, "out of memory");
     case VXTIFF2BMP_ERR_TARGET: return fail(kExitUsage, "the resolution must be 2 or more pixels per inch");
     case VXTIFF2BMP_ERR_OPTIONS: return fail(kExitUsage, "the page or the source resolution is out of range");
@@ -114,21 +71,26 @@ int Report(int result, const VXTIFF2BMP_OPTIONS& o, const std::string& in, const
 
 int ToBmpFile(VXTIFF2BMP_OPTIONS o, int dpi, const std::string& in, const std::string& out, bool showProgress)
 {
-    const bool toStdout = out == "-";
-    TempFile temp;
-    const std::string target = toStdout ? temp.path() : out;
+    const std::string where = in + " -> " + out + ": ";
+    // The header is written last, once the number of rows is known: the
+    // writer seeks, so it writes a file by name.
+    OutputFile output(out);
+    std::string why = output.Open({in}, OutputFile::kByName);
+    if (!why.empty()) {
+        Say(where + why);
+        return output.status();
+    }
     Progress bar(showProgress);
     if (showProgress) {
         o.pfnProgress = Progress::Callback;
         o.pContext = &bar;
     }
     errno = 0;
-    const int result = VXTiff2BmpOpt(in.c_str(), target.c_str(), dpi, &o);
+    const int result = VXTiff2BmpOpt(in.c_str(), output.path().c_str(), dpi, &o);
     const int err = errno;
     bar.End();
-    const std::string where = in + " -> " + out + ": ";
-    if (toStdout && (result == VXTIFF2BMP_OK || result == VXTIFF2BMP_ERR_CUT_SHORT) && !CopyToStdout(target)) {
-        Say(where + "writing to standard output failed");
+    if ((result == VXTIFF2BMP_OK || result == VXTIFF2BMP_ERR_CUT_SHORT) && !(why = output.Commit()).empty()) {
+        Say(where + why);
         return kExitOutput;
     }
     return Report(result, o, in, where, err);
@@ -172,7 +134,9 @@ int ToBmp(BmpArgs& a)
         a.files.pop_back();
     std::vector<std::string> inputs;
     std::string out;
-    const std::string why = SplitFiles(a.files, a.batch, "tobmp", &inputs, &out);
+    std::string why = SplitFiles(a.files, a.batch, "tobmp", &inputs, &out);
+    if (why.empty())
+        why = RefuseFormat(out, "tobmp", "BMP");
     if (!why.empty())
         return Usage(why);
     return RunFiles(inputs, out, a.batch, ".bmp", [o, dpi](const std::string& in, const std::string& to, bool bar) {
@@ -181,6 +145,14 @@ int ToBmp(BmpArgs& a)
 }
 
 }  // namespace
+
+int ToBmpPage(const std::string& in, const std::string& out, int page, bool progress)
+{
+    VXTIFF2BMP_OPTIONS o = {};
+    o.nSize = sizeof o;
+    o.nPage = page;
+    return ToBmpFile(o, 0, in, out, progress);
+}
 
 void AddBmpCommand(CLI::App* app, int* status)
 {

@@ -1,19 +1,19 @@
 // page_commands.cpp — `vxtiff merge` and `vxtiff split`.
 //
 // Both write page by page through page_copy.h, as convert does: a failed page
-// is reported with its file and page number, and an output file is renamed
-// into place only once complete.
+// is reported with its file and page number, and an output file takes its
+// place only once complete (output_file.h).
 #include "page_commands.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "options.h"
 #include "output_file.h"
+#include "output_format.h"
 #include "page_copy.h"
 #include "tool_common.h"
 
@@ -25,12 +25,6 @@ struct PageArgs {
     std::vector<PageRange> pages;    // split only
 };
 
-bool Same(const std::string& a, const std::string& b)
-{
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec);
-}
-
 std::string PageName(const std::string& in, int page)
 {
     return in + " page " + std::to_string(page + 1);
@@ -41,14 +35,15 @@ int Merge(const PageArgs& a)
     if (a.files.size() < 2)
         return Usage("merge takes one or more IN and then OUT");
     const std::string& out = a.files.back();
+    const std::string refused = RefuseFormat(out, "merge", "TIFF");
+    if (!refused.empty())
+        return Usage(refused);
     const std::vector<std::string> inputs(a.files.begin(), a.files.end() - 1);
     std::vector<int> counts;
     int total = 0;
     for (const std::string& in : inputs) {
         std::string why;
-        if (Same(in, out))
-            why = "IN and OUT are the same file";
-        counts.push_back(why.empty() ? PagesOf(in, &why) : 0);
+        counts.push_back(PagesOf(in, &why));
         if (!why.empty()) {
             Say(in + " -> " + out + ": " + why);
             return kExitFailed;
@@ -61,10 +56,10 @@ int Merge(const PageArgs& a)
         return kExitFailed;
     }
     DocumentWriter doc(out);
-    std::string why = doc.Reserve();
+    std::string why = doc.Open(inputs);
     if (!why.empty()) {
         Say(out + ": " + why);
-        return kExitOutput;
+        return doc.status();
     }
     Progress bar(StderrIsTerminal());
     PageReader reader;
@@ -104,10 +99,8 @@ int SplitPage(const PageArgs& a, const std::string& in, int page, const std::str
     std::string why;
     int status = kExitFailed;
     DocumentWriter doc(out);
-    if (Same(in, out)) {
-        why = "IN and OUT are the same file";
-    } else if (!(why = doc.Reserve()).empty()) {
-        status = kExitOutput;
+    if (!(why = doc.Open({in})).empty()) {
+        status = doc.status();
     } else if ((status = WritePage(a.o, in, page, reader, doc, bar, &why)) == kExitOk) {
         why = doc.Finish();
         status = why.empty() ? kExitOk : kExitOutput;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -61,20 +62,26 @@ public:
             return status;
         *why = Begin(&info);
         if (!why->empty())
-            return kExitFailed;
+            return Status(*why);
+        errno = 0;
         if (copyable_ && doc_.file().CopyPageData(&in_) == 1) {
             bar_.Rows(info.nHeight);
             return kExitOk;
         }
+        copyErrno_ = errno;  // a copy that failed part way failed the whole write
         *why = SetParams();
         if (why->empty())
             *why = o_.angle == 180 ? HalfTurn(info) : o_.angle != 0 ? QuarterTurn(info) : Lines(info);
-        if (why->empty())
-            return kExitOk;
-        return why->compare(0, 7, "writing") == 0 ? kExitOutput : kExitFailed;
+        return why->empty() ? kExitOk : Status(*why);
     }
 
 private:
+    // A failure of the output's file, or of the input.
+    static int Status(const std::string& why)
+    {
+        return why.compare(0, 7, "writing") == 0 ? kExitOutput : kExitFailed;
+    }
+
     static int Failed(std::string* why, const std::string& text)
     {
         *why = text;
@@ -154,7 +161,10 @@ private:
     std::string Begin(VXIMGINFO* info)
     {
         VXIMGINFO wanted = *info;
+        errno = 0;
         if (!doc_.NextPage(&wanted)) {
+            if (CTifFile::GetLastFailure() == VXTIFF_FAIL_CREATE)
+                return "writing failed: " + WriteCause(errno);
             const bool noEncoder = CTifFile::GetLastFailure() == VXTIFF_FAIL_NO_ENCODER;
             const std::string failure = CTifFile::GetLastFailureText();
             VXIMGINFO plain = *info;
@@ -198,8 +208,9 @@ private:
     {
         if (in_.m_bSwap && src_.nBitsPerSample == 16)
             Swap16(rows, rowBytes, count);
+        errno = 0;
         if (doc_.file().WriteLines(rows, count) != count)
-            return "writing the output failed at line " + std::to_string(first) + " (disk full?)";
+            return "writing failed at line " + std::to_string(first) + ": " + WriteCause(errno ? errno : copyErrno_);
         bar_.Rows(first + count);
         return {};
     }
@@ -223,6 +234,7 @@ private:
     bool explicit_ = false;
     bool copyable_ = false;
     int predictor_ = 1;
+    int copyErrno_ = 0;
 };
 
 std::string PageJob::Lines(const VXIMGINFO& info)

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "output_file.h"
 #include "tif/tif_file.h"
 #include "tool_common.h"
 
@@ -285,24 +286,22 @@ int ToPng(const std::string& inPath, const std::string& outPath, int page, bool 
     PngWriter writer;
     if (!writer.ok())
         return Fail(inPath, outPath, "out of memory", kExitFailed);
-    const bool toStdout = outPath == "-";
-    std::FILE* fp = toStdout ? stdout : std::fopen(outPath.c_str(), "wb");
-    if (fp == nullptr)
-        return Fail(inPath, outPath, std::string("cannot create the output: ") + std::strerror(errno), kExitOutput);
+    OutputFile out(outPath);
+    std::string failed = out.Open({inPath}, OutputFile::kStream);
+    if (!failed.empty())
+        return Fail(inPath, outPath, failed, out.status());
     SetResolution(writer.png(), writer.info(), in, info);
     Progress bar(progress);
     bar.Page(1, 1);
     bar.Start(info.nHeight, int64_t(info.nHeight) * int64_t(src.size()));
-    const long bad =
-        WriteRows(writer.png(), writer.info(), fp, &in, &maker, src.data(), dst.data(), info.nHeight, &bar);
+    errno = 0;
+    const long bad = WriteRows(writer.png(), writer.info(), out.stream(), &in, &maker, src.data(), dst.data(),
+                               info.nHeight, &bar);
     bar.End();
-    const bool closed = toStdout ? std::fflush(fp) == 0 : std::fclose(fp) == 0;
-    if (bad < 0 || !closed) {
-        if (!toStdout)
-            std::remove(outPath.c_str());
-        return Fail(inPath, outPath, std::string("writing the output failed: ") + (bad < 0 ? writer.error() : std::strerror(errno)),
-                    kExitOutput);
-    }
+    // libpng's own words only where the system gave no cause.
+    failed = bad < 0 ? (errno != 0 ? CannotWrite(errno) : std::string("cannot write: ") + writer.error()) : out.Commit();
+    if (!failed.empty())
+        return Fail(inPath, outPath, failed, kExitOutput);
     if (bad > 0) {
         return Fail(inPath, outPath,
                     "warning: " + std::to_string(bad) + " rows could not be decoded (they repeat the row above)",

@@ -21,6 +21,7 @@
 #include "bmp_command.h"
 #include "info_command.h"
 #include "options.h"
+#include "output_format.h"
 #include "page_commands.h"
 #include "page_copy.h"
 #include "png_command.h"
@@ -53,7 +54,9 @@ int ToPngFiles(const PngArgs& a)
 {
     std::vector<std::string> inputs;
     std::string out;
-    const std::string why = SplitFiles(a.files, a.batch, "topng", &inputs, &out);
+    std::string why = SplitFiles(a.files, a.batch, "topng", &inputs, &out);
+    if (why.empty())
+        why = RefuseFormat(out, "topng", "PNG");
     if (!why.empty())
         return Usage(why);
     const int page = a.page;

@@ -2,11 +2,11 @@
 //
 // Every chosen page of IN becomes a page of OUT, in one pass, a page at a
 // time and a band of rows at a time (page_copy.h), so memory stays bounded
-// whatever the number and size of the pages. OUT is written under a
-// temporary name and renamed only once complete (output_file.h).
+// whatever the number and size of the pages. OUT takes its place only once
+// complete (output_file.h); an OUT.png or OUT.bmp is written by topng's or
+// tobmp's writer (output_format.h).
 #include "write_commands.h"
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +14,7 @@
 #include "batch.h"
 #include "options.h"
 #include "output_file.h"
+#include "output_format.h"
 #include "page_copy.h"
 #include "tool_common.h"
 
@@ -35,9 +36,6 @@ int Fail(const std::string& in, const std::string& out, const std::string& why, 
 // Writes the chosen pages of `in` to `out`; the exit status.
 int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out, bool showProgress)
 {
-    std::error_code ec;
-    if (std::filesystem::equivalent(in, out, ec))
-        return Fail(in, out, "IN and OUT are the same file");
     std::string why;
     const int pages = PagesOf(in, &why);
     if (pages <= 0)
@@ -47,9 +45,9 @@ int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out,
     if (!why.empty())
         return Fail(in, out, "cannot open: " + why);
     DocumentWriter doc(out);
-    why = doc.Reserve();
+    why = doc.Open({in});
     if (!why.empty())
-        return Fail(in, out, why, kExitOutput);
+        return Fail(in, out, why, doc.status());
     Progress bar(showProgress);
     PageReader reader;
     for (size_t i = 0; i < chosen.size(); ++i) {
@@ -66,6 +64,27 @@ int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out,
         Say(in + " -> " + out + ": " + std::to_string(chosen.size()) + " of " + std::to_string(pages) +
             " pages written");
     return kExitOk;
+}
+
+// convert to a format of another command (PNG, BMP): the page or pages
+// that format holds, through that command's writer.
+int WriteOther(const WriteArgs& a, const std::string& in, const std::string& out, const OutputFormat& format)
+{
+    if (!a.o.KeepsCoding())
+        return Usage(std::string("--compression, --predictor, --rows-per-strip and --tile are for TIFF, not ") +
+                     format.name);
+    std::string why;
+    const int pages = PagesOf(in, &why);
+    if (pages <= 0)
+        return Fail(in, out, why);
+    std::vector<int> chosen;
+    why = SelectPages(a.pages, pages, &chosen);
+    if (!why.empty())
+        return Fail(in, out, "cannot open: " + why);
+    if (!format.severalPages && chosen.size() != 1)
+        return Usage(in + " -> " + out + ": " + format.name + " holds one page; choose one of the " +
+                     std::to_string(chosen.size()) + " with --page N");
+    return format.write(in, out, chosen, StderrIsTerminal());
 }
 
 int Run(WriteArgs& a, bool rotate)
@@ -89,6 +108,11 @@ int Run(WriteArgs& a, bool rotate)
     why = SplitFiles(a.files, a.batch, name, &inputs, &out);
     if (!why.empty())
         return Usage(why);
+    if (!(why = RefuseFormat(out, name, "TIFF")).empty())
+        return Usage(why);
+    const OutputFormat* format = FormatOf(out);
+    if (format != nullptr && format->write != nullptr)
+        return WriteOther(a, inputs.front(), out, *format);
     return RunFiles(inputs, out, a.batch, ".tif", [&a](const std::string& in, const std::string& to, bool bar) {
         return WriteFile(a, in, to, bar);
     });
@@ -101,7 +125,8 @@ CLI::App* AddCommand(CLI::App* app, int* status, bool rotate)
         rotate ? "rotate" : "convert",
         rotate ? "write every page turned clockwise (90), upside down (180) or counter-clockwise (270)"
                : "write every page of a TIFF file anew: stored data copied, or re-encoded as asked");
-    cmd->add_option("FILES", args->files, rotate ? "IN OUT ANGLE, or IN... ANGLE with --out-dir" : "IN OUT, or IN... with --out-dir")
+    cmd->add_option("FILES", args->files, rotate ? "IN OUT ANGLE, or IN... ANGLE with --out-dir"
+                                         : "IN OUT (OUT.png, OUT.bmp: one page), or IN... with --out-dir")
         ->required();
     SetUsage(cmd, rotate ? "vxtiff rotate IN OUT 90|180|270 [OPTIONS]\nvxtiff rotate IN... --out-dir DIR 90|180|270 [OPTIONS]"
                          : "vxtiff convert IN OUT [OPTIONS]\nvxtiff convert IN... --out-dir DIR [OPTIONS]");
