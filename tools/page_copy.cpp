@@ -85,10 +85,6 @@ private:
     {
         if (in_.m_nPhotometric == 6)
             return "YCbCr images are not converted (the library delivers them as stored)";
-        int fillOrder = 1;
-        in_.GetTagValue(266, &fillOrder);
-        if (fillOrder == 2 && !Fax(src_.nCompression))
-            return "FillOrder 2 (least significant bit first) is read as stored only by the fax compressions";
         const int pixelBits = src_.nSamplesPerPixel * src_.nBitsPerSample;
         if ((o_.angle == 90 || o_.angle == 270) && pixelBits % 8 != 0 && 8 % pixelBits != 0)
             return "rotate 90 and 270 take pixels of 1, 2 or 4 bits or of whole bytes, not " +

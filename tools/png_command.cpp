@@ -116,11 +116,6 @@ std::string Plan(CTifFile& in, const VXIMGINFO& info, RowMaker* m)
     m->samples = info.nSamplesPerPixel;
     if (m->bits < 1 || m->bits > 16)
         return "topng takes samples of 1 to 16 bits, not " + std::to_string(m->bits);
-    const bool fax = info.nCompression >= 2 && info.nCompression <= 4;
-    int fillOrder = 1;
-    in.GetTagValue(266, &fillOrder);
-    if (fillOrder == 2 && !fax)
-        return "FillOrder 2 (least significant bit first) is read as stored only by the fax compressions";
     m->outBits = m->bits <= 8 ? 8 : 16;
     switch (in.m_nPhotometric) {
     case 0:

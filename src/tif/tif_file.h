@@ -3,10 +3,12 @@
 // Include this header to use the library. A CTifFile opens one image (page) of
 // a TIFF file, the first unless OpenPage names another (either byte order,
 // strips or tiles, PlanarConfiguration 1), and
-// delivers its packed rows top to bottom into the caller's buffers, exactly as
-// stored: no bit reversal, no photometric inversion, no byte swapping of 16-bit
-// samples. Fax-coded rows arrive in the same sense as uncompressed ones (white
-// runs are 0 bits): on the usual WhiteIsZero pages, 1 = black. It also
+// delivers its packed rows top to bottom into the caller's buffers, as stored
+// but for the bit order: pixels always arrive most significant bit first, also
+// from data stored least significant bit first (FillOrder 2, in any
+// compression). No photometric inversion, no byte swapping of 16-bit samples
+// (see IsBigEndian). Fax-coded rows arrive in the same sense as uncompressed
+// ones (white runs are 0 bits): on the usual WhiteIsZero pages, 1 = black. It also
 // creates a new little-endian file from packed rows, top to bottom.
 //
 // Results: members return 1 for success and 0 for failure; ReadLines and

@@ -352,7 +352,13 @@ int CTifFile::ReadIfd(uint32_t offset)
         return TifFail(VXTIFF_FAIL_PREDICTOR, predictor);
     }
     ReadColorMap();
-    m_pDecoder->SetIoProc(m_pDecoder, TifReadProc, this);
+    // FillOrder 2 stores every byte least significant bit first, whatever the
+    // compression (TIFF 6.0); the bytes are turned as they are read, so that
+    // every way of reading gets the same rows.
+    int fillOrder = 1;
+    GetTagValue(TIF_TAG_FILLORDER, &fillOrder);
+    const bool reversed = fillOrder == 2 && !m_pCompression->DecodesFillOrder();
+    m_pDecoder->SetIoProc(m_pDecoder, reversed ? TifReadProcReversed : TifReadProc, this);
     if (m_bTiled)  // tiles are decoded whole, right after BeginStrip
         m_pDecoder->SetParam(m_pDecoder, TIF_PARAM_WHOLE_STRIPS, 1);
     return m_bTiled ? ReadTileLayout() : ReadStripLayout();

@@ -47,8 +47,8 @@ protected:
 };
 
 // Every output compression and layout, from a bilevel, a palette, a
-// big-endian 16-bit and a Deflate + Predictor 2 RGB image (the fax
-// compressions from the bilevel one only).
+// big-endian 16-bit, a Deflate + Predictor 2 RGB and a FillOrder 2 LZW image
+// (the fax compressions from the bilevel ones only).
 TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
 {
     LibtiffSpec palette = Page(72, 41, 1, 4, 3);
@@ -58,7 +58,9 @@ TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
     bigEndian16.bigEndian = true;
     LibtiffSpec deflatePred = Page(30, 25, 3, 8, 2);
     deflatePred.compression = 32946, deflatePred.predictor = 2;
-    const LibtiffSpec sources[] = {Page(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred};
+    LibtiffSpec lsbFirst = Page(72, 41, 1, 1, 0);  // as a fax program stores LZW pages
+    lsbFirst.compression = 5, lsbFirst.fillOrder = 2;
+    const LibtiffSpec sources[] = {Page(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred, lsbFirst};
     const struct { std::vector<std::string> args; int compression, t4Options; bool tiled; } layouts[] = {
         {{}, 0, 0, false},  // the input's compression
         {{"--compression", "none", "--rows-per-strip", "7"}, 1, 0, false},
