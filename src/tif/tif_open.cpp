@@ -150,13 +150,9 @@ bool ValuesPastEnd(CTifFile* f)
     const long length = f->m_pStream->GetLength();
     if (f->m_pEntries == nullptr || length < 0)
         return false;
-    static const int kSize[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
     for (int i = 0; i < f->m_nEntries; ++i) {
         const unsigned char* e = f->m_pEntries + 12 * i;
-        const int type = TifGet16(e + 2, f->m_bSwap);
-        if (type < 1 || type > 12)
-            continue;
-        const int64_t bytes = int64_t(TifGet32(e + 4, f->m_bSwap)) * kSize[type];
+        const int64_t bytes = int64_t(TifGet32(e + 4, f->m_bSwap)) * TifTypeSize(TifGet16(e + 2, f->m_bSwap));
         if (bytes > 4 && int64_t(TifGet32(e + 8, f->m_bSwap)) + bytes > length)
             return true;
     }
