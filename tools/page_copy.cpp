@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "page_tags.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -19,13 +20,14 @@ size_t RowBytes(const VXIMGINFO& info)
     return size_t((int64_t(info.nWidth) * info.nSamplesPerPixel * info.nBitsPerSample + 7) / 8);
 }
 
-// Byte-swaps the 16-bit samples of `count` rows (a big-endian input: the output is little-endian).
-void Swap16(unsigned char* rows, size_t rowBytes, int count)
+// Reverses the bytes of each sample of `sampleBytes` bytes of `count` rows
+// (a big-endian input: the output is little-endian).
+void SwapSamples(unsigned char* rows, size_t rowBytes, int count, size_t sampleBytes)
 {
     for (int r = 0; r < count; ++r) {
         unsigned char* p = rows + size_t(r) * rowBytes;
-        for (size_t i = 0; i + 1 < rowBytes; i += 2)
-            std::swap(p[i], p[i + 1]);
+        for (size_t i = 0; i + sampleBytes <= rowBytes; i += sampleBytes)
+            std::reverse(p + i, p + i + sampleBytes);
     }
 }
 
@@ -60,6 +62,8 @@ public:
         if (status != kExitOk)
             return status;
         *why = Begin(&info);
+        if (why->empty())
+            *why = CarryTags(in_, doc_.file(), o_.angle);
         if (!why->empty())
             return kExitFailed;
         if (copyable_ && doc_.file().CopyPageData(&in_) == 1) {
@@ -192,8 +196,8 @@ private:
 
     std::string WriteBand(unsigned char* rows, int count, size_t rowBytes, int first)
     {
-        if (in_.m_bSwap && src_.nBitsPerSample == 16)
-            Swap16(rows, rowBytes, count);
+        if (in_.IsBigEndian() && src_.nBitsPerSample > 8 && src_.nBitsPerSample % 8 == 0)
+            SwapSamples(rows, rowBytes, count, size_t(src_.nBitsPerSample / 8));
         if (doc_.file().WriteLines(rows, count) != count)
             return "writing the output failed at line " + std::to_string(first) + " (disk full?)";
         bar_.Rows(first + count);

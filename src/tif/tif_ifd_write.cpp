@@ -384,7 +384,7 @@ int CTifFile::WriteIfd()
 int CTifFile::WriteChained(CTifPageChain* chain)
 {
     // PageNumber: this page's index now, the total when the file is finished.
-    const unsigned char* pageNumber = FindTag(TIF_TAG_PAGENUMBER);
+    const unsigned char* pageNumber = chain->numbered ? FindTag(TIF_TAG_PAGENUMBER) : nullptr;
     const uint16_t index[2] = {static_cast<uint16_t>(chain->pages), 0};
     if (pageNumber != nullptr && !SetTagShorts(TIF_TAG_PAGENUMBER, 2, index))
         return 0;

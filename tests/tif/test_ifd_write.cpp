@@ -180,7 +180,7 @@ TEST(IfdWrite, SetTagWritesTheValuesGiven)
 {
     VXIMGINFO rgba = WriteInfo(VXIMG_RGB, 3, 2, 4, 8);
     rgba.dXResolution = 254, rgba.dYResolution = 127;
-    const uint16_t six = 6, cm = 3, none = 1, alpha = 2;
+    const uint16_t six = 6, cm = 3, none = 1, alpha = 2, page[2] = {4, 9};
     const uint32_t position[2] = {3, 2};
     TempDir dir;
     const Bytes file = Write(rgba, [&](CTifFile& f) {
@@ -188,11 +188,13 @@ TEST(IfdWrite, SetTagWritesTheValuesGiven)
         EXPECT_EQ(f.SetTag(296, 3, 1, &cm), 1);
         EXPECT_EQ(f.SetTag(338, 3, 1, &alpha), 1);
         EXPECT_EQ(f.SetTag(286, 5, 1, position), 1);
+        EXPECT_EQ(f.SetTag(297, 3, 2, page), 1);  // a file of one page keeps it
     });
     auto d = Directory(file);
     EXPECT_EQ(d[274].v, std::vector<uint32_t>{6});
     EXPECT_EQ(d[338].v, std::vector<uint32_t>{2});
     EXPECT_EQ(d[286].v, (std::vector<uint32_t>{3, 2}));
+    EXPECT_EQ(d[297].v, (std::vector<uint32_t>{4, 9}));
     EXPECT_EQ(d[296].v, std::vector<uint32_t>{3});
     EXPECT_EQ(d[282].v, (std::vector<uint32_t>{100, 1}));  // 254 per inch, 100 per centimetre
     EXPECT_EQ(d[283].v, (std::vector<uint32_t>{50, 1}));
