@@ -162,15 +162,15 @@ bool TifResolutionRational(double value, uint32_t* numerator, uint32_t* denomina
     // RATIONAL holds two unsigned 32-bit numbers.
     if (!(value >= 0.0) || value > double(UINT32_MAX))
         return false;  // NaN fails the first test, infinity the second
-    const double whole = std::trunc(value);
-    if (value == whole) {
+    // The nearest thousandth: a value that was a whole number in another
+    // unit (200 per centimetre, 508 per inch) comes back whole.
+    const double thousandths = std::round(value * 1000.0);
+    const double whole = std::round(value);
+    if (value == std::trunc(value) || thousandths == whole * 1000.0) {
         *numerator = static_cast<uint32_t>(whole);
         *denominator = 1;
         return true;
     }
-    // The nearest thousandth: a value that was a whole number in another
-    // unit (300 per centimetre) comes back exactly.
-    const double thousandths = std::round(value * 1000.0);
     if (thousandths > double(UINT32_MAX))
         return false;
     *numerator = static_cast<uint32_t>(thousandths);

@@ -311,9 +311,8 @@ std::vector<uint32_t> Shown(const std::string& path, uint32_t* w, uint32_t* h)
 
 // What says what a page is and how it shows is kept by convert, rotate and
 // merge: the texts, the page number of a file of one page, the position,
-// the resolution unit (none, centimetre), the orientation (the turned page
-// shows as the source shows, turned), float and big-endian 32-bit samples,
-// an alpha sample.
+// the resolution unit, the orientation (the turned page shows as the source
+// shows, turned).
 TEST_F(ToolTest, WhatAPageMeansIsKept)
 {
     LibtiffSpec gray = Page(5, 3, 1, 8, 1);
@@ -372,8 +371,13 @@ TEST_F(ToolTest, WhatAPageMeansIsKept)
     ASSERT_EQ(f.GetTagData(297, &type, &count, &number), 1);
     EXPECT_EQ(static_cast<uint16_t*>(number)[0] * 10 + static_cast<uint16_t*>(number)[1], 12);
     std::free(number);
+}
 
-    // Floats stored big-endian, and RGBA with unassociated alpha at a resolution without unit.
+// Floats stored big-endian stay floats, in the right byte order; RGBA keeps
+// its unassociated alpha, and a resolution without unit stays one.
+TEST_F(ToolTest, SamplesKeepTheirFormatAndAlpha)
+{
+    const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
     LibtiffSpec floats = Page(3, 2, 1, 32, 1), rgba = Page(4, 3, 4, 8, 2);
     floats.bigEndian = true, rgba.resolutionUnit = 1;
     for (const LibtiffSpec& s : {floats, rgba}) {
