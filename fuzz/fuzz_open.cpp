@@ -1,4 +1,4 @@
-// fuzz_open.cpp — whole files through CTifFile: describe pages, open, read every line,
+// fuzz_open.cpp — whole files through CTifFile: describe pages, open, read every tag and line,
 // seek back and forth, move on to the next pages, close. The input is written to a temporary file, since
 // the library reads only files.
 #include <cstdint>
@@ -27,6 +27,23 @@ bool WriteInput(const std::string& path, const uint8_t* data, size_t size)
     return std::fclose(f) == 0 && ok;
 }
 
+// Reads every entry of the page's directory through each public tag reader.
+void ReadEveryTag(CTifFile& file)
+{
+    for (int i = 0; i < file.m_nEntries; ++i) {
+        const uint8_t* e = file.m_pEntries + 12 * i;
+        const int tag = file.IsBigEndian() ? e[0] << 8 | e[1] : e[0] | e[1] << 8;
+        int type, count;
+        void* values = nullptr;
+        char* text = nullptr;
+        file.GetTagInfo(tag, &type, &count);
+        file.GetTagData(tag, &type, &count, &values);
+        file.GetTagText(tag, &text);
+        std::free(values);
+        std::free(text);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -45,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     file.GetImgInfo(&info);
     RGBQUAD colors[256];
     file.GetColorMap(256, colors);
+    ReadEveryTag(file);
 
     const int rowBytes = file.m_nBufRowBytes;
     if (rowBytes > 0 && rowBytes <= kMaxRowBytes) {
@@ -57,6 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             lines += n;
             if (n < chunk)
                 break;
+            if (lines == chunk)
+                ReadEveryTag(file);  // between lines: the position stays
         }
         const int height = info.nHeight < maxLines ? info.nHeight : maxLines;
         if (file.SeekLine(height / 2))

@@ -14,6 +14,7 @@
 #include "json_text.h"
 #include "options.h"
 #include "page_copy.h"
+#include "page_tags.h"
 #include "tif/tif_file.h"
 #include "tool_common.h"
 
@@ -94,7 +95,7 @@ std::string ByteOrder(const char* path)
 struct PageFacts {
     enum State { kOpened, kDescribed, kUnread } state = kUnread;
     VXIMGINFO info = {};
-    int photometric = 0, colors = 0, predictor = 1, fillOrder = 1;
+    int photometric = 0, colors = 0, predictor = 1, fillOrder = 1, sampleFormat = 1;
     int t4Options = -1;  // -1: none given (and not Group 3)
     int unit = 0;        // ResolutionUnit; 0: none given
     std::string error;   // why it did not open
@@ -115,6 +116,7 @@ PageFacts Facts(PageReader& reader, const std::string& path, int page)
     f.colors = file.m_nColors;
     file.GetTagValue(317, &f.predictor);
     file.GetTagValue(266, &f.fillOrder);
+    f.sampleFormat = SampleFormatOf(file);
     int value = 0;
     if (file.GetTagValue(292, &value) || f.info.nCompression == 3)
         f.t4Options = value;
@@ -132,6 +134,8 @@ void PrintText(const PageFacts& f)
     const bool opened = f.state == PageFacts::kOpened;
     std::printf("  size:            %d x %d pixels\n", info.nWidth, info.nHeight);
     std::printf("  samples:         %d per pixel, %d bits each\n", info.nSamplesPerPixel, info.nBitsPerSample);
+    if (opened)
+        std::printf("  sample format:   %d %s\n", f.sampleFormat, SampleFormatName(f.sampleFormat));
     if (opened)
         std::printf("  photometric:     %d %s\n", f.photometric, PhotometricName(f.photometric));
     else
@@ -179,6 +183,7 @@ std::string PageJson(const PageFacts& f, int page)
         add("bits", std::to_string(info.nBitsPerSample));
         add("type", JsonString(TypeName(info.nImageType)));
         if (f.state == PageFacts::kOpened) {
+            add("sample_format", std::to_string(f.sampleFormat));
             add("photometric", std::to_string(f.photometric));
             add("photometric_name", JsonString(PhotometricName(f.photometric)));
             if (info.nImageType == VXIMG_PALETTE)

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "page_tags.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -20,13 +21,14 @@ size_t RowBytes(const VXIMGINFO& info)
     return size_t((int64_t(info.nWidth) * info.nSamplesPerPixel * info.nBitsPerSample + 7) / 8);
 }
 
-// Byte-swaps the 16-bit samples of `count` rows (a big-endian input: the output is little-endian).
-void Swap16(unsigned char* rows, size_t rowBytes, int count)
+// Reverses the bytes of each sample of `sampleBytes` bytes of `count` rows
+// (a big-endian input: the output is little-endian).
+void SwapSamples(unsigned char* rows, size_t rowBytes, int count, size_t sampleBytes)
 {
     for (int r = 0; r < count; ++r) {
         unsigned char* p = rows + size_t(r) * rowBytes;
-        for (size_t i = 0; i + 1 < rowBytes; i += 2)
-            std::swap(p[i], p[i + 1]);
+        for (size_t i = 0; i + sampleBytes <= rowBytes; i += sampleBytes)
+            std::reverse(p + i, p + i + sampleBytes);
     }
 }
 
@@ -61,6 +63,8 @@ public:
         if (status != kExitOk)
             return status;
         *why = Begin(&info);
+        if (why->empty())
+            *why = CarryTags(in_, doc_.file(), o_.angle);
         if (!why->empty())
             return Status(*why);
         errno = 0;
@@ -92,10 +96,6 @@ private:
     {
         if (in_.m_nPhotometric == 6)
             return "YCbCr images are not converted (the library delivers them as stored)";
-        int fillOrder = 1;
-        in_.GetTagValue(266, &fillOrder);
-        if (fillOrder == 2 && !Fax(src_.nCompression))
-            return "FillOrder 2 (least significant bit first) is read as stored only by the fax compressions";
         const int pixelBits = src_.nSamplesPerPixel * src_.nBitsPerSample;
         if ((o_.angle == 90 || o_.angle == 270) && pixelBits % 8 != 0 && 8 % pixelBits != 0)
             return "rotate 90 and 270 take pixels of 1, 2 or 4 bits or of whole bytes, not " +
@@ -206,8 +206,8 @@ private:
 
     std::string WriteBand(unsigned char* rows, int count, size_t rowBytes, int first)
     {
-        if (in_.m_bSwap && src_.nBitsPerSample == 16)
-            Swap16(rows, rowBytes, count);
+        if (in_.IsBigEndian() && src_.nBitsPerSample > 8 && src_.nBitsPerSample % 8 == 0)
+            SwapSamples(rows, rowBytes, count, size_t(src_.nBitsPerSample / 8));
         errno = 0;
         if (doc_.file().WriteLines(rows, count) != count)
             return "writing failed at line " + std::to_string(first) + ": " + WriteCause(errno ? errno : copyErrno_);

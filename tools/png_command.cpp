@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "output_file.h"
+#include "page_tags.h"
 #include "tif/tif_file.h"
 #include "tool_common.h"
 
@@ -117,11 +118,8 @@ std::string Plan(CTifFile& in, const VXIMGINFO& info, RowMaker* m)
     m->samples = info.nSamplesPerPixel;
     if (m->bits < 1 || m->bits > 16)
         return "topng takes samples of 1 to 16 bits, not " + std::to_string(m->bits);
-    const bool fax = info.nCompression >= 2 && info.nCompression <= 4;
-    int fillOrder = 1;
-    in.GetTagValue(266, &fillOrder);
-    if (fillOrder == 2 && !fax)
-        return "FillOrder 2 (least significant bit first) is read as stored only by the fax compressions";
+    if (const int format = SampleFormatOf(in); format != 1)
+        return std::string("topng takes unsigned integer samples, not ") + SampleFormatName(format) + " ones";
     m->outBits = m->bits <= 8 ? 8 : 16;
     switch (in.m_nPhotometric) {
     case 0:
@@ -268,10 +266,7 @@ int ToPng(const std::string& inPath, const std::string& outPath, int page, bool 
     VXIMGINFO info;
     in.GetImgInfo(&info);
     RowMaker maker;
-    if (std::FILE* head = std::fopen(inPath.c_str(), "rb")) {
-        maker.bigEndian = std::fgetc(head) == 'M';  // "MM": 16-bit samples stored high byte first
-        std::fclose(head);
-    }
+    maker.bigEndian = in.IsBigEndian() == 1;  // 16-bit samples arrive high byte first
     const std::string why = Plan(in, info, &maker);
     if (!why.empty())
         return Fail(inPath, outPath, why, kExitFailed);

@@ -20,6 +20,9 @@ public:
     virtual int AddTags();                           // 1 ok, 0 failed
     virtual int WriteTags();                         // 1 ok, 0 failed
     virtual int ReadTags();                          // 1 ok, 0 failed
+    // 1 when the decoder reads FillOrder 2 data itself; 0 when it must be
+    // given the bytes most significant bit first.
+    virtual int DecodesFillOrder() const { return 0; }
 
     CTifFile* m_pFile;  // not owned
 

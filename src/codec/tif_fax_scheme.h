@@ -13,6 +13,7 @@ public:
     int AddTags() override;
     int WriteTags() override;
     int ReadTags() override;
+    int DecodesFillOrder() const override { return 1; }
 
     int m_nT4Options = 0;  // T4Options to be written; 0 writes no entry
 };

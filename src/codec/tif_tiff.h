@@ -11,6 +11,7 @@ enum {
     TIF_TAG_COMPRESSION = 259,
     TIF_TAG_PHOTOMETRIC = 262,
     TIF_TAG_FILLORDER = 266,
+    TIF_TAG_ORIENTATION = 274,
     TIF_TAG_STRIPOFFSETS = 273,
     TIF_TAG_SAMPLESPERPIXEL = 277,
     TIF_TAG_ROWSPERSTRIP = 278,
@@ -19,6 +20,7 @@ enum {
     TIF_TAG_YRESOLUTION = 283,
     TIF_TAG_PLANARCONFIG = 284,
     TIF_TAG_T4OPTIONS = 292,
+    TIF_TAG_T6OPTIONS = 293,
     TIF_TAG_RESOLUTIONUNIT = 296,
     TIF_TAG_PAGENUMBER = 297,
     TIF_TAG_PREDICTOR = 317,
@@ -27,6 +29,8 @@ enum {
     TIF_TAG_TILELENGTH = 323,
     TIF_TAG_TILEOFFSETS = 324,
     TIF_TAG_TILEBYTECOUNTS = 325,
+    TIF_TAG_EXTRASAMPLES = 338,
+    TIF_TAG_SAMPLEFORMAT = 339,
 };
 
 // Field types of a directory entry.
@@ -40,4 +44,14 @@ enum {
     TIF_TYPE_UNDEFINED = 7,
     TIF_TYPE_SSHORT = 8,
     TIF_TYPE_SLONG = 9,
+    TIF_TYPE_SRATIONAL = 10,
+    TIF_TYPE_FLOAT = 11,
+    TIF_TYPE_DOUBLE = 12,
 };
+
+// Bytes of one value of a field type; 0 for a type TIFF 6.0 does not define.
+constexpr int TifTypeSize(int type)
+{
+    constexpr int kSize[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    return type >= 1 && type <= TIF_TYPE_DOUBLE ? kSize[type] : 0;
+}

@@ -2,6 +2,7 @@
 #include "io/tif_io.h"
 
 #include <cstdio>
+#include <cstdint>
 
 #include "io/tif_exception.h"
 #include "io/tif_stream.h"
@@ -24,6 +25,33 @@ int TifReadProc(unsigned char* buffer, int length, void* context)
         n = keep;
     }
     file->m_nStripBytes -= n;
+    return n;
+}
+
+namespace {
+
+struct BitReversal {
+    uint8_t of[256];
+    constexpr BitReversal() : of()
+    {
+        for (int v = 0; v < 256; ++v) {
+            int r = 0;
+            for (int b = 0; b < 8; ++b)
+                r |= ((v >> b) & 1) << (7 - b);
+            of[v] = static_cast<uint8_t>(r);
+        }
+    }
+};
+
+constexpr BitReversal kReversed;
+
+}  // namespace
+
+int TifReadProcReversed(unsigned char* buffer, int length, void* context)
+{
+    const int n = TifReadProc(buffer, length, context);
+    for (int i = 0; i < n; ++i)
+        buffer[i] = kReversed.of[buffer[i]];
     return n;
 }
 

@@ -25,6 +25,10 @@ constexpr int TIF_READ_BLOCK = 32768;
 // when `length` is at most TIF_READ_BLOCK; after returning the whole blocks
 // read, from the transfer's start, when it is longer.
 int TifReadProc(unsigned char* buffer, int length, void* context);
+// TifReadProc for data stored least significant bit first (FillOrder 2): the
+// bytes read are turned most significant bit first, as every decoder but the
+// fax ones (which read either order) expects them.
+int TifReadProcReversed(unsigned char* buffer, int length, void* context);
 
 // Appends to the CTifFile `context` at the stream position and counts the bytes
 // into m_nStripBytes (as an unsigned 32-bit count). Throws code 3 on a short

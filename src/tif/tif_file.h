@@ -3,10 +3,12 @@
 // Include this header to use the library. A CTifFile opens one image (page) of
 // a TIFF file, the first unless OpenPage names another (either byte order,
 // strips or tiles, PlanarConfiguration 1), and
-// delivers its packed rows top to bottom into the caller's buffers, exactly as
-// stored: no bit reversal, no photometric inversion, no byte swapping of 16-bit
-// samples. Fax-coded rows arrive in the same sense as uncompressed ones (white
-// runs are 0 bits): on the usual WhiteIsZero pages, 1 = black. It also
+// delivers its packed rows top to bottom into the caller's buffers, as stored
+// but for the bit order: pixels always arrive most significant bit first, also
+// from data stored least significant bit first (FillOrder 2, in any
+// compression). No photometric inversion, no byte swapping of 16-bit samples
+// (see IsBigEndian). Fax-coded rows arrive in the same sense as uncompressed
+// ones (white runs are 0 bits): on the usual WhiteIsZero pages, 1 = black. It also
 // creates a new little-endian file from packed rows, top to bottom.
 //
 // Results: members return 1 for success and 0 for failure; ReadLines and
@@ -220,8 +222,8 @@ public:
     // the lines written), and begins the next page of the same file from
     // `info`, as Create describes (tile sizes are stored back likewise). Each
     // page has its own type, size, compression, layout and resolution; the
-    // palette (SetColorMap), the encoding parameters (SetEncodeParams) and the
-    // buffer stride start afresh. Every page of a file of several pages
+    // palette (SetColorMap), the encoding parameters (SetEncodeParams), the
+    // tags (SetTag) and the buffer stride start afresh. Every page of a file of several pages
     // carries PageNumber: its index from 0 and the page count. Memory does
     // not grow with the pages beyond 4 bytes each. 1 on success. 0 with
     // nothing changed when no file is being written or `info` is null; 0 when
@@ -262,13 +264,77 @@ public:
     // the first line, or when the encoder refuses the value (nothing changes).
     int SetEncodeParams(unsigned int tag, unsigned int value);
 
-    // Internal operations, public as the rest of the class.
+    // Reading tags of the open page (any time while it is open: the read
+    // position is kept). `tag` is the TIFF tag number; a field type is the
+    // TIFF 6.0 number: 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG, 5 RATIONAL, 6 SBYTE,
+    // 7 UNDEFINED, 8 SSHORT, 9 SLONG, 10 SRATIONAL, 11 FLOAT, 12 DOUBLE. Of
+    // duplicate entries the first counts. Arrays are allocated with malloc
+    // and released by the caller with free; values that do not lie wholly
+    // inside the file, or a block past the allocation limit, fail (0, count 0)
+    // before anything is allocated, whatever the entry claims.
+    //
+    // The entry itself (12 bytes in file byte order) or null.
     unsigned char* FindTag(int tag);
+    // 1 when the entry exists: its field type as stored (also one of no
+    // TIFF 6.0 type) and its number of values; 0 when absent or its count
+    // is above 2^31 − 1.
+    int GetTagInfo(int tag, int* type, int* count);
+    // The first value of a BYTE, ASCII, SBYTE, UNDEFINED, SHORT, SSHORT,
+    // LONG or SLONG entry, taken from the entry's value field whatever the
+    // count (no sign extension but for SLONG): for values stored elsewhere
+    // use the array readers. 0 (value untouched) when absent or of another type.
     int GetTagValue(int tag, int* value);
+    // Every value of the entry, whatever its type, in host byte order: *count
+    // values of 1 (BYTE, ASCII, SBYTE, UNDEFINED), 2 (SHORT, SSHORT), 4 (LONG,
+    // SLONG, FLOAT) or 8 bytes (RATIONAL and SRATIONAL: numerator then
+    // denominator, two 32-bit numbers; DOUBLE). 0 with *values null for an
+    // unknown type and as above; nothing to free then.
+    int GetTagData(int tag, int* type, int* count, void** values);
+    // An ASCII entry as text, ended by a NUL (at its first NUL, or added when
+    // the file has none). 0 with *text null for another type and as above.
+    int GetTagText(int tag, char** text);
+    // Typed arrays: the values of a BYTE or UNDEFINED entry; of a SHORT entry;
+    // of a SHORT or LONG (or signed) entry widened to 32 bits; of a RATIONAL
+    // entry as numerator, denominator pairs (2 × count numbers). On failure
+    // *array may still hold a block to free.
     int GetTagBytes(int tag, int* count, unsigned char** array);
     int GetTagShorts(int tag, int* count, uint16_t** array);
     int GetTagLongs(int tag, int* count, uint32_t** array);
     int GetTagRationals(int tag, int* count, uint32_t** array);
+    // 1 when the open file is big-endian ("MM"): ReadLine, ReadLines and the
+    // rotated readers then deliver samples of 16 bits (and of 24, 32, 64) with
+    // their most significant byte first, as stored; 0 for a little-endian file
+    // ("II") and for a file being written (always "II"). A caller that copies
+    // such rows to WriteLine swaps the bytes of each sample first: the writer
+    // takes samples little-endian.
+    int IsBigEndian();
+
+    // Writing tags of the page being written, between Create (or AddPage)
+    // and the Close or AddPage that finishes it: `count` values of field
+    // `type` (numbers as for reading) in host byte order, laid out as
+    // GetTagData delivers them; ASCII text includes its closing NUL in
+    // `count`. Setting a tag again replaces it; the values are copied. Only
+    // this page gets them. 1 when taken; 0, nothing changed, when nothing is
+    // being written (or a write failed), for a null array, a type outside
+    // 1–12, a count below 1 or beyond the allocation limit, ASCII without its
+    // NUL, and for the tags the library writes itself or that would lie about
+    // the data: the image structure (254–259, 262, 266, 273, 277–279, 284),
+    // strips and tiles (322–325), the resolutions (282, 283: give them in
+    // the description), compression parameters (292, 293, 317: SetEncodeParams),
+    // the colour map (320: SetColorMap) and tags holding file offsets (288,
+    // 289, 330, 34665, 34853, 40965). Checked tags: ResolutionUnit (296) one
+    // SHORT 1 (none: the description's resolutions are then written as
+    // given), 2 (inch, the default) or 3 (centimetre: they are written per
+    // centimetre); Orientation (274) one SHORT 1–8; PageNumber (297) two
+    // SHORTs, refused on the second page on, and replaced on the first by
+    // the writer's numbering once AddPage makes it one of several;
+    // ExtraSamples (338) one SHORT 0–2 for each sample beyond the colour ones
+    // (written as 0, unspecified, when not set); SampleFormat (339) 1 or
+    // SamplesPerPixel SHORTs, all alike, 1 (unsigned), 2 (signed) or
+    // 3 (IEEE floating point, for samples of 16, 24, 32 or 64 bits).
+    int SetTag(int tag, int type, int count, const void* values);
+
+    // Internal operations, public as the rest of the class.
     // Opening, in steps: the header and the page's directory offset (the
     // stream left open), the directory's entries, the image they describe,
     // and the decoder with the strip or tile arrays (ReadIfd does the last

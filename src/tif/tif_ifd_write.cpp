@@ -92,12 +92,67 @@ int SetTagArray(CTifFile* f, int tag, int count, int unit, const void* values)
     return ok;
 }
 
-int SetResolution(CTifFile* f, int tag, double value)
+// Writes a resolution held in pixels per inch in ResolutionUnit `unit`.
+int SetResolution(CTifFile* f, int tag, double value, int unit)
 {
     uint32_t pair[2];
     if (value == 0.0)
         return 1;
+    if (unit == 3)
+        value /= 2.54;
     return TifResolutionRational(value, &pair[0], &pair[1]) && f->SetTagRationals(tag, 1, pair);
+}
+
+// The ResolutionUnit the caller set (SetTag), else inch.
+int ResolutionUnit(const CTifPageChain* chain, int swap)
+{
+    const TifPageTag* unit = chain != nullptr ? chain->FindTag(TIF_TAG_RESOLUTIONUNIT) : nullptr;
+    return unit != nullptr ? TifGet16(unit->bytes, swap) : 2;
+}
+
+// Whether a tag the caller set goes into the directory as it was given:
+// ResolutionUnit goes with the resolutions, and the writer numbers the
+// pages of a file of several.
+bool WrittenAsSet(const CTifPageChain* chain, int tag)
+{
+    return tag != TIF_TAG_RESOLUTIONUNIT && (tag != TIF_TAG_PAGENUMBER || !chain->numbered);
+}
+
+// Samples beyond those the photometric interpretation names (alpha and
+// others), which ExtraSamples describes.
+int ExtraSamples(const CTifFile* f)
+{
+    const int colour = f->m_nPhotometric == 2 ? 3 : f->m_nPhotometric == 5 ? 4 : 1;
+    return f->m_nSamplesPerPixel > colour ? f->m_nSamplesPerPixel - colour : 0;
+}
+
+// The entries of the tags the caller set, with their values in file byte
+// order: in the value field when they fit, else out of line. ExtraSamples
+// that the caller did not describe are written unspecified (0).
+int WritePageTags(CTifFile* f, const CTifPageChain* chain)
+{
+    for (int i = 0; i < chain->TagCount(); ++i) {
+        const TifPageTag& t = chain->TagAt(i);
+        unsigned char* e = f->FindTag(t.tag);
+        if (!WrittenAsSet(chain, t.tag) || e == nullptr)
+            continue;
+        const int64_t size = int64_t(t.count) * TifTypeSize(t.type);
+        TifPut32(e + 4, uint32_t(t.count), f->m_bSwap);
+        uint32_t at = 0;
+        if (size <= 4)
+            std::memcpy(e + 8, t.bytes, size_t(size));
+        else if (!WriteAligned(f, t.bytes, size, &at))
+            return 0;
+        else
+            TifPut32(e + 8, at, f->m_bSwap);
+    }
+    const int extra = ExtraSamples(f);
+    if (extra == 0 || chain->FindTag(TIF_TAG_EXTRASAMPLES) != nullptr)
+        return 1;
+    auto* unspecified = static_cast<uint16_t*>(std::calloc(size_t(extra), sizeof(uint16_t)));
+    const int ok = unspecified != nullptr && f->SetTagShorts(TIF_TAG_EXTRASAMPLES, extra, unspecified);
+    std::free(unspecified);
+    return ok;
 }
 
 }  // namespace
@@ -107,13 +162,15 @@ bool TifResolutionRational(double value, uint32_t* numerator, uint32_t* denomina
     // RATIONAL holds two unsigned 32-bit numbers.
     if (!(value >= 0.0) || value > double(UINT32_MAX))
         return false;  // NaN fails the first test, infinity the second
-    const double whole = std::trunc(value);
-    if (value == whole) {
+    // The nearest thousandth: a value that was a whole number in another
+    // unit (200 per centimetre, 508 per inch) comes back whole.
+    const double thousandths = std::round(value * 1000.0);
+    const double whole = std::round(value);
+    if (value == std::trunc(value) || thousandths == whole * 1000.0) {
         *numerator = static_cast<uint32_t>(whole);
         *denominator = 1;
         return true;
     }
-    const double thousandths = std::trunc(value * 1000.0);
     if (thousandths > double(UINT32_MAX))
         return false;
     *numerator = static_cast<uint32_t>(thousandths);
@@ -265,9 +322,14 @@ int CTifFile::BuildIfd()
     if ((m_dXResolution != 0.0 || m_dYResolution != 0.0) && !AddTag(TIF_TAG_RESOLUTIONUNIT, TIF_TYPE_SHORT))
         return 0;
     const auto* chain = dynamic_cast<const CTifPageChain*>(m_pStream);
-    if (chain != nullptr && chain->numbered && !AddTag(TIF_TAG_PAGENUMBER, TIF_TYPE_SHORT))
+    if (chain == nullptr)
         return 0;
-    return 1;
+    if (chain->numbered && !AddTag(TIF_TAG_PAGENUMBER, TIF_TYPE_SHORT))
+        return 0;
+    for (int i = 0; i < chain->TagCount(); ++i)
+        if (WrittenAsSet(chain, chain->TagAt(i).tag) && !AddTag(chain->TagAt(i).tag, chain->TagAt(i).type))
+            return 0;
+    return ExtraSamples(this) == 0 || AddTag(TIF_TAG_EXTRASAMPLES, TIF_TYPE_SHORT);
 }
 
 int CTifFile::WriteIfd()
@@ -294,11 +356,15 @@ int CTifFile::WriteIfd()
         if (!ok)
             return 0;
     }
-    if (!SetResolution(this, TIF_TAG_XRESOLUTION, m_dXResolution) ||
-        !SetResolution(this, TIF_TAG_YRESOLUTION, m_dYResolution))
+    auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);  // a file made by Create
+    if (chain == nullptr)
         return 0;
-    // Resolutions are held in pixels per inch.
-    if ((m_dXResolution != 0.0 || m_dYResolution != 0.0) && !SetTagValue(TIF_TAG_RESOLUTIONUNIT, 2))
+    // Resolutions are held in pixels per inch, and written in the unit asked.
+    const int unit = ResolutionUnit(chain, m_bSwap);
+    if (!SetResolution(this, TIF_TAG_XRESOLUTION, m_dXResolution, unit) ||
+        !SetResolution(this, TIF_TAG_YRESOLUTION, m_dYResolution, unit))
+        return 0;
+    if ((m_dXResolution != 0.0 || m_dYResolution != 0.0) && !SetTagValue(TIF_TAG_RESOLUTIONUNIT, unit))
         return 0;
     int ok;
     if (m_bTiled)
@@ -309,17 +375,16 @@ int CTifFile::WriteIfd()
         ok = SetTagValue(TIF_TAG_ROWSPERSTRIP, m_nRowsPerStrip) &&
              SetTagLongs(TIF_TAG_STRIPOFFSETS, m_nStrips, m_pStripOffsets) &&
              SetTagLongs(TIF_TAG_STRIPBYTECOUNTS, m_nStrips, m_pStripByteCounts);
-    if (!ok || !WriteColorMap() || m_pCompression == nullptr || !m_pCompression->WriteTags())
+    if (!ok || !WriteColorMap() || m_pCompression == nullptr || !m_pCompression->WriteTags() ||
+        !WritePageTags(this, chain))
         return 0;
-
-    auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);  // a file made by Create
-    return chain != nullptr && WriteChained(chain);
+    return WriteChained(chain);
 }
 
 int CTifFile::WriteChained(CTifPageChain* chain)
 {
     // PageNumber: this page's index now, the total when the file is finished.
-    const unsigned char* pageNumber = FindTag(TIF_TAG_PAGENUMBER);
+    const unsigned char* pageNumber = chain->numbered ? FindTag(TIF_TAG_PAGENUMBER) : nullptr;
     const uint16_t index[2] = {static_cast<uint16_t>(chain->pages), 0};
     if (pageNumber != nullptr && !SetTagShorts(TIF_TAG_PAGENUMBER, 2, index))
         return 0;

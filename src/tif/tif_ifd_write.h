@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-// The RATIONAL written for a resolution: a whole number as n/1, anything else
-// as its thousandths over 1000 (72.5 → 72500/1000). False for a value that has
-// no such RATIONAL: negative, NaN, infinite, or a numerator beyond 32 bits.
+// The RATIONAL written for a resolution: its nearest thousandth, as n/1 when
+// that is a whole number, else over 1000 (72.5 → 72500/1000). False for a
+// value that has no such RATIONAL: negative, NaN, infinite, or a numerator
+// beyond 32 bits.
 bool TifResolutionRational(double value, uint32_t* numerator, uint32_t* denominator);

@@ -150,13 +150,9 @@ bool ValuesPastEnd(CTifFile* f)
     const long length = f->m_pStream->GetLength();
     if (f->m_pEntries == nullptr || length < 0)
         return false;
-    static const int kSize[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
     for (int i = 0; i < f->m_nEntries; ++i) {
         const unsigned char* e = f->m_pEntries + 12 * i;
-        const int type = TifGet16(e + 2, f->m_bSwap);
-        if (type < 1 || type > 12)
-            continue;
-        const int64_t bytes = int64_t(TifGet32(e + 4, f->m_bSwap)) * kSize[type];
+        const int64_t bytes = int64_t(TifGet32(e + 4, f->m_bSwap)) * TifTypeSize(TifGet16(e + 2, f->m_bSwap));
         if (bytes > 4 && int64_t(TifGet32(e + 8, f->m_bSwap)) + bytes > length)
             return true;
     }
@@ -352,7 +348,13 @@ int CTifFile::ReadIfd(uint32_t offset)
         return TifFail(VXTIFF_FAIL_PREDICTOR, predictor);
     }
     ReadColorMap();
-    m_pDecoder->SetIoProc(m_pDecoder, TifReadProc, this);
+    // FillOrder 2 stores every byte least significant bit first, whatever the
+    // compression (TIFF 6.0); the bytes are turned as they are read, so that
+    // every way of reading gets the same rows.
+    int fillOrder = 1;
+    GetTagValue(TIF_TAG_FILLORDER, &fillOrder);
+    const bool reversed = fillOrder == 2 && !m_pCompression->DecodesFillOrder();
+    m_pDecoder->SetIoProc(m_pDecoder, reversed ? TifReadProcReversed : TifReadProc, this);
     if (m_bTiled)  // tiles are decoded whole, right after BeginStrip
         m_pDecoder->SetParam(m_pDecoder, TIF_PARAM_WHOLE_STRIPS, 1);
     return m_bTiled ? ReadTileLayout() : ReadStripLayout();

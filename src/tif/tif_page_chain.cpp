@@ -17,7 +17,49 @@ int WriteAt(CTifStream* s, uint32_t offset, const unsigned char* bytes, int size
 
 }  // namespace
 
-CTifPageChain::~CTifPageChain() { std::free(pageNumbers_); }
+CTifPageChain::~CTifPageChain()
+{
+    std::free(pageNumbers_);
+    ClearTags();
+    std::free(tags_);
+}
+
+int CTifPageChain::PutTag(int tag, int type, int count, unsigned char* bytes)
+{
+    TifPageTag* slot = const_cast<TifPageTag*>(FindTag(tag));
+    if (slot == nullptr) {
+        if (tagCount_ == tagCapacity_) {
+            const int grown = tagCapacity_ == 0 ? 16 : tagCapacity_ * 2;
+            auto* p = static_cast<TifPageTag*>(std::realloc(tags_, size_t(grown) * sizeof(TifPageTag)));
+            if (p == nullptr) {
+                std::free(bytes);
+                return 0;
+            }
+            tags_ = p;
+            tagCapacity_ = grown;
+        }
+        slot = &tags_[tagCount_++];
+    } else {
+        std::free(slot->bytes);
+    }
+    *slot = TifPageTag{tag, type, count, bytes};
+    return 1;
+}
+
+const TifPageTag* CTifPageChain::FindTag(int tag) const
+{
+    for (int i = 0; i < tagCount_; ++i)
+        if (tags_[i].tag == tag)
+            return &tags_[i];
+    return nullptr;
+}
+
+void CTifPageChain::ClearTags()
+{
+    for (int i = 0; i < tagCount_; ++i)
+        std::free(tags_[i].bytes);
+    tagCount_ = 0;
+}
 
 int CTifPageChain::Link(uint32_t ifdOffset, int entries, int swap)
 {

@@ -6,12 +6,21 @@
 // header, which names the first directory, is written last, so that a file
 // whose writing failed never begins with a TIFF header. In a file of more
 // than one page every directory carries PageNumber (index, total); the totals
-// are known only at the end and written then. Memory: 4 bytes per page.
+// are known only at the end and written then. Memory: 4 bytes per page, and
+// the tags the caller set on the page being written.
 #pragma once
 
 #include <cstdint>
 
 #include "io/tif_stream.h"
+
+// A tag set on the page being written (CTifFile::SetTag).
+struct TifPageTag {
+    int tag;
+    int type;
+    int count;
+    unsigned char* bytes;  // count values in file byte order, malloc'd
+};
 
 class CTifPageChain : public CTifFileStream {
 public:
@@ -28,6 +37,15 @@ public:
     // chained or a write fails.
     int Finish(int swap);
 
+    // Keeps `bytes` (malloc'd) as tag `tag` of the page being written,
+    // replacing an earlier one; 0 without memory (`bytes` is then freed).
+    int PutTag(int tag, int type, int count, unsigned char* bytes);
+    const TifPageTag* FindTag(int tag) const;
+    int TagCount() const { return tagCount_; }
+    const TifPageTag& TagAt(int i) const { return tags_[i]; }
+    // Forgets the page's tags: its directory is written.
+    void ClearTags();
+
     int pages = 0;          // directories chained
     bool numbered = false;  // more than one page: every directory gets PageNumber
 
@@ -37,4 +55,7 @@ private:
     uint32_t* pageNumbers_ = nullptr;
     int noted_ = 0;
     int capacity_ = 0;
+    TifPageTag* tags_ = nullptr;
+    int tagCount_ = 0;
+    int tagCapacity_ = 0;
 };

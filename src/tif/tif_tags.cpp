@@ -27,6 +27,7 @@ bool ValuesReachable(CTifFile* f, const unsigned char* entry, int64_t bytes, boo
 }
 
 // Reads `bytes` bytes of an entry's values into `out`; ValuesReachable holds.
+// The stream goes back to where it was: a decoder reads on from there.
 int ReadValues(CTifFile* f, const unsigned char* entry, int64_t bytes, bool atOffset, void* out)
 {
     if (bytes <= 4 && !atOffset) {
@@ -36,9 +37,33 @@ int ReadValues(CTifFile* f, const unsigned char* entry, int64_t bytes, bool atOf
     if (bytes == 0)
         return 1;
     int64_t offset = TifGet32(entry + 8, f->m_bSwap);
-    if (f->m_pStream->Seek(static_cast<long>(offset), 0) != offset)
-        return 0;
-    return f->m_pStream->Read(out, static_cast<int>(bytes)) == bytes ? 1 : 0;
+    const long at = f->m_pStream->Tell();
+    const int ok = f->m_pStream->Seek(static_cast<long>(offset), 0) == offset &&
+                   f->m_pStream->Read(out, static_cast<int>(bytes)) == bytes;
+    if (at >= 0)
+        f->m_pStream->Seek(at, 0);
+    return ok;
+}
+
+// Turns `count` values of `unit` bytes from file byte order into host order,
+// in place. RATIONAL and SRATIONAL (unit 8, `pairs`) are two 32-bit numbers.
+void ToHostOrder(unsigned char* v, uint32_t count, int unit, bool pairs, int swap)
+{
+    for (uint32_t i = 0; i < count; ++i, v += unit) {
+        if (unit == 2) {
+            const uint16_t x = TifGet16(v, swap);
+            std::memcpy(v, &x, 2);
+        } else if (unit == 4 || pairs) {
+            for (int k = 0; k < unit; k += 4) {
+                const uint32_t x = TifGet32(v + k, swap);
+                std::memcpy(v + k, &x, 4);
+            }
+        } else if (unit == 8) {
+            const uint64_t x = swap ? uint64_t(TifGet32(v, 1)) << 32 | TifGet32(v + 4, 1)
+                                    : uint64_t(TifGet32(v + 4, 0)) << 32 | TifGet32(v, 0);
+            std::memcpy(v, &x, 8);
+        }
+    }
 }
 
 // Finds the entry and allocates room for `count` values of `unit` bytes, of
@@ -171,3 +196,61 @@ int CTifFile::GetTagRationals(int tag, int* count, uint32_t** array)
     *count = static_cast<int>(n);
     return 1;
 }
+
+int CTifFile::GetTagInfo(int tag, int* type, int* count)
+{
+    const unsigned char* e = FindTag(tag);
+    if (e == nullptr || type == nullptr || count == nullptr || TifGet32(e + 4, m_bSwap) > 0x7FFFFFFFu)
+        return 0;
+    *type = TifGet16(e + 2, m_bSwap);
+    *count = static_cast<int>(TifGet32(e + 4, m_bSwap));
+    return 1;
+}
+
+int CTifFile::GetTagData(int tag, int* type, int* count, void** values)
+{
+    if (type == nullptr || count == nullptr || values == nullptr)
+        return 0;
+    *type = 0;
+    *count = 0;
+    *values = nullptr;
+    const unsigned char* found = FindTag(tag);
+    const int t = found != nullptr ? TifGet16(found + 2, m_bSwap) : 0;
+    const int unit = TifTypeSize(t);
+    uint32_t n = 0;
+    void* a = nullptr;
+    int c;
+    const unsigned char* e = unit > 0 ? Prepare(this, tag, unit, unit, false, &c, &a, &n) : nullptr;
+    if (e == nullptr || !ReadValues(this, e, int64_t(n) * unit, false, a)) {
+        std::free(a);
+        return 0;
+    }
+    ToHostOrder(static_cast<unsigned char*>(a), n, unit, t == TIF_TYPE_RATIONAL || t == TIF_TYPE_SRATIONAL,
+                m_bSwap);
+    *type = t;
+    *count = static_cast<int>(n);
+    *values = a;
+    return 1;
+}
+
+int CTifFile::GetTagText(int tag, char** text)
+{
+    if (text == nullptr)
+        return 0;
+    *text = nullptr;
+    int type, count;
+    void* values;
+    if (!GetTagInfo(tag, &type, &count) || type != TIF_TYPE_ASCII || !GetTagData(tag, &type, &count, &values))
+        return 0;
+    // Room for a closing NUL that the file may lack; the text ends at the first.
+    auto* s = static_cast<char*>(std::realloc(values, size_t(count) + 1));
+    if (s == nullptr) {
+        std::free(values);
+        return 0;
+    }
+    s[count] = '\0';
+    *text = s;
+    return 1;
+}
+
+int CTifFile::IsBigEndian() { return m_pStream != nullptr && m_bSwap ? 1 : 0; }

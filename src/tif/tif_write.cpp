@@ -192,7 +192,9 @@ int CTifFile::AddPage(VXIMGINFO* info)
         failure = VXTIFF_FAIL_INVALID;
     } else {
         chain->numbered = true;  // this page too: it is now one of several
-        if (FinishData() && BuildIfd() && WriteIfd()) {
+        const bool finished = FinishData() && BuildIfd() && WriteIfd();
+        chain->ClearTags();  // the next page sets its own
+        if (finished) {
             const uint32_t start = m_nWriteOffset;
             FreePage();
             ResetImage();

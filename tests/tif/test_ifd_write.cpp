@@ -2,10 +2,13 @@
 // out-of-line values at multiples of 4, RATIONAL resolutions, BitsPerSample
 // per sample, ColorMap sizes, and the Predictor entry only for a value the
 // encoder took.
+#include <cstdlib>
 #include <map>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "support/libtiff_util.h"
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
 #include "support/write_info.h"
@@ -168,6 +171,126 @@ TEST(IfdWrite, EncodingParameterOnlyWhenTheEncoderTookIt)
         }
         EXPECT_EQ(d.count(other), 0u);
     }
+}
+
+// SetTag: the values as given, ResolutionUnit deciding how the resolutions
+// are written, ExtraSamples unspecified unless set; libtiff reads it all
+// without a word.
+TEST(IfdWrite, SetTagWritesTheValuesGiven)
+{
+    VXIMGINFO rgba = WriteInfo(VXIMG_RGB, 3, 2, 4, 8);
+    rgba.dXResolution = 254, rgba.dYResolution = 127;
+    const uint16_t six = 6, cm = 3, none = 1, alpha = 2, page[2] = {4, 9};
+    const uint32_t position[2] = {3, 2};
+    TempDir dir;
+    const Bytes file = Write(rgba, [&](CTifFile& f) {
+        EXPECT_EQ(f.SetTag(274, 3, 1, &six), 1);
+        EXPECT_EQ(f.SetTag(296, 3, 1, &cm), 1);
+        EXPECT_EQ(f.SetTag(338, 3, 1, &alpha), 1);
+        EXPECT_EQ(f.SetTag(286, 5, 1, position), 1);
+        EXPECT_EQ(f.SetTag(297, 3, 2, page), 1);  // a file of one page keeps it
+    });
+    auto d = Directory(file);
+    EXPECT_EQ(d[274].v, std::vector<uint32_t>{6});
+    EXPECT_EQ(d[338].v, std::vector<uint32_t>{2});
+    EXPECT_EQ(d[286].v, (std::vector<uint32_t>{3, 2}));
+    EXPECT_EQ(d[297].v, (std::vector<uint32_t>{4, 9}));
+    EXPECT_EQ(d[296].v, std::vector<uint32_t>{3});
+    EXPECT_EQ(d[282].v, (std::vector<uint32_t>{100, 1}));  // 254 per inch, 100 per centimetre
+    EXPECT_EQ(d[283].v, (std::vector<uint32_t>{50, 1}));
+    std::vector<Bytes> rows;
+    std::string complaints;
+    EXPECT_TRUE(ReadLibtiffStrict(dir.Write("t.tif", file), &rows, &complaints));
+    EXPECT_EQ(complaints, "");
+    auto plain = Directory(Write(rgba));
+    EXPECT_EQ(plain[338].v, std::vector<uint32_t>{0});
+    EXPECT_EQ(plain[296].v, std::vector<uint32_t>{2});
+    EXPECT_EQ(plain.count(274), 0u);
+    auto aspect = Directory(Write(rgba, [&](CTifFile& f) { EXPECT_EQ(f.SetTag(296, 3, 1, &none), 1); }));
+    EXPECT_EQ(aspect[282].v, (std::vector<uint32_t>{254, 1}));
+    EXPECT_EQ(aspect[296].v, std::vector<uint32_t>{1});
+}
+
+// Text, floating-point samples and the other field types come back as given;
+// a page's tags are its own, and the writer numbers the pages of a file of
+// several in place of a PageNumber set on the first.
+TEST(IfdWrite, SetTagRoundTripsEveryTypeOnItsPageOnly)
+{
+    TempDir dir;
+    const std::string path = dir.Path("f.tif");
+    VXIMGINFO gray = WriteInfo(VXIMG_MINISBLACK, 2, 1, 1, 32);
+    const uint16_t ieee = 3, page[2] = {4, 9};
+    const double dbl = -1.5;
+    const int16_t ss[2] = {-2, 7};
+    const float fl = 0.25f, px[2] = {0.5f, -2.0f};
+    const int32_t sr[2] = {-1, 3};
+    CTifFile f;
+    ASSERT_EQ(f.Create(path.c_str(), &gray), 1);
+    for (auto [tag, type, count, values] : std::vector<std::tuple<int, int, int, const void*>>{
+             {339, 3, 1, &ieee}, {270, 2, 4, "old"}, {270, 2, 6, "float"}, {40000, 12, 1, &dbl},
+             {40001, 8, 2, ss}, {40002, 11, 1, &fl}, {40003, 10, 1, sr}, {297, 3, 2, page}})
+        EXPECT_EQ(f.SetTag(tag, type, count, values), 1) << tag;
+    ASSERT_EQ(f.WriteLine(const_cast<float*>(px)), 1);
+    ASSERT_EQ(f.AddPage(&gray), 1);
+    EXPECT_EQ(f.SetTag(297, 3, 2, page), 0) << "the writer numbers the pages";
+    ASSERT_EQ(f.WriteLine(const_cast<float*>(px)), 1);
+    ASSERT_EQ(f.Close(), 1);
+
+    ASSERT_EQ(f.Open(path.c_str()), 1);
+    char* text = nullptr;
+    ASSERT_EQ(f.GetTagText(270, &text), 1);
+    EXPECT_STREQ(text, "float");
+    std::free(text);
+    auto data = [&](int tag, int type, size_t bytes) {
+        int t = 0, n = 0;
+        void* v = nullptr;
+        EXPECT_EQ(f.GetTagData(tag, &t, &n, &v), 1) << tag;
+        EXPECT_EQ(t, type) << tag;
+        const auto* b = static_cast<unsigned char*>(v);
+        Bytes got = v != nullptr ? Bytes(b, b + bytes) : Bytes();
+        std::free(v);
+        return got;
+    };
+    auto bytes = [](const void* v, size_t n) { return Bytes(static_cast<const uint8_t*>(v), static_cast<const uint8_t*>(v) + n); };
+    EXPECT_EQ(data(339, 3, 2), bytes(&ieee, 2));
+    EXPECT_EQ(data(40000, 12, 8), bytes(&dbl, 8));
+    EXPECT_EQ(data(40001, 8, 4), bytes(ss, 4));
+    EXPECT_EQ(data(40002, 11, 4), bytes(&fl, 4));
+    EXPECT_EQ(data(40003, 10, 8), bytes(sr, 8));
+    const uint16_t first[2] = {0, 2}, second[2] = {1, 2};
+    EXPECT_EQ(data(297, 3, 4), bytes(first, 4));
+    ASSERT_EQ(f.NextPage(), 1);
+    EXPECT_EQ(data(297, 3, 4), bytes(second, 4));
+    int type, count;
+    EXPECT_EQ(f.GetTagInfo(270, &type, &count) + f.GetTagInfo(339, &type, &count), 0);
+    std::vector<Bytes> rows;
+    ASSERT_TRUE(ReadLibtiff(path, &rows));
+    EXPECT_EQ(rows, std::vector<Bytes>{bytes(px, 8)});
+}
+
+// What SetTag refuses changes nothing in the directory.
+TEST(IfdWrite, SetTagRefusesTheWritersTagsAndBadValues)
+{
+    struct Case {
+        int tag, type, count;
+        std::vector<uint16_t> v;
+    } cases[] = {
+        {256, 4, 1, {9, 0}}, {273, 4, 1, {8, 0}}, {282, 5, 1, {1, 0, 1, 0}}, {317, 3, 1, {2}}, {320, 3, 3, {0, 0, 0}},
+        {324, 4, 1, {8, 0}}, {266, 3, 1, {2}}, {34665, 4, 1, {8, 0}}, {40000, 0, 1, {1}}, {40000, 13, 1, {1}},
+        {40000, 3, 0, {1}}, {40000, 3, -1, {1}}, {40000, 3, 0x7FFFFFFF, {1}}, {0, 3, 1, {1}}, {270, 2, 2, {0x6261}},
+        {274, 3, 1, {9}}, {274, 4, 1, {1, 0}}, {296, 3, 1, {4}}, {297, 3, 1, {1}}, {338, 3, 1, {2}},
+        {339, 3, 1, {3}}, {339, 3, 3, {1, 2, 1}}, {339, 3, 1, {4}}, {339, 1, 1, {2}},
+    };
+    auto d = Directory(Write(WriteInfo(VXIMG_RGB, 3, 2, 3, 8), [&](CTifFile& f) {
+        for (const Case& c : cases)
+            EXPECT_EQ(f.SetTag(c.tag, c.type, c.count, c.v.data()), 0) << c.tag << " " << c.type << " " << c.count;
+        EXPECT_EQ(f.SetTag(270, 2, 1, nullptr), 0);
+    }));
+    for (int tag : {266, 270, 274, 297, 317, 320, 324, 338, 339, 34665, 40000})
+        EXPECT_EQ(d.count(tag), 0u) << tag;
+    CTifFile reading;
+    const uint16_t one = 1;
+    EXPECT_EQ(reading.SetTag(274, 3, 1, &one), 0);
 }
 
 }  // namespace

@@ -68,6 +68,14 @@ std::vector<Case> Cases()
         // Rows longer than one 32768-byte transfer; LZW tables filled many times.
         v.push_back(Make(cp[0], cp[1], 2, 3, 16, true, 6000, 9, 7, 0, 0));
     }
+    // FillOrder 2 turns the stored bytes of every compression, not only fax.
+    for (uint16_t cp : {1, 32773, 5, 8})
+        for (bool tiled : {false, true}) {
+            Case c = Make(cp, 1, 0, 1, tiled ? 8 : 1, false, 97, 45, 7, tiled ? 32 : 0, 16);
+            c.s.fillOrder = 2;
+            c.name += "_F2";
+            v.push_back(c);
+        }
     // Fax: every framing and fill order.
     const uint32_t faxes[][2] = {{2, 0}, {3, 0}, {3, GROUP3OPT_FILLBITS}, {3, GROUP3OPT_2DENCODING},
                                  {3, GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS}, {4, 0}};

@@ -1,7 +1,9 @@
 // Directory entries: every field type through GetTagValue, inline and
 // out-of-line arrays through every getter, SHORT widened to LONG, both byte
 // orders, and arrays that the file cannot hold.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -124,9 +126,22 @@ std::optional<std::vector<uint32_t>> GetArray(CTifFile& f, char getter, int tag)
     } else if (getter == 'B') {
         unsigned char* p = nullptr;
         ok = f.GetTagBytes(tag, &n, &p), take(p, n);
-    } else {
+    } else if (getter == 'R') {
         uint32_t* p = nullptr;
         ok = f.GetTagRationals(tag, &n, &p), take(p, 2 * n);
+    } else if (getter == 'D') {  // GetTagData of a SHORT, LONG or RATIONAL entry
+        void* p = nullptr;
+        int type = 0;
+        ok = f.GetTagData(tag, &type, &n, &p);
+        if (ok && type == kShort)
+            take(static_cast<uint16_t*>(p), n);
+        else
+            take(static_cast<uint32_t*>(p), type == kRational ? 2 * n : n);
+    } else {  // 'T': GetTagText, a character a value
+        char* p = nullptr;
+        ok = f.GetTagText(tag, &p);
+        n = ok ? int(std::strlen(p)) : 0;
+        take(p, n);
     }
     if (!ok) {
         EXPECT_EQ(n, 0) << tag;
@@ -161,12 +176,21 @@ TEST_P(Tags, Arrays)
         {'B', kByte, {1, 2, 3}, true},
         {'B', kUndefined, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, true},
         {'R', kRational, {300, 1, 0x80000000, 7}, true},
+        {'D', kShort, {1, 0xFFFF, 3}, true},
+        {'D', kLong, {0xDEADBEEF, 2}, true},
+        {'D', kRational, {300, 1, 7, 0x80000000}, true},
+        {'T', kAscii, {'a', 'b', 0, 'c', 0}, true},     // up to the first NUL
+        {'T', kAscii, {'c', 'd', 'e', 'f', 'g'}, true},  // the NUL the file lacks
+        {'T', kByte, {'a', 0}, false},
         // Arrays outside the file.
         {'L', kLong, {}, false, 4, 0xFFFFFF00},      // offset far past the end
         {'L', kShort, {}, false, 0x7FFFFFFF, 8},     // count past the end
         {'L', kLong, {}, false, 0xFFFFFFFF, 8},      // count beyond any limit
         {'R', kRational, {}, false, 1, 0xFFFFFFF0},
         {'B', kByte, {}, false, 100000, 8},
+        {'D', kRational, {}, false, 0x7FFFFFFF, 8},
+        {'D', 12, {}, false, 2, 0xFFFFFFF8},             // DOUBLE past the end
+        {'T', kAscii, {}, false, 5, 0xFFFFFFFE},
     };
     TiffBuilder b = Base(big());
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -179,10 +203,16 @@ TEST_P(Tags, Arrays)
     Open(b);
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto got = GetArray(file_, cases[i].getter, int(kPrivate + i));
+        std::vector<uint32_t> want = cases[i].values;
+        if (cases[i].getter == 'T')  // text ends at the first NUL
+            want.erase(std::find(want.begin(), want.end(), 0u), want.end());
         ASSERT_EQ(got.has_value(), cases[i].ok) << i;
-        EXPECT_EQ(got.value_or(cases[i].values), cases[i].values) << i;
+        EXPECT_EQ(got.value_or(want), want) << i;
+        int type = 0, count = 0;
+        EXPECT_EQ(file_.GetTagInfo(int(kPrivate + i), &type, &count), cases[i].count <= 0x7FFFFFFF) << i;
+        EXPECT_EQ(type, cases[i].count <= 0x7FFFFFFF ? cases[i].type : 0) << i;
     }
-    for (char getter : {'L', 'S', 'B', 'R'})
+    for (char getter : {'L', 'S', 'B', 'R', 'D', 'T'})
         EXPECT_FALSE(GetArray(file_, getter, kPrivate - 1)) << getter;  // absent
 }
 
@@ -200,6 +230,25 @@ TEST_P(Tags, ArrayEndingExactlyAtTheFileEnd)
     ASSERT_EQ(file_.Open(dir_.Write("end.tif", file).c_str()), 1);
     EXPECT_EQ(GetArray(file_, 'L', kPrivate), (std::vector<uint32_t>{5, 6, 7}));
     EXPECT_FALSE(GetArray(file_, 'L', kPrivate + 1));
+}
+
+// Reading a tag between lines leaves the decoder where it was, also within
+// a strip longer than one transfer.
+TEST_P(Tags, ReadingBetweenLinesKeepsThePosition)
+{
+    TiffBuilder b(big());
+    const Bytes pixels = PatternRows(400, 400);
+    b.StripImage({400, 400, 1, 8, kMinIsBlack, 0}, pixels).Add(kPrivate, kLong, {1, 2, 3});
+    Open(b);
+    Bytes rows(pixels.size());
+    for (int y = 0; y < 400; ++y) {
+        ASSERT_EQ(file_.ReadLine(rows.data() + 400 * y), 1);
+        int type, count;
+        void* values;
+        ASSERT_EQ(file_.GetTagData(kPrivate, &type, &count, &values), 1);
+        std::free(values);
+    }
+    EXPECT_EQ(rows, pixels);
 }
 
 }  // namespace

@@ -163,7 +163,8 @@ TEST_F(CommandTest, InfoListsEveryPageByName)
                              "resolution:      204 x 98 pixels per inch", "resolution unit: 2 inch",
                              "resolution:      none", "byte order:        little-endian (II)",
                              "byte order:        big-endian (MM)", "fill order:      1 most significant bit first",
-                             "size:            10 x 6 pixels", "samples:         1 per pixel, 16 bits each"})
+                             "size:            10 x 6 pixels", "samples:         1 per pixel, 16 bits each",
+                             "sample format:   1 unsigned integer"})
         EXPECT_TRUE(Has(r.out, line)) << line << "\n" << r.out;
 
     // The reason for each file that cannot be read, the system's where the

@@ -3,11 +3,13 @@
 // output read back by libtiff.
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include "support/tool_run.h"
 #include "tif/tif_file.h"
@@ -47,8 +49,8 @@ protected:
 };
 
 // Every output compression and layout, from a bilevel, a palette, a
-// big-endian 16-bit and a Deflate + Predictor 2 RGB image (the fax
-// compressions from the bilevel one only).
+// big-endian 16-bit, a Deflate + Predictor 2 RGB and a FillOrder 2 LZW image
+// (the fax compressions from the bilevel ones only).
 TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
 {
     LibtiffSpec palette = Page(72, 41, 1, 4, 3);
@@ -58,7 +60,9 @@ TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
     bigEndian16.bigEndian = true;
     LibtiffSpec deflatePred = Page(30, 25, 3, 8, 2);
     deflatePred.compression = 32946, deflatePred.predictor = 2;
-    const LibtiffSpec sources[] = {Page(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred};
+    LibtiffSpec lsbFirst = Page(72, 41, 1, 1, 0);  // as a fax program stores LZW pages
+    lsbFirst.compression = 5, lsbFirst.fillOrder = 2;
+    const LibtiffSpec sources[] = {Page(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred, lsbFirst};
     const struct { std::vector<std::string> args; int compression, t4Options; bool tiled; } layouts[] = {
         {{}, 0, 0, false},  // the input's compression
         {{"--compression", "none", "--rows-per-strip", "7"}, 1, 0, false},
@@ -274,6 +278,138 @@ TEST_F(ToolTest, EveryPageKeptThroughConvertAndRotate)
                 EXPECT_EQ(std::vector<uint32_t>(a.m_pStripByteCounts, a.m_pStripByteCounts + a.m_nStrips),
                           std::vector<uint32_t>(b.m_pStripByteCounts, b.m_pStripByteCounts + b.m_nStrips));
             }
+        }
+    }
+}
+
+// The tags that describe a page, set by libtiff on page 1 of `path`.
+void Describe(const std::string& path, uint16_t orientation)
+{
+    TIFF* t = TIFFOpen(path.c_str(), "r+");
+    ASSERT_NE(t, nullptr);
+    for (ttag_t tag : {269, 270, 271, 272, 285, 305, 306, 315, 316, 33432})
+        TIFFSetField(t, tag, ("text of " + std::to_string(tag)).c_str());
+    TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
+    TIFFSetField(t, TIFFTAG_XPOSITION, 1.5f);
+    TIFFSetField(t, TIFFTAG_YPOSITION, 2.5f);
+    TIFFSetField(t, TIFFTAG_PAGENUMBER, 2, 5);
+    ASSERT_EQ(TIFFRewriteDirectory(t), 1);
+    TIFFClose(t);
+}
+
+// The page as shown (libtiff applies a mirroring Orientation), packed RGBA top row first.
+std::vector<uint32_t> Shown(const std::string& path, uint32_t* w, uint32_t* h)
+{
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, h);
+    std::vector<uint32_t> px(size_t(*w) * *h);
+    EXPECT_EQ(TIFFReadRGBAImageOriented(t, *w, *h, px.data(), ORIENTATION_TOPLEFT, 0), 1);
+    TIFFClose(t);
+    return px;
+}
+
+// What says what a page is and how it shows is kept by convert, rotate and
+// merge: the texts, the page number of a file of one page, the position,
+// the resolution unit, the orientation (the turned page shows as the source
+// shows, turned).
+TEST_F(ToolTest, WhatAPageMeansIsKept)
+{
+    LibtiffSpec gray = Page(5, 3, 1, 8, 1);
+    gray.resolutionUnit = 3;
+    const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
+    ASSERT_TRUE(WriteLibtiff(in, gray, Pattern(gray)));
+    Describe(in, ORIENTATION_TOPRIGHT);
+    uint32_t w, h, ow, oh;
+    const std::vector<uint32_t> shown = Shown(in, &w, &h);
+    for (const std::string angle : {"0", "90", "180"}) {
+        SCOPED_TRACE(angle);
+        const ToolResult r = Tool(dir, angle == "0" ? std::vector<std::string>{"convert", in, out}
+                                                    : std::vector<std::string>{"rotate", in, out, angle});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        TIFF* t = TIFFOpen(out.c_str(), "r");
+        ASSERT_NE(t, nullptr);
+        for (ttag_t tag : {269, 270, 271, 272, 285, 305, 306, 315, 316, 33432}) {
+            char* text = nullptr;
+            EXPECT_EQ(TIFFGetField(t, tag, &text) ? std::string(text) : "", "text of " + std::to_string(tag));
+        }
+        const bool quarter = angle == "90";
+        uint16_t orientation = 0, unit = 0, page = 0, pages = 0;
+        float x = 0, y = 0, xres = 0;
+        TIFFGetField(t, TIFFTAG_ORIENTATION, &orientation);
+        TIFFGetField(t, TIFFTAG_RESOLUTIONUNIT, &unit);
+        TIFFGetField(t, TIFFTAG_PAGENUMBER, &page, &pages);
+        TIFFGetField(t, TIFFTAG_XPOSITION, &x);
+        TIFFGetField(t, TIFFTAG_YPOSITION, &y);
+        TIFFGetField(t, TIFFTAG_XRESOLUTION, &xres);
+        TIFFClose(t);
+        EXPECT_EQ(orientation, quarter ? ORIENTATION_BOTLEFT : ORIENTATION_TOPRIGHT);
+        EXPECT_EQ(unit, RESUNIT_CENTIMETER);
+        EXPECT_EQ(xres, quarter ? 100.0f : 200.0f);
+        EXPECT_EQ(page * 10 + pages, 25);
+        EXPECT_EQ(x, quarter ? 2.5f : 1.5f);
+        EXPECT_EQ(y, quarter ? 1.5f : 2.5f);
+        // Shown, the page is the source shown and turned.
+        const std::vector<uint32_t> turned = Shown(out, &ow, &oh);
+        for (uint32_t r = 0; r < oh; ++r)
+            for (uint32_t c = 0; c < ow; ++c) {
+                const uint32_t sr = quarter ? h - 1 - c : angle == "180" ? h - 1 - r : r;
+                const uint32_t sc = quarter ? r : angle == "180" ? w - 1 - c : c;
+                ASSERT_EQ(turned[r * ow + c], shown[sr * w + sc]) << r << "," << c;
+            }
+    }
+    // Merged, the writer numbers the pages; the rest stays.
+    ASSERT_EQ(Tool(dir, {"merge", in, in, out}).status, 0);
+    CTifFile f;
+    ASSERT_EQ(f.OpenPage(out.c_str(), 1), 1);
+    char* text = nullptr;
+    EXPECT_EQ(f.GetTagText(270, &text), 1);
+    std::free(text);
+    int type, count;
+    void* number = nullptr;
+    ASSERT_EQ(f.GetTagData(297, &type, &count, &number), 1);
+    EXPECT_EQ(static_cast<uint16_t*>(number)[0] * 10 + static_cast<uint16_t*>(number)[1], 12);
+    std::free(number);
+}
+
+// Floats stored big-endian stay floats, in the right byte order; RGBA keeps
+// its unassociated alpha, and a resolution without unit stays one.
+TEST_F(ToolTest, SamplesKeepTheirFormatAndAlpha)
+{
+    const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
+    LibtiffSpec floats = Page(3, 2, 1, 32, 1), rgba = Page(4, 3, 4, 8, 2);
+    floats.bigEndian = true, rgba.resolutionUnit = 1;
+    for (const LibtiffSpec& s : {floats, rgba}) {
+        const std::vector<Bytes> rows = Pattern(s);
+        ASSERT_TRUE(WriteLibtiff(in, s, rows));
+        TIFF* t = TIFFOpen(in.c_str(), "r+");
+        const uint16_t alpha = EXTRASAMPLE_UNASSALPHA;
+        s.samples == 4 ? TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &alpha)
+                       : TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+        ASSERT_EQ(TIFFRewriteDirectory(t), 1);
+        TIFFClose(t);
+        for (const std::string angle : {"0", "180"}) {
+            const ToolResult r = Tool(dir, angle == "0" ? std::vector<std::string>{"convert", in, out}
+                                                        : std::vector<std::string>{"rotate", in, out, angle});
+            ASSERT_EQ(r.status, 0) << r.err;
+            std::vector<Bytes> back;
+            std::string complaints;
+            ASSERT_TRUE(ReadLibtiffStrict(out, &back, &complaints));
+            EXPECT_EQ(complaints, "");
+            EXPECT_EQ(back, angle == "0" ? rows : HalfTurned(rows, s));
+            t = TIFFOpen(out.c_str(), "r");
+            uint16_t format = 0, unit = 0, n = 0, *extra = nullptr;
+            float xres = 0;
+            TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &format);
+            TIFFGetFieldDefaulted(t, TIFFTAG_EXTRASAMPLES, &n, &extra);
+            TIFFGetField(t, TIFFTAG_RESOLUTIONUNIT, &unit);
+            TIFFGetField(t, TIFFTAG_XRESOLUTION, &xres);
+            EXPECT_EQ(format, s.samples == 4 ? SAMPLEFORMAT_UINT : SAMPLEFORMAT_IEEEFP);
+            EXPECT_EQ(n == 1 ? extra[0] : 0, s.samples == 4 ? EXTRASAMPLE_UNASSALPHA : 0);
+            EXPECT_EQ(unit, s.resolutionUnit);
+            EXPECT_EQ(xres, 200.0f);
+            TIFFClose(t);
         }
     }
 }
