@@ -40,7 +40,7 @@ constexpr int kLongestPacket = 129;
 // Decodes whole packets while the buffer holds at least the longest packet,
 // with no refill checks. Literals and runs move in 16-byte pieces when the row
 // has room for the last piece's overshoot, which later packets overwrite.
-inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
+inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left, int row)
 {
     const unsigned char* in = s->cursor;
     const unsigned char* const stop = in + (s->available - kLongestPacket);
@@ -58,8 +58,10 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
                 continue;
             }
             int take = length;
-            if (TifDamaged(take > left))
+            if (TifDamaged(take > left)) {
                 take = left;
+                TifNoteDamagedRow(s, row);
+            }
             const int rounded = (take + 15) & ~15;  // at most 128: still inside the packet's input
             if (rounded <= left) {
                 for (int j = 0; j < take; j += 16)
@@ -73,8 +75,10 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
         } else if (h != -128) {
             const unsigned char b = *in++;
             int copies = 1 - h;
-            if (TifDamaged(copies > left))
+            if (TifDamaged(copies > left)) {
                 copies = left;
+                TifNoteDamagedRow(s, row);
+            }
             if (((copies + 15) & ~15) <= left) {
                 for (int j = 0; j < copies; j += 16)
                     std::memset(out + j, b, 16);
@@ -100,7 +104,7 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
         int left = s->rowBytes;
         while (left > 0) {
             if (s->available >= kLongestPacket) {
-                DecodeBuffered(s, out, left);
+                DecodeBuffered(s, out, left, done);
                 continue;
             }
             if (!HaveInput(s))
@@ -110,8 +114,10 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
             if (h >= 0) {
                 const int length = h + 1;
                 int take = length;
-                if (TifDamaged(take > left))
+                if (TifDamaged(take > left)) {
                     take = left;  // the rest of the literal is dropped
+                    TifNoteDamagedRow(s, done);
+                }
                 if (!TakeBytes(s, out, take) || !TakeBytes(s, nullptr, length - take))
                     return done;
                 out += take;
@@ -122,8 +128,10 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
                 const unsigned char b = *s->cursor++;
                 --s->available;
                 int copies = 1 - h;
-                if (TifDamaged(copies > left))
+                if (TifDamaged(copies > left)) {
                     copies = left;
+                    TifNoteDamagedRow(s, done);
+                }
                 std::memset(out, b, static_cast<size_t>(copies));
                 out += copies;
                 left -= copies;

@@ -1,0 +1,34 @@
+// tif_damage.h — counting the damaged lines of the page being read.
+//
+// Decoders note what they meet (TifRowDamage in the codec state); these
+// functions run the decoder for the file object and turn those notes into
+// the page's tally (TifDamageTally, also in the decoder's state), which
+// CTifFile::GetDamagedLines reports. A line counts once, however often it is
+// decoded again: strips count by line number below a high-water mark (a call
+// never spans it, see TifDecodeLimit), tiles once per tile.
+#pragma once
+
+class CTifFile;
+
+// How many of `count` rows from image line `line` one decoding call may take
+// so that it does not span the high-water mark: lines below it are counted
+// already, lines from it on not yet.
+int TifDecodeLimit(const CTifFile* f, int line, int count);
+
+// One DecodeRows call of `count` rows of the current strip, the first being
+// image line `line`. Returns the rows delivered. Rows decoded from damaged
+// data are counted; when fewer rows come than asked, the lines from there to
+// the strip's end cannot be decoded: they are counted and the failure
+// recorded for GetLastFailure. A read failure (the file cut short) gives -1,
+// counting nothing, for a call of several rows: the caller decodes them again
+// one at a time to learn where.
+int TifDecodeLines(CTifFile* f, void* rows, int count, int line);
+
+// The strip holding `line` cannot be loaded: its lines are counted from its
+// first and the failure recorded.
+void TifStripLost(CTifFile* f, int line);
+
+// Loads tile `tile` and decodes it whole into `buffer`. 1 when decoded; 0
+// when it cannot be, after counting its tile row's lines and recording the
+// failure. A tile decoded from damaged data counts its damaged rows.
+int TifLoadTile(CTifFile* f, int tile, void* buffer);
