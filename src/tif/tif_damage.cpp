@@ -6,7 +6,6 @@
 
 #include "codec/general/tif_check.h"
 #include "codec/tif_codec.h"
-#include "io/tif_exception.h"
 #include "tif/tif_failure.h"
 #include "tif/tif_file.h"
 
@@ -76,31 +75,28 @@ int TifDecodeLimit(const CTifFile* f, int line, int count)
     return line < seen && seen - line < count ? seen - line : count;
 }
 
-int TifDecodeLines(CTifFile* f, void* rows, int count, int line)
+void TifLeaveLine(CTifFile* f)
+{
+    TifDamageTally& t = State(f)->tally;
+    if (f->m_nCurLine > t.seen)
+        t.seen = f->m_nCurLine;
+}
+
+int TifCountDecoded(CTifFile* f, int count, int line, int done)
 {
     TifCodecState* s = State(f);
-    s->damage.rows = 0;
-    int done;
-    int stop = TIF_STOP_CUT_SHORT;
-    try {
-        done = f->m_pDecoder->DecodeRows(f->m_pDecoder, rows, count);
-        if (s->damage.stop == TIF_STOP_BAD_DATA)
-            stop = TIF_STOP_BAD_DATA;
-    } catch (CTifException* e) {
-        delete e;
-        if (count > 1)
-            return -1;
-        done = 0;
-    }
-    if (done > count)
+    const int stop = done >= 0 && s->damage.stop == TIF_STOP_BAD_DATA ? TIF_STOP_BAD_DATA : TIF_STOP_CUT_SHORT;
+    if (done < 0)
+        done = 0;  // a read failure: the file ends before the line
+    else if (done > count)
         done = count;
     TifDamageTally& t = s->tally;
-    if (TifDamaged(s->damage.rows > 0) && line >= t.seen)
+    if (s->damage.rows > 0 && line >= t.seen)
         Count(t, line + s->damage.first, DamagedRows(s->damage, done));
     if (line + done > t.seen)
         t.seen = line + done;
     if (done < count)
-        LinesLost(f, line + (done > 0 ? done : 0), stop);
+        LinesLost(f, line + done, stop);
     return done;
 }
 

@@ -27,6 +27,7 @@ int RedoRowByRow(CTifFile* f, unsigned char* dst, int count)
     const int consumed = f->m_nRowsPerStrip - left;
     const int line = f->m_nCurLine;
     int done = 0;
+    TifLeaveLine(f);
     if (f->LoadStrip(f->m_nCurStrip)) {
         void* scratch = std::malloc(static_cast<size_t>(f->m_nRowBytes));
         int skipped = 0;
@@ -54,7 +55,7 @@ int CTifFile::LoadStrip(int index)
     if (m_pDecoder == nullptr || index < 0 || index >= m_nStrips)
         return 0;
     m_nStripLinesLeft = m_nRowsPerStrip;
-    TifState(m_pDecoder)->damage.stop = TIF_STOP_NONE;
+    TifState(m_pDecoder)->damage = TifRowDamage{};  // nothing of the last strip carries over
     m_nStripOffset = m_pStripOffsets[index];
     uint32_t bytes = m_pStripByteCounts[index];
     m_nStripBytes = bytes > uint32_t(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
@@ -242,6 +243,7 @@ int CTifFile::SeekLine(int line)
         return 1;
     const int strip = line / m_nRowsPerStrip;
     if (strip != m_nCurStrip || line < m_nCurLine) {
+        TifLeaveLine(this);
         m_nCurStrip = strip;
         if (!LoadStrip(strip)) {
             TifStripLost(this, line);

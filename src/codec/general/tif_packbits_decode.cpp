@@ -39,8 +39,10 @@ constexpr int kLongestPacket = 129;
 
 // Decodes whole packets while the buffer holds at least the longest packet,
 // with no refill checks. Literals and runs move in 16-byte pieces when the row
-// has room for the last piece's overshoot, which later packets overwrite.
-inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left, int row)
+// has room for the last piece's overshoot, which later packets overwrite. A
+// packet past the row's end (damaged data) is left to the caller's one-packet
+// path.
+inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
 {
     const unsigned char* in = s->cursor;
     const unsigned char* const stop = in + (s->available - kLongestPacket);
@@ -57,10 +59,10 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left, int
                 left -= length;
                 continue;
             }
-            int take = length;
+            const int take = length;
             if (TifDamaged(take > left)) {
-                take = left;
-                TifNoteDamagedRow(s, row);
+                --in;
+                break;
             }
             const int rounded = (take + 15) & ~15;  // at most 128: still inside the packet's input
             if (rounded <= left) {
@@ -73,12 +75,12 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left, int
             out += take;
             left -= take;
         } else if (h != -128) {
-            const unsigned char b = *in++;
-            int copies = 1 - h;
+            const int copies = 1 - h;
             if (TifDamaged(copies > left)) {
-                copies = left;
-                TifNoteDamagedRow(s, row);
+                --in;
+                break;
             }
+            const unsigned char b = *in++;
             if (((copies + 15) & ~15) <= left) {
                 for (int j = 0; j < copies; j += 16)
                     std::memset(out + j, b, 16);
@@ -104,8 +106,10 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
         int left = s->rowBytes;
         while (left > 0) {
             if (s->available >= kLongestPacket) {
-                DecodeBuffered(s, out, left, done);
-                continue;
+                DecodeBuffered(s, out, left);
+                if (left <= 0 || s->available < kLongestPacket)
+                    continue;
+                // Stopped at a packet past the row's end: taken below.
             }
             if (!HaveInput(s))
                 return done;
