@@ -809,7 +809,8 @@ template <Variant V, void (*Fill)(uint8_t*, const int32_t*, const int32_t*, int,
         // of a Modified Huffman or Group 4 row, which no EOL search moves
         // past) would repeat for every row asked for: the data ends there.
         // Group 3 rows resynchronise on the next EOL, so they always move on.
-        if (__builtin_expect(st != kRowDone || w.a0 != c.rowPixels || eolPending < 0, 0)) {
+        constexpr bool kEols = V == kG3_1D || V == kG3_2D;
+        if (__builtin_expect(st != kRowDone || w.a0 != c.rowPixels || (kEols && eolPending < 0), 0)) {
             eolPending = eolPending < 0 ? 0 : eolPending;
             if (st == kRowEod || ((V == kMH || V == kG4) && st == kRowStop && SamePlace(start, r))) {
                 if (st == kRowStop)
