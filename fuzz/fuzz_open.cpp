@@ -114,6 +114,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (file.SeekLine(0))
                 file.ReadLine(wide.data());
         }
+        // However the page was read, the damaged lines it counts are lines
+        // of the page (a tiled one: once per tile) and name the first.
+        int first = -2;
+        const int damaged = file.GetDamagedLines(&first);
+        const int64_t across = info.bTiled && info.nTileWidth > 0 ? (int64_t(info.nWidth) + info.nTileWidth - 1) / info.nTileWidth : 1;
+        if (damaged < 0 || damaged > int64_t(info.nHeight) * across || (damaged == 0) != (first == -1) ||
+            first < -1 || first >= info.nHeight)
+            __builtin_trap();
     }
     // The pages after the first, a line of each (a chain may loop: bounded).
     for (int page = 1; page < 8 && file.NextPage(); ++page) {

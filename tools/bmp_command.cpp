@@ -16,6 +16,7 @@
 #include "options.h"
 #include "output_file.h"
 #include "output_format.h"
+#include "salvage.h"
 #include "tool_common.h"
 
 namespace {
@@ -47,14 +48,16 @@ int Report(int result, const VXTIFF2BMP_OPTIONS& o, const std::string& in, const
         Say(where + why);
         return status;
     };
+    PageDamage damage;
+    damage.lines = o.nDamagedLines;
+    damage.first = o.nFirstDamagedLine;
+    damage.endsEarly = o.nDataFailure == VXTIFF_FAIL_CUT_SHORT || result == VXTIFF2BMP_ERR_CUT_SHORT;
     switch (result) {
     case VXTIFF2BMP_OK:
-        return o.nBadLines > 0 ? fail(kExitDamaged, "warning: " + std::to_string(o.nBadLines) +
-                                                        " rows could not be decoded (they repeat the row above)")
-                               : kExitOk;
     case VXTIFF2BMP_ERR_CUT_SHORT:
-        return fail(kExitDamaged, "warning: the input's data ends early: " + std::to_string(o.nBadLines) +
-                                      " rows could not be decoded");
+        return damage.lines > 0 || o.nBadLines > 0
+                   ? fail(kExitDamaged, DamageWarning(damage, PageToName(in, o.nPage + 1)))
+                   : kExitOk;
     case VXTIFF2BMP_ERR_OPEN: return fail(kExitFailed, "cannot open: " + OpenFailure(in.c_str(), o.nPage + 1));
     case VXTIFF2BMP_ERR_CREATE: return fail(kExitOutput, "cannot create: " + WriteCause(err));
     case VXTIFF2BMP_ERR_WRITE: return fail(kExitOutput, CannotWrite(err));

@@ -63,11 +63,15 @@ int Merge(const PageArgs& a)
     }
     Progress bar(StderrIsTerminal());
     PageReader reader;
+    bool damaged = false;
     for (size_t f = 0; f < inputs.size(); ++f) {
         for (int p = 0; p < counts[f]; ++p) {
             bar.Page(doc.pages() + 1, total);
             const int status = WritePage(a.o, inputs[f], p, reader, doc, bar, &why);
-            if (status != kExitOk) {
+            if (status == kExitDamaged) {
+                Say(inputs[f] + " -> " + out + ": " + why);  // written whole: go on
+                damaged = true;
+            } else if (status != kExitOk) {
                 Say(PageName(inputs[f], p) + " -> " + out + ": " + why);
                 return status;
             }
@@ -81,7 +85,7 @@ int Merge(const PageArgs& a)
     }
     Say(out + ": " + std::to_string(total) + (total == 1 ? " page" : " pages") + " from " +
         std::to_string(inputs.size()) + (inputs.size() == 1 ? " file written" : " files written"));
-    return kExitOk;
+    return damaged ? kExitDamaged : kExitOk;
 }
 
 // PREFIX-001.tif: numbers as wide as the largest, at least 3 digits.
@@ -101,11 +105,13 @@ int SplitPage(const PageArgs& a, const std::string& in, int page, const std::str
     DocumentWriter doc(out);
     if (!(why = doc.Open({in})).empty()) {
         status = doc.status();
-    } else if ((status = WritePage(a.o, in, page, reader, doc, bar, &why)) == kExitOk) {
+    } else if ((status = WritePage(a.o, in, page, reader, doc, bar, &why)) == kExitOk || status == kExitDamaged) {
+        if (status == kExitDamaged)
+            Say(in + " -> " + out + ": " + why);  // written whole
         why = doc.Finish();
-        status = why.empty() ? kExitOk : kExitOutput;
+        status = !why.empty() ? kExitOutput : status;
     }
-    if (status != kExitOk)
+    if (status != kExitOk && status != kExitDamaged)
         Say(PageName(in, page) + " -> " + out + ": " + why);
     return status;
 }
@@ -132,8 +138,10 @@ int Split(const PageArgs& a)
     for (size_t i = 0; i < chosen.size(); ++i) {
         bar.Page(int(i + 1), int(chosen.size()));
         const int status = SplitPage(a, in, chosen[i], SplitName(prefix, chosen[i] + 1, pages), reader, bar);
-        written += status == kExitOk ? 1 : 0;
-        result = result == kExitOk ? status : result;
+        written += status == kExitOk || status == kExitDamaged ? 1 : 0;
+        // A failure outranks damage, which outranks success.
+        if (status != kExitOk && (result == kExitOk || (result == kExitDamaged && status != kExitDamaged)))
+            result = status;
     }
     bar.End();
     const size_t failed = chosen.size() - size_t(written);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "page_tags.h"
+#include "salvage.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -74,9 +75,18 @@ public:
         }
         copyErrno_ = errno;  // a copy that failed part way failed the whole write
         *why = SetParams();
+        Salvager salvager(in_);
         if (why->empty())
-            *why = o_.angle == 180 ? HalfTurn(info) : o_.angle != 0 ? QuarterTurn(info) : Lines(info);
-        return why->empty() ? kExitOk : Status(*why);
+            *why = o_.angle == 180   ? HalfTurn(info, salvager)
+                   : o_.angle != 0 ? QuarterTurn(info, salvager)
+                                   : Lines(info, salvager);
+        if (!why->empty())
+            return Status(*why);
+        const PageDamage damage = salvager.Damage();
+        if (damage.lines == 0)
+            return kExitOk;
+        *why = DamageWarning(damage, PageToName(path, page + 1));
+        return kExitDamaged;
     }
 
 private:
@@ -215,14 +225,10 @@ private:
         return {};
     }
 
-    static std::string Undecodable(int line)
-    {
-        return "the input cannot be decoded from line " + std::to_string(line) + " on (damaged data?)";
-    }
-
-    std::string Lines(const VXIMGINFO& info);
-    std::string QuarterTurn(const VXIMGINFO& info);
-    std::string HalfTurn(const VXIMGINFO& info);
+    std::string Lines(const VXIMGINFO& info, Salvager& salvager);
+    std::string QuarterTurn(const VXIMGINFO& info, Salvager& salvager);
+    void TurnSalvaged(unsigned char* lines, int first, int count, Salvager& salvager);
+    std::string HalfTurn(const VXIMGINFO& info, Salvager& salvager);
 
     const WriteOptions& o_;
     PageReader& reader_;
@@ -237,16 +243,14 @@ private:
     int copyErrno_ = 0;
 };
 
-std::string PageJob::Lines(const VXIMGINFO& info)
+std::string PageJob::Lines(const VXIMGINFO& info, Salvager& salvager)
 {
     const size_t rowBytes = RowBytes(src_);
     const int band = int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(info.nHeight)));
     std::vector<unsigned char> rows(size_t(band) * rowBytes);
     for (int y = 0; y < info.nHeight; y += band) {
         const int n = std::min(band, info.nHeight - y);
-        const int got = in_.ReadLines(rows.data(), n);
-        if (got != n)
-            return Undecodable(y + got);
+        salvager.Read(rows.data(), y, n);
         std::string why = WriteBand(rows.data(), n, rowBytes, y);
         if (!why.empty())
             return why;
@@ -254,7 +258,7 @@ std::string PageJob::Lines(const VXIMGINFO& info)
     return {};
 }
 
-std::string PageJob::QuarterTurn(const VXIMGINFO& info)
+std::string PageJob::QuarterTurn(const VXIMGINFO& info, Salvager& salvager)
 {
     const size_t rowBytes = RowBytes(info);
     // Whole groups of 8 rotated lines: bilevel pixels move in 8 x 8 blocks.
@@ -262,11 +266,15 @@ std::string PageJob::QuarterTurn(const VXIMGINFO& info)
     if (band > 8 && band < info.nHeight)
         band &= ~7;
     std::vector<unsigned char> rows(size_t(band) * rowBytes);
+    bool salvage = false;
     for (int k = 0; k < info.nHeight; k += band) {
         const int n = std::min(band, info.nHeight - k);
-        const int ok = o_.angle == 90 ? in_.ReadLinesR90(rows.data(), k, n) : in_.ReadLinesR270(rows.data(), k, n);
-        if (ok != 1)
-            return "the input cannot be decoded (damaged data?)";
+        // Once the library cannot turn the page, no later band is tried: its
+        // reading would only fail again (and move the read position).
+        salvage = salvage || (o_.angle == 90 ? in_.ReadLinesR90(rows.data(), k, n)
+                                             : in_.ReadLinesR270(rows.data(), k, n)) != 1;
+        if (salvage)
+            TurnSalvaged(rows.data(), k, n, salvager);
         std::string why = WriteBand(rows.data(), n, rowBytes, k);
         if (!why.empty())
             return why;
@@ -274,9 +282,44 @@ std::string PageJob::QuarterTurn(const VXIMGINFO& info)
     return {};
 }
 
+// Rotated lines first .. first + count − 1 made pixel by pixel from the
+// source rows read with salvage, for a page the library cannot turn (a line
+// that cannot be decoded). Slow, and only for damaged pages.
+void PageJob::TurnSalvaged(unsigned char* lines, int first, int count, Salvager& salvager)
+{
+    const int bits = src_.nSamplesPerPixel * src_.nBitsPerSample;
+    const int height = src_.nHeight;
+    const size_t lineBytes = size_t((int64_t(height) * bits + 7) / 8);
+    std::memset(lines, 0, lineBytes * size_t(count));
+    const size_t rowBytes = salvager.RowBytes();
+    const int band = int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(height)));
+    std::vector<unsigned char> rows(size_t(band) * rowBytes);
+    for (int y = 0; y < height; y += band) {
+        const int n = std::min(band, height - y);
+        salvager.Read(rows.data(), y, n);
+        for (int r = 0; r < n; ++r) {
+            const unsigned char* row = rows.data() + size_t(r) * rowBytes;
+            // R90 line k: column k bottom up; R270 line k: column W - 1 - k top down.
+            const int64_t to = o_.angle == 90 ? height - 1 - (y + r) : y + r;
+            for (int k = 0; k < count; ++k) {
+                const int64_t column = o_.angle == 90 ? first + k : src_.nWidth - 1 - (first + k);
+                unsigned char* line = lines + size_t(k) * lineBytes;
+                if (bits % 8 == 0) {
+                    std::memcpy(line + to * (bits / 8), row + column * (bits / 8), size_t(bits / 8));
+                    continue;
+                }
+                const unsigned mask = (1u << bits) - 1;
+                const int64_t from = column * bits, at = to * bits;
+                const unsigned v = (row[from >> 3] >> (8 - bits - (from & 7))) & mask;
+                line[at >> 3] = static_cast<unsigned char>(line[at >> 3] | v << (8 - bits - (at & 7)));
+            }
+        }
+    }
+}
+
 // Bands read from the bottom up; each band's rows written last first, their
 // pixels right to left.
-std::string PageJob::HalfTurn(const VXIMGINFO& info)
+std::string PageJob::HalfTurn(const VXIMGINFO& info, Salvager& salvager)
 {
     const size_t rowBytes = RowBytes(src_);
     const int bits = src_.nSamplesPerPixel * src_.nBitsPerSample;
@@ -285,11 +328,7 @@ std::string PageJob::HalfTurn(const VXIMGINFO& info)
     for (int end = info.nHeight; end > 0;) {
         const int n = std::min(band, end);
         end -= n;
-        if (in_.SeekLine(end) != 1)
-            return Undecodable(end);
-        const int got = in_.ReadLines(rows.data(), n);
-        if (got != n)
-            return Undecodable(end + got);
+        salvager.Read(rows.data(), end, n);
         for (int i = 0, j = n - 1; i <= j; ++i, --j) {
             unsigned char* top = rows.data() + size_t(i) * rowBytes;
             unsigned char* bottom = rows.data() + size_t(j) * rowBytes;

@@ -25,8 +25,10 @@ private:
 };
 
 // Writes page `page` (from 0) of `path` as the next page of `doc`, as `o`
-// asks, reading it through `reader`. kExitOk, or the exit status of the
-// failure with *why set.
+// asks, reading it through `reader`. kExitOk; kExitDamaged when the page was
+// written whole but some of its lines are damaged, *why the warning
+// (salvage.h); or the exit status of the failure with *why set. Stored data
+// copied unchanged is not decoded, so its damage is not seen.
 int WritePage(const WriteOptions& o, const std::string& path, int page, PageReader& reader, DocumentWriter& doc,
               Progress& bar, std::string* why);
 

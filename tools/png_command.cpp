@@ -23,6 +23,7 @@
 #include "output_file.h"
 #include "page_tags.h"
 #include "tif/tif_file.h"
+#include "salvage.h"
 #include "tool_common.h"
 
 namespace {
@@ -172,13 +173,12 @@ void OnPngError(png_structp png, png_const_charp message)
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
-// Reads the rows and writes the PNG; no objects with destructors live in this
-// frame, as libpng leaves it by longjmp on an error. Returns the number of
-// rows that could not be decoded, or -1 when libpng failed.
-long WriteRows(png_structp png, png_infop pngInfo, std::FILE* fp, CTifFile* in, const RowMaker* m,
+// Reads the rows (lines that cannot be decoded become paper) and writes the
+// PNG; no objects with destructors live in this frame, as libpng leaves it by
+// longjmp on an error. Returns 0, or -1 when libpng failed.
+long WriteRows(png_structp png, png_infop pngInfo, std::FILE* fp, Salvager* in, const RowMaker* m,
                unsigned char* src, unsigned char* dst, int height, Progress* bar)
 {
-    volatile long bad = 0;
     if (setjmp(png_jmpbuf(png)))
         return -1;
     png_init_io(png, fp);
@@ -190,17 +190,13 @@ long WriteRows(png_structp png, png_infop pngInfo, std::FILE* fp, CTifFile* in, 
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, pngInfo);
     for (int y = 0; y < height; ++y) {
-        if (in->ReadLine(src) != 1) {
-            bad = bad + 1;  // the row repeats the one above
-            in->SeekLine(y + 1);
-        } else {
-            m->Make(src, dst);
-        }
+        in->Read(src, y, 1);
+        m->Make(src, dst);
         png_write_row(png, dst);
         bar->Rows(y + 1);
     }
     png_write_end(png, pngInfo);
-    return bad;
+    return 0;
 }
 
 // The page's resolution as the pHYs chunk: pixels per metre from inches or
@@ -276,8 +272,6 @@ int ToPng(const std::string& inPath, const std::string& outPath, int page, bool 
                                : info.nWidth;
     std::vector<unsigned char> src(size_t((across * info.nSamplesPerPixel * info.nBitsPerSample + 7) / 8 + 8));
     std::vector<unsigned char> dst(size_t(int64_t(info.nWidth) * maker.outChannels * 2 + 8), 0);
-    if (maker.outBits == 1)
-        std::memset(dst.data(), 0xFF, dst.size());  // rows before any decoded one: white
     PngWriter writer;
     if (!writer.ok())
         return Fail(inPath, outPath, "out of memory", kExitFailed);
@@ -289,18 +283,17 @@ int ToPng(const std::string& inPath, const std::string& outPath, int page, bool 
     Progress bar(progress);
     bar.Page(1, 1);
     bar.Start(info.nHeight, int64_t(info.nHeight) * int64_t(src.size()));
+    Salvager salvager(in);
     errno = 0;
-    const long bad = WriteRows(writer.png(), writer.info(), out.stream(), &in, &maker, src.data(), dst.data(),
+    const long bad = WriteRows(writer.png(), writer.info(), out.stream(), &salvager, &maker, src.data(), dst.data(),
                                info.nHeight, &bar);
     bar.End();
     // libpng's own words only where the system gave no cause.
     failed = bad < 0 ? (errno != 0 ? CannotWrite(errno) : std::string("cannot write: ") + writer.error()) : out.Commit();
     if (!failed.empty())
         return Fail(inPath, outPath, failed, kExitOutput);
-    if (bad > 0) {
-        return Fail(inPath, outPath,
-                    "warning: " + std::to_string(bad) + " rows could not be decoded (they repeat the row above)",
-                    kExitDamaged);
-    }
+    const PageDamage damage = salvager.Damage();
+    if (damage.lines > 0)
+        return Fail(inPath, outPath, DamageWarning(damage, PageToName(inPath, page)), kExitDamaged);
     return kExitOk;
 }

@@ -13,7 +13,7 @@ enum {
     kExitOk = 0,       // done
     kExitFailed = 1,   // the input cannot be read or converted; nothing written
     kExitUsage = 2,    // bad command line
-    kExitDamaged = 3,  // done, but lines of the input could not be decoded (a warning says how many)
+    kExitDamaged = 3,  // written whole, but lines of the input are damaged (a warning per page, salvage.h)
     kExitOutput = 4,   // the output cannot be created or written
 };
 

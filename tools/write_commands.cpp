@@ -50,11 +50,16 @@ int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out,
         return Fail(in, out, why, doc.status());
     Progress bar(showProgress);
     PageReader reader;
+    bool damaged = false;
     for (size_t i = 0; i < chosen.size(); ++i) {
         bar.Page(int(i + 1), int(chosen.size()));
         const int status = WritePage(a.o, in, chosen[i], reader, doc, bar, &why);
-        if (status != kExitOk)
+        if (status == kExitDamaged) {
+            Say(in + " -> " + out + ": " + why);  // the page is written whole: go on
+            damaged = true;
+        } else if (status != kExitOk) {
             return Fail(in, out, (pages > 1 ? "page " + std::to_string(chosen[i] + 1) + ": " : "") + why, status);
+        }
     }
     bar.End();
     why = doc.Finish();
@@ -63,7 +68,7 @@ int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out,
     if (pages > 1)
         Say(in + " -> " + out + ": " + std::to_string(chosen.size()) + " of " + std::to_string(pages) +
             " pages written");
-    return kExitOk;
+    return damaged ? kExitDamaged : kExitOk;
 }
 
 // convert to a format of another command (PNG, BMP): the page or pages

@@ -102,6 +102,7 @@ TifCodec* NewBase(const TifCodecParams* p, int stateSize, int bufferSize)
     s->buffer = buffer;
     s->bufferSize = bufferSize;
     s->ioProc = NoIo;
+    s->tally.first = -1;
 
     std::memset(codec, 0, sizeof(TifCodec));
     codec->state = s;
@@ -168,6 +169,8 @@ void TifCodecDestroy(TifCodec* codec)
     TifCodecState* s = TifState(codec);
     if (s != nullptr && !s->externalBuffer)
         std::free(s->buffer);
+    if (s != nullptr)
+        std::free(s->tally.tileBits);
     std::free(s);
     std::free(codec);
 }

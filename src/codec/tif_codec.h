@@ -61,6 +61,32 @@ struct TifCodec {
     TifEndStripProc EndStrip;         // 8: encoders only (null in decoders)
 };
 
+// Why a decoder stopped a strip before its rows were complete (TifRowDamage::stop).
+enum { TIF_STOP_NONE = 0, TIF_STOP_CUT_SHORT = 1, TIF_STOP_BAD_DATA = 2 };
+
+// What a decoder met in the data, for the file object to count. `rows`,
+// `first` and `last` cover the latest DecodeRows call (the file object
+// clears them before each): rows delivered although decoded from damaged
+// data, by their index in the call. `stop` says why the strip stopped early;
+// it stays until the next strip (the file object clears it), and a short
+// count without it means the data ended. Decoders note damage only off their
+// paths for valid data.
+struct TifRowDamage {
+    int rows;
+    int first;
+    int last;
+    int stop;
+};
+
+// The page's count of damaged lines, kept here for the file object: the
+// decoder lives exactly as long as the page (tif_damage.h).
+struct TifDamageTally {
+    int lines;           // damaged or undecodable lines counted
+    int first;           // the first of them; -1 none
+    int seen;            // strips: every line below it is accounted for
+    uint32_t* tileBits;  // tiles: one bit per tile accounted for (null until needed)
+};
+
 struct TifCodecState {
     int compression;
     int width;
@@ -76,7 +102,28 @@ struct TifCodecState {
     int available;         // decoder: unread bytes; encoder: free bytes
     void* ioContext;
     TifIoProc ioProc;
+    TifRowDamage damage;  // decoders
+    TifDamageTally tally; // decoders
 };
+
+// Row `row` of the current call was decoded from damaged data. Rows are noted
+// in rising order; a row noted twice counts once.
+inline void TifNoteDamagedRow(TifCodecState* s, int row)
+{
+    TifRowDamage& d = s->damage;
+    if (d.rows == 0)
+        d.first = row;
+    else if (row <= d.last)
+        return;
+    d.last = row;
+    ++d.rows;
+}
+
+// The strip stops early on damaged data (not merely at the end of the data).
+inline void TifNoteBadData(TifCodecState* s)
+{
+    s->damage.stop = TIF_STOP_BAD_DATA;
+}
 
 inline TifCodecState* TifState(TifCodec* codec)
 {

@@ -429,7 +429,15 @@ void SourceResolution(CTifFile& tif, const VXIMGINFO& info, const Settings& s, d
     }
 }
 
-int Convert(const char* tiffPath, const char* bmpPath, int resolution, const Settings& set, int* badLines)
+// What the source's reading met (VXTIFF2BMP_OPTIONS' last fields).
+struct SourceDamage {
+    int lines = 0;
+    int first = -1;
+    int failure = 0;
+};
+
+int Convert(const char* tiffPath, const char* bmpPath, int resolution, const Settings& set, int* badLines,
+            SourceDamage* damage)
 {
     *badLines = 0;
     if (set.exact ? resolution <= 1 : resolution < 0)
@@ -494,6 +502,7 @@ int Convert(const char* tiffPath, const char* bmpPath, int resolution, const Set
             lastBad = y < resume;
             if (!lastBad && !ReadSourceLine(tif, y, line.get())) {
                 lastBad = true;
+                damage->failure = CTifFile::GetLastFailure();
                 resume = NextReadableLine(tif, info, y, probe.get());
                 if (resume < 0) {
                     cut = true;
@@ -513,6 +522,7 @@ int Convert(const char* tiffPath, const char* bmpPath, int resolution, const Set
     }
     if (cut)
         *badLines += g.rows - written;
+    damage->lines = tif.GetDamagedLines(&damage->first);
     if (ok) {
         BuildHeader(info, g, written, header);
         ok = std::fseek(bmp, 0, SEEK_SET) == 0 && std::fwrite(header, sizeof header, 1, bmp) == 1 &&
@@ -536,7 +546,8 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpEx(const char* tiffPath, cons
     set.progress = progress;
     set.context = context;
     int bad;
-    return Convert(tiffPath, bmpPath, resolution, set, &bad);
+    SourceDamage damage;
+    return Convert(tiffPath, bmpPath, resolution, set, &bad, &damage);
 }
 
 extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpOpt(const char* tiffPath, const char* bmpPath, int resolution,
@@ -546,7 +557,8 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpOpt(const char* tiffPath, con
     set.exact = false;
     if (options != nullptr) {
         options->nBadLines = 0;
-        if (options->nSize != int(sizeof(VXTIFF2BMP_OPTIONS)) || options->nPage < 0 ||
+        if ((options->nSize != int(sizeof(VXTIFF2BMP_OPTIONS)) && options->nSize != VXTIFF2BMP_OPTIONS_V1_SIZE) ||
+            options->nPage < 0 ||
             !(options->dSourceXResolution >= 0.0 && std::isfinite(options->dSourceXResolution)) ||
             !(options->dSourceYResolution >= 0.0 && std::isfinite(options->dSourceYResolution)))
             return VXTIFF2BMP_ERR_OPTIONS;
@@ -558,9 +570,15 @@ extern "C" VXTIFF_API int VXTIFF_STDCALL VXTiff2BmpOpt(const char* tiffPath, con
         set.context = options->pContext;
     }
     int bad = 0;
-    const int result = Convert(tiffPath, bmpPath, resolution, set, &bad);
+    SourceDamage damage;
+    const int result = Convert(tiffPath, bmpPath, resolution, set, &bad, &damage);
     if (options != nullptr)
         options->nBadLines = bad;
+    if (options != nullptr && options->nSize == int(sizeof(VXTIFF2BMP_OPTIONS))) {
+        options->nDamagedLines = damage.lines;
+        options->nFirstDamagedLine = damage.first;
+        options->nDataFailure = damage.failure;
+    }
     return result;
 }
 

@@ -32,6 +32,8 @@
 // Each call is self-contained and may run on any thread; no global state.
 #pragma once
 
+#include <stddef.h>
+
 #include "tif/tif_export.h"
 
 #ifdef __cplusplus
@@ -92,7 +94,18 @@ typedef struct VXTIFF2BMP_OPTIONS {
     int nBadLines;                  // out: output rows whose source line could not be decoded
                                     // (they repeat the line above), plus the rows missing at the
                                     // end when the source's data ended early (ERR_CUT_SHORT)
+    // Out, when nSize covers them (VXTIFF2BMP_OPTIONS_V1_SIZE: a structure
+    // that ends before them is still taken, and they are not written):
+    int nDamagedLines;              // source lines damaged or undecodable among those read
+                                    // (CTifFile::GetDamagedLines), 0 for a sound page
+    int nFirstDamagedLine;          // the first of them, from 0; -1 when none
+    int nDataFailure;               // VXTIFF_FAIL_CUT_SHORT when a line could not be read because
+                                    // the data ended, VXTIFF_FAIL_BAD_DATA when because it is
+                                    // damaged (the last such failure), 0 when every line read
 } VXTIFF2BMP_OPTIONS;
+
+// The size of the structure before nDamagedLines, as callers built it first.
+enum { VXTIFF2BMP_OPTIONS_V1_SIZE = (int)offsetof(VXTIFF2BMP_OPTIONS, nDamagedLines) };
 
 // Converts page `nPage` of `tiffPath` into `bmpPath`; `options` may be null
 // (page 0, square pixels, the file's resolution, no progress).

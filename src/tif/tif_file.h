@@ -13,8 +13,12 @@
 //
 // Results: members return 1 for success and 0 for failure; ReadLines and
 // WriteLines return a count. Nothing is logged; GetLastFailure tells why an
-// Open, OpenPage, CountPages or Create failed. One object is used by one
-// thread at a time.
+// Open, OpenPage, CountPages or Create failed, and why a read failed on the
+// image data. One object is used by one thread at a time.
+//
+// Damaged data: lines are delivered as decoded, also from damaged data, and
+// counted (GetDamagedLines); a line that cannot be decoded at all makes the
+// read fail.
 //
 // Limits: a file that would make one open object allocate a single block of more
 // than 256 MiB (a row, the tile row, a tag array, a codec work array) fails to
@@ -81,7 +85,8 @@ enum {
     VXTIFF_FAIL_DAMAGED = 13,      // a damaged directory (missing or contradictory values)
     VXTIFF_FAIL_CUT_SHORT = 14,    // data cut short: the directory, a value or the first image data
                                    // lies past the end of the file (a truncated file)
-    VXTIFF_FAIL_BAD_DATA = 15,     // the first image data cannot be decoded
+    VXTIFF_FAIL_BAD_DATA = 15,     // the first image data cannot be decoded (Open); a read: the
+                                   // data is damaged (CUT_SHORT: it ends before the lines)
     VXTIFF_FAIL_TOO_LARGE = 16,    // the image needs a block above the allocation limit
     VXTIFF_FAIL_MEMORY = 17,       // out of memory
     VXTIFF_FAIL_NO_PAGE = 18,      // OpenPage: no such page (negative, or past the last)
@@ -145,7 +150,11 @@ public:
     // Why the last Open, OpenPage, CountPages, DescribePage, Create or AddPage
     // on the calling thread failed: a VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE after a success. Each
     // thread has its own, as errno. VXTiff2Bmp and its variants set it too
-    // when they cannot open their source.
+    // when they cannot open their source. A ReadLine, ReadLines, SeekLine,
+    // ReadLinesR90 or ReadLinesR270 that fails because a line cannot be
+    // decoded sets VXTIFF_FAIL_CUT_SHORT (its data ends before it: a
+    // truncated file or strip) or VXTIFF_FAIL_BAD_DATA (damaged data); reads
+    // that succeed leave it as it was.
     static int GetLastFailure();
     // The number that goes with it: the Compression (VXTIFF_FAIL_COMPRESSION,
     // VXTIFF_FAIL_NO_ENCODER), Predictor or PhotometricInterpretation value; 0
@@ -201,6 +210,20 @@ public:
     // before resuming ReadLine or ReadLines.
     int ReadLinesR90(void* buffer, int first, int count);
     int ReadLinesR270(void* buffer, int first, int count);
+
+    // The number of lines of this page, among those read so far, that were
+    // damaged: delivered although decoded from invalid data (an invalid
+    // code, a row that does not end exactly at the width, a missing EOL, a
+    // PackBits run past the row, data after a Deflate stream error), or that
+    // cannot be decoded at all (every line from where the decoding of a strip
+    // or tile row stops to its end, counted when a read meets it). Lines
+    // count as the reading passes them: ReadLine, ReadLines, SeekLine's
+    // skipped lines, and rotated reading (all lines of the tiles it decodes).
+    // Each line counts once, however often it is decoded again (a tiled image
+    // counts per tile: a line damaged in two of its tiles counts twice).
+    // *firstLine (unless null) receives the first of them, -1 when none. 0 on
+    // an object that reads nothing; a new page starts from 0.
+    int GetDamagedLines(int* firstLine);
 
     // Creates (or truncates) `path` and prepares to write the image `info`
     // describes: any of the five image types, strips (nRowsPerStrip rows each,

@@ -11,20 +11,10 @@
 #include "codec/tif_codec.h"
 #include "io/tif_exception.h"
 #include "io/tif_stream.h"
+#include "tif/tif_damage.h"
 #include "tif/tif_file.h"
 
 namespace {
-
-// Runs one DecodeRows call, turning a read failure into a short count.
-int Decode(TifCodec* decoder, void* rows, int count)
-{
-    try {
-        return decoder->DecodeRows(decoder, rows, count);
-    } catch (CTifException* e) {
-        delete e;
-        return -1;
-    }
-}
 
 // A read failure inside a DecodeRows call of several rows loses the count of
 // the rows it completed: the strip is decoded again from its start, and the
@@ -35,15 +25,18 @@ int RedoRowByRow(CTifFile* f, unsigned char* dst, int count)
 {
     const int left = f->m_nStripLinesLeft;
     const int consumed = f->m_nRowsPerStrip - left;
+    const int line = f->m_nCurLine;
     int done = 0;
+    TifLeaveLine(f);
     if (f->LoadStrip(f->m_nCurStrip)) {
         void* scratch = std::malloc(static_cast<size_t>(f->m_nRowBytes));
         int skipped = 0;
-        while (scratch != nullptr && skipped < consumed && Decode(f->m_pDecoder, scratch, 1) == 1)
+        while (scratch != nullptr && skipped < consumed &&
+               TifDecodeLines(f, scratch, 1, line - consumed + skipped) == 1)
             ++skipped;
         std::free(scratch);
         if (skipped == consumed)
-            while (done < count && Decode(f->m_pDecoder, dst + long(done) * f->m_nBufRowBytes, 1) == 1)
+            while (done < count && TifDecodeLines(f, dst + long(done) * f->m_nBufRowBytes, 1, line + done) == 1)
                 ++done;
     }
     f->m_nStripLinesLeft = left;
@@ -62,6 +55,7 @@ int CTifFile::LoadStrip(int index)
     if (m_pDecoder == nullptr || index < 0 || index >= m_nStrips)
         return 0;
     m_nStripLinesLeft = m_nRowsPerStrip;
+    TifState(m_pDecoder)->damage = TifRowDamage{};  // nothing of the last strip carries over
     m_nStripOffset = m_pStripOffsets[index];
     uint32_t bytes = m_pStripByteCounts[index];
     m_nStripBytes = bytes > uint32_t(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
@@ -100,7 +94,7 @@ int CTifFile::LoadTileRow(int first)
     m_nCurLine = (first / m_nTilesAcross) * m_nTileLength;
     TifUseStride(m_pDecoder, TileRowBytes(this));  // the tile buffers' rows are packed
     for (int i = 0; i < m_nTilesAcross; ++i) {
-        if (!LoadStrip(first + i) || Decode(m_pDecoder, m_ppTileRow[i], m_nTileLength) != m_nTileLength) {
+        if (!TifLoadTile(this, first + i, m_ppTileRow[i])) {
             // The buffers now hold part of a tile row: none is held.
             m_nCurStrip = TIF_NO_TILE_ROW;
             m_nStripLinesLeft = 0;
@@ -158,7 +152,7 @@ int CTifFile::ReadLine(void* row)
     }
     if (m_nCurStrip >= m_nStrips || m_nCurLine >= m_nHeight)
         return 0;
-    if (Decode(m_pDecoder, row, 1) <= 0)
+    if (TifDecodeLines(this, row, 1, m_nCurLine) <= 0)
         return 0;
     ++m_nCurLine;
     if (--m_nStripLinesLeft <= 0) {
@@ -199,14 +193,15 @@ int CTifFile::ReadLines(void* rows, int count)
             k = m_nHeight - m_nCurLine;
         if (k <= 0)
             break;
+        k = TifDecodeLimit(this, m_nCurLine, k);
         int done;
         if (sameStride) {
-            done = Decode(m_pDecoder, dst, k);
+            done = TifDecodeLines(this, dst, k, m_nCurLine);
             if (done < 0)
-                done = k > 1 ? RedoRowByRow(this, dst, k) : 0;
+                done = RedoRowByRow(this, dst, k);
         } else {
             done = 0;
-            while (done < k && Decode(m_pDecoder, dst + long(done) * m_nBufRowBytes, 1) == 1)
+            while (done < k && TifDecodeLines(this, dst + long(done) * m_nBufRowBytes, 1, m_nCurLine + done) == 1)
                 ++done;
         }
         // The rows the decoder completed are counted even when it stopped early,
@@ -248,9 +243,12 @@ int CTifFile::SeekLine(int line)
         return 1;
     const int strip = line / m_nRowsPerStrip;
     if (strip != m_nCurStrip || line < m_nCurLine) {
+        TifLeaveLine(this);
         m_nCurStrip = strip;
-        if (!LoadStrip(strip))
+        if (!LoadStrip(strip)) {
+            TifStripLost(this, line);
             return 0;
+        }
         m_nCurLine = strip * m_nRowsPerStrip;
     }
     int skip = line - m_nCurLine;

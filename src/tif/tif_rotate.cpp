@@ -11,7 +11,7 @@
 
 #include "codec/tif_codec.h"
 #include "codec/tif_limits.h"
-#include "io/tif_exception.h"
+#include "tif/tif_damage.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -207,16 +207,6 @@ void Rotate(const Rotation& rot, const SourceBlock& src, int k0, int k1)
     }
 }
 
-int DecodeTile(TifCodec* decoder, void* tile, int rows)
-{
-    try {
-        return decoder->DecodeRows(decoder, tile, rows);
-    } catch (CTifException* e) {
-        delete e;
-        return -1;
-    }
-}
-
 // Stripped images: the whole image passes through a work block of up to `count`
 // rows. The rows lie at the decoder's own stride so that ReadLines decodes a
 // chunk in one call and no row overlaps the next, whatever stride the caller
@@ -268,7 +258,7 @@ int RotateTiles(CTifFile* f, const Rotation& rot, int count)
             n = count - k;
         for (int t = 0; t < f->m_nTilesDown; ++t) {
             const int tile = t * f->m_nTilesAcross + c / tw;
-            if (!f->LoadStrip(tile) || DecodeTile(f->m_pDecoder, f->m_ppTileRow[0], tl) != tl) {
+            if (!TifLoadTile(f, tile, f->m_ppTileRow[0])) {
                 f->m_nStripLinesLeft = 0;
                 return 0;
             }

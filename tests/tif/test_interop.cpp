@@ -3,6 +3,8 @@
 // in chunks, after seeks, at caller strides; fax strips also decode the same
 // through the codec alone, a byte and a row at a time.
 #include <algorithm>
+#include <cstdlib>
+#include <random>
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -184,6 +186,9 @@ TEST_P(Interop, LinesMatchLibtiff)
         }
         EXPECT_EQ(buf[stride * h + stride - 1], 0xEE);
     }
+    int first = 0;
+    EXPECT_EQ(f.GetDamagedLines(&first), 0);  // a sound file, however read
+    EXPECT_EQ(first, -1);
     EXPECT_EQ(f.Close(), 1);
 
     if (!fax || s.tileWidth)
@@ -207,6 +212,57 @@ TEST_P(Interop, LinesMatchLibtiff)
             EXPECT_EQ(mask(a[size_t(y)]), rows[k * 8 + uint32_t(y)]);
     }
     TIFFClose(t);
+}
+
+// The first line at which libtiff complains about the strip ("... at line N
+// of strip 0"), -1 when it does not.
+int FirstComplaint(const std::string& complaints)
+{
+    const size_t at = complaints.find(" at line ");
+    return at == std::string::npos ? -1 : std::atoi(complaints.c_str() + at + 9);
+}
+
+// A Group 4 page in one strip, its data damaged at a fixed place and at
+// random ones: the rows are delivered, but counted from the line where
+// libtiff first complains.
+TEST(InteropDamage, DamagedGroup4LinesAreCountedFromLibtiffsFirstComplaint)
+{
+    LibtiffSpec s;
+    s.width = 1728, s.height = 300, s.bits = 1, s.photometric = 0, s.compression = 4, s.rowsPerStrip = 300;
+    TempDir dir;
+    const std::string path = dir.Path("g4.tif");
+    ASSERT_TRUE(WriteLibtiff(path, s, FaxPage(int(s.width), int(s.height), 7)));
+    const Bytes sound = ReadFileBytes(path);
+    uint32_t offset, bytes;
+    {
+        CTifFile f;
+        ASSERT_EQ(f.Open(path.c_str()), 1);
+        offset = f.m_pStripOffsets[0], bytes = f.m_pStripByteCounts[0];
+    }
+    std::mt19937 random(5);
+    for (int trial = 0; trial < 13; ++trial) {
+        Bytes file = sound;
+        if (trial == 0) {
+            std::fill_n(file.begin() + offset + bytes / 3, 30, 0xA5);
+        } else {
+            for (int k = 0; k < 1 + trial % 3; ++k)
+                file[offset + random() % bytes] = uint8_t(random());
+        }
+        dir.Write("bad.tif", file);
+        std::vector<Bytes> theirs;
+        std::string complaints;
+        ReadLibtiffStrict(dir.Path("bad.tif"), &theirs, &complaints);
+        const int expected = FirstComplaint(complaints);
+        ASSERT_GE(expected, 0) << trial << ": the change must damage the page";
+        CTifFile f;
+        ASSERT_EQ(f.Open(dir.Path("bad.tif").c_str()), 1);
+        Bytes row(s.RowBytes());
+        for (int y = 0; y < int(s.height) && f.ReadLine(row.data()) == 1;)
+            ++y;
+        int first = -1;
+        EXPECT_GT(f.GetDamagedLines(&first), 0) << trial << ": " << complaints;
+        EXPECT_EQ(first, expected) << trial << ": " << complaints;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, Interop, ::testing::ValuesIn(Cases()),

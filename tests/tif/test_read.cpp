@@ -15,6 +15,7 @@
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
 #include "tif/tif_bytes.h"
+#include "tif/tif_failure.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -240,6 +241,11 @@ TEST(ReadDamaged, StripThatCannotBeLoadedInEveryCompression)
         const size_t rb = s.RowBytes();
         Bytes out(8 * rb, 0xEE);
         EXPECT_EQ(f.ReadLines(out.data(), 8), 4) << k.compression;
+        // The strip's two lines are counted once, however often read again.
+        int first = 0;
+        EXPECT_EQ(f.GetDamagedLines(&first), 2) << k.compression;
+        EXPECT_EQ(first, 4) << k.compression;
+        EXPECT_EQ(CTifFile::GetLastFailure(), VXTIFF_FAIL_CUT_SHORT) << k.compression;
         for (int y = 0; y < 4; ++y)
             EXPECT_EQ(Bytes(out.begin() + y * rb, out.begin() + (y + 1) * rb), rows[y]) << k.compression << " " << y;
         if (k.bits != 1) {  // the fax decoders paint the row they could not finish
@@ -256,6 +262,56 @@ TEST(ReadDamaged, StripThatCannotBeLoadedInEveryCompression)
         ASSERT_EQ(f.ReadLines(out.data(), 4), 2) << k.compression;
         EXPECT_EQ(Bytes(out.begin(), out.begin() + rb), rows[6]) << k.compression;
         EXPECT_EQ(Bytes(out.begin() + rb, out.begin() + 2 * rb), rows[7]) << k.compression;
+        EXPECT_EQ(f.GetDamagedLines(&first), 2) << k.compression;
+        if (k.bits == 8) {  // rotated reading fails there too, and counts nothing again
+            Bytes turned(size_t(s.width) * 8);
+            EXPECT_EQ(f.ReadLinesR90(turned.data(), 0, int(s.width)), 0) << k.compression;
+            EXPECT_EQ(f.GetDamagedLines(&first), 2) << k.compression;
+        }
+    }
+}
+
+// Damaged data that decoders meet: an LZW code past the table and garbage in
+// a Deflate stream stop the strip (the read fails with VXTIFF_FAIL_BAD_DATA);
+// a PackBits run past the row is cut, and its row delivered but counted.
+// Either way the strip's 4 lines count.
+TEST(ReadDamaged, DamagedDataIsCountedAndNamed)
+{
+    struct Kind {
+        uint16_t compression;
+        size_t at;       // byte of the second strip overwritten
+        uint8_t value;
+        int delivered;   // of the strip's 4 rows
+        int failure;
+    };
+    const Kind kinds[] = {{5, 2, 0xFF, 0, VXTIFF_FAIL_BAD_DATA},
+                          {32946, 2, 0xFF, 0, VXTIFF_FAIL_BAD_DATA},  // a reserved block type
+                          {32773, 0, 0x81, 4, VXTIFF_FAIL_NONE}};  // runs of 128 in rows of 64
+    for (const Kind& k : kinds) {
+        TempDir dir;
+        LibtiffSpec s;
+        s.width = 64, s.height = 8, s.compression = k.compression, s.rowsPerStrip = 4;
+        std::vector<Bytes> rows;
+        for (int y = 0; y < 8; ++y)
+            rows.push_back(PatternRows(s.RowBytes(), 1, uint32_t(y)));
+        const std::string path = dir.Path("d.tif");
+        ASSERT_TRUE(WriteLibtiff(path, s, rows));
+        Bytes file = ReadFileBytes(path);
+        {
+            CTifFile f;
+            ASSERT_EQ(f.Open(path.c_str()), 1);
+            std::fill_n(file.begin() + f.m_pStripOffsets[1] + k.at, 8, k.value);
+        }
+        dir.Write("d.tif", file);
+        CTifFile f;
+        ASSERT_EQ(f.Open(path.c_str()), 1);
+        TifFail(VXTIFF_FAIL_NONE);
+        Bytes out(8 * s.RowBytes());
+        EXPECT_EQ(f.ReadLines(out.data(), 8), 4 + k.delivered) << k.compression;
+        EXPECT_EQ(CTifFile::GetLastFailure(), k.failure) << k.compression;
+        int first = -1;
+        EXPECT_EQ(f.GetDamagedLines(&first), 4) << k.compression;
+        EXPECT_EQ(first, 4) << k.compression;
     }
 }
 #endif

@@ -571,28 +571,7 @@ TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
         EXPECT_EQ(ReadFileBytes(out), old);
         EXPECT_EQ(ReadFileBytes(in), inBytes);
     }
-    // Garbage in the last strip: a run that decodes fails part way (convert
-    // without a compression would copy the strips as they are).
-    LibtiffSpec big = Page(64, 64, 1, 8, 1);
-    big.compression = 32946;
-    ASSERT_TRUE(WriteLibtiff(dir.Path("cut.tif"), big, Pattern(big)));
-    Bytes bytes = ReadFileBytes(dir.Path("cut.tif"));
-    {
-        CTifFile f;
-        ASSERT_EQ(f.Open(dir.Path("cut.tif").c_str()), 1);
-        const uint32_t last = uint32_t(f.m_nStrips - 1);
-        std::fill_n(bytes.begin() + f.m_pStripOffsets[last], f.m_pStripByteCounts[last], 0xFF);
-    }
-    dir.Write("cut.tif", bytes);
-    for (const char* cmd : {"convert", "rotate"}) {
-        std::vector<std::string> args = {cmd, dir.Path("cut.tif"), out};
-        args.push_back(cmd[0] == 'r' ? "270" : "--compression=lzw");
-        const ToolResult r = Tool(dir, args);
-        EXPECT_EQ(r.status, 1) << cmd;
-        EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
-        EXPECT_EQ(ReadFileBytes(out), old);
-    }
-    EXPECT_EQ(Others(dir, {"in.tif", "out.tif", "text.tif", "link.tif", "cut.tif"}), std::vector<std::string>{});
+    EXPECT_EQ(Others(dir, {"in.tif", "out.tif", "text.tif", "link.tif"}), std::vector<std::string>{});
 }
 
 }  // namespace

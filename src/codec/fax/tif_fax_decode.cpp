@@ -729,7 +729,8 @@ template <bool Empty, bool Checked>
 }
 
 // Skips to the next EOL (unless one was just consumed), then past its fill and
-// final 1 bit.
+// final 1 bit. Bits other than fill skipped on the way (no EOL where one is
+// due) leave eolPending -1 (for the row's damage test) instead of 0.
 [[gnu::always_inline]] inline RowStatus SyncEol(Reader& r, const Ctx& c, int& eolPending)
 {
     if (!eolPending) {
@@ -741,6 +742,7 @@ template <bool Empty, bool Checked>
                 break;
             // No run of eleven zeros can start at or below the highest 1 bit.
             Consume(r, 32 - __builtin_clz(low));
+            eolPending = -1;
         }
     }
     for (;;) {
@@ -751,7 +753,7 @@ template <bool Empty, bool Checked>
         Consume(r, 8);
     }
     Consume(r, __builtin_ctzll(r.acc) + 1);
-    eolPending = 0;
+    eolPending = eolPending < 0 ? -1 : 0;
     return kRowDone;
 }
 
@@ -807,8 +809,18 @@ template <Variant V, void (*Fill)(uint8_t*, const int32_t*, const int32_t*, int,
         // of a Modified Huffman or Group 4 row, which no EOL search moves
         // past) would repeat for every row asked for: the data ends there.
         // Group 3 rows resynchronise on the next EOL, so they always move on.
-        if (st == kRowEod || ((V == kMH || V == kG4) && st == kRowStop && SamePlace(start, r)))
-            break;  // painted, but not counted
+        constexpr bool kEols = V == kG3_1D || V == kG3_2D;
+        if (__builtin_expect(st != kRowDone || w.a0 != c.rowPixels || (kEols && eolPending < 0), 0)) {
+            eolPending = eolPending < 0 ? 0 : eolPending;
+            if (st == kRowEod || ((V == kMH || V == kG4) && st == kRowStop && SamePlace(start, r))) {
+                if (st == kRowStop)
+                    TifNoteBadData(&s->header);
+                break;  // painted, but not counted
+            }
+            // Delivered as decoded, but noted: an invalid code, an EOL inside
+            // the row, runs short of the width or past it, no EOL before it.
+            TifNoteDamagedRow(&s->header, done);
+        }
         if (V == kG3_2D || V == kG4) {
             for (int i = 0; i < kGuardEntries; ++i)
                 end[i] = c.rowPixels;

@@ -70,6 +70,8 @@ struct TifDeflateDecoderState {
     unsigned long adler;       // Adler-32 of the raw stream's output so far
     int wholeSkip;             // strips to stream before trying the one-shot inflater again
     int pendingThrow;          // a read that failed while gathering, thrown when zlib needs it
+    int resynced;              // this strip met a data error and went on after it: its rows are damaged
+    unsigned char* resyncOut;  // where the output stood then
     TifWholeInflater* whole;   // null: none in this build
     unsigned char* gathered;   // compressed bytes of the strip, kept for zlib
     int gatheredCap;
@@ -150,8 +152,12 @@ Inflated InflateInto(TifDeflateDecoderState* s, unsigned char* out, int size)
         h->available = static_cast<int>(z->avail_in);
         const bool produced = z->avail_out != static_cast<uInt>(size);
         if (TifDamaged(r == Z_DATA_ERROR)) {
+            TifNoteBadData(h);
             if (inflateSync(z) != Z_OK)
                 return produced ? Inflated::kSome : Inflated::kOver;
+            if (!s->resynced)
+                s->resyncOut = z->next_out;
+            s->resynced = 1;
             h->cursor = z->next_in;
             h->available = static_cast<int>(z->avail_in);
             continue;
@@ -160,14 +166,17 @@ Inflated InflateInto(TifDeflateDecoderState* s, unsigned char* out, int size)
             s->streamOver = 1;
             return produced ? Inflated::kSome : Inflated::kOver;
         }
-        if (TifDamaged(r != Z_OK && r != Z_BUF_ERROR))
+        if (TifDamaged(r != Z_OK && r != Z_BUF_ERROR)) {
+            TifNoteBadData(h);
             return produced ? Inflated::kSome : Inflated::kOver;
+        }
         if (produced)
             return Inflated::kSome;
         if (z->avail_in == 0) {
             if (!RefillInput(s))
                 return Inflated::kNoData;
         } else if (TifDamaged(z->avail_in == inBefore)) {
+            TifNoteBadData(h);
             return Inflated::kOver;  // neither input taken nor output made
         }
     }
@@ -280,17 +289,26 @@ int DecodeContiguous(TifDeflateDecoderState* s, unsigned char* rows, int count)
     }
     StartStream(s);
     const int64_t total = int64_t(count) * s->header.rowBytes;
+    const int resyncedBefore = s->resynced;
     int64_t filled = 0;
+    int done = count;
     while (filled < total) {
         const int64_t want = total - filled < (int64_t(1) << 30) ? total - filled : (int64_t(1) << 30);
         const Inflated r = InflateInto(s, rows + filled, static_cast<int>(want));
         filled = reinterpret_cast<unsigned char*>(s->zstream.next_out) - rows;
         if (r != Inflated::kSome) {
             s->streamOver = r == Inflated::kOver;
-            return static_cast<int>(filled / s->header.rowBytes);
+            done = static_cast<int>(filled / s->header.rowBytes);
+            break;
         }
     }
-    return count;
+    if (TifDamaged(s->resynced != 0)) {
+        // The rows from the one the data error fell in on.
+        int row = resyncedBefore ? 0 : static_cast<int>((s->resyncOut - rows) / s->header.rowBytes);
+        for (; row < done; ++row)
+            TifNoteDamagedRow(&s->header, row);
+    }
+    return done;
 }
 
 int DeflateDecodeRows(TifCodec* codec, void* rows, int count)
@@ -331,6 +349,8 @@ int DeflateDecodeRows(TifCodec* codec, void* rows, int count)
             if (r == Inflated::kOver)
                 s->streamOver = 1;
         }
+        if (TifDamaged(s->resynced != 0))
+            TifNoteDamagedRow(&s->header, done);
     }
     return count > 0 ? done : 0;
 }
@@ -347,6 +367,8 @@ int DeflatePredictedDecodeRows(TifCodec* codec, void* rows, int count)
     TifPredAccumulate8From(s->pred.predStride, s->stageNext, static_cast<unsigned char*>(rows), rowBytes);
     s->stageNext += rowBytes;
     s->staged -= rowBytes;
+    if (TifDamaged(s->resynced != 0))
+        TifNoteDamagedRow(&s->header, 0);
     return 1;
 }
 
@@ -360,6 +382,7 @@ int DeflateBeginStrip(TifCodec* codec)
     s->fresh = 1;
     s->raw = 0;
     s->pendingThrow = 0;
+    s->resynced = 0;
     if (s->wholeSkip > 0)
         --s->wholeSkip;
     h->cursor = h->buffer;

@@ -536,6 +536,7 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
                 code = rd.Take(nbits);
                 // EndOfInformation, or a code without a string (Clear again).
                 if (TifDamaged(code > 255)) {
+                    TifNoteBadData(h);
                     ended = true;
                     break;
                 }
@@ -545,6 +546,7 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
             }
             // The highest acceptable code is the entry this code defines.
             if (TifDamaged(code > freeEntry)) {
+                TifNoteBadData(h);
                 ended = true;
                 break;
             }

@@ -39,7 +39,9 @@ constexpr int kLongestPacket = 129;
 
 // Decodes whole packets while the buffer holds at least the longest packet,
 // with no refill checks. Literals and runs move in 16-byte pieces when the row
-// has room for the last piece's overshoot, which later packets overwrite.
+// has room for the last piece's overshoot, which later packets overwrite. A
+// packet past the row's end (damaged data) is left to the caller's one-packet
+// path.
 inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
 {
     const unsigned char* in = s->cursor;
@@ -57,9 +59,11 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
                 left -= length;
                 continue;
             }
-            int take = length;
-            if (TifDamaged(take > left))
-                take = left;
+            const int take = length;
+            if (TifDamaged(take > left)) {
+                --in;
+                break;
+            }
             const int rounded = (take + 15) & ~15;  // at most 128: still inside the packet's input
             if (rounded <= left) {
                 for (int j = 0; j < take; j += 16)
@@ -71,10 +75,12 @@ inline void DecodeBuffered(TifCodecState* s, unsigned char*& out, int& left)
             out += take;
             left -= take;
         } else if (h != -128) {
+            const int copies = 1 - h;
+            if (TifDamaged(copies > left)) {
+                --in;
+                break;
+            }
             const unsigned char b = *in++;
-            int copies = 1 - h;
-            if (TifDamaged(copies > left))
-                copies = left;
             if (((copies + 15) & ~15) <= left) {
                 for (int j = 0; j < copies; j += 16)
                     std::memset(out + j, b, 16);
@@ -101,7 +107,9 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
         while (left > 0) {
             if (s->available >= kLongestPacket) {
                 DecodeBuffered(s, out, left);
-                continue;
+                if (left <= 0 || s->available < kLongestPacket)
+                    continue;
+                // Stopped at a packet past the row's end: taken below.
             }
             if (!HaveInput(s))
                 return done;
@@ -110,8 +118,10 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
             if (h >= 0) {
                 const int length = h + 1;
                 int take = length;
-                if (TifDamaged(take > left))
+                if (TifDamaged(take > left)) {
                     take = left;  // the rest of the literal is dropped
+                    TifNoteDamagedRow(s, done);
+                }
                 if (!TakeBytes(s, out, take) || !TakeBytes(s, nullptr, length - take))
                     return done;
                 out += take;
@@ -122,8 +132,10 @@ int PackBitsDecodeRows(TifCodec* codec, void* rows, int count)
                 const unsigned char b = *s->cursor++;
                 --s->available;
                 int copies = 1 - h;
-                if (TifDamaged(copies > left))
+                if (TifDamaged(copies > left)) {
                     copies = left;
+                    TifNoteDamagedRow(s, done);
+                }
                 std::memset(out, b, static_cast<size_t>(copies));
                 out += copies;
                 left -= copies;
