@@ -124,10 +124,13 @@ bool Encode(TifCodec* codec, F encode)
 
 // ------------------------------------------------------------ bilevel pages
 
+// A strip that can be copied: FillOrder 1, inside the file, and long enough
+// for its rows (each takes at least one bit) — else it is damaged, and is
+// decoded so that the page ends where its data does.
 bool SingleG4Strip(CTifFile& f)
 {
     return f.m_nCompression == 4 && !f.m_bTiled && f.m_nStrips == 1 && TagOr(f, TIF_TAG_FILLORDER, 1) == 1 &&
-           f.GetRawStripSize(0) >= 0;
+           f.GetRawStripSize(0) * 8 >= f.m_nHeight;
 }
 
 std::string FaxParms(int width, const std::string& rows, bool blackIs1)
@@ -296,8 +299,8 @@ bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, Pdf
     if (!z)
         throw std::bad_alloc();
     RowReader reader(f, size_t(f.m_nRowBytes));
-    std::vector<unsigned char> lines(lineBytes * size_t(reader.band())), prev(p.rowBytes), cur(p.rowBytes),
-        trial(p.rowBytes);
+    // Sized once rows come: a page whose data is gone costs one buffer.
+    std::vector<unsigned char> lines, prev, cur, trial;
     TifUseStride(z.get(), int(lineBytes));
     const int bpp = std::max(1, p.colors * p.bits / 8);
     auto line = [&](const unsigned char* src, unsigned char* out) {
@@ -320,13 +323,19 @@ bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, Pdf
     };
     const bool ok = Encode(z.get(), [&] {
         for (int n; (n = reader.Next()) > 0;) {
+            if (lines.empty()) {
+                lines.resize(lineBytes * size_t(reader.band()));
+                prev.resize(p.predict ? p.rowBytes : 0);
+                cur.resize(prev.size());
+                trial.resize(prev.size());
+            }
             for (int i = 0; i < n; ++i)
                 line(reader.data() + size_t(i) * size_t(f.m_nRowBytes), lines.data() + size_t(i) * lineBytes);
             if (z->EncodeRows(z.get(), lines.data(), n) != n)
                 return false;
         }
         if (reader.done() == 0) {  // not one line: a row of zeros
-            std::memset(lines.data(), 0, lineBytes);
+            lines.assign(lineBytes, 0);
             return z->EncodeRows(z.get(), lines.data(), 1) == 1;
         }
         return true;
