@@ -244,7 +244,7 @@ int Paeth(int a, int b, int c)
 
 // PNG filter `type` of row `cur` (above it `prev`) into `out`; the sum of the
 // filtered bytes taken as signed, by which the filter of each row is chosen
-// (the PNG specification's suggested heuristic).
+// (the least sum of absolute differences, as PNG encoders choose).
 uint64_t Filter(int type, const unsigned char* cur, const unsigned char* prev, size_t n, int bpp, unsigned char* out)
 {
     uint64_t sum = 0;
