@@ -35,11 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 13 || path.empty())
         return 0;
     static const int kTypes[] = {VXIMG_MINISWHITE, VXIMG_MINISBLACK, VXIMG_RGB, VXIMG_PALETTE, VXIMG_CMYK};
-    static const int kCompressions[] = {1, 32773, 32946, 5, 2, 3, 4};
+    static const int kCompressions[] = {1, 32773, 32946, 5, 2, 3, 4, 8};
     static const int kBits[] = {1, 2, 4, 8, 16};
     VXIMGINFO info{};
     info.nImageType = kTypes[data[0] % 5];
-    info.nCompression = kCompressions[data[1] % 7];
+    info.nCompression = kCompressions[data[1] % 8];
     info.bTiled = (data[2] >> 1) & 1;
     info.nSamplesPerPixel = data[3] % 4 + 1;
     info.nBitsPerSample = kBits[data[4] % 5];
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // LZW and Deflate take Predictor 2 on 8- and 16-bit samples only; the
     // others have no Predictor and ignore it. Group 3 takes T4Options bits
     // 0-2 (2D, uncompressed mode flag, fill bits).
-    const bool predicted = info.nCompression == 32946 || info.nCompression == 5;
+    const bool predicted = info.nCompression == 32946 || info.nCompression == 8 || info.nCompression == 5;
     if (data[2] & 1)
         Check(w.SetEncodeParams(317, 2) == (!predicted || info.nBitsPerSample == 8 || info.nBitsPerSample == 16));
     Check(w.SetEncodeParams(292, (data[2] >> 4) & 7) == 1);

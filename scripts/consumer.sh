@@ -43,7 +43,7 @@ readelf -d "$lib" | grep -q 'SONAME.*libvxtiff\.so\.0\]' || fail "no SONAME libv
 exports=$(nm -D --defined-only "$lib" | awk '{print $3}' | c++filt | sed 's/(.*//' | sort -u)
 stray=$(grep -Ev '^(CTifFile::[A-Za-z0-9_~]+|VXTiff2Bmp|VXTiff2BmpEx|VXTiff2BmpOpt)$' <<<"$exports" || true)
 [[ -z $stray ]] || fail "exported beyond the public API: $stray"
-for s in CTifFile::Open CTifFile::OpenPage CTifFile::CountPages CTifFile::GetLastFailure \
+for s in CTifFile::Open CTifFile::OpenPage CTifFile::CountPages CTifFile::DescribePage CTifFile::GetLastFailure \
          CTifFile::GetLastFailureValue CTifFile::GetFailureText CTifFile::GetLastFailureText \
          VXTiff2Bmp VXTiff2BmpEx VXTiff2BmpOpt; do
     grep -qx "$s" <<<"$exports" || fail "$s is not exported"

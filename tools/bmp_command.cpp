@@ -186,6 +186,7 @@ void AddBmpCommand(CLI::App* app, int* status)
 {
     auto a = std::make_shared<BmpArgs>();
     CLI::App* cmd = app->add_subcommand("tobmp", "a bilevel page to a 1-bit BMP with square pixels");
+    SetUsage(cmd, "vxtiff tobmp IN OUT.bmp [DPI] [OPTIONS]\nvxtiff tobmp IN... --out-dir DIR [--dpi DPI] [OPTIONS]");
     cmd->add_option("FILES", a->files, "IN OUT.bmp [DPI], or IN... with --out-dir (OUT.bmp may be -)")->required();
     cmd->add_option("--dpi", a->dpiOption, "the BMP's resolution (default: the source's horizontal one)")
         ->type_name("DPI");

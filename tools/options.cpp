@@ -3,18 +3,48 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "tif/tif_file.h"
 #include "tool_common.h"
 
 namespace {
 
+// Rows of one code: the first is the one a number or an input picks.
 const Codec kCodecs[] = {
-    {"none", 1, 0}, {"packbits", 32773, 0}, {"deflate", 32946, 0}, {"lzw", 5, 0},
-    {"mh", 2, 0},   {"g3", 3, 0},          {"g3-2d", 3, 1},       {"g4", 4, 0},
+    {"none", 1, 0, "none", {"raw"}, nullptr, true},
+    {"packbits", 32773, 0, "PackBits", {}, nullptr, true},
+    {"deflate", 8, 0, "Deflate", {"zip", "adobe-deflate"}, nullptr, true},
+    {"deflate-legacy", 32946, 0, "Deflate (legacy code)", {}, "the older code of the same data", true},
+    {"lzw", 5, 0, "LZW", {}, nullptr, true},
+    {"mh", 2, 0, "CCITT Modified Huffman", {"rle", "huffman"}, nullptr, true},
+    {"g3", 3, 0, "CCITT Group 3", {"fax3"}, "1-D", true},
+    {"g3-2d", 3, 1, "CCITT Group 3", {}, "2-D", true},
+    {"g4", 4, 0, "CCITT Group 4", {"fax4", "ccitt"}, "ccitt means Group 4", true},
+    {"ojpeg", 6, 0, "old-style JPEG", {}, nullptr, false},
+    {"jpeg", 7, 0, "JPEG", {}, nullptr, false},
 };
+
+bool SameName(const std::string& given, const char* name)
+{
+    return std::equal(given.begin(), given.end(), name, name + std::strlen(name), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+    });
+}
+
+bool Names(const Codec& c, const std::string& given)
+{
+    if (SameName(given, c.name))
+        return true;
+    for (const char* alias : c.aliases)
+        if (alias != nullptr && SameName(given, alias))
+            return true;
+    return false;
+}
 
 bool ParseInt(const std::string& text, long lo, long hi, int* value)
 {
@@ -44,32 +74,74 @@ CLI::Validator Check(bool (*good)(const std::string&), std::string why)
 
 const Codec* CodecNamed(const std::string& name)
 {
+    int code = 0;
+    const bool number = ParseInt(name, 1, 65535, &code);
     for (const Codec& c : kCodecs)
-        if (name == c.name)
+        if (c.written && (number ? c.compression == code : Names(c, name)))
             return &c;
     return nullptr;
 }
 
 const Codec* CodecOfInput(int compression, int t4Options)
 {
-    if (compression == 8)
-        return CodecNamed("deflate");  // the same data under its other code
     if (compression == 3)
         return CodecNamed((t4Options & 1) ? "g3-2d" : "g3");
+    return CodecNamed(std::to_string(compression));
+}
+
+const char* CompressionTitle(int compression)
+{
+    if (compression == 0)
+        return "none given";
     for (const Codec& c : kCodecs)
         if (c.compression == compression)
-            return &c;
-    return nullptr;
+            return c.title;
+    return "unknown";
 }
+
+namespace {
+
+// "none (raw) = 1, ..., g4 (fax4, ccitt: ccitt means Group 4) = 4".
+std::string CodecList()
+{
+    std::string text;
+    for (const Codec& c : kCodecs) {
+        if (!c.written)
+            continue;
+        std::string extra;
+        for (const char* alias : c.aliases)
+            if (alias != nullptr)
+                extra += (extra.empty() ? "" : ", ") + std::string(alias);
+        if (c.note != nullptr)
+            extra += (extra.empty() ? "" : ": ") + std::string(c.note);
+        text += (text.empty() ? "" : ", ") + std::string(c.name) + (extra.empty() ? "" : " (" + extra + ")") +
+                " = " + std::to_string(c.compression);
+    }
+    return text;
+}
+
+// "none, packbits, ... or g4".
+std::string CodecNames()
+{
+    std::string text;
+    for (const Codec& c : kCodecs)
+        if (c.written)
+            text += (text.empty() ? "" : ", ") + std::string(c.name);
+    const size_t last = text.rfind(", ");
+    return last == std::string::npos ? text : text.replace(last, 2, " or ");
+}
+
+}  // namespace
 
 void AddWriteOptions(CLI::App* cmd, WriteOptions* o)
 {
+    const std::string codecs = CodecList();
     cmd->add_option_function<std::string>("--compression", [o](const std::string& v) { o->codec = CodecNamed(v); },
-                                          "none|packbits|deflate|lzw|mh|g3|g3-2d|g4 (default: the input's when "
-                                          "this build writes it, else none)")
+                                          codecs + "; a name in any case, or the TIFF number (default: the input's "
+                                          "when this build writes it, else none)")
         ->type_name("C")
         ->check(Check([](const std::string& v) { return CodecNamed(v) != nullptr; },
-                      "takes none, packbits, deflate, lzw, mh, g3, g3-2d or g4"));
+                      "takes " + CodecNames() + " in any case, an alias or a TIFF number of one of them"));
     cmd->add_option_function<std::string>(
            "--predictor", [o](const std::string& v) { ParseInt(v, 1, 2, &o->predictor); },
            "horizontal differencing (2), deflate and lzw only (default: the input's, same kind of compression)")
@@ -92,7 +164,8 @@ void AddWriteOptions(CLI::App* cmd, WriteOptions* o)
 
 std::string CheckWriteOptions(const WriteOptions& o)
 {
-    if (o.predictor == 2 && o.codec != nullptr && o.codec->compression != 5 && o.codec->compression != 32946)
+    if (o.predictor == 2 && o.codec != nullptr && o.codec->compression != 5 && o.codec->compression != 8 &&
+        o.codec->compression != 32946)
         return std::string("--predictor 2 needs deflate or lzw, not ") + o.codec->name;
     return {};
 }
@@ -148,6 +221,27 @@ void AddPageList(CLI::App* cmd, std::vector<PageRange>* ranges)
         ->type_name("LIST")
         ->check(Check([](const std::string& v) { return ParsePageList(v, nullptr); },
                       "takes page numbers from 1, ranges and lists: 3, 1-3,7 or 2-"));
+}
+
+namespace {
+
+class UsageFormatter : public CLI::Formatter {
+public:
+    explicit UsageFormatter(std::string usage) : usage_(std::move(usage)) {}
+    std::string make_usage(const CLI::App*, std::string) const override { return "Usage: " + usage_ + "\n"; }
+
+private:
+    std::string usage_;
+};
+
+}  // namespace
+
+void SetUsage(CLI::App* cmd, const std::string& usage)
+{
+    std::string text;
+    for (char c : usage)
+        text += c == '\n' ? std::string("\n       ") : std::string(1, c);
+    cmd->formatter(std::make_shared<UsageFormatter>(text));
 }
 
 void AddPageNumber(CLI::App* cmd, int* page)

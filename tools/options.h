@@ -8,16 +8,25 @@
 
 #include <CLI/CLI.hpp>
 
+// A compression as the tool names it. The one table of them (options.cpp)
+// serves --compression, its help, and info's names.
 struct Codec {
-    const char* name;
-    int compression;
-    int t4Options;  // Group 3 only
+    const char* name;        // the name the tool prints
+    int compression;         // the TIFF code
+    int t4Options;           // Group 3 only
+    const char* title;       // what info calls it
+    const char* aliases[3];  // other names it takes; null ends them
+    const char* note;        // for --help; null when none
+    bool written;            // the tool writes it (else only named)
 };
 
-// The codec called `name` on the command line; null when there is none.
+// The written codec that --compression `name` asks for: a name or alias in
+// any case, or the TIFF number; null when there is none.
 const Codec* CodecNamed(const std::string& name);
 // The codec that writes what an input holds; null when there is none.
 const Codec* CodecOfInput(int compression, int t4Options);
+// The name info gives a TIFF Compression code: "CCITT Group 4", "unknown".
+const char* CompressionTitle(int compression);
 
 // How convert, rotate and merge write each page.
 struct WriteOptions {
@@ -48,6 +57,10 @@ bool ParsePageList(const std::string& text, std::vector<PageRange>* ranges);
 std::string SelectPages(const std::vector<PageRange>& ranges, int pages, std::vector<int>* chosen);
 // Adds --page LIST to `cmd`, parsed into `ranges`.
 void AddPageList(CLI::App* cmd, std::vector<PageRange>* ranges);
+
+// Makes `cmd`'s --help begin "Usage: " and `usage` (lines after the first
+// indented to match) in place of CLI11's generic line.
+void SetUsage(CLI::App* cmd, const std::string& usage);
 
 // Adds --page N (one page, counted from 1) to `cmd`.
 void AddPageNumber(CLI::App* cmd, int* page);

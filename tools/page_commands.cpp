@@ -155,6 +155,7 @@ void AddPageCommands(CLI::App* app, int* status)
 {
     auto merge = std::make_shared<PageArgs>();
     CLI::App* cmd = app->add_subcommand("merge", "join the pages of several TIFF files, in order, into one");
+    SetUsage(cmd, "vxtiff merge IN... OUT [OPTIONS]");
     cmd->add_option("FILES", merge->files, "IN... OUT")->required();
     AddWriteOptions(cmd, &merge->o);
     cmd->callback([merge, status] { *status = Merge(*merge); });
@@ -162,6 +163,7 @@ void AddPageCommands(CLI::App* app, int* status)
 
     auto split = std::make_shared<PageArgs>();
     cmd = app->add_subcommand("split", "write each page of a TIFF file to its own file, PREFIX-001.tif, ...");
+    SetUsage(cmd, "vxtiff split IN PREFIX [OPTIONS]");
     cmd->add_option("FILES", split->files, "IN PREFIX")->required();
     AddWriteOptions(cmd, &split->o);
     AddPageList(cmd, &split->pages);

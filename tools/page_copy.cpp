@@ -145,8 +145,7 @@ private:
             predictor_ = p == 2 && TakesPredictor(src_.nCompression) && TakesPredictor(codec_->compression) ? 2 : 1;
         }
         info->nCompression = codec_->compression;
-        const int stored = src_.nCompression == 8 ? 32946 : src_.nCompression;
-        copyable_ = o_.KeepsCoding() && codec_->compression == stored;
+        copyable_ = o_.KeepsCoding() && codec_->compression == src_.nCompression;
         return kExitOk;
     }
 
@@ -357,6 +356,6 @@ int PagesOf(const std::string& path, std::string* why)
 {
     const int pages = CTifFile::CountPages(path.c_str());
     if (pages <= 0)
-        *why = std::string("cannot open: ") + CTifFile::GetLastFailureText();
+        *why = "cannot open: " + OpenFailure(path.c_str(), 1);
     return pages;
 }

@@ -10,7 +10,9 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -175,7 +177,7 @@ void OnPngWarning(png_structp, png_const_charp) {}
 // frame, as libpng leaves it by longjmp on an error. Returns the number of
 // rows that could not be decoded, or -1 when libpng failed.
 long WriteRows(png_structp png, png_infop pngInfo, std::FILE* fp, CTifFile* in, const RowMaker* m,
-               unsigned char* src, unsigned char* dst, int height)
+               unsigned char* src, unsigned char* dst, int height, Progress* bar)
 {
     volatile long bad = 0;
     if (setjmp(png_jmpbuf(png)))
@@ -196,9 +198,35 @@ long WriteRows(png_structp png, png_infop pngInfo, std::FILE* fp, CTifFile* in, 
             m->Make(src, dst);
         }
         png_write_row(png, dst);
+        bar->Rows(y + 1);
     }
     png_write_end(png, pngInfo);
     return bad;
+}
+
+// The page's resolution as the pHYs chunk: pixels per metre from inches or
+// centimetres, or, without a unit (ResolutionUnit 1), the pixels' aspect
+// alone (unit 0). No chunk when the page has no resolution.
+void SetResolution(png_structp png, png_infop pngInfo, CTifFile& in, const VXIMGINFO& info)
+{
+    double x = info.dXResolution, y = info.dYResolution;  // per inch, centimetres converted
+    int unit = 2;
+    in.GetTagValue(296, &unit);
+    if (!(x > 0.0 && y > 0.0))
+        return;
+    if (unit == 1) {
+        // Whole numbers stay as they are (204:98); others are scaled to keep their ratio.
+        if (x != std::floor(x) || y != std::floor(y) || std::max(x, y) > 1e9) {
+            const double scale = 1e6 / std::max(x, y);
+            x *= scale, y *= scale;
+        }
+    } else {
+        x /= 0.0254, y /= 0.0254;
+    }
+    x = std::round(x), y = std::round(y);
+    if (x >= 1.0 && y >= 1.0 && x <= 2147483647.0 && y <= 2147483647.0)
+        png_set_pHYs(png, pngInfo, png_uint_32(x), png_uint_32(y),
+                     unit == 1 ? PNG_RESOLUTION_UNKNOWN : PNG_RESOLUTION_METER);
 }
 
 class PngWriter {
@@ -231,7 +259,7 @@ int Fail(const std::string& in, const std::string& out, const std::string& why, 
 
 }  // namespace
 
-int ToPng(const std::string& inPath, const std::string& outPath, int page)
+int ToPng(const std::string& inPath, const std::string& outPath, int page, bool progress)
 {
     CTifFile in;
     if (!in.OpenPage(inPath.c_str(), page - 1))
@@ -261,7 +289,13 @@ int ToPng(const std::string& inPath, const std::string& outPath, int page)
     std::FILE* fp = toStdout ? stdout : std::fopen(outPath.c_str(), "wb");
     if (fp == nullptr)
         return Fail(inPath, outPath, std::string("cannot create the output: ") + std::strerror(errno), kExitOutput);
-    const long bad = WriteRows(writer.png(), writer.info(), fp, &in, &maker, src.data(), dst.data(), info.nHeight);
+    SetResolution(writer.png(), writer.info(), in, info);
+    Progress bar(progress);
+    bar.Page(1, 1);
+    bar.Start(info.nHeight, int64_t(info.nHeight) * int64_t(src.size()));
+    const long bad =
+        WriteRows(writer.png(), writer.info(), fp, &in, &maker, src.data(), dst.data(), info.nHeight, &bar);
+    bar.End();
     const bool closed = toStdout ? std::fflush(fp) == 0 : std::fclose(fp) == 0;
     if (bad < 0 || !closed) {
         if (!toStdout)

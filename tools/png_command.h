@@ -4,6 +4,7 @@
 
 #include <string>
 
-// Writes page `page` (from 1) of `in` to `out` ("-": standard output); the
-// exit status (tool_common.h).
-int ToPng(const std::string& in, const std::string& out, int page);
+// Writes page `page` (from 1) of `in` to `out` ("-": standard output), with
+// a progress bar on standard error when `progress`; the exit status
+// (tool_common.h). The page's resolution goes into the pHYs chunk.
+int ToPng(const std::string& in, const std::string& out, int page, bool progress);

@@ -3,7 +3,7 @@
 #include "png_command.h"
 #include "tool_common.h"
 
-int ToPng(const std::string&, const std::string&, int)
+int ToPng(const std::string&, const std::string&, int, bool)
 {
     Say("topng: this build has no PNG writer");
     return kExitFailed;

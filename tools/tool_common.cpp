@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "tif/tif_file.h"
 
@@ -43,6 +44,16 @@ std::string OpenFailure(const char* path, int page)
         const int pages = CTifFile::CountPages(path);
         why = "no page " + std::to_string(page) + " (the file has " + std::to_string(pages) +
               (pages == 1 ? " page)" : " pages)");
+    } else if (failure == VXTIFF_FAIL_NO_FILE || failure == VXTIFF_FAIL_PERMISSION) {
+        // The library names the usual causes; the system knows the others
+        // (a name too long, a loop of links, no descriptor left...).
+        errno = 0;
+        std::FILE* fp = std::fopen(path, "rb");
+        const int err = errno;
+        if (fp != nullptr)
+            std::fclose(fp);
+        else if (err != 0 && err != ENOENT && err != EACCES)
+            why = std::strerror(err);
     }
     return why;
 }

@@ -25,8 +25,10 @@ constexpr size_t kBandBytes = size_t(4) << 20;
 bool ParsePage(const char* text, int* page);
 
 // Why page `page` (from 1) of `path` did not open, from the library's last
-// failure: "not a TIFF file", "no such page (the file has 2)". Call it right
-// after the failed open.
+// failure: "not a TIFF file", "no such page (the file has 2)", or the
+// system's text where the file itself could not be opened for a cause the
+// library does not name ("File name too long"). Call it right after the
+// failed open.
 std::string OpenFailure(const char* path, int page);
 
 // One line on standard error, "vxtiff: " first; an unfinished progress bar

@@ -103,6 +103,8 @@ CLI::App* AddCommand(CLI::App* app, int* status, bool rotate)
                : "write every page of a TIFF file anew: stored data copied, or re-encoded as asked");
     cmd->add_option("FILES", args->files, rotate ? "IN OUT ANGLE, or IN... ANGLE with --out-dir" : "IN OUT, or IN... with --out-dir")
         ->required();
+    SetUsage(cmd, rotate ? "vxtiff rotate IN OUT 90|180|270 [OPTIONS]\nvxtiff rotate IN... --out-dir DIR 90|180|270 [OPTIONS]"
+                         : "vxtiff convert IN OUT [OPTIONS]\nvxtiff convert IN... --out-dir DIR [OPTIONS]");
     AddWriteOptions(cmd, &args->o);
     AddPageList(cmd, &args->pages);
     AddBatchOptions(cmd, &args->batch);

@@ -1,4 +1,4 @@
-// tif_deflate_scheme.h — the scheme of Deflate (Compression 32946, and 8 as most writers label it): the Predictor tag.
+// tif_deflate_scheme.h — the scheme of Deflate (Compression 8, and 32946, its older code): the Predictor tag.
 #pragma once
 
 #include "codec/tif_compression.h"

@@ -26,9 +26,10 @@ constexpr TifCodecRegistryRow TifCodecRegistry[] = {
     {4, TifNewFaxDecoder, TifNewFaxEncoder, TifFaxEncoderAccepts},
     {5, TifNewLzwDecoder, TifNewLzwEncoder},
     {32773, TifNewPackBitsDecoder, TifNewPackBitsEncoder},
+    // Deflate under both its codes: 8 as TIFF readers expect it today, 32946
+    // as older writers labelled it. The data is the same.
+    {8, TifNewDeflateDecoder, TifNewDeflateEncoder},
     {32946, TifNewDeflateDecoder, TifNewDeflateEncoder},
-    // Deflate as most writers label it today: read like 32946, never written.
-    {8, TifNewDeflateDecoder, nullptr},
 };
 
 const TifCodecRegistryRow* FindRow(const TifCodecParams* p)

@@ -127,9 +127,21 @@ public:
     // why), and the object is then empty as after a failed Open. A chain
     // that loops back is followed: bound the pages by CountPages.
     int NextPage();
+    // Describes page `page` (from 0) of the file at `path` from its directory
+    // alone, as GetImgInfo would after OpenPage, for pages that OpenPage
+    // refuses for what they hold rather than for their directory: a
+    // compression, predictor or photometric interpretation without a decoder,
+    // separate planes, strip or tile arrays that do not fit, damaged image
+    // data. nImageType is -1 for a PhotometricInterpretation without a public
+    // type. 1 when the directory is readable (its header, its place in the
+    // chain, its entries, and a positive width, height, samples and bits;
+    // tile sizes when tiled), `info` filled; 0 otherwise, `info` untouched
+    // and GetLastFailure saying why, as for OpenPage. Reads the directory and
+    // a few of its values, never image data: bounded on any file.
+    static int DescribePage(const char* path, int page, VXIMGINFO* info);
 
-    // Why the last Open, OpenPage, CountPages, Create or AddPage on the calling
-    // thread failed: a VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE after a success. Each
+    // Why the last Open, OpenPage, CountPages, DescribePage, Create or AddPage
+    // on the calling thread failed: a VXTIFF_FAIL_ code, VXTIFF_FAIL_NONE after a success. Each
     // thread has its own, as errno. VXTiff2Bmp and its variants set it too
     // when they cannot open their source.
     static int GetLastFailure();
@@ -192,8 +204,9 @@ public:
     // describes: any of the five image types, strips (nRowsPerStrip rows each,
     // 0: one strip) or tiles (bTiled; sizes raised to multiples of 32 and
     // stored back into `info`, 0 meaning 128), compression 1 (none), 2, 3 or
-    // 4 (the fax codings, bilevel images), 5 (LZW), 32773 (PackBits) or 32946
-    // (Deflate),
+    // 4 (the fax codings, bilevel images), 5 (LZW), 32773 (PackBits), 8
+    // (Deflate) or 32946 (the same Deflate data under its older code, which
+    // some readers warn about),
     // resolutions in pixels per inch (0: none). 0 when this object holds an
     // open file (left as it is), for an unknown image type (no file touched),
     // and, after removing the file it made, for a non-positive height, a
@@ -220,7 +233,8 @@ public:
     // Fills the page being written, before its first line, with the stored
     // strips or tiles of the page `source` has open for reading, byte for
     // byte: no decoding, no encoding. The page must have been described as
-    // the source is (GetImgInfo; Deflate's two codes count as one), and the
+    // the source is (GetImgInfo; Deflate's two codes count as one, the page
+    // keeping the code it was described with), and the
     // source's data must mean the same in this file: its Predictor and
     // T4Options are taken over, FillOrder 1, and samples above 8 bits only
     // from a little-endian file. 1 when copied; the page is then complete.
@@ -266,6 +280,15 @@ public:
     int GetTagShorts(int tag, int* count, uint16_t** array);
     int GetTagLongs(int tag, int* count, uint32_t** array);
     int GetTagRationals(int tag, int* count, uint32_t** array);
+    // Opening, in steps: the header and the page's directory offset (the
+    // stream left open), the directory's entries, the image they describe,
+    // and the decoder with the strip or tile arrays (ReadIfd does the last
+    // three).
+    int FindPage(const char* path, int page, uint32_t* offset);
+    int ReadEntries(uint32_t offset);
+    int ReadDescription();
+    int ReadStripLayout();
+    int ReadTileLayout();
     int ReadIfd(uint32_t offset);
     int OpenDirectory(uint32_t offset);  // the rest of OpenPage, once the directory is found
     int ReadColorMap();

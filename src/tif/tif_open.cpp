@@ -187,6 +187,26 @@ int CTifFile::Open(const char* path) { return OpenPage(path, 0); }
 
 int CTifFile::OpenPage(const char* path, int page)
 {
+    uint32_t offset = 0;
+    return FindPage(path, page, &offset) ? OpenDirectory(offset) : 0;
+}
+
+int CTifFile::DescribePage(const char* path, int page, VXIMGINFO* info)
+{
+    if (info == nullptr)
+        return TifFail(VXTIFF_FAIL_ARGUMENT);
+    CTifFile f;
+    uint32_t offset = 0;
+    if (!f.FindPage(path, page, &offset) || !f.ReadEntries(offset) || !f.ReadDescription())
+        return 0;  // f frees what it holds
+    f.m_nImageType = ImageTypeOf(f.m_nPhotometric);
+    f.GetImgInfo(info);
+    TifFail(VXTIFF_FAIL_NONE);
+    return 1;
+}
+
+int CTifFile::FindPage(const char* path, int page, uint32_t* offset)
+{
     if (path == nullptr)
         return TifFail(VXTIFF_FAIL_ARGUMENT);
     if (m_pStream != nullptr)
@@ -205,23 +225,22 @@ int CTifFile::OpenPage(const char* path, int page)
         return TifFail(failure);
     }
     m_bWrite = 0;
-    uint32_t offset = 0;
-    int failure = ReadHeader(m_pStream, &m_bSwap, &offset);
+    int failure = ReadHeader(m_pStream, &m_bSwap, offset);
     // Page 0 is the header's directory, read whatever the chain holds.
-    if (failure == VXTIFF_FAIL_NONE && page > 0 && WalkPages(m_pStream, m_bSwap, offset, page, &offset) <= page)
+    if (failure == VXTIFF_FAIL_NONE && page > 0 && WalkPages(m_pStream, m_bSwap, *offset, page, offset) <= page)
         failure = VXTIFF_FAIL_NO_PAGE;
     if (failure != VXTIFF_FAIL_NONE) {
         FreeAll();
         return TifFail(failure);
     }
-    return OpenDirectory(offset);
+    return 1;
 }
 
 int CTifFile::NextPage()
 {
     if (m_pStream == nullptr || m_bWrite || m_pIfd == nullptr)
         return TifFail(VXTIFF_FAIL_ARGUMENT);
-    // ReadIfd keeps the next-directory offset behind the entries.
+    // ReadEntries keeps the next-directory offset behind the entries.
     const uint32_t next = TifGet32(m_pIfd + 2 + size_t(m_nEntries) * 12, m_bSwap);
     const int swap = m_bSwap;
     FreePage();
@@ -281,7 +300,7 @@ int CTifFile::CountPages(const char* path)
     return pages;
 }
 
-int CTifFile::ReadIfd(uint32_t offset)
+int CTifFile::ReadEntries(uint32_t offset)
 {
     unsigned char count[2];
     if (offset == 0)
@@ -300,13 +319,48 @@ int CTifFile::ReadIfd(uint32_t offset)
         m_pStream->Read(m_pIfd, size) != size)
         return TifFail(VXTIFF_FAIL_CUT_SHORT);
     m_pEntries = m_pIfd + 2;
+    return 1;
+}
 
+int CTifFile::ReadIfd(uint32_t offset)
+{
+    if (!ReadEntries(offset))
+        return 0;
     int planar = 1;
     GetTagValue(TIF_TAG_PLANARCONFIG, &planar);
     if (planar == 2)
         return TifFail(VXTIFF_FAIL_PLANAR);
-    if (planar != 1 || !GetTagValue(TIF_TAG_IMAGEWIDTH, &m_nWidth) ||
-        !GetTagValue(TIF_TAG_IMAGELENGTH, &m_nHeight))
+    if (planar != 1)
+        return Damaged(this);
+    if (!ReadDescription())
+        return 0;
+
+    m_pCompression = TifCreateCompression(this);
+    if (m_pCompression == nullptr)
+        return TifFail(VXTIFF_FAIL_MEMORY);
+    // The codec works on rows of one tile.
+    int width = m_nWidth;
+    if (m_bTiled)
+        m_nWidth = m_nTileWidth;
+    m_pDecoder = m_pCompression->CreateDecoder();
+    m_nWidth = width;
+    if (m_pDecoder == nullptr)
+        return TifFail(VXTIFF_FAIL_COMPRESSION, m_nCompression);
+    if (!m_pCompression->ReadTags()) {
+        int predictor = 1;
+        GetTagValue(TIF_TAG_PREDICTOR, &predictor);
+        return TifFail(VXTIFF_FAIL_PREDICTOR, predictor);
+    }
+    ReadColorMap();
+    m_pDecoder->SetIoProc(m_pDecoder, TifReadProc, this);
+    if (m_bTiled)  // tiles are decoded whole, right after BeginStrip
+        m_pDecoder->SetParam(m_pDecoder, TIF_PARAM_WHOLE_STRIPS, 1);
+    return m_bTiled ? ReadTileLayout() : ReadStripLayout();
+}
+
+int CTifFile::ReadDescription()
+{
+    if (!GetTagValue(TIF_TAG_IMAGEWIDTH, &m_nWidth) || !GetTagValue(TIF_TAG_IMAGELENGTH, &m_nHeight))
         return Damaged(this);
     m_nCompression = 0;
     GetTagValue(TIF_TAG_COMPRESSION, &m_nCompression);
@@ -337,10 +391,6 @@ int CTifFile::ReadIfd(uint32_t offset)
     if (TifRowBytes(m_nWidth, m_nSamplesPerPixel, m_nBitsPerSample) < 0)
         return TifFail(VXTIFF_FAIL_TOO_LARGE);
 
-    m_pCompression = TifCreateCompression(this);
-    if (m_pCompression == nullptr)
-        return TifFail(VXTIFF_FAIL_MEMORY);
-
     // A directory with TileOffsets is read as tiled, whatever else it holds: the
     // decoder must be made for one geometry, and the tile tags name it.
     int nTileOffsets;
@@ -361,28 +411,8 @@ int CTifFile::ReadIfd(uint32_t offset)
         m_bTiled = 1;
     }
 
-    // The codec works on rows of one tile.
-    int width = m_nWidth;
-    if (m_bTiled)
-        m_nWidth = m_nTileWidth;
-    m_pDecoder = m_pCompression->CreateDecoder();
-    m_nWidth = width;
-    if (m_pDecoder == nullptr)
-        return TifFail(VXTIFF_FAIL_COMPRESSION, m_nCompression);
-    if (!m_pCompression->ReadTags()) {
-        int predictor = 1;
-        GetTagValue(TIF_TAG_PREDICTOR, &predictor);
-        return TifFail(VXTIFF_FAIL_PREDICTOR, predictor);
-    }
-    ReadColorMap();
-    m_pDecoder->SetIoProc(m_pDecoder, TifReadProc, this);
-    if (m_bTiled)  // tiles are decoded whole, right after BeginStrip
-        m_pDecoder->SetParam(m_pDecoder, TIF_PARAM_WHOLE_STRIPS, 1);
-
     if (m_nRowsPerStrip <= 0 || m_nRowsPerStrip > m_nHeight)
         m_nRowsPerStrip = m_nHeight;
-    m_nStrips = static_cast<int>((int64_t(m_nRowsPerStrip) + m_nHeight - 1) / m_nRowsPerStrip);
-
     m_dXResolution = Resolution(this, TIF_TAG_XRESOLUTION);
     m_dYResolution = Resolution(this, TIF_TAG_YRESOLUTION);
     int unit = 2;
@@ -390,27 +420,36 @@ int CTifFile::ReadIfd(uint32_t offset)
         m_dXResolution *= 2.54;
         m_dYResolution *= 2.54;
     }
+    if (m_bTiled)
+        m_nRowsPerStrip = m_nTileLength;
+    return 1;
+}
 
+int CTifFile::ReadStripLayout()
+{
+    m_nStrips = static_cast<int>((int64_t(m_nRowsPerStrip) + m_nHeight - 1) / m_nRowsPerStrip);
     int nOffsets, nCounts;
-    if (!m_bTiled) {
-        if (!GetTagLongs(TIF_TAG_STRIPOFFSETS, &nOffsets, &m_pStripOffsets) || nOffsets < m_nStrips)
-            return Damaged(this);
-        if (GetTagLongs(TIF_TAG_STRIPBYTECOUNTS, &nCounts, &m_pStripByteCounts))
-            return nCounts >= m_nStrips ? 1 : Damaged(this);
-        if (FindTag(TIF_TAG_STRIPBYTECOUNTS) != nullptr || m_nStrips != 1)
-            return Damaged(this);  // unreadable, or several strips of unknown size
-        // A single strip without byte count runs to the end of the file.
-        std::free(m_pStripByteCounts);
-        m_pStripByteCounts = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t)));
-        // In 64 bits: a 32-bit long (Windows) cannot hold every TIFF offset.
-        const int64_t length = m_pStream->GetLength();
-        if (m_pStripByteCounts == nullptr || length < 0)
-            return TifFail(VXTIFF_FAIL_MEMORY);
-        const int64_t offset = m_pStripOffsets[0];
-        m_pStripByteCounts[0] = length > offset ? static_cast<uint32_t>(length - offset) : 0;
-        return 1;
-    }
+    if (!GetTagLongs(TIF_TAG_STRIPOFFSETS, &nOffsets, &m_pStripOffsets) || nOffsets < m_nStrips)
+        return Damaged(this);
+    if (GetTagLongs(TIF_TAG_STRIPBYTECOUNTS, &nCounts, &m_pStripByteCounts))
+        return nCounts >= m_nStrips ? 1 : Damaged(this);
+    if (FindTag(TIF_TAG_STRIPBYTECOUNTS) != nullptr || m_nStrips != 1)
+        return Damaged(this);  // unreadable, or several strips of unknown size
+    // A single strip without byte count runs to the end of the file.
+    std::free(m_pStripByteCounts);
+    m_pStripByteCounts = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t)));
+    // In 64 bits: a 32-bit long (Windows) cannot hold every TIFF offset.
+    const int64_t length = m_pStream->GetLength();
+    if (m_pStripByteCounts == nullptr || length < 0)
+        return TifFail(VXTIFF_FAIL_MEMORY);
+    const int64_t offset = m_pStripOffsets[0];
+    m_pStripByteCounts[0] = length > offset ? static_cast<uint32_t>(length - offset) : 0;
+    return 1;
+}
 
+int CTifFile::ReadTileLayout()
+{
+    int nOffsets, nCounts;
     if (!GetTagLongs(TIF_TAG_TILEOFFSETS, &nOffsets, &m_pStripOffsets) ||
         !GetTagLongs(TIF_TAG_TILEBYTECOUNTS, &nCounts, &m_pStripByteCounts) || nCounts < nOffsets)
         return Damaged(this);
@@ -421,7 +460,6 @@ int CTifFile::ReadIfd(uint32_t offset)
         return Damaged(this);
     m_nTilesAcross = static_cast<int>(across);
     m_nTilesDown = static_cast<int>(down);
-    m_nRowsPerStrip = m_nTileLength;
     return AllocTileRow() ? 1 : TifFail(VXTIFF_FAIL_TOO_LARGE);
 }
 

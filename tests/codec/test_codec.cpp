@@ -89,7 +89,7 @@ TEST(EncoderHandOver, ShortTransferFailsTheStrip)
     };
     const int rowBytes = 1000;
     Bytes noise = NoiseRows(size_t(rowBytes) * 80);
-    for (int compression : {1, 2, 3, 4, 5, 32773, 32946}) {
+    for (int compression : {1, 2, 3, 4, 5, 32773, 32946, 8}) {
         const int bits = compression >= 2 && compression <= 4 ? 1 : 8;
         Codec e = NewCodec(false, compression, rowBytes * 8 / bits, 1, bits);
         ASSERT_TRUE(e) << compression;

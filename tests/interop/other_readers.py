@@ -46,8 +46,8 @@ images = {
                         colormap=np.arange(3 * 256, dtype=np.uint16).reshape(3, 256) * 85), None),
 }
 compressions = {
-    "bilevel": ["none", "packbits", "deflate", "lzw", "mh", "g3", "g3-2d", "g4"],
-    "grey8": ["none", "packbits", "deflate", "lzw"],
+    "bilevel": ["none", "packbits", "deflate", "deflate-legacy", "lzw", "mh", "g3", "g3-2d", "g4"],
+    "grey8": ["none", "packbits", "deflate", "deflate-legacy", "lzw"],
 }
 layouts = [[], ["--rows-per-strip", "7"], ["--tile", "32x32"]]
 failures, checked = [], 0
@@ -55,7 +55,7 @@ for name, (path, want) in images.items():
     if want is None:
         want = tifffile.imread(path)
     for c, layout in itertools.product(compressions.get(name, compressions["grey8"]), layouts):
-        predictors = [[], ["--predictor", "2"]] if c in ("deflate", "lzw") and name != "bilevel" else [[]]
+        predictors = [[], ["--predictor", "2"]] if c in ("deflate", "deflate-legacy", "lzw") and name != "bilevel" else [[]]
         for pred in predictors:
             label = " ".join([name, c] + layout + pred)
             out = os.path.join(WORK, "out.tif")
@@ -72,7 +72,7 @@ for name, (path, want) in images.items():
                 failures.append(f"{label}: Pillow reads other pixels")
             with tifffile.TiffFile(out) as t:
                 page = t.pages[0]
-                if c in ("none", "packbits", "deflate") and not np.array_equal(page.asarray(), want):
+                if c in ("none", "packbits", "deflate", "deflate-legacy") and not np.array_equal(page.asarray(), want):
                     failures.append(f"{label}: tifffile reads other pixels")
                 if page.shape[:2] != want.shape[:2]:
                     failures.append(f"{label}: tifffile sees shape {page.shape}")

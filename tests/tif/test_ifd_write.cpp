@@ -149,7 +149,7 @@ TEST(IfdWrite, EncodingParameterOnlyWhenTheEncoderTookIt)
         unsigned value;
         int taken;
     } cases[] = {{32946, 8, 317, 2, 1}, {32946, 16, 317, 2, 1}, {32946, 4, 317, 2, 0}, {32946, 8, 317, 3, 0},
-                 {32946, 8, 317, 0x10002, 0}, {32946, 8, 317, 1, 1}, {5, 8, 317, 2, 1}, {5, 4, 317, 2, 0},
+                 {32946, 8, 317, 0x10002, 0}, {32946, 8, 317, 1, 1}, {5, 8, 317, 2, 1}, {5, 4, 317, 2, 0}, {8, 8, 317, 2, 1},
                  {1, 8, 317, 2, 1}, {32773, 8, 317, 2, 1}, {3, 1, 292, 1, 1}, {3, 1, 292, 5, 1}, {3, 1, 292, 0, 1},
                  {3, 1, 292, 8, 0}, {3, 1, 292, 0xFFFFFFFF, 0}, {4, 1, 292, 1, 1}};
     for (const Case& c : cases) {
@@ -159,7 +159,7 @@ TEST(IfdWrite, EncodingParameterOnlyWhenTheEncoderTookIt)
             EXPECT_EQ(f.SetEncodeParams(unsigned(c.tag), c.value), c.taken) << c.compression << " " << c.value;
             EXPECT_EQ(f.SetEncodeParams(unsigned(other), 1), 1) << "other tags are ignored";
         }));
-        const bool owner = c.tag == 317 ? c.compression == 32946 || c.compression == 5 : c.compression == 3;
+        const bool owner = c.tag == 317 ? c.compression == 32946 || c.compression == 8 || c.compression == 5 : c.compression == 3;
         const bool entry = owner && c.taken && c.value != (c.tag == 317 ? 1u : 0u);
         ASSERT_EQ(d.count(c.tag), entry ? 1u : 0u) << c.compression << " " << c.bits << " " << c.value;
         if (entry) {

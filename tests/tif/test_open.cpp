@@ -1,7 +1,10 @@
 // Opening: every way a file fails to open (on exact bytes), and what a sound
 // file's directory turns into: strips and tiles, resolutions, photometric
 // types, palettes, and nothing left over from a previous file.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +106,15 @@ const BadFile kBadFiles[] = {
     {"FirstTileRowUnreadable", true, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.Set(kTagTileByteCounts, kLong, {256, 256, 0x10000, 256, 256, 256}); }},
 };
 
+// The files whose directory is readable: what it holds is why Open fails.
+const char* const kDescribed[] = {
+    "Planar2", "Planar0", "NoCompression", "CompressionJpeg", "CompressionOldJpeg", "CompressionUnknown",
+    "PhotometricMask", "PhotometricLab", "PhotometricLogL", "NoOffsets", "OffsetsEmpty", "OffsetsRational",
+    "FewerOffsets", "FewerByteCounts", "NoByteCountsSeveralStrips", "OffsetsOutsideFile", "FirstStripPastEnd",
+    "FirstStripRunsPastEnd", "TileOffsetsFewer", "TileByteCountsAbsent", "TileByteCountsFewer",
+    "ByteCountsUnreadable", "TileRowOverLimit", "PredictorFloatingPoint", "FirstTileRowUndecodable",
+    "FirstTileRowUnreadable"};
+
 class OpenFails : public ::testing::TestWithParam<std::tuple<BadFile, bool>> {};
 
 TEST_P(OpenFails, AndLeavesTheObjectEmptyAndReusable)
@@ -112,10 +124,28 @@ TEST_P(OpenFails, AndLeavesTheObjectEmptyAndReusable)
     bad.edit(b);
     TempDir dir;
     CTifFile f;
-    EXPECT_EQ(f.Open(dir.Write("bad.tif", b.Build(bad.cut)).c_str()), 0);
+    const std::string path = dir.Write("bad.tif", b.Build(bad.cut));
+    EXPECT_EQ(f.Open(path.c_str()), 0);
     EXPECT_TRUE(IsEmpty(f));
     EXPECT_EQ(CTifFile::GetLastFailure(), bad.failure) << CTifFile::GetLastFailureText();
     EXPECT_EQ(CTifFile::GetLastFailureValue(), bad.value);
+    // Its directory alone: described when readable, else refused for the same reason.
+    const bool described = std::find_if(std::begin(kDescribed), std::end(kDescribed), [&](const char* name) {
+                               return std::strcmp(name, bad.name) == 0;
+                           }) != std::end(kDescribed);
+    VXIMGINFO info{};
+    info.nWidth = -7;
+    ASSERT_EQ(CTifFile::DescribePage(path.c_str(), 0, &info), described ? 1 : 0) << CTifFile::GetLastFailureText();
+    if (described) {
+        const bool wide = std::strcmp(bad.name, "TileRowOverLimit") == 0;
+        EXPECT_EQ(std::vector<int>({info.nWidth, info.nHeight, info.bTiled, info.nSamplesPerPixel}),
+                  std::vector<int>({wide ? 65537 : bad.tiled ? 40 : 16, wide ? 1 : bad.tiled ? 20 : 10, bad.tiled, 1}));
+        EXPECT_EQ(CTifFile::GetLastFailure(), VXTIFF_FAIL_NONE);
+    } else {
+        EXPECT_EQ(info.nWidth, -7);
+        EXPECT_EQ(CTifFile::GetLastFailure(), bad.failure) << CTifFile::GetLastFailureText();
+        EXPECT_EQ(CTifFile::GetLastFailureValue(), bad.value);
+    }
     // Every entry point of the empty object fails quietly.
     EXPECT_EQ(f.Close(), 0);
     std::vector<uint8_t> row(64, 0xEE);

@@ -55,7 +55,8 @@ std::vector<Case> Cases()
         {"T100x50", 77, 0, 1, 100, 50}, {"T0x0", 77, 0, 1, 0, 0}, {"T128W300", 300, 0, 1, 128, 128}};
     // Compression, Predictor, T4Options; the fax compressions are for bilevel images only.
     const int codecs[][3] = {{1, 1, 0}, {5, 1, 0}, {5, 2, 0}, {32773, 1, 0}, {32946, 1, 0}, {32946, 2, 0},
-                             {2, 1, 0}, {3, 1, 0}, {3, 1, 1}, {3, 1, 4},     {3, 1, 5},     {4, 1, 0}};
+                             {8, 1, 0}, {8, 2, 0}, {2, 1, 0}, {3, 1, 0}, {3, 1, 1},     {3, 1, 4},
+                             {3, 1, 5}, {4, 1, 0}};
     std::vector<Case> v;
     for (auto& c : codecs)
         for (auto& k : kinds)

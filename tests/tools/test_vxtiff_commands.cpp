@@ -5,16 +5,22 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "convert/tif2bmp.h"
+#include "support/run_program.h"
 #include "support/tool_run.h"
+#include "tif/tif_file.h"
 
 namespace {
 
@@ -54,15 +60,85 @@ TEST_F(CommandTest, HelpVersionAndBadCommandLines)
     r = Tool(dir, {"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("vxtiff ", 0), 0u) << r.out;
+    // Every command's help: its usage, options and exit statuses, as COMMAND --help or help COMMAND.
+    const std::pair<std::string, std::string> usages[] = {
+        {"info", "[--json] FILE..."}, {"tobmp", "IN OUT.bmp [DPI]"}, {"topng", "IN OUT.png"},
+        {"convert", "IN OUT"},        {"rotate", "IN OUT 90|180|270"}, {"merge", "IN... OUT"},
+        {"split", "IN PREFIX"}};
+    for (const auto& [cmd, usage] : usages)
+        for (const std::vector<std::string>& args : {std::vector<std::string>{cmd, "--help"}, {"help", cmd}}) {
+            r = Tool(dir, args);
+            EXPECT_EQ(r.status, 0) << cmd;
+            EXPECT_EQ(r.err, "");
+            EXPECT_TRUE(Has(r.out, "Usage: vxtiff " + cmd + " " + usage) && Has(r.out, "Options:") &&
+                        Has(r.out, "exit status: 0 ") && Has(r.out, " 2 bad command line"))
+                << r.out;
+        }
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {}, {"frobnicate"}, {"info"}, {"tobmp", "a.tif"}, {"tobmp", "a", "b", "1"}, {"tobmp", "a", "b", "x"},
              {"tobmp", "a", "b", "--exact"}, {"tobmp", "a", "b", "--source-dpi", "0"},
              {"tobmp", "a", "b", "--page", "0"}, {"topng", "a"}, {"topng", "a", "b", "--page", "x"},
-             {"convert", "a", "b", "--page", "-1"}}) {
+             {"convert", "a", "b", "--page", "-1"}, {"help", "frobnicate"}}) {
         r = Tool(dir, args);
         EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
         EXPECT_EQ(r.err.rfind("vxtiff: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+// Options as --opt=value and --opt value; compressions by name or alias in
+// any case, or by number.
+TEST_F(CommandTest, OptionFormsAndCompressionNames)
+{
+    LibtiffSpec bilevel = Fax(64, 20), gray = Shape(16, 12, 1, 8, 1);
+    gray.xResolution = gray.yResolution = 100, gray.resolutionUnit = 2;
+    const std::string bi = dir.Path("bi.tif"), gr = dir.Path("gray.tif"), out = dir.Path("out.tif");
+    ASSERT_TRUE(WriteLibtiffPages(bi, {bilevel, bilevel}, {Pattern(bilevel), Pattern(bilevel, 3)}));
+    ASSERT_TRUE(WriteLibtiff(gr, gray, Pattern(gray)));
+    const struct {
+        std::vector<std::string> args;  // after convert IN OUT, IN bilevel unless "gray" is first
+        int status, compression;        // of OUT; 0: the input's
+    } cases[] = {
+        {{"--compression=LZW"}, 0, 5},          {{"--compression", "Zip"}, 0, 8},
+        {{"--compression=adobe-deflate"}, 0, 8}, {{"--compression=DEFLATE"}, 0, 8},
+        {{"--compression=8"}, 0, 8},            {{"--compression=deflate-legacy"}, 0, 32946},
+        {{"--compression=32946"}, 0, 32946},    {{"--compression=raw"}, 0, 1},
+        {{"--compression=None"}, 0, 1},         {{"--compression=PackBits"}, 0, 32773},
+        {{"--compression=fax3"}, 0, 3},         {{"--compression=G3-2D"}, 0, 3},
+        {{"--compression=fax4"}, 0, 4},         {{"--compression=ccitt"}, 0, 4},
+        {{"--compression=rle"}, 0, 2},          {{"--compression=Huffman"}, 0, 2},
+        {{"--compression=2"}, 0, 2},            {{"gray", "--compression=zip", "--predictor=2"}, 0, 8},
+        {{"--rows-per-strip=5"}, 0, 0},         {{"--tile=32x32"}, 0, 0},
+        {{"--page=2"}, 0, 0},                   {{"--page=2-", "--compression=g4"}, 0, 4},
+        {{"--compression=jpeg"}, 2, 0},         {{"--compression=7"}, 2, 0},
+        {{"--compression=0"}, 2, 0},            {{"--compression="}, 2, 0},
+        {{"--compression=deflate8"}, 2, 0},     {{"--predictor=3"}, 2, 0},
+    };
+    for (const auto& c : cases) {
+        const bool useGray = c.args[0] == "gray";
+        std::vector<std::string> args = {"convert", useGray ? gr : bi, out};
+        args.insert(args.end(), c.args.begin() + (useGray ? 1 : 0), c.args.end());
+        std::filesystem::remove(out);
+        const ToolResult r = Tool(dir, args);
+        EXPECT_EQ(r.status, c.status) << args.back() << ": " << r.err;
+        if (c.status != 0)
+            continue;
+        CTifFile f;
+        ASSERT_EQ(f.Open(out.c_str()), 1) << args.back();
+        EXPECT_EQ(f.m_nCompression, c.compression ? c.compression : useGray ? 1 : 4) << args.back();
+    }
+    // The other commands' options.
+    const std::vector<std::string> others[] = {
+        {"tobmp", bi, dir.Path("o.bmp"), "--dpi=100", "--page=2"},
+        {"tobmp", dir.Path("plain.tif"), dir.Path("o.bmp"), "--source-dpi=200x100"},
+        {"topng", bi, dir.Path("o.png"), "--page=2"},
+        {"convert", bi, gr, "--out-dir=" + dir.Path("d"), "--jobs=2", "--compression=Fax4"}};
+    LibtiffSpec plain = Shape(16, 8, 1, 1, 0);
+    ASSERT_TRUE(WriteLibtiff(dir.Path("plain.tif"), plain, Pattern(plain)));
+    for (const auto& args : others) {
+        const ToolResult r = Tool(dir, args);
+        EXPECT_EQ(r.status, args[0] == "convert" ? 1 : 0) << args.back() << ": " << r.err;  // gray is no fax
+        EXPECT_TRUE(std::filesystem::exists(args[0] == "convert" ? dir.Path("d/bi.tif") : args[2])) << args.back();
     }
 }
 
@@ -90,12 +166,96 @@ TEST_F(CommandTest, InfoListsEveryPageByName)
                              "size:            10 x 6 pixels", "samples:         1 per pixel, 16 bits each"})
         EXPECT_TRUE(Has(r.out, line)) << line << "\n" << r.out;
 
-    // The reason for each file that cannot be read; the others are still listed.
-    r = Tool(dir, {"info", dir.Path("missing.tif"), dir.path(), dir.Path("text.tif"), dir.Path("be.tif")});
+    // The reason for each file that cannot be read, the system's where the
+    // library names none; the others are still listed.
+    const std::string longName = dir.Path(std::string(300, 'x') + ".tif");
+    std::filesystem::create_symlink("loop.tif", dir.Path("loop.tif"));
+    r = Tool(dir, {"info", dir.Path("missing.tif"), dir.path(), dir.Path("text.tif"), longName, dir.Path("loop.tif"),
+                   dir.Path("be.tif")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "vxtiff: " + dir.Path("missing.tif") + ": no such file\nvxtiff: " + dir.path() +
-                         ": not a file\nvxtiff: " + dir.Path("text.tif") + ": not a TIFF file\n");
+                         ": not a file\nvxtiff: " + dir.Path("text.tif") + ": not a TIFF file\nvxtiff: " + longName +
+                         ": " + std::strerror(ENAMETOOLONG) + "\nvxtiff: " + dir.Path("loop.tif") + ": " +
+                         std::strerror(ELOOP) + "\n");
     EXPECT_TRUE(Has(r.out, "file:              " + dir.Path("be.tif"))) << r.out;
+}
+
+// Pages the library does not decode (made by tiffcp: JPEG, separate planes)
+// are described from their directories, as libtiff reads them; --json gives
+// one document that a JSON parser reads, whatever the file names hold.
+TEST_F(CommandTest, InfoDescribesUndecodablePagesAndWritesJson)
+{
+    LibtiffSpec rgb = Shape(40, 24, 3, 8, 2);
+    rgb.xResolution = 300, rgb.yResolution = 150, rgb.resolutionUnit = 2, rgb.rowsPerStrip = 16;  // as JPEG needs
+    const std::string plain = dir.Path("rgb.tif"), jpeg = dir.Path("jpeg.tif"), planar = dir.Path("planar.tif");
+    ASSERT_TRUE(WriteLibtiff(plain, rgb, Pattern(rgb)));
+    const std::string multi = dir.Path("multi.tif");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-c", "jpeg", plain, jpeg}, {"-p", "separate", plain, planar}, {plain, jpeg, multi}}) {
+        const ProgramResult made = RunProgram("tiffcp", args, dir);
+        ASSERT_EQ(made.status, 0) << "tiffcp (libtiff-tools) is needed: " << made.err;
+    }
+    for (const std::string& path : {jpeg, planar}) {
+        CTifFile f;
+        ASSERT_EQ(f.Open(path.c_str()), 0);
+        VXIMGINFO info;
+        ASSERT_EQ(CTifFile::DescribePage(path.c_str(), 0, &info), 1) << path;
+        TIFF* t = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(t, nullptr);
+        uint32_t w = 0, h = 0, rows = 0;
+        uint16_t samples = 0, bits = 0, compression = 0;
+        float x = 0, y = 0;
+        TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w), TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
+        TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &samples), TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits);
+        TIFFGetField(t, TIFFTAG_COMPRESSION, &compression), TIFFGetField(t, TIFFTAG_ROWSPERSTRIP, &rows);
+        TIFFGetField(t, TIFFTAG_XRESOLUTION, &x), TIFFGetField(t, TIFFTAG_YRESOLUTION, &y);
+        TIFFClose(t);
+        EXPECT_EQ(std::vector<double>({double(info.nWidth), double(info.nHeight), double(info.nSamplesPerPixel),
+                                       double(info.nBitsPerSample), double(info.nCompression),
+                                       double(info.nRowsPerStrip), info.dXResolution, info.dYResolution}),
+                  std::vector<double>({double(w), double(h), double(samples), double(bits), double(compression),
+                                       double(std::min(rows, h)), x, y}))
+            << path;
+    }
+    ToolResult r = Tool(dir, {"info", multi, planar});
+    EXPECT_EQ(r.status, 1);
+    for (const char* line : {"page 2 of 2:\n  size:            40 x 24 pixels\n  samples:         3 per pixel, 8 bits each",
+                             "compression:     7 JPEG", "resolution:      300 x 150 pixels per inch",
+                             "  cannot be decoded: compression 7 (JPEG) not supported\n",
+                             "  cannot be decoded: separate planes (not supported)\n"})
+        EXPECT_TRUE(Has(r.out, line)) << line << "\n" << r.out;
+    EXPECT_EQ(r.err, "vxtiff: " + multi + " page 2: compression 7 (JPEG) not supported\nvxtiff: " + planar +
+                         " page 1: separate planes (not supported)\n");
+
+    // A name with a quote, a backslash, control characters, a byte that is
+    // not UTF-8 and a UTF-8 letter: the parser gets back its code points.
+    const std::string odd = dir.Path("q\"b\\n\nt\t\x01\xff\xc3\xa9.tif");
+    dir.Write(odd.substr(odd.rfind('/') + 1), ReadFileBytes(plain));
+    dir.Write("text.tif", {'h', 'e', 'l', 'l', 'o'});
+    r = Tool(dir, {"info", "--json", multi, planar, dir.Path("missing.tif"), dir.Path("text.tif"), odd});
+    EXPECT_EQ(r.status, 1);
+    dir.Write("info.json", Bytes(r.out.begin(), r.out.end()));
+    const std::string script = dir.Write("summary.py", [] {
+        const std::string py =
+            "import json, sys\n"
+            "for f in json.load(open(sys.argv[1], encoding='utf-8')):\n"
+            "    name = f['file'][f['file'].rfind('/') + 1:]\n"
+            "    print(' '.join(str(ord(c)) for c in name) if name[0] == 'q' else name, f.get('error', f.get('page_count')))\n"
+            "    for p in f.get('pages', []):\n"
+            "        print(' ', p['page'], p['width'], p['height'], p['compression'], p['compression_name'],\n"
+            "              p['layout'], p['resolution'], p.get('photometric'), p.get('error'))\n";
+        return Bytes(py.begin(), py.end());
+    }());
+    const ProgramResult parsed = RunProgram("python3", {script, dir.Path("info.json")}, dir);
+    ASSERT_EQ(parsed.status, 0) << parsed.err << r.out;
+    const std::string page = "40 24 1 none strips {'x': 300, 'y': 150, 'unit': 'inch'} 2 None\n";
+    EXPECT_EQ(parsed.out, "multi.tif 2\n  1 " + page +
+                              "  2 40 24 7 JPEG strips {'x': 300, 'y': 150, 'unit': 'inch'} None "
+                              "compression 7 (JPEG) not supported\n"
+                              "planar.tif 1\n  1 40 24 1 none strips {'x': 300, 'y': 150, 'unit': 'inch'} None "
+                              "separate planes (not supported)\n"
+                              "missing.tif no such file\ntext.tif not a TIFF file\n"
+                              "113 34 98 92 110 10 116 9 1 255 233 46 116 105 102 1\n  1 " + page);
 }
 
 TEST_F(CommandTest, ToBmpSquarePixelsExactPagesAndDamage)
@@ -231,6 +391,28 @@ std::vector<uint8_t> PngRgb(const std::string& path, uint32_t* w, uint32_t* h)
     return rgb;
 }
 
+// The PNG's pHYs chunk: x, y and unit; empty when it has none.
+std::vector<uint32_t> PngPhys(const std::string& path)
+{
+    std::vector<uint32_t> phys;
+    std::FILE* fp = std::fopen(path.c_str(), "rb");
+    if (fp == nullptr)
+        return phys;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (!setjmp(png_jmpbuf(png))) {
+        png_init_io(png, fp);
+        png_read_info(png, info);
+        png_uint_32 x = 0, y = 0;
+        int unit = 0;
+        if (png_get_pHYs(png, info, &x, &y, &unit) != 0)
+            phys = {x, y, uint32_t(unit)};
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(fp);
+    return phys;
+}
+
 TEST_F(CommandTest, ToPngMatchesLibtiffRgba)
 {
     LibtiffSpec palette = Shape(33, 9, 1, 4, 3);
@@ -242,9 +424,12 @@ TEST_F(CommandTest, ToPngMatchesLibtiffRgba)
     tiledRgb.tileWidth = 16, tiledRgb.tileLength = 16;
     LibtiffSpec fax = Fax(70, 13), blackFax = Fax(70, 13);
     blackFax.photometric = 1;  // fax data is read like any other: 1 is white here
+    LibtiffSpec centimetres = Shape(30, 9, 1, 8, 1), aspect = Shape(30, 9, 1, 8, 1);
+    centimetres.xResolution = 80, centimetres.yResolution = 40.5f, centimetres.resolutionUnit = 3;
+    aspect.xResolution = 2, aspect.yResolution = 1, aspect.resolutionUnit = 1;
     const LibtiffSpec sources[] = {fax,          blackFax, Shape(61, 9, 1, 1, 1), Shape(30, 9, 1, 4, 0), Shape(30, 9, 1, 8, 0),
                                    Shape(30, 9, 1, 2, 1), Shape(30, 9, 1, 16, 1), gray16be, palette,
-                                   tiledRgb,     Shape(17, 9, 3, 16, 2), Shape(17, 9, 4, 8, 5)};
+                                   tiledRgb,     Shape(17, 9, 3, 16, 2), Shape(17, 9, 4, 8, 5), centimetres, aspect};
     for (const LibtiffSpec& s : sources) {
         SCOPED_TRACE("photometric " + std::to_string(s.photometric) + ", " + std::to_string(s.samples) + " x " +
                      std::to_string(s.bits) + " bits" + (s.bigEndian ? ", MM" : ""));
@@ -266,6 +451,15 @@ TEST_F(CommandTest, ToPngMatchesLibtiffRgba)
         }
         EXPECT_EQ(pw, tw);
         EXPECT_EQ(ph, th);
+        // The resolution in pixels per metre, or the aspect alone without a unit.
+        const double perMetre = s.resolutionUnit == 3 ? 100.0 : 1 / 0.0254;
+        const std::vector<uint32_t> phys =
+            s.xResolution == 0 ? std::vector<uint32_t>{}
+            : s.resolutionUnit == 1
+                ? std::vector<uint32_t>{uint32_t(s.xResolution), uint32_t(s.yResolution), PNG_RESOLUTION_UNKNOWN}
+                : std::vector<uint32_t>{uint32_t(std::lround(s.xResolution * perMetre)),
+                                        uint32_t(std::lround(s.yResolution * perMetre)), PNG_RESOLUTION_METER};
+        EXPECT_EQ(PngPhys(out), phys);
     }
     // A second page, to standard output.
     const LibtiffSpec a = Shape(12, 5, 1, 8, 1), b = Shape(9, 4, 3, 8, 2);

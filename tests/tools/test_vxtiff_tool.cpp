@@ -63,7 +63,8 @@ TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
         {{}, 0, 0, false},  // the input's compression
         {{"--compression", "none", "--rows-per-strip", "7"}, 1, 0, false},
         {{"--compression", "packbits", "--tile", "32x32"}, 32773, 0, true},
-        {{"--compression", "deflate", "--tile", "40x40"}, 32946, 0, true},
+        {{"--compression", "deflate", "--tile", "40x40"}, 8, 0, true},
+        {{"--compression", "deflate-legacy"}, 32946, 0, false},
         {{"--compression", "lzw", "--rows-per-strip", "3"}, 5, 0, false},
         {{"--compression", "g3"}, 3, 0, false},
         {{"--compression", "g3-2d", "--rows-per-strip", "7"}, 3, 1, false},
@@ -98,7 +99,8 @@ TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
             EXPECT_EQ(info.nCompression, layout.compression ? layout.compression : s.compression);
             EXPECT_EQ(t4Options, layout.t4Options);
             // The input's predictor stays while the output takes one.
-            EXPECT_EQ(predictor, info.nCompression == 32946 || info.nCompression == 5 ? s.predictor : 1);
+            const bool predicted = info.nCompression == 32946 || info.nCompression == 8 || info.nCompression == 5;
+            EXPECT_EQ(predictor, predicted ? s.predictor : 1);
             if (s.photometric == 3) {
                 ASSERT_EQ(f.m_nColors, 16);
                 std::vector<uint16_t> map(f.m_pRedMap, f.m_pRedMap + 16);

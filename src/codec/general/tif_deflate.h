@@ -1,4 +1,4 @@
-// tif_deflate.h — the Deflate codec (TIFF Compression 32946, and 8 on reading):
+// tif_deflate.h — the Deflate codec (TIFF Compression 8, and 32946, its older code):
 // every strip or tile is one zlib stream, driven through the system's zlib.
 // Predictor 2 through tag 317 (see tif_predictor.h).
 #pragma once
