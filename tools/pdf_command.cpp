@@ -144,6 +144,7 @@ void AddPdfCommand(CLI::App* app, int* status)
     CLI::App* cmd = app->add_subcommand(
         "topdf", "the pages of TIFF files, in order, as one PDF: each at its physical size, fax pages as Group 4, "
                  "the others deflated, all lossless");
+    SetUsage(cmd, "vxtiff topdf IN... OUT.pdf [OPTIONS]");
     cmd->add_option("FILES", a->files, "IN... OUT.pdf")->required();
     AddPageList(cmd, &a->o.pages);
     cmd->add_option_function<std::string>(
@@ -155,6 +156,6 @@ void AddPdfCommand(CLI::App* app, int* status)
                                            "ImageDescription)");
     cmd->add_flag("--strict", a->o.strict, "fail, writing nothing, when a page cannot be converted or a line "
                                            "cannot be decoded (default: such pages are skipped or cut, exit 3)");
-    cmd->footer("--page applies to every input. Bilevel pages stored as one Group 4 strip are copied unchanged.\n");
+    cmd->footer("--page applies to every input. Bilevel pages stored as one Group 4 strip are copied unchanged.");
     cmd->callback([a, status] { *status = Run(*a); });
 }
