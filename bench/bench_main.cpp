@@ -23,6 +23,7 @@
 #include "bench_image.h"
 #include "bench_jobs.h"
 #include "bench_pages.h"
+#include "bench_pdf.h"
 #include "bench_report.h"
 #include "bench_write.h"
 
@@ -465,7 +466,7 @@ int main(int argc, char** argv)
             todo.emplace_back(f, path);
         }
     }
-    if (const std::string err = PreparePageSets(o, dir); !err.empty()) {
+    if (std::string err = PreparePageSets(o, dir) + PreparePdfSets(o, dir); !err.empty()) {
         std::fprintf(stderr, "%s\n", err.c_str());
         return 1;
     }
@@ -502,6 +503,7 @@ int main(int argc, char** argv)
         }
     }
     RunPageJobs(o, dir, &tally);
+    RunPdfJobs(o, dir, &tally);
     runner.PrintHeap();
     if (!o.verifyOnly)
         std::printf("\nfloors: %d met, %d missed, %d not measured (n/a: no decoder or encoder yet)\n", tally.met,

@@ -46,7 +46,9 @@ dump=$(i686-w64-mingw32-objdump -p "$build/vxtiff.dll")
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump")
 imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$dump")
 fail() { echo "test_windows.sh: $*"; exit 1; }
-grep -qE '\] VXTiff2Bmp$' <<<"$exports" || fail "VXTiff2Bmp is not exported undecorated"
+for f in VXTiff2Bmp VXTiff2Pdf; do
+    grep -qE "\\] $f\$" <<<"$exports" || fail "$f is not exported undecorated"
+done
 grep -q '@' <<<"$exports" && fail "decorated exports: $(grep '@' <<<"$exports")"
 grep -qE '\] _ZN8CTifFile4OpenEPKc' <<<"$exports" || fail "the CTifFile members are not exported"
 # Only the system's own DLLs: the C++ runtime, winpthread and zlib are linked in.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bmp_command.h"
+#include "pdf_command.h"
 #include "png_command.h"
 
 namespace {
@@ -12,6 +13,14 @@ namespace {
 int PngPages(const std::string& in, const std::string& out, const std::vector<int>& pages, bool progress)
 {
     return ToPng(in, out, pages.front() + 1, progress);
+}
+
+int PdfPages(const std::string& in, const std::string& out, const std::vector<int>& pages, bool)
+{
+    PdfOptions o;
+    for (int p : pages)
+        o.pages.push_back({p + 1, p + 1});
+    return WritePdf({in}, out, o);
 }
 
 int BmpPages(const std::string& in, const std::string& out, const std::vector<int>& pages, bool progress)
@@ -25,7 +34,7 @@ const OutputFormat kFormats[] = {
     {"TIFF", ".tif .tiff", "convert", true, nullptr},
     {"PNG", ".png", "topng", false, PngPages},
     {"BMP", ".bmp", "tobmp", false, BmpPages},
-    {"PDF", ".pdf", nullptr, true, nullptr},
+    {"PDF", ".pdf", "topdf", true, PdfPages},
     {"JPEG", ".jpg .jpeg .jpe .jfif", nullptr, false, nullptr},
     {"JPEG 2000", ".jp2 .j2k .jpx .jpf", nullptr, false, nullptr},
     {"JPEG XL", ".jxl", nullptr, false, nullptr},

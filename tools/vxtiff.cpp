@@ -5,6 +5,7 @@
 //   vxtiff info [--json] FILE...                describe every page of TIFF files
 //   vxtiff tobmp IN OUT.bmp [DPI] [options]     a bilevel page to a 1-bit BMP
 //   vxtiff topng IN OUT.png [--page N]          any readable page to PNG
+//   vxtiff topdf IN... OUT.pdf [options]        the pages of TIFF files as one PDF
 //   vxtiff convert IN OUT [options]             every page written anew
 //   vxtiff rotate IN OUT 90|180|270 [options]   every page turned
 //   vxtiff merge IN... OUT                      the pages of several files in one
@@ -24,6 +25,7 @@
 #include "output_format.h"
 #include "page_commands.h"
 #include "page_copy.h"
+#include "pdf_command.h"
 #include "png_command.h"
 #include "tif/tif_file.h"
 #include "tool_common.h"
@@ -68,6 +70,7 @@ void AddReadCommands(CLI::App* app, int* status)
 {
     AddInfoCommand(app, status);
     AddBmpCommand(app, status);
+    AddPdfCommand(app, status);
 
     auto png = std::make_shared<PngArgs>();
     CLI::App* cmd = app->add_subcommand("topng", "any readable page to PNG: palette applied, min-is-white as white paper");

@@ -267,6 +267,17 @@ public:
     // instead); 0 when the source cannot be read, after which the write has
     // failed as a whole. The source's read position is kept.
     int CopyPageData(CTifFile* source);
+    // The stored bytes of strip (or tile) `index` of the page open for
+    // reading, as its StripByteCounts (TileByteCounts) entry gives them: -1
+    // when no page is open for reading, there is no such strip, or its bytes
+    // do not lie wholly inside the file (a damaged or cut file).
+    int64_t GetRawStripSize(int index);
+    // Copies up to `size` stored bytes of strip (or tile) `index`, from byte
+    // `offset` of it on, into `buffer` unchanged: no decoding, no bit
+    // reversal. The count copied, 0 from the strip's end on; -1 when
+    // GetRawStripSize is -1, for a negative `size` or a null `buffer`, or when
+    // the read fails. The read position of ReadLine and ReadLines is kept.
+    int ReadRawStrip(int index, uint32_t offset, void* buffer, int size);
     // Writes the next line: the image row's packed bytes (a tiled image reads
     // only those too, padding the last tile with zero bits). The row is only
     // read, Predictor 2 included. 0 when nothing is being written, beyond the

@@ -282,6 +282,7 @@ TEST_F(OutputTest, ExtensionChoosesOrRefusesTheWriter)
     ASSERT_TRUE(WriteLibtiffPages(two, {s, s}, {Pattern(s), Pattern(s, 7)}));
     ASSERT_EQ(Tool(dir, {"topng", two, dir.Path("ref2.png"), "--page", "2"}).status, 0);
     ASSERT_EQ(Tool(dir, {"tobmp", two, dir.Path("ref2.bmp"), "--page", "2"}).status, 0);
+    ASSERT_EQ(Tool(dir, {"topdf", two, dir.Path("ref2.pdf"), "--page", "2"}).status, 0);
     const struct {
         std::vector<std::string> args;
         int status;
@@ -292,7 +293,8 @@ TEST_F(OutputTest, ExtensionChoosesOrRefusesTheWriter)
         {{"convert", two, "o.bmp", "--page=2"}, 0, "", "ref2.bmp"},
         {{"convert", two, "o.png"}, 2, "PNG holds one page", nullptr},
         {{"convert", two, "o.png", "--page=2", "--compression=lzw"}, 2, "for TIFF, not PNG", nullptr},
-        {{"convert", two, "o.pdf"}, 2, "does not write PDF", nullptr},
+        {{"convert", two, "o.pdf", "--page", "2"}, 0, "", "ref2.pdf"},
+        {{"topdf", two, "o.tif"}, 2, "topdf writes PDF, not TIFF; vxtiff convert", nullptr},
         {{"convert", two, "o.jpg"}, 2, "does not write JPEG", nullptr},
         {{"rotate", two, "o.png", "90"}, 2, "rotate writes TIFF, not PNG; vxtiff topng", nullptr},
         {{"merge", two, "o.bmp"}, 2, "merge writes TIFF, not BMP; vxtiff tobmp", nullptr},

@@ -1,0 +1,225 @@
+// pdf_writer.cpp — see pdf_writer.h.
+#include "convert/pdf_writer.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kFileBuffer = size_t(1) << 16;
+// Offsets in the cross-reference table have 10 digits.
+constexpr uint64_t kMaxOffset = 9999999999ull;
+
+std::string Decimal(uint64_t v)
+{
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    std::string s;
+    while (n > 0)
+        s += digits[--n];
+    return s;
+}
+
+// `v` with `width` digits, zeros in front.
+std::string Padded(uint64_t v, size_t width)
+{
+    std::string s = Decimal(v);
+    return s.size() < width ? std::string(width - s.size(), '0') + s : s;
+}
+
+// The code points of UTF-8 `text`; false when it is not UTF-8.
+bool DecodeUtf8(const std::string& text, std::vector<uint32_t>* out)
+{
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (extra < 0 || (extra > 0 && i + size_t(extra) >= text.size()))
+            return false;
+        uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + size_t(k)]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            cp = cp << 6 | (d & 0x3F);
+        }
+        static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        out->push_back(cp);
+        i += size_t(extra) + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+CPdfWriter::~CPdfWriter()
+{
+    if (file_ != nullptr)
+        std::fclose(file_);
+}
+
+bool CPdfWriter::Create(const char* path, const char* version)
+{
+    if (file_ != nullptr || path == nullptr)
+        return false;
+    file_ = std::fopen(path, "wb");
+    if (file_ == nullptr)
+        return false;
+    std::setvbuf(file_, nullptr, _IOFBF, kFileBuffer);
+    // The comment of bytes above 127 tells transfer programs the file is binary.
+    Put(std::string("%PDF-") + version + "\n%\xE2\xE3\xCF\xD3\n");
+    return ok();
+}
+
+int CPdfWriter::Reserve()
+{
+    offsets_.push_back(0);
+    return int(offsets_.size() - 1);
+}
+
+void CPdfWriter::BeginObject(int number)
+{
+    if (number <= 0 || size_t(number) >= offsets_.size() || offsets_[size_t(number)] != 0) {
+        failed_ = true;  // a number not reserved, or written twice
+        return;
+    }
+    offsets_[size_t(number)] = position_;
+    Put(Decimal(uint64_t(number)) + " 0 obj\n");
+}
+
+void CPdfWriter::EndObject() { Put("\nendobj\n"); }
+
+void CPdfWriter::BeginStream(int number, const std::string& dict)
+{
+    lengthNumber_ = Reserve();
+    streamNumber_ = number;
+    BeginObject(number);
+    Put("<<" + dict + "/Length " + Decimal(uint64_t(lengthNumber_)) + " 0 R>>\nstream\n");
+    streamStart_ = position_;
+}
+
+void CPdfWriter::EndStream()
+{
+    const uint64_t length = position_ - streamStart_;
+    Put("\nendstream\nendobj\n");
+    IntegerObject(lengthNumber_, int64_t(length));
+    streamNumber_ = lengthNumber_ = 0;
+}
+
+void CPdfWriter::IntegerObject(int number, int64_t value)
+{
+    BeginObject(number);
+    Put((value < 0 ? "-" : "") + Decimal(uint64_t(value < 0 ? -value : value)));
+    EndObject();
+}
+
+void CPdfWriter::Write(const void* data, size_t bytes)
+{
+    if (failed_ || file_ == nullptr) {
+        failed_ = true;
+        return;
+    }
+    if (bytes > 0 && std::fwrite(data, 1, bytes, file_) != bytes)
+        failed_ = true;
+    position_ += bytes;
+}
+
+int CPdfWriter::IoProc(unsigned char* buffer, int length, void* context)
+{
+    auto* w = static_cast<CPdfWriter*>(context);
+    if (length <= 0)
+        return 0;
+    w->Write(buffer, size_t(length));
+    return w->ok() ? length : 0;
+}
+
+bool CPdfWriter::Finish(int root, int info)
+{
+    if (file_ == nullptr)
+        return false;
+    const uint64_t xref = position_;
+    std::string table = "xref\n0 " + Decimal(offsets_.size()) + "\n0000000000 65535 f \n";
+    Put(table);
+    for (size_t i = 1; i < offsets_.size() && !failed_; ++i) {
+        if (offsets_[i] == 0 || offsets_[i] > kMaxOffset)
+            failed_ = true;
+        Put(Padded(offsets_[i], 10) + " 00000 n \n");
+    }
+    std::string trailer = "trailer\n<</Size " + Decimal(offsets_.size()) + "/Root " + Decimal(uint64_t(root)) + " 0 R";
+    if (info > 0)
+        trailer += "/Info " + Decimal(uint64_t(info)) + " 0 R";
+    Put(trailer + ">>\nstartxref\n" + Decimal(xref) + "\n%%EOF\n");
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return closed && !failed_ && xref <= kMaxOffset;
+}
+
+std::string PdfNumber(double value)
+{
+    if (!std::isfinite(value) || std::fabs(value) > 1e12)
+        value = 0;
+    const bool negative = value < 0;
+    const auto scaled = uint64_t(std::llround(std::fabs(value) * 10000.0));
+    std::string s = (negative && scaled != 0 ? "-" : "") + Decimal(scaled / 10000);
+    uint64_t fraction = scaled % 10000;
+    if (fraction != 0) {
+        std::string f = Padded(fraction, 4);
+        while (f.back() == '0')
+            f.pop_back();
+        s += "." + f;
+    }
+    return s;
+}
+
+std::string PdfHexString(const unsigned char* bytes, size_t count)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string s = "<";
+    for (size_t i = 0; i < count; ++i) {
+        s += kHex[bytes[i] >> 4];
+        s += kHex[bytes[i] & 15];
+    }
+    return s + ">";
+}
+
+std::string PdfTextString(const std::string& given)
+{
+    const std::string text = given.substr(0, std::strlen(given.c_str()));
+    bool plain = true;
+    for (char c : text)
+        plain = plain && c >= 0x20 && c < 0x7F;
+    if (plain) {
+        std::string s = "(";
+        for (char c : text) {
+            if (c == '(' || c == ')' || c == '\\')
+                s += '\\';
+            s += c;
+        }
+        return s + ")";
+    }
+    std::vector<uint32_t> points;
+    if (!DecodeUtf8(text, &points)) {
+        points.clear();
+        for (char c : text)
+            points.push_back(static_cast<unsigned char>(c));
+    }
+    std::vector<unsigned char> units = {0xFE, 0xFF};
+    auto unit = [&units](uint32_t u) {
+        units.push_back(static_cast<unsigned char>(u >> 8));
+        units.push_back(static_cast<unsigned char>(u & 0xFF));
+    };
+    for (uint32_t cp : points) {
+        if (cp < 0x10000) {
+            unit(cp);
+        } else {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        }
+    }
+    return PdfHexString(units.data(), units.size());
+}

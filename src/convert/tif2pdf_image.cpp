@@ -1,0 +1,376 @@
+// tif2pdf_image.cpp — a TIFF page as a PDF image XObject: a single Group 4
+// strip copied as stored, other bilevel pages encoded again as one Group 4
+// stream, everything else deflated with the PNG predictors. Rows are read a
+// band at a time and encoded straight into the file, so nothing grows with
+// the page.
+#include "convert/tif2pdf_image.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "codec/tif_codec.h"
+#include "codec/tif_tiff.h"
+#include "convert/pdf_writer.h"
+#include "io/tif_exception.h"
+#include "tif/tif_file.h"
+
+namespace {
+
+constexpr size_t kBandBytes = size_t(256) << 10;  // decoded rows held at once
+constexpr int kCopyBlock = 65536;
+
+int TagOr(CTifFile& f, int tag, int absent)
+{
+    int v = absent;
+    return f.GetTagValue(tag, &v) ? v : absent;
+}
+
+bool Bilevel(CTifFile& f)
+{
+    return f.m_nSamplesPerPixel == 1 && f.m_nBitsPerSample == 1 &&
+           (f.m_nImageType == VXIMG_MINISWHITE || f.m_nImageType == VXIMG_MINISBLACK);
+}
+
+int ColorsOf(int imageType)
+{
+    switch (imageType) {
+    case VXIMG_RGB: return 3;
+    case VXIMG_CMYK: return 4;
+    default: return 1;
+    }
+}
+
+std::string Num(int64_t v) { return std::to_string(v); }
+
+// The dictionary entries every image shares; `height` a number or a reference.
+std::string ImageDict(int width, const std::string& height, int bits, const std::string& space)
+{
+    return "/Type/XObject/Subtype/Image/Width " + Num(width) + "/Height " + height + "/BitsPerComponent " +
+           Num(bits) + "/ColorSpace" + space;
+}
+
+// The page's rows, a band at a time. A read that fails ends the image there.
+class RowReader {
+public:
+    RowReader(CTifFile& f, size_t rowBytes)
+        : f_(f), rowBytes_(rowBytes),
+          band_(int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(f.m_nHeight)))),
+          rows_(size_t(band_) * rowBytes)
+    {
+    }
+    // The next rows (0 at the end), at data().
+    int Next()
+    {
+        if (ended_ || done_ >= f_.m_nHeight)
+            return 0;
+        const int want = std::min(band_, f_.m_nHeight - done_);
+        const int got = std::max(0, f_.ReadLines(rows_.data(), want));
+        done_ += got;
+        if (got != want)
+            ended_ = true;
+        return got;
+    }
+    unsigned char* data() { return rows_.data(); }
+    int band() const { return band_; }
+    int done() const { return done_; }
+    int lost() const { return f_.m_nHeight - done_; }
+
+private:
+    CTifFile& f_;
+    size_t rowBytes_;
+    int band_;
+    std::vector<unsigned char> rows_;
+    int done_ = 0;
+    bool ended_ = false;
+};
+
+struct CodecDeleter {
+    void operator()(TifCodec* c) const { c->Destroy(c); }
+};
+using CodecPtr = std::unique_ptr<TifCodec, CodecDeleter>;
+
+// An encoder writing into the PDF stream being written; null without memory.
+CodecPtr Encoder(int compression, int width, int bits, CPdfWriter& pdf)
+{
+    const TifCodecParams params = {compression, width, 1, bits};
+    CodecPtr c(TifCreateEncoder(&params));
+    if (c) {
+        c->SetIoProc(c.get(), CPdfWriter::IoProc, &pdf);
+        c->BeginStrip(c.get());
+    }
+    return c;
+}
+
+// Runs `encode` (which calls the codec), then ends the strip; false when the
+// codec could not hand its bytes over.
+template <class F>
+bool Encode(TifCodec* codec, F encode)
+{
+    try {
+        if (!encode())
+            return false;
+        return codec->EndStrip(codec) >= 0;
+    } catch (CTifException* e) {
+        delete e;
+        return false;
+    }
+}
+
+// ------------------------------------------------------------ bilevel pages
+
+// A strip that can be copied: FillOrder 1, inside the file, and long enough
+// for its rows (each takes at least one bit) — else it is damaged, and is
+// decoded so that the page ends where its data does.
+bool SingleG4Strip(CTifFile& f)
+{
+    return f.m_nCompression == 4 && !f.m_bTiled && f.m_nStrips == 1 && TagOr(f, TIF_TAG_FILLORDER, 1) == 1 &&
+           f.GetRawStripSize(0) * 8 >= f.m_nHeight;
+}
+
+std::string FaxParms(int width, const std::string& rows, bool blackIs1)
+{
+    return "/Filter/CCITTFaxDecode/DecodeParms<</K -1/Columns " + Num(width) + "/Rows " + rows +
+           (blackIs1 ? "/BlackIs1 true" : "") + ">>";
+}
+
+// The stored strip, byte for byte.
+bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
+{
+    const std::string h = Num(f.m_nHeight);
+    pdf.BeginStream(number, ImageDict(f.m_nWidth, h, 1, "/DeviceGray") +
+                                FaxParms(f.m_nWidth, h, f.m_nImageType == VXIMG_MINISBLACK));
+    std::vector<unsigned char> block(kCopyBlock);
+    const int64_t bytes = f.GetRawStripSize(0);
+    for (int64_t at = 0; at < bytes && pdf.ok();) {
+        const int n = f.ReadRawStrip(0, uint32_t(at), block.data(), kCopyBlock);
+        if (n <= 0)
+            return false;
+        pdf.Write(block.data(), size_t(n));
+        at += n;
+    }
+    pdf.EndStream();
+    image->rows = f.m_nHeight;
+    return pdf.ok();
+}
+
+// Decoded rows encoded again as one Group 4 stream. The fax codecs deliver
+// white as 0 bits whatever the photometric, as other codecs deliver a
+// min-is-white page: both are coded as they come, and a min-is-black page's
+// 0 bits (black) are turned back by /BlackIs1.
+bool EncodeG4(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, PdfImage* image)
+{
+    const std::string h = Num(heightNumber) + " 0 R";
+    const bool minIsBlack = f.m_nImageType == VXIMG_MINISBLACK;
+    pdf.BeginStream(number, ImageDict(f.m_nWidth, h, 1, "/DeviceGray") + FaxParms(f.m_nWidth, h, minIsBlack));
+    const size_t rowBytes = size_t(f.m_nRowBytes);
+    CodecPtr g4 = Encoder(4, f.m_nWidth, 1, pdf);
+    if (!g4)
+        throw std::bad_alloc();
+    RowReader reader(f, rowBytes);
+    TifUseStride(g4.get(), int(rowBytes));
+    const bool ok = Encode(g4.get(), [&] {
+        for (int n; (n = reader.Next()) > 0;)
+            if (g4->EncodeRows(g4.get(), reader.data(), n) != n)
+                return false;
+        if (reader.done() == 0) {  // not one line: a row of paper
+            std::memset(reader.data(), minIsBlack ? 0xFF : 0, rowBytes);
+            return g4->EncodeRows(g4.get(), reader.data(), 1) == 1;
+        }
+        return true;
+    });
+    pdf.EndStream();
+    image->rows = std::max(1, reader.done());
+    image->badLines = reader.lost();
+    pdf.IntegerObject(heightNumber, image->rows);
+    return ok && pdf.ok();
+}
+
+// ------------------------------------------------------------- other pages
+
+// How the decoded rows become the stream's rows.
+struct FlatePlan {
+    int colors;         // samples kept per pixel
+    int bits;
+    int skipBytes;      // bytes of extra samples after each pixel's kept ones
+    bool swap16;        // 16-bit samples of a little-endian file: PDF wants them big-endian
+    bool predict;       // PNG predictors, a filter-type byte before each row
+    size_t rowBytes;    // of the stream's rows, without the filter-type byte
+};
+
+FlatePlan PlanFlate(CTifFile& f)
+{
+    FlatePlan p{};
+    p.colors = ColorsOf(f.m_nImageType);
+    p.bits = f.m_nBitsPerSample;
+    const int sampleBytes = p.bits / 8;
+    p.skipBytes = (f.m_nSamplesPerPixel - p.colors) * sampleBytes;
+    p.swap16 = p.bits == 16 && !f.m_bSwap;
+    p.predict = p.bits >= 8 && f.m_nImageType != VXIMG_PALETTE;
+    p.rowBytes = size_t((int64_t(f.m_nWidth) * p.colors * p.bits + 7) / 8);
+    return p;
+}
+
+// The decoded row `src` as the stream wants it, into `dst`.
+void Transform(const FlatePlan& p, const unsigned char* src, unsigned char* dst, int width)
+{
+    if (p.skipBytes == 0 && !p.swap16) {
+        std::memcpy(dst, src, p.rowBytes);
+        return;
+    }
+    const int keep = p.colors * p.bits / 8;
+    if (p.skipBytes == 0) {
+        std::memcpy(dst, src, p.rowBytes);
+    } else {
+        for (int x = 0; x < width; ++x, src += keep + p.skipBytes, dst += keep)
+            std::memcpy(dst, src, size_t(keep));
+        dst -= p.rowBytes;
+    }
+    if (p.swap16)
+        for (size_t i = 0; i + 1 < p.rowBytes; i += 2)
+            std::swap(dst[i], dst[i + 1]);
+}
+
+int Paeth(int a, int b, int c)
+{
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// PNG filter `type` of row `cur` (above it `prev`) into `out`; the sum of the
+// filtered bytes taken as signed, by which the filter of each row is chosen
+// (the least sum of absolute differences, as PNG encoders choose).
+uint64_t Filter(int type, const unsigned char* cur, const unsigned char* prev, size_t n, int bpp, unsigned char* out)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const int a = i >= size_t(bpp) ? cur[i - size_t(bpp)] : 0, b = prev[i];
+        const int c = i >= size_t(bpp) ? prev[i - size_t(bpp)] : 0;
+        int pred = 0;
+        switch (type) {
+        case 1: pred = a; break;
+        case 2: pred = b; break;
+        case 3: pred = (a + b) >> 1; break;
+        case 4: pred = Paeth(a, b, c); break;
+        default: break;
+        }
+        const auto v = static_cast<unsigned char>(cur[i] - pred);
+        out[i] = v;
+        sum += uint64_t(v < 128 ? v : 256 - v);
+    }
+    return sum;
+}
+
+std::string ColorSpace(CTifFile& f, const FlatePlan& p)
+{
+    if (f.m_nImageType == VXIMG_RGB)
+        return "/DeviceRGB";
+    if (f.m_nImageType == VXIMG_CMYK)
+        return "/DeviceCMYK";
+    if (f.m_nImageType != VXIMG_PALETTE)
+        return "/DeviceGray";
+    const int entries = 1 << p.bits;
+    std::vector<RGBQUAD> map(size_t(entries), RGBQUAD{0, 0, 0, 0});
+    f.GetColorMap(std::min(entries, f.m_nColors), map.data());
+    std::vector<unsigned char> rgb;
+    for (const RGBQUAD& q : map)
+        rgb.insert(rgb.end(), {q.rgbRed, q.rgbGreen, q.rgbBlue});
+    return "[/Indexed/DeviceRGB " + Num(entries - 1) + PdfHexString(rgb.data(), rgb.size()) + "]";
+}
+
+bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, PdfImage* image)
+{
+    const FlatePlan p = PlanFlate(f);
+    std::string dict = ImageDict(f.m_nWidth, Num(heightNumber) + " 0 R", p.bits, ColorSpace(f, p)) +
+                       "/Filter/FlateDecode";
+    if (p.predict)
+        dict += "/DecodeParms<</Predictor 15/Colors " + Num(p.colors) + "/BitsPerComponent " + Num(p.bits) +
+                "/Columns " + Num(f.m_nWidth) + ">>";
+    if (f.m_nImageType == VXIMG_MINISWHITE)
+        dict += "/Decode[1 0]";
+    pdf.BeginStream(number, dict);
+    const size_t lineBytes = p.rowBytes + (p.predict ? 1 : 0);
+    CodecPtr z = Encoder(32946, int(lineBytes), 8, pdf);
+    if (!z)
+        throw std::bad_alloc();
+    RowReader reader(f, size_t(f.m_nRowBytes));
+    // Sized once rows come: a page whose data is gone costs one buffer.
+    std::vector<unsigned char> lines, prev, cur, trial;
+    TifUseStride(z.get(), int(lineBytes));
+    const int bpp = std::max(1, p.colors * p.bits / 8);
+    auto line = [&](const unsigned char* src, unsigned char* out) {
+        if (!p.predict) {
+            Transform(p, src, out, f.m_nWidth);
+            return;
+        }
+        Transform(p, src, cur.data(), f.m_nWidth);
+        uint64_t best = Filter(0, cur.data(), prev.data(), p.rowBytes, bpp, out + 1);
+        out[0] = 0;
+        for (int type = 1; type <= 4 && best > 0; ++type) {
+            const uint64_t sum = Filter(type, cur.data(), prev.data(), p.rowBytes, bpp, trial.data());
+            if (sum < best) {
+                best = sum;
+                out[0] = static_cast<unsigned char>(type);
+                std::memcpy(out + 1, trial.data(), p.rowBytes);
+            }
+        }
+        prev.swap(cur);
+    };
+    const bool ok = Encode(z.get(), [&] {
+        for (int n; (n = reader.Next()) > 0;) {
+            if (lines.empty()) {
+                lines.resize(lineBytes * size_t(reader.band()));
+                prev.resize(p.predict ? p.rowBytes : 0);
+                cur.resize(prev.size());
+                trial.resize(prev.size());
+            }
+            for (int i = 0; i < n; ++i)
+                line(reader.data() + size_t(i) * size_t(f.m_nRowBytes), lines.data() + size_t(i) * lineBytes);
+            if (z->EncodeRows(z.get(), lines.data(), n) != n)
+                return false;
+        }
+        if (reader.done() == 0) {  // not one line: a row of zeros
+            lines.assign(lineBytes, 0);
+            return z->EncodeRows(z.get(), lines.data(), 1) == 1;
+        }
+        return true;
+    });
+    pdf.EndStream();
+    image->rows = std::max(1, reader.done());
+    image->badLines = reader.lost();
+    image->sixteen = p.bits == 16;
+    pdf.IntegerObject(heightNumber, image->rows);
+    return ok && pdf.ok();
+}
+
+}  // namespace
+
+std::string PdfImageRefusal(CTifFile& f)
+{
+    const int bits = f.m_nBitsPerSample, samples = f.m_nSamplesPerPixel;
+    if (f.m_nPhotometric == 6)
+        return "YCbCr pages are not converted (the library delivers them as stored)";
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16)
+        return Num(bits) + "-bit samples cannot be held by a PDF image (1, 2, 4, 8 or 16)";
+    if (f.m_nImageType == VXIMG_PALETTE && bits > 8)
+        return "a palette of " + Num(bits) + "-bit indices cannot be held by a PDF image (8 at most)";
+    const int colors = ColorsOf(f.m_nImageType);
+    if (samples < colors)
+        return Num(samples) + " samples per pixel are too few for its colours";
+    if (samples > colors && bits < 8)
+        return "extra samples of " + Num(bits) + " bits are not taken apart";
+    return {};
+}
+
+bool WritePdfImage(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
+{
+    image->width = f.m_nWidth;
+    if (Bilevel(f) && SingleG4Strip(f))
+        return CopyG4(f, pdf, number, image);
+    const int heightNumber = pdf.Reserve();
+    return Bilevel(f) ? EncodeG4(f, pdf, number, heightNumber, image)
+                      : EncodeFlate(f, pdf, number, heightNumber, image);
+}

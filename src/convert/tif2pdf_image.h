@@ -1,0 +1,24 @@
+// tif2pdf_image.h — the page a CTifFile has open, written as a PDF image
+// XObject (internal to the library; see tif2pdf.h for what each kind of page
+// becomes).
+#pragma once
+
+#include <string>
+
+class CTifFile;
+class CPdfWriter;
+
+struct PdfImage {
+    int width = 0;
+    int rows = 0;         // rows written: the page's height unless its data ended early
+    int badLines = 0;     // lines lost to data that cannot be decoded
+    bool sixteen = false; // 16-bit samples, which need PDF 1.5
+};
+
+// Why the page `file` has open cannot become a PDF image; "" when it can.
+std::string PdfImageRefusal(CTifFile& file);
+
+// Writes the page `file` has open (PdfImageRefusal "") as image XObject
+// `number`. False when writing the PDF failed; memory exhaustion throws
+// std::bad_alloc.
+bool WritePdfImage(CTifFile& file, CPdfWriter& pdf, int number, PdfImage* image);
