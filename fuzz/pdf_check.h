@@ -145,11 +145,42 @@ inline std::string StructureProblem(const std::vector<uint8_t>& bytes)
 
 // The number of pages the page tree's root says (/Type/Pages/Count N); -1
 // when there is none.
+// The offset of object `n` as the cross-reference table gives it; npos when
+// the table has no such entry.
+inline size_t ObjectAt(const std::string& s, long long n)
+{
+    const size_t sx = s.rfind("startxref");
+    const long long xref = sx == std::string::npos ? -1 : IntAt(s, sx + 9);
+    if (xref < 0 || size_t(xref) >= s.size() || s.compare(size_t(xref), 7, "xref\n0 ") != 0)
+        return std::string::npos;
+    size_t at = 0;
+    const long long count = IntAt(s, size_t(xref) + 7, &at);
+    if (n <= 0 || n >= count)
+        return std::string::npos;
+    const long long offset = IntAt(s, at + 1 + size_t(n) * 20);
+    return offset < 0 || size_t(offset) >= s.size() ? std::string::npos : size_t(offset);
+}
+
+// The integer after `key` inside the object at `offset`; -1 when none.
+inline long long ValueIn(const std::string& s, size_t offset, const char* key)
+{
+    if (offset == std::string::npos)
+        return -1;
+    const size_t end = s.find("endobj", offset), k = s.find(key, offset);
+    return k == std::string::npos || k > end ? -1 : IntAt(s, k + std::strlen(key));
+}
+
+// The page count of the page tree the trailer's /Root names, found through
+// the cross-reference table: image data copied into the file may hold any
+// bytes, "/Type/Pages/Count" included.
 inline int PageCount(const std::vector<uint8_t>& bytes)
 {
     const std::string s(bytes.begin(), bytes.end());
-    const size_t at = s.find("/Type/Pages/Count ");
-    return at == std::string::npos ? -1 : int(IntAt(s, at + 18));
+    const size_t root = s.rfind("/Root ");
+    if (root == std::string::npos)
+        return -1;
+    const long long pages = ValueIn(s, ObjectAt(s, IntAt(s, root + 6)), "/Pages ");
+    return int(ValueIn(s, ObjectAt(s, pages), "/Count "));
 }
 
 }  // namespace pdfcheck
