@@ -33,19 +33,30 @@ int Fail(const std::string& in, const std::string& out, const std::string& why, 
     return status;
 }
 
-// Writes the chosen pages of `in` to `out`; the exit status.
-int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out, bool showProgress)
+// The pages of `in` that --page chooses, from 0; kExitOk, or the status of
+// the failure it has said.
+int ChosenPages(const WriteArgs& a, const std::string& in, const std::string& out, std::vector<int>* chosen,
+                int* count = nullptr)
 {
     std::string why;
     const int pages = PagesOf(in, &why);
+    if (count != nullptr)
+        *count = pages;
     if (pages <= 0)
         return Fail(in, out, why);
+    why = SelectPages(a.pages, pages, chosen);
+    return why.empty() ? kExitOk : Fail(in, out, "cannot open: " + why);
+}
+
+// Writes the chosen pages of `in` to `out`; the exit status.
+int WriteFile(const WriteArgs& a, const std::string& in, const std::string& out, bool showProgress)
+{
     std::vector<int> chosen;
-    why = SelectPages(a.pages, pages, &chosen);
-    if (!why.empty())
-        return Fail(in, out, "cannot open: " + why);
+    int pages = 0;
+    if (const int status = ChosenPages(a, in, out, &chosen, &pages); status != kExitOk)
+        return status;
     DocumentWriter doc(out);
-    why = doc.Open({in});
+    std::string why = doc.Open({in});
     if (!why.empty())
         return Fail(in, out, why, doc.status());
     Progress bar(showProgress);
@@ -78,14 +89,9 @@ int WriteOther(const WriteArgs& a, const std::string& in, const std::string& out
     if (!a.o.KeepsCoding())
         return Usage(std::string("--compression, --predictor, --rows-per-strip and --tile are for TIFF, not ") +
                      format.name);
-    std::string why;
-    const int pages = PagesOf(in, &why);
-    if (pages <= 0)
-        return Fail(in, out, why);
     std::vector<int> chosen;
-    why = SelectPages(a.pages, pages, &chosen);
-    if (!why.empty())
-        return Fail(in, out, "cannot open: " + why);
+    if (const int status = ChosenPages(a, in, out, &chosen); status != kExitOk)
+        return status;
     if (!format.severalPages && chosen.size() != 1)
         return Usage(in + " -> " + out + ": " + format.name + " holds one page; choose one of the " +
                      std::to_string(chosen.size()) + " with --page N");
