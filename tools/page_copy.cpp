@@ -398,17 +398,6 @@ void ReversePixels(const unsigned char* src, unsigned char* dst, int width, int 
     }
 }
 
-bool PageReader::Reach(const std::string& path, int page)
-{
-    const bool next = file.m_pStream != nullptr && path == path_ && page == page_ + 1;
-    if (!next)
-        file.Close();
-    const bool ok = next ? file.NextPage() == 1 : file.OpenPage(path.c_str(), page) == 1;
-    path_ = path;
-    page_ = ok ? page : -1;
-    return ok;
-}
-
 int WritePage(const WriteOptions& o, const std::string& path, int page, PageReader& reader, DocumentWriter& doc,
               Progress& bar, std::string* why)
 {

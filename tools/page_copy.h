@@ -6,23 +6,12 @@
 
 #include <string>
 
+#include "convert/page_reader.h"
 #include "options.h"
 #include "output_file.h"
 #include "tool_common.h"
 
-// The input page being read, kept open from one page to the next: going
-// through a file in order reads each directory once (NextPage), not the
-// whole chain again for every page.
-class PageReader {
-public:
-    // Makes `file` hold page `page` (from 0) of `path`; false as OpenPage.
-    bool Reach(const std::string& path, int page);
-    CTifFile file;
-
-private:
-    std::string path_;
-    int page_ = -1;
-};
+using PageReader = TifPageReader;
 
 // Writes page `page` (from 0) of `path` as the next page of `doc`, as `o`
 // asks, reading it through `reader`. kExitOk; kExitDamaged when the page was

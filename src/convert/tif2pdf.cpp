@@ -76,17 +76,6 @@ int CTifPdfDocument::Create(const char* path)
     return VXTIFF2PDF_OK;
 }
 
-bool CTifPdfDocument::Reach(const std::string& tiff, int page)
-{
-    const bool next = in_.m_pStream != nullptr && tiff == inPath_ && page == inPage_ + 1;
-    if (!next)
-        in_.Close();
-    const bool ok = next ? in_.NextPage() == 1 : in_.OpenPage(tiff.c_str(), page) == 1;
-    inPath_ = tiff;
-    inPage_ = ok ? page : -1;
-    return ok;
-}
-
 int CTifPdfDocument::Skip(const std::string& where, const std::string& why)
 {
     ++skipped_;
@@ -111,7 +100,7 @@ int CTifPdfDocument::AddPage(const std::string& tiff, int page)
     if (failed_)
         return VXTIFF2PDF_ERR_WRITE;
     const std::string where = Where(tiff, page);
-    if (!Reach(tiff, page))
+    if (!reader_.Reach(tiff, page))
         return Skip(where, CTifFile::GetLastFailureText());
     if (!metadata_)
         TakeMetadata();

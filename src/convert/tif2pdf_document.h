@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/page_reader.h"
 #include "convert/pdf_writer.h"
 #include "tif/tif_file.h"
 
@@ -47,7 +48,6 @@ public:
     int badLines() const { return badLines_; }
 
 private:
-    bool Reach(const std::string& tiff, int page);
     int Skip(const std::string& where, const std::string& why);
     void TakeMetadata();
     int WritePage(int* lost);
@@ -55,9 +55,8 @@ private:
     TifPdfSettings settings_;
     std::function<void(const std::string&)> report_;
     CPdfWriter pdf_;
-    CTifFile in_;
-    std::string inPath_;
-    int inPage_ = -1;
+    TifPageReader reader_;
+    CTifFile& in_ = reader_.file;
     int root_ = 0, pagesNumber_ = 0;
     std::vector<int> kids_;
     int skipped_ = 0, badLines_ = 0;
