@@ -1,8 +1,8 @@
 // tif2pdf_image.cpp — a TIFF page as a PDF image XObject: a single Group 4
 // strip copied as stored, other bilevel pages encoded again as one Group 4
 // stream, everything else deflated with the PNG predictors. Rows are read a
-// band at a time and encoded straight into the file, so nothing grows with
-// the page.
+// band at a time, salvaged as every converter does (line_salvage.h), and
+// encoded straight into the file, so nothing grows with the page.
 #include "convert/tif2pdf_image.h"
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 
 #include "codec/tif_codec.h"
 #include "codec/tif_tiff.h"
+#include "convert/line_salvage.h"
 #include "convert/pdf_writer.h"
 #include "io/tif_exception.h"
 #include "tif/tif_file.h"
@@ -46,18 +47,19 @@ int ColorsOf(int imageType)
 
 std::string Num(int64_t v) { return std::to_string(v); }
 
-// The dictionary entries every image shares; `height` a number or a reference.
-std::string ImageDict(int width, const std::string& height, int bits, const std::string& space)
+// The dictionary entries every image shares.
+std::string ImageDict(int width, int height, int bits, const std::string& space)
 {
-    return "/Type/XObject/Subtype/Image/Width " + Num(width) + "/Height " + height + "/BitsPerComponent " +
+    return "/Type/XObject/Subtype/Image/Width " + Num(width) + "/Height " + Num(height) + "/BitsPerComponent " +
            Num(bits) + "/ColorSpace" + space;
 }
 
-// The page's rows, a band at a time. A read that fails ends the image there.
+// The page's rows, a band at a time, every row of the page: one that cannot
+// be decoded comes as paper.
 class RowReader {
 public:
     RowReader(CTifFile& f, size_t rowBytes)
-        : f_(f), rowBytes_(rowBytes),
+        : f_(f), salvager_(f),
           band_(int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(f.m_nHeight)))),
           rows_(size_t(band_) * rowBytes)
     {
@@ -65,27 +67,22 @@ public:
     // The next rows (0 at the end), at data().
     int Next()
     {
-        if (ended_ || done_ >= f_.m_nHeight)
-            return 0;
-        const int want = std::min(band_, f_.m_nHeight - done_);
-        const int got = std::max(0, f_.ReadLines(rows_.data(), want));
-        done_ += got;
-        if (got != want)
-            ended_ = true;
-        return got;
+        const int n = std::min(band_, f_.m_nHeight - done_);
+        if (n > 0)
+            salvager_.Read(rows_.data(), done_, n);
+        done_ += n;
+        return n;
     }
     unsigned char* data() { return rows_.data(); }
     int band() const { return band_; }
-    int done() const { return done_; }
-    int lost() const { return f_.m_nHeight - done_; }
+    PageDamage Damage() { return salvager_.Damage(); }
 
 private:
     CTifFile& f_;
-    size_t rowBytes_;
+    Salvager salvager_;
     int band_;
     std::vector<unsigned char> rows_;
     int done_ = 0;
-    bool ended_ = false;
 };
 
 struct CodecDeleter {
@@ -124,36 +121,36 @@ bool Encode(TifCodec* codec, F encode)
 
 // A strip that can be copied: FillOrder 1, inside the file, and long enough
 // for its rows (each takes at least one bit) — else it is damaged, and is
-// decoded so that the page ends where its data does.
+// decoded so that what cannot be becomes paper.
 bool SingleG4Strip(CTifFile& f)
 {
     return f.m_nCompression == 4 && !f.m_bTiled && f.m_nStrips == 1 && TagOr(f, TIF_TAG_FILLORDER, 1) == 1 &&
            f.GetRawStripSize(0) * 8 >= f.m_nHeight;
 }
 
-std::string FaxParms(int width, const std::string& rows, bool blackIs1)
+std::string FaxParms(int width, int rows, bool blackIs1)
 {
-    return "/Filter/CCITTFaxDecode/DecodeParms<</K -1/Columns " + Num(width) + "/Rows " + rows +
+    return "/Filter/CCITTFaxDecode/DecodeParms<</K -1/Columns " + Num(width) + "/Rows " + Num(rows) +
            (blackIs1 ? "/BlackIs1 true" : "") + ">>";
 }
 
 // The stored strip, byte for byte.
-bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
+bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number)
 {
-    const std::string h = Num(f.m_nHeight);
+    const int h = f.m_nHeight;
     pdf.BeginStream(number, ImageDict(f.m_nWidth, h, 1, "/DeviceGray") +
                                 FaxParms(f.m_nWidth, h, f.m_nImageType == VXIMG_MINISBLACK));
-    std::vector<unsigned char> block(kCopyBlock);
     const int64_t bytes = f.GetRawStripSize(0);
+    // Not zeroed: every byte written is read first.
+    const std::unique_ptr<unsigned char[]> block(new unsigned char[size_t(std::min<int64_t>(bytes, kCopyBlock))]);
     for (int64_t at = 0; at < bytes && pdf.ok();) {
-        const int n = f.ReadRawStrip(0, uint32_t(at), block.data(), kCopyBlock);
+        const int n = f.ReadRawStrip(0, uint32_t(at), block.get(), int(std::min<int64_t>(bytes - at, kCopyBlock)));
         if (n <= 0)
             return false;
-        pdf.Write(block.data(), size_t(n));
+        pdf.Write(block.get(), size_t(n));
         at += n;
     }
     pdf.EndStream();
-    image->rows = f.m_nHeight;
     return pdf.ok();
 }
 
@@ -161,9 +158,9 @@ bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
 // white as 0 bits whatever the photometric, as other codecs deliver a
 // min-is-white page: both are coded as they come, and a min-is-black page's
 // 0 bits (black) are turned back by /BlackIs1.
-bool EncodeG4(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, PdfImage* image)
+bool EncodeG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
 {
-    const std::string h = Num(heightNumber) + " 0 R";
+    const int h = f.m_nHeight;
     const bool minIsBlack = f.m_nImageType == VXIMG_MINISBLACK;
     pdf.BeginStream(number, ImageDict(f.m_nWidth, h, 1, "/DeviceGray") + FaxParms(f.m_nWidth, h, minIsBlack));
     const size_t rowBytes = size_t(f.m_nRowBytes);
@@ -176,16 +173,10 @@ bool EncodeG4(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, PdfIma
         for (int n; (n = reader.Next()) > 0;)
             if (g4->EncodeRows(g4.get(), reader.data(), n) != n)
                 return false;
-        if (reader.done() == 0) {  // not one line: a row of paper
-            std::memset(reader.data(), minIsBlack ? 0xFF : 0, rowBytes);
-            return g4->EncodeRows(g4.get(), reader.data(), 1) == 1;
-        }
         return true;
     });
     pdf.EndStream();
-    image->rows = std::max(1, reader.done());
-    image->badLines = reader.lost();
-    pdf.IntegerObject(heightNumber, image->rows);
+    image->damage = reader.Damage();
     return ok && pdf.ok();
 }
 
@@ -281,10 +272,10 @@ std::string ColorSpace(CTifFile& f, const FlatePlan& p)
     return "[/Indexed/DeviceRGB " + Num(entries - 1) + PdfHexString(rgb.data(), rgb.size()) + "]";
 }
 
-bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, PdfImage* image)
+bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
 {
     const FlatePlan p = PlanFlate(f);
-    std::string dict = ImageDict(f.m_nWidth, Num(heightNumber) + " 0 R", p.bits, ColorSpace(f, p)) +
+    std::string dict = ImageDict(f.m_nWidth, f.m_nHeight, p.bits, ColorSpace(f, p)) +
                        "/Filter/FlateDecode";
     if (p.predict)
         dict += "/DecodeParms<</Predictor 15/Colors " + Num(p.colors) + "/BitsPerComponent " + Num(p.bits) +
@@ -297,8 +288,8 @@ bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, Pdf
     if (!z)
         throw std::bad_alloc();
     RowReader reader(f, size_t(f.m_nRowBytes));
-    // Sized once rows come: a page whose data is gone costs one buffer.
-    std::vector<unsigned char> lines, prev, cur, trial;
+    std::vector<unsigned char> lines(lineBytes * size_t(reader.band())), prev(p.predict ? p.rowBytes : 0);
+    std::vector<unsigned char> cur(prev.size()), trial(prev.size());
     TifUseStride(z.get(), int(lineBytes));
     const int bpp = std::max(1, p.colors * p.bits / 8);
     auto line = [&](const unsigned char* src, unsigned char* out) {
@@ -321,28 +312,16 @@ bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, Pdf
     };
     const bool ok = Encode(z.get(), [&] {
         for (int n; (n = reader.Next()) > 0;) {
-            if (lines.empty()) {
-                lines.resize(lineBytes * size_t(reader.band()));
-                prev.resize(p.predict ? p.rowBytes : 0);
-                cur.resize(prev.size());
-                trial.resize(prev.size());
-            }
             for (int i = 0; i < n; ++i)
                 line(reader.data() + size_t(i) * size_t(f.m_nRowBytes), lines.data() + size_t(i) * lineBytes);
             if (z->EncodeRows(z.get(), lines.data(), n) != n)
                 return false;
         }
-        if (reader.done() == 0) {  // not one line: a row of zeros
-            lines.assign(lineBytes, 0);
-            return z->EncodeRows(z.get(), lines.data(), 1) == 1;
-        }
         return true;
     });
     pdf.EndStream();
-    image->rows = std::max(1, reader.done());
-    image->badLines = reader.lost();
+    image->damage = reader.Damage();
     image->sixteen = p.bits == 16;
-    pdf.IntegerObject(heightNumber, image->rows);
     return ok && pdf.ok();
 }
 
@@ -369,8 +348,6 @@ bool WritePdfImage(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
 {
     image->width = f.m_nWidth;
     if (Bilevel(f) && SingleG4Strip(f))
-        return CopyG4(f, pdf, number, image);
-    const int heightNumber = pdf.Reserve();
-    return Bilevel(f) ? EncodeG4(f, pdf, number, heightNumber, image)
-                      : EncodeFlate(f, pdf, number, heightNumber, image);
+        return CopyG4(f, pdf, number);
+    return Bilevel(f) ? EncodeG4(f, pdf, number, image) : EncodeFlate(f, pdf, number, image);
 }
