@@ -60,19 +60,23 @@ void Salvager::Read(unsigned char* rows, int first, int count)
     const size_t rowBytes = paper_.size();
     const int end = first + count;
     for (int y = first; y < end;) {
-        int got = 0;
-        if (position_ == y || in_.SeekLine(y) == 1)
-            got = std::max(0, in_.ReadLines(rows + size_t(y - first) * rowBytes, end - y));
-        y += got;
-        position_ = y;
-        if (y >= end)
-            break;
-        // The rest of this strip cannot be decoded: paper up to the next one.
-        endsEarly_ = endsEarly_ || CTifFile::GetLastFailure() == VXTIFF_FAIL_CUT_SHORT;
-        const int next = std::min(end, int(std::min<int64_t>(height_, (int64_t(y) / unit_ + 1) * unit_)));
-        for (; y < next; ++y)
+        if (PaperTo(y) == y) {
+            int got = 0;
+            if (position_ == y || in_.SeekLine(y) == 1)
+                got = std::max(0, in_.ReadLines(rows + size_t(y - first) * rowBytes, end - y));
+            y += got;
+            position_ = y;
+            dataEnd_ = std::max(dataEnd_, got > 0 ? y : 0);
+            if (y >= end)
+                break;
+            // The rest of this strip cannot be decoded: paper up to the next one.
+            endsEarly_ = endsEarly_ || CTifFile::GetLastFailure() == VXTIFF_FAIL_CUT_SHORT;
+            paperFrom_ = y;
+            paperTo_ = int(std::min<int64_t>(height_, (int64_t(y) / unit_ + 1) * unit_));
+            position_ = -1;
+        }
+        for (const int next = std::min(end, paperTo_); y < next; ++y)
             std::memcpy(rows + size_t(y - first) * rowBytes, paper_.data(), rowBytes);
-        position_ = -1;
     }
 }
 

@@ -20,6 +20,8 @@ struct PageDamage {
 // Reads the page of `in` in bands of rows, salvaging: a line that cannot be
 // decoded is written as paper, and reading goes on at the next strip (or
 // tile row), where the library has counted the lines in between already.
+// The rest of a strip whose decoding stopped is not tried again (its data
+// would stop at the same place): it costs no more than its paper.
 class Salvager {
 public:
     explicit Salvager(CTifFile& in);
@@ -30,6 +32,12 @@ public:
     size_t RowBytes() const { return paper_.size(); }
     // What the page met so far.
     PageDamage Damage();
+    // The end of the run of paper that row `y` is known to lie in (the rest
+    // of a strip whose decoding stopped at or before `y`), `y` when none is
+    // known: a reader may skip those rows.
+    int PaperTo(int y) const { return y >= paperFrom_ && y < paperTo_ ? paperTo_ : y; }
+    // One past the last row read from data so far (decoded, damaged or not).
+    int DataEnd() const { return dataEnd_; }
 
 private:
     CTifFile& in_;
@@ -37,5 +45,8 @@ private:
     int unit_ = 1;       // rows per strip or tile row
     int height_ = 0;
     int position_ = 0;   // the line the reader is at; -1 when unknown
+    int paperFrom_ = 0;  // the last strip's rows that cannot be decoded
+    int paperTo_ = 0;
+    int dataEnd_ = 0;
     bool endsEarly_ = false;
 };

@@ -1,8 +1,10 @@
 // tif2pdf.cpp — the PDF document of TIFF pages, and VXTiff2Pdf.
 //
 // Objects go out in the order they are made: for each page its image (and
-// the image's length), its content stream, its page object; at the end the
-// page tree, the catalog and the document information.
+// the image's length and height), its content stream, its page object; at
+// the end the page tree, the catalog and the document information. The
+// content stream follows the image so that an image ending early (the rest
+// of its page undecodable: white) is drawn at the top of its page.
 #include "convert/tif2pdf.h"
 
 #include <algorithm>
@@ -161,7 +163,11 @@ int CTifPdfDocument::WritePage()
     double xDpi, yDpi;
     PageDpi(in_, settings_, &xDpi, &yDpi);
     const std::string w = PdfNumber(image.width * 72.0 / xDpi), h = PdfNumber(in_.m_nHeight * 72.0 / yDpi);
-    const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
+    const std::string drawn = image.rows == in_.m_nHeight
+                                  ? h + " 0 0"
+                                  : PdfNumber(image.rows * 72.0 / yDpi) + " 0 " +
+                                        PdfNumber((in_.m_nHeight - image.rows) * 72.0 / yDpi);
+    const std::string content = "q " + w + " 0 0 " + drawn + " cm /Im0 Do Q";
     const int contents = pdf_.Reserve(), page = pdf_.Reserve();
     pdf_.BeginObject(contents);
     pdf_.Put("<</Length " + std::to_string(content.size()) + ">>\nstream\n" + content + "\nendstream");

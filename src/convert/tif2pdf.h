@@ -21,8 +21,10 @@
 // data stay as decoded, lines that cannot be decoded at all are paper (white
 // as the page shows it; a palette page's entry nearest white), and both are
 // counted (CTifFile::GetDamagedLines), as the vxtiff tool salvages every
-// page. A single Group 4 strip copied as stored is not decoded, so its damage
-// is not seen. /Title comes from
+// page. Where the data ends before the page does, the image ends with it and
+// the page below it shows white: the missing rows cost nothing, whatever
+// height the page claims. A single Group 4 strip copied as stored is not
+// decoded, so its damage is not seen. /Title comes from
 // the options or else from the first page's DocumentName or
 // ImageDescription, /CreationDate from its DateTime, /Producer names vxtiff.
 //

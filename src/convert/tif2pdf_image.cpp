@@ -47,42 +47,107 @@ int ColorsOf(int imageType)
 
 std::string Num(int64_t v) { return std::to_string(v); }
 
-// The dictionary entries every image shares.
-std::string ImageDict(int width, int height, int bits, const std::string& space)
+// The dictionary entries every image shares; `height` a number or a reference.
+std::string ImageDict(int width, const std::string& height, int bits, const std::string& space)
 {
-    return "/Type/XObject/Subtype/Image/Width " + Num(width) + "/Height " + Num(height) + "/BitsPerComponent " +
+    return "/Type/XObject/Subtype/Image/Width " + Num(width) + "/Height " + height + "/BitsPerComponent " +
            Num(bits) + "/ColorSpace" + space;
 }
 
-// The page's rows, a band at a time, every row of the page: one that cannot
-// be decoded comes as paper.
+// Whether the paper row shows as the page does where nothing is drawn (white):
+// always, but for a palette without white.
+bool PaperIsBlank(CTifFile& f, const std::vector<unsigned char>& paper)
+{
+    if (f.m_nImageType != VXIMG_PALETTE)
+        return true;
+    const int index = paper.empty() ? 0 : paper[0] >> (8 - std::min(f.m_nBitsPerSample, 8));  // 8 bits at most
+    if (index >= f.m_nColors)
+        return false;
+    std::vector<RGBQUAD> map(size_t(index) + 1, RGBQUAD{0, 0, 0, 0});
+    f.GetColorMap(index + 1, map.data());
+    return map.back().rgbRed == 255 && map.back().rgbGreen == 255 && map.back().rgbBlue == 255;
+}
+
+// The page's rows, a band at a time, salvaged: a row that cannot be decoded
+// comes as paper. Paper after the last row read from data is held back, and
+// given only when data follows: the image ends with the data, and the page
+// below it, white already, shows the rest. So a page whose data ends early
+// costs no work for its missing rows, however many its height claims (not
+// for a palette without white, whose paper must be drawn).
 class RowReader {
 public:
     RowReader(CTifFile& f, size_t rowBytes)
         : f_(f), salvager_(f),
           band_(int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(f.m_nHeight)))),
-          rows_(size_t(band_) * rowBytes)
+          rows_(size_t(band_) * rowBytes), trim_(PaperIsBlank(f, salvager_.Paper()))
     {
     }
     // The next rows (0 at the end), at data().
     int Next()
     {
-        const int n = std::min(band_, f_.m_nHeight - done_);
-        if (n > 0)
+        if (flush_ > 0)
+            return Paper();
+        if (ready_ > 0) {
+            const int n = ready_;
+            ready_ = 0;
+            at_ = rows_.data();
+            given_ += n;
+            return n;
+        }
+        while (done_ < f_.m_nHeight) {
+            if (const int known = salvager_.PaperTo(done_); known > done_) {
+                held_ += known - done_;
+                done_ = known;
+                continue;
+            }
+            const int n = std::min(band_, f_.m_nHeight - done_);
             salvager_.Read(rows_.data(), done_, n);
-        done_ += n;
-        return n;
+            const int data = std::clamp(salvager_.DataEnd() - done_, 0, n);
+            done_ += n;
+            if (data == 0) {
+                held_ += n;
+                continue;
+            }
+            flush_ = held_, ready_ = data, held_ = n - data;
+            return Next();
+        }
+        if (held_ > 0 && (!trim_ || given_ == 0)) {  // paper to draw; an image has a row at least
+            flush_ = trim_ ? 1 : held_;
+            held_ = 0;
+            return Next();
+        }
+        return 0;
     }
-    unsigned char* data() { return rows_.data(); }
+    unsigned char* data() { return at_; }
     int band() const { return band_; }
+    int given() const { return given_; }  // the image's rows
     PageDamage Damage() { return salvager_.Damage(); }
 
 private:
+    // Paper rows held back, a band at a time.
+    int Paper()
+    {
+        if (paperBand_.empty())
+            for (int i = 0; i < band_; ++i)
+                paperBand_.insert(paperBand_.end(), salvager_.Paper().begin(), salvager_.Paper().end());
+        const int n = std::min(flush_, band_);
+        flush_ -= n;
+        given_ += n;
+        at_ = paperBand_.data();
+        return n;
+    }
+
     CTifFile& f_;
     Salvager salvager_;
     int band_;
-    std::vector<unsigned char> rows_;
-    int done_ = 0;
+    std::vector<unsigned char> rows_, paperBand_;
+    bool trim_;
+    unsigned char* at_ = nullptr;
+    int done_ = 0;   // rows read
+    int held_ = 0;   // paper rows held back, just before done_
+    int flush_ = 0;  // paper rows to give before ready_
+    int ready_ = 0;  // rows of rows_ to give
+    int given_ = 0;
 };
 
 struct CodecDeleter {
@@ -128,16 +193,16 @@ bool SingleG4Strip(CTifFile& f)
            f.GetRawStripSize(0) * 8 >= f.m_nHeight;
 }
 
-std::string FaxParms(int width, int rows, bool blackIs1)
+std::string FaxParms(int width, const std::string& rows, bool blackIs1)
 {
-    return "/Filter/CCITTFaxDecode/DecodeParms<</K -1/Columns " + Num(width) + "/Rows " + Num(rows) +
+    return "/Filter/CCITTFaxDecode/DecodeParms<</K -1/Columns " + Num(width) + "/Rows " + rows +
            (blackIs1 ? "/BlackIs1 true" : "") + ">>";
 }
 
 // The stored strip, byte for byte.
-bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number)
+bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
 {
-    const int h = f.m_nHeight;
+    const std::string h = Num(f.m_nHeight);
     pdf.BeginStream(number, ImageDict(f.m_nWidth, h, 1, "/DeviceGray") +
                                 FaxParms(f.m_nWidth, h, f.m_nImageType == VXIMG_MINISBLACK));
     const int64_t bytes = f.GetRawStripSize(0);
@@ -151,6 +216,7 @@ bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number)
         at += n;
     }
     pdf.EndStream();
+    image->rows = f.m_nHeight;
     return pdf.ok();
 }
 
@@ -158,9 +224,9 @@ bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number)
 // white as 0 bits whatever the photometric, as other codecs deliver a
 // min-is-white page: both are coded as they come, and a min-is-black page's
 // 0 bits (black) are turned back by /BlackIs1.
-bool EncodeG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
+bool EncodeG4(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, PdfImage* image)
 {
-    const int h = f.m_nHeight;
+    const std::string h = Num(heightNumber) + " 0 R";
     const bool minIsBlack = f.m_nImageType == VXIMG_MINISBLACK;
     pdf.BeginStream(number, ImageDict(f.m_nWidth, h, 1, "/DeviceGray") + FaxParms(f.m_nWidth, h, minIsBlack));
     const size_t rowBytes = size_t(f.m_nRowBytes);
@@ -176,7 +242,9 @@ bool EncodeG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
         return true;
     });
     pdf.EndStream();
+    image->rows = reader.given();
     image->damage = reader.Damage();
+    pdf.IntegerObject(heightNumber, image->rows);
     return ok && pdf.ok();
 }
 
@@ -272,10 +340,10 @@ std::string ColorSpace(CTifFile& f, const FlatePlan& p)
     return "[/Indexed/DeviceRGB " + Num(entries - 1) + PdfHexString(rgb.data(), rgb.size()) + "]";
 }
 
-bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
+bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, PdfImage* image)
 {
     const FlatePlan p = PlanFlate(f);
-    std::string dict = ImageDict(f.m_nWidth, f.m_nHeight, p.bits, ColorSpace(f, p)) +
+    std::string dict = ImageDict(f.m_nWidth, Num(heightNumber) + " 0 R", p.bits, ColorSpace(f, p)) +
                        "/Filter/FlateDecode";
     if (p.predict)
         dict += "/DecodeParms<</Predictor 15/Colors " + Num(p.colors) + "/BitsPerComponent " + Num(p.bits) +
@@ -320,8 +388,10 @@ bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
         return true;
     });
     pdf.EndStream();
+    image->rows = reader.given();
     image->damage = reader.Damage();
     image->sixteen = p.bits == 16;
+    pdf.IntegerObject(heightNumber, image->rows);
     return ok && pdf.ok();
 }
 
@@ -348,6 +418,9 @@ bool WritePdfImage(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
 {
     image->width = f.m_nWidth;
     if (Bilevel(f) && SingleG4Strip(f))
-        return CopyG4(f, pdf, number);
-    return Bilevel(f) ? EncodeG4(f, pdf, number, image) : EncodeFlate(f, pdf, number, image);
+        return CopyG4(f, pdf, number, image);
+    // The height is known once the rows are: the image ends with the data.
+    const int heightNumber = pdf.Reserve();
+    return Bilevel(f) ? EncodeG4(f, pdf, number, heightNumber, image)
+                      : EncodeFlate(f, pdf, number, heightNumber, image);
 }
