@@ -1,9 +1,10 @@
 // tif_stream.h — unbuffered byte stream over a low-level file handle.
 //
 // The stream does no buffering: codecs move data in large blocks and the
-// directory code reads and writes whole blocks. It remembers the handle's
-// position, so that a seek to where the last transfer ended (consecutive
-// strips) costs no system call. Opening follows sharing rules:
+// directory code reads and writes whole blocks. It keeps the position itself
+// and transfers at it (POSIX pread and pwrite), so that a seek costs no
+// system call; on Windows it follows the handle's position, and a seek to
+// where the last transfer ended (consecutive strips) costs none. Opening follows sharing rules:
 // readers share a file and refuse writers; a writer or creator refuses everyone.
 #pragma once
 
