@@ -1,8 +1,13 @@
 // pdf_writer.cpp — see pdf_writer.h.
 #include "convert/pdf_writer.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#endif
 
 namespace {
 
@@ -127,6 +132,31 @@ void CPdfWriter::Write(const void* data, size_t bytes)
     if (bytes > 0 && std::fwrite(data, 1, bytes, file_) != bytes)
         failed_ = true;
     position_ += bytes;
+}
+
+bool CPdfWriter::CopyFrom(int fd, uint64_t offset, uint64_t bytes)
+{
+#if defined(__linux__)
+    if (failed_ || file_ == nullptr || bytes == 0 || std::fflush(file_) != 0)
+        return false;
+    off_t at = off_t(offset);
+    for (uint64_t left = bytes; left > 0;) {
+        const ssize_t n = sendfile(fileno(file_), fd, &at, size_t(left < (1u << 30) ? left : 1u << 30));
+        if (n > 0) {
+            left -= uint64_t(n);
+            position_ += uint64_t(n);
+        } else if (!(n < 0 && errno == EINTR)) {
+            if (left == bytes && n < 0)
+                return false;  // not for these files: nothing written
+            failed_ = true;    // an error or the end of the file part way
+            return true;
+        }
+    }
+    return true;
+#else
+    (void)fd, (void)offset, (void)bytes;
+    return false;
+#endif
 }
 
 int CPdfWriter::IoProc(unsigned char* buffer, int length, void* context)

@@ -17,6 +17,7 @@
 #include "convert/line_salvage.h"
 #include "convert/pdf_writer.h"
 #include "io/tif_exception.h"
+#include "io/tif_stream.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -199,13 +200,14 @@ std::string FaxParms(int width, const std::string& rows, bool blackIs1)
            (blackIs1 ? "/BlackIs1 true" : "") + ">>";
 }
 
-// The stored strip, byte for byte.
-bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
+// The stored strip's bytes into the stream being written: by the system,
+// from file to file, where it can; else read and written here.
+bool CopyStrip(CTifFile& f, CPdfWriter& pdf)
 {
-    const std::string h = Num(f.m_nHeight);
-    pdf.BeginStream(number, ImageDict(f.m_nWidth, h, 1, "/DeviceGray") +
-                                FaxParms(f.m_nWidth, h, f.m_nImageType == VXIMG_MINISBLACK));
     const int64_t bytes = f.GetRawStripSize(0);
+    const auto* stream = dynamic_cast<const CTifFileStream*>(f.m_pStream);
+    if (stream != nullptr && pdf.CopyFrom(stream->handle, f.m_pStripOffsets[0], uint64_t(bytes)))
+        return pdf.ok();
     // Not zeroed: every byte written is read first.
     const std::unique_ptr<unsigned char[]> block(new unsigned char[size_t(std::min<int64_t>(bytes, kCopyBlock))]);
     for (int64_t at = 0; at < bytes && pdf.ok();) {
@@ -215,9 +217,19 @@ bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
         pdf.Write(block.get(), size_t(n));
         at += n;
     }
+    return pdf.ok();
+}
+
+// The stored strip, byte for byte.
+bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
+{
+    const std::string h = Num(f.m_nHeight);
+    pdf.BeginStream(number, ImageDict(f.m_nWidth, h, 1, "/DeviceGray") +
+                                FaxParms(f.m_nWidth, h, f.m_nImageType == VXIMG_MINISBLACK));
+    const bool copied = CopyStrip(f, pdf);
     pdf.EndStream();
     image->rows = f.m_nHeight;
-    return pdf.ok();
+    return copied && pdf.ok();
 }
 
 // Decoded rows encoded again as one Group 4 stream. The fax codecs deliver

@@ -43,9 +43,10 @@ constexpr int kGuardEntries = 7;  // rowPixels entries after a reference list
 // adds at most 63; horizontal mode adds a second run without a check between.
 constexpr int kMaxOvershoot = 2 * 63;
 
-// The first block of a strip is read small: opening a page loads its first
-// strip only to check that its data is there, and a program copying the
-// stored bytes decodes nothing. The reader refills whole buffers after it.
+// The first block of a strip is read small, and turned for the reader only
+// when decoding begins: opening a page loads its first strip only to check
+// that its data is there, and a program copying the stored bytes decodes
+// nothing. The reader refills whole buffers after it.
 constexpr int kFirstBlock = 4096;
 
 // Toggle words for rows of rowPixels pixels: every position up to
@@ -769,6 +770,11 @@ template <Variant V, void (*Fill)(uint8_t*, const int32_t*, const int32_t*, int,
     TifFaxDecoderState* s = FaxState(codec);
     if (count <= 0 || rows == nullptr)
         return 0;
+    if (s->rawBlock) {  // the strip's first block, turned only now that it is decoded
+        if (s->bitMap == kMsbFirstMap)
+            ToLsbFirst(s->header.cursor, s->header.available);
+        s->rawBlock = 0;
+    }
     uint64_t* const toggleWords = s->toggleWords;
     const Ctx c{s, s->bitMap == kMsbFirstMap, s->rowPixels, toggleWords};
     Reader r{s->bitAcc, s->bitCount, s->header.cursor, s->header.available, 0, s->bitPad};
@@ -940,8 +946,8 @@ int FaxSetParam(TifCodec* codec, int tag, int value)
     if (tag == TIF_TAG_FILLORDER) {
         const uint8_t* map = value == 1 ? kMsbFirstMap : kLsbFirstMap;
         // Bytes still in the buffer take the new order; turning them twice
-        // brings them back.
-        if (map != s->bitMap && s->header.available > 0)
+        // brings them back. Bytes not yet turned are turned by the map in use.
+        if (map != s->bitMap && s->header.available > 0 && !s->rawBlock)
             ToLsbFirst(s->header.cursor, s->header.available);
         s->bitMap = map;
         return 1;
@@ -978,8 +984,7 @@ int FaxBeginStrip(TifCodec* codec)
     const int first = h->bufferSize < kFirstBlock ? h->bufferSize : kFirstBlock;
     const int got = h->ioProc(h->buffer, first, h->ioContext);
     h->available = got < 0 ? 0 : got > first ? first : got;
-    if (s->bitMap == kMsbFirstMap)
-        ToLsbFirst(s->header.buffer, s->header.available);
+    s->rawBlock = 1;  // turned by the first decoding: a strip opened to be copied needs no turning
     return 1;
 }
 
