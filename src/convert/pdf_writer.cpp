@@ -2,6 +2,7 @@
 #include "convert/pdf_writer.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -18,15 +19,8 @@ constexpr uint64_t kMaxOffset = 9999999999ull;
 std::string Decimal(uint64_t v)
 {
     char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    std::string s;
-    while (n > 0)
-        s += digits[--n];
-    return s;
+    const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;  // never locale-dependent
+    return std::string(digits, end);
 }
 
 // `v` with `width` digits, zeros in front.
@@ -174,12 +168,16 @@ bool CPdfWriter::Finish(int root, int info)
         return false;
     const uint64_t xref = position_;
     std::string table = "xref\n0 " + Decimal(offsets_.size()) + "\n0000000000 65535 f \n";
-    Put(table);
     for (size_t i = 1; i < offsets_.size() && !failed_; ++i) {
         if (offsets_[i] == 0 || offsets_[i] > kMaxOffset)
             failed_ = true;
-        Put(Padded(offsets_[i], 10) + " 00000 n \n");
+        table += Padded(offsets_[i], 10) + " 00000 n \n";
+        if (table.size() >= kFileBuffer) {  // memory stays bounded, whatever the objects
+            Put(table);
+            table.clear();
+        }
     }
+    Put(table);
     std::string trailer = "trailer\n<</Size " + Decimal(offsets_.size()) + "/Root " + Decimal(uint64_t(root)) + " 0 R";
     if (info > 0)
         trailer += "/Info " + Decimal(uint64_t(info)) + " 0 R";

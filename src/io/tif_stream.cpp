@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -105,6 +106,7 @@ int CTifFileStream::Open(const char* path, int flags)
     counted = true;  // opened binary, and it stays so
     readOnly = flags == 0;
     length = -1;
+    nearBytes_ = 0;
     return 1;
 }
 
@@ -232,6 +234,7 @@ int CTifFileStream::Open(const char* path, int flags)
     counted = true;
     readOnly = flags == 0;
     length = -1;
+    nearBytes_ = 0;
     return 1;
 }
 
@@ -325,6 +328,8 @@ long Advance(long position, int n, bool counted)
 
 #if defined(_WIN32)
 
+int CTifFileStream::ReadMeta(void* buffer, int count) { return Read(buffer, count); }
+
 // The position is followed through every transfer; an error makes it unknown,
 // and the next seek asks the system again.
 int CTifFileStream::Read(void* buffer, int count)
@@ -373,6 +378,24 @@ int CTifFileStream::Write(const void* buffer, int count)
         return -1;
     const int n = WriteHandle(handle, buffer, count, position);
     position = n < 0 ? position : Advance(position, n, counted);
+    return n;
+}
+
+int CTifFileStream::ReadMeta(void* buffer, int count)
+{
+    if (!readOnly || count <= 0 || count > kNearRead || handle == -1 || position < 0)
+        return Read(buffer, count);
+    if (position < nearAt_ || position - nearAt_ + count > nearBytes_) {
+        const int n = ReadHandle(handle, near_, int(sizeof near_), position);
+        if (n < 0)
+            return -1;
+        nearAt_ = position;
+        nearBytes_ = n;
+    }
+    const long left = nearAt_ + nearBytes_ - position;
+    const int n = count < left ? count : int(left);  // short only at the end of the file
+    std::memcpy(buffer, near_ + (position - nearAt_), size_t(n));
+    position += n;
     return n;
 }
 

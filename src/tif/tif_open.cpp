@@ -58,7 +58,7 @@ double Resolution(CTifFile* f, int tag)
 int ReadHeader(CTifStream* s, int* swap, uint32_t* first)
 {
     unsigned char h[8];
-    const int n = s->Seek(0, 0) == 0 ? s->Read(h, 8) : -1;
+    const int n = s->Seek(0, 0) == 0 ? s->ReadMeta(h, 8) : -1;
     const bool order = n >= 2 && ((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M'));
     if (!order)
         return VXTIFF_FAIL_NOT_TIFF;
@@ -156,7 +156,7 @@ int WalkPages(CTifStream* s, int swap, uint32_t first, int stop, uint32_t* at)
         // A directory of up to 41 entries comes with its next offset in one read.
         unsigned char b[2 + 41 * 12 + 4];
         const int want = length < 0 ? 0 : int(std::min<int64_t>(sizeof b, length - int64_t(offset)));
-        if (want < 2 || s->Seek(long(offset), 0) != long(offset) || s->Read(b, want) != want)
+        if (want < 2 || s->Seek(long(offset), 0) != long(offset) || s->ReadMeta(b, want) != want)
             break;
         const int entries = TifGet16(b, swap);
         const int64_t next = int64_t(offset) + 2 + int64_t(entries) * 12;
@@ -169,7 +169,7 @@ int WalkPages(CTifStream* s, int swap, uint32_t first, int stop, uint32_t* at)
         const unsigned char* link = b + (next - int64_t(offset));
         if (next + 4 - int64_t(offset) > want) {
             link = b;
-            if (s->Seek(long(next), 0) != long(next) || s->Read(b, 4) != 4)
+            if (s->Seek(long(next), 0) != long(next) || s->ReadMeta(b, 4) != 4)
                 break;
         }
         ++pages;
@@ -323,7 +323,7 @@ int CTifFile::CountPages(const char* path)
     if (pages == 0) {
         // Not even the first directory: none, empty, or gone with the file's end.
         unsigned char b[2];
-        const bool empty = first == 0 || (stream.Seek(long(first), 0) == long(first) && stream.Read(b, 2) == 2 &&
+        const bool empty = first == 0 || (stream.Seek(long(first), 0) == long(first) && stream.ReadMeta(b, 2) == 2 &&
                                           TifGet16(b, swap) == 0);
         return TifFail(empty ? VXTIFF_FAIL_DAMAGED : VXTIFF_FAIL_CUT_SHORT);
     }
@@ -338,7 +338,7 @@ int CTifFile::ReadEntries(uint32_t offset)
     // A directory of up to 41 entries comes whole with its count, in one read.
     unsigned char head[2 + 41 * 12 + 4];
     const int got = m_pStream->Seek(static_cast<long>(offset), 0) == static_cast<long>(offset)
-                        ? m_pStream->Read(head, static_cast<int>(sizeof head))
+                        ? m_pStream->ReadMeta(head, static_cast<int>(sizeof head))
                         : -1;
     if (got < 2)
         return TifFail(VXTIFF_FAIL_CUT_SHORT);
@@ -351,7 +351,7 @@ int CTifFile::ReadEntries(uint32_t offset)
         return TifFail(VXTIFF_FAIL_MEMORY);
     const int have = got < size ? got : size;
     std::memcpy(m_pIfd, head, static_cast<size_t>(have));
-    if (have < size && m_pStream->Read(m_pIfd + have, size - have) != size - have)
+    if (have < size && m_pStream->ReadMeta(m_pIfd + have, size - have) != size - have)
         return TifFail(VXTIFF_FAIL_CUT_SHORT);
     m_pEntries = m_pIfd + 2;
     return 1;
