@@ -8,10 +8,10 @@ include(CMakePackageConfigHelpers)
 
 set(VXTIFF_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vxtiff)
 
-# Only what a user includes: the file class, its export macros, the conversion.
+# Only what a user includes: the file class, its export macros, the conversions.
 install(FILES ${PROJECT_SOURCE_DIR}/src/tif/tif_file.h ${PROJECT_SOURCE_DIR}/src/tif/tif_export.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vxtiff/tif)
-install(FILES ${PROJECT_SOURCE_DIR}/src/convert/tif2bmp.h
+install(FILES ${PROJECT_SOURCE_DIR}/src/convert/tif2bmp.h ${PROJECT_SOURCE_DIR}/src/convert/tif2pdf.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vxtiff/convert)
 
 install(TARGETS vxtiff EXPORT vxtiffTargets

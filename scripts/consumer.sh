@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # consumer.sh — the library as a user gets it: installs a build tree into a
 # temporary prefix, moves the prefix, and checks that
-#   - every installed header compiles on its own (tif2bmp.h as C too);
+#   - every installed header compiles on its own (the conversions' as C too);
 #   - the shared library exports only the public API and has a SONAME;
 #   - a consumer builds with find_package(vxtiff) (shared and static) and with
 #     pkg-config, and runs on samples/page-g4.tif;
@@ -30,18 +30,20 @@ prefix=$work/prefix
 sample=$root/samples/page-g4.tif
 
 echo "-- headers compile on their own"
-for h in tif/tif_file.h tif/tif_export.h convert/tif2bmp.h; do
+for h in tif/tif_file.h tif/tif_export.h convert/tif2bmp.h convert/tif2pdf.h; do
     echo "#include \"$h\"" | g++ -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include/vxtiff" -x c++ - ||
         fail "$h does not compile alone"
 done
-echo '#include "convert/tif2bmp.h"' | gcc -std=c99 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include/vxtiff" -x c - ||
-    fail "convert/tif2bmp.h does not compile as C"
+for h in convert/tif2bmp.h convert/tif2pdf.h; do
+    echo "#include \"$h\"" | gcc -std=c99 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include/vxtiff" -x c - ||
+        fail "$h does not compile as C"
+done
 
 echo "-- exports and SONAME"
 lib=$(readlink -f "$prefix/lib/libvxtiff.so")
 readelf -d "$lib" | grep -q 'SONAME.*libvxtiff\.so\.0\]' || fail "no SONAME libvxtiff.so.0"
 exports=$(nm -D --defined-only "$lib" | awk '{print $3}' | c++filt | sed 's/(.*//' | sort -u)
-stray=$(grep -Ev '^(CTifFile::[A-Za-z0-9_~]+|VXTiff2Bmp|VXTiff2BmpEx|VXTiff2BmpOpt)$' <<<"$exports" || true)
+stray=$(grep -Ev '^(CTifFile::[A-Za-z0-9_~]+|VXTiff2Bmp|VXTiff2BmpEx|VXTiff2BmpOpt|VXTiff2Pdf)$' <<<"$exports" || true)
 [[ -z $stray ]] || fail "exported beyond the public API: $stray"
 for s in CTifFile::Open CTifFile::OpenPage CTifFile::CountPages CTifFile::DescribePage CTifFile::GetLastFailure \
          CTifFile::GetLastFailureValue CTifFile::GetFailureText CTifFile::GetLastFailureText \

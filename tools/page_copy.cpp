@@ -69,19 +69,22 @@ public:
         if (!why->empty())
             return Status(*why);
         errno = 0;
+        Salvager salvager(in_);
         if (copyable_ && doc_.file().CopyPageData(&in_) == 1) {
             bar_.Rows(info.nHeight);
-            return kExitOk;
+            // Copied data is carried over as it is, damage included: decode it
+            // once all the same, so that damage is reported, not hidden.
+            Check(salvager, info.nHeight);
+        } else {
+            copyErrno_ = errno;  // a copy that failed part way failed the whole write
+            *why = SetParams();
+            if (why->empty())
+                *why = o_.angle == 180   ? HalfTurn(info, salvager)
+                       : o_.angle != 0 ? QuarterTurn(info, salvager)
+                                       : Lines(info, salvager);
+            if (!why->empty())
+                return Status(*why);
         }
-        copyErrno_ = errno;  // a copy that failed part way failed the whole write
-        *why = SetParams();
-        Salvager salvager(in_);
-        if (why->empty())
-            *why = o_.angle == 180   ? HalfTurn(info, salvager)
-                   : o_.angle != 0 ? QuarterTurn(info, salvager)
-                                   : Lines(info, salvager);
-        if (!why->empty())
-            return Status(*why);
         const PageDamage damage = salvager.Damage();
         if (damage.lines == 0)
             return kExitOk;
@@ -225,6 +228,8 @@ private:
         return {};
     }
 
+    // Reads the page through, for its damage alone.
+    static void Check(Salvager& salvager, int height);
     std::string Lines(const VXIMGINFO& info, Salvager& salvager);
     std::string QuarterTurn(const VXIMGINFO& info, Salvager& salvager);
     void TurnSalvaged(unsigned char* lines, int first, int count, Salvager& salvager);
@@ -242,6 +247,14 @@ private:
     int predictor_ = 1;
     int copyErrno_ = 0;
 };
+
+void PageJob::Check(Salvager& salvager, int height)
+{
+    const int band = int(std::clamp<size_t>(kBandBytes / salvager.RowBytes(), 1, size_t(height)));
+    std::vector<unsigned char> rows(size_t(band) * salvager.RowBytes());
+    for (int y = 0; y < height; y += band)
+        salvager.Read(rows.data(), y, std::min(band, height - y));
+}
 
 std::string PageJob::Lines(const VXIMGINFO& info, Salvager& salvager)
 {

@@ -70,6 +70,17 @@ bool CopyBytes(CTifFile* to, CTifFile* from, uint32_t offset, uint32_t bytes, un
     return true;
 }
 
+// Every stored strip lies inside the source file: a file cut short is
+// refused before anything is written, so its lines can be salvaged instead.
+bool WhollyInside(CTifFile* from, int strips)
+{
+    const long length = from->m_pStream->GetLength();
+    for (int i = 0; i < strips; ++i)
+        if (length < 0 || uint64_t(from->m_pStripOffsets[i]) + from->m_pStripByteCounts[i] > uint64_t(length))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 int CTifFile::CopyPageData(CTifFile* source)
@@ -77,7 +88,7 @@ int CTifFile::CopyPageData(CTifFile* source)
     if (!m_bWrite || m_pEncoder == nullptr || m_nCurLine != 0 || source == nullptr || source == this ||
         source->m_bWrite || source->m_pStream == nullptr || source->m_pStripOffsets == nullptr)
         return 0;
-    if (!SameImage(this, source) || !SameCoding(this, source))
+    if (!SameImage(this, source) || !WhollyInside(source, m_nStrips) || !SameCoding(this, source))
         return 0;
     auto* block = static_cast<unsigned char*>(std::malloc(kCopyBlock));
     if (block == nullptr)

@@ -263,8 +263,9 @@ public:
     // source's data must mean the same in this file: its Predictor and
     // T4Options are taken over, FillOrder 1, and samples above 8 bits only
     // from a little-endian file. 1 when copied; the page is then complete.
-    // 0 with nothing written when any of that does not hold (write the lines
-    // instead); 0 when the source cannot be read, after which the write has
+    // 0 with nothing written when any of that does not hold, or when a
+    // stored strip or tile runs past the end of the source file (write the
+    // lines instead); 0 when the source cannot be read, after which the write has
     // failed as a whole. The source's read position is kept.
     int CopyPageData(CTifFile* source);
     // The stored bytes of strip (or tile) `index` of the page open for

@@ -520,10 +520,10 @@ std::vector<Bytes> Turn(const std::vector<Bytes>& rows, int w, int h, int angle)
     return out;
 }
 
-// A page with damaged data and one cut short: topng, tobmp, convert, rotate
-// and topdf write the whole page, say one warning in the same words and exit
-// 3 (a batch too); the lines that cannot be decoded are white, in the PDF as
-// Ghostscript shows it too.
+// A page with damaged data and one cut short: topng, tobmp, convert, rotate,
+// merge (also copying the stored data) and topdf write the whole page, say
+// one warning in the same words and exit 3 (a batch too); the lines that
+// cannot be decoded are white, in the PDF as Ghostscript shows it too.
 TEST_F(CommandTest, DamagedPagesAreWrittenWholeAndWarnedAlike)
 {
     const LibtiffSpec s = Fax(64, 32);  // Group 4, strips of 8 rows
@@ -555,13 +555,16 @@ TEST_F(CommandTest, DamagedPagesAreWrittenWholeAndWarnedAlike)
              std::vector<std::vector<std::string>>{{"topng", in, dir.Path("o.png")},
                                                    {"tobmp", in, dir.Path("o.bmp")},
                                                    {"convert", in, dir.Path("c.tif"), "--compression", "lzw"},
+                                                   {"convert", in, dir.Path("copy.tif")},  // copied as stored
+                                                   {"merge", in, dir.Path("m.tif")},
                                                    {"rotate", in, dir.Path("r90.tif"), "90"},
                                                    {"rotate", in, dir.Path("r180.tif"), "180"},
                                                    {"topdf", in, dir.Path("o.pdf")},
                                                    {"topng", in, sound, "--out-dir", dir.Path("batch")}}) {
             const ToolResult r = Tool(dir, args);
             EXPECT_EQ(r.status, 3) << args[0] << " " << file.name << ": " << r.err;
-            const bool batch = args.size() > 4 && args[3] == "--out-dir";
+            // A batch and a merge add their summary line.
+            const bool batch = (args.size() > 4 && args[3] == "--out-dir") || args[0] == "merge";
             EXPECT_TRUE(Has(r.err, file.name + std::string(" -> ")) && Has(r.err, "warning: " + std::string(file.says)))
                 << r.err;
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), batch ? 2 : 1) << r.err;
