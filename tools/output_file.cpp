@@ -2,6 +2,7 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <share.h>
 #include <sys/stat.h>
 #else
@@ -14,6 +15,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -33,6 +35,15 @@ std::atomic<int> g_claimed[kSlots];
 // OUT is either as it was or complete.
 std::atomic<int> g_copying{0};
 std::atomic<int> g_deferred{0};
+
+int ProcessId()
+{
+#if defined(_WIN32)
+    return _getpid();
+#else
+    return int(getpid());
+#endif
+}
 
 void RemovePendingAndDie(int sig)
 {
@@ -229,8 +240,12 @@ std::string OutputFile::MakeTemp(const std::string& beside, Writer writer)
             return "no directory for temporary files: " + ec.message();
         base = (dir / "vxtiff-").string();
     }
-    std::random_device seed;
-    std::mt19937 rng(seed());
+    // The names need only differ between runs that may meet (each is made
+    // only when new): the clock and the process seed them. std::random_device
+    // would ask the processor first (CPUID), a trap to the hypervisor on a
+    // virtual machine that costs more than a small command's work.
+    const auto ticks = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::mt19937 rng(uint32_t(ticks ^ ticks >> 32) ^ uint32_t(ProcessId()) * 2654435761u);
     int fd = -1;
     for (int tries = 0; tries < 100 && fd == -1; ++tries) {
         tmp_ = base + std::to_string(rng() % 1000000000u) + ".part";

@@ -12,6 +12,7 @@
 #include "output_file.h"
 #include "output_format.h"
 #include "page_copy.h"
+#include "salvage.h"
 #include "tool_common.h"
 
 namespace {
@@ -113,6 +114,8 @@ int WritePdf(const std::vector<std::string>& inputs, const std::string& out, con
             for (size_t i = 0; i < c.pages.size() && status >= 0; ++i, ++total) {
                 const int s = doc.AddPage(c.path, c.pages[i]);
                 status = s < 0 ? s : std::max(status, s);
+                if (doc.damage().lines > 0)  // written whole (unless --strict): one warning
+                    Say(c.path + " -> " + out + ": " + DamageWarning(doc.damage(), PageToName(c.path, c.pages[i] + 1)));
             }
         if (status >= 0) {
             const int s = doc.Finish();
@@ -131,8 +134,8 @@ int WritePdf(const std::vector<std::string>& inputs, const std::string& out, con
             return kExitOutput;
         }
         if (status == VXTIFF2PDF_INCOMPLETE) {
-            Say(out + ": " + std::to_string(doc.pages()) + " of " + std::to_string(total) + " pages written" +
-                (doc.badLines() > 0 ? ", " + std::to_string(doc.badLines()) + " lines lost" : ""));
+            if (doc.skipped() > 0)
+                Say(out + ": " + std::to_string(doc.pages()) + " of " + std::to_string(total) + " pages written");
             return kExitDamaged;
         }
     }
@@ -155,8 +158,9 @@ void AddPdfCommand(CLI::App* app, int* status)
         ->check(CLI::Validator([](std::string& v) { return ParseDpi(v, nullptr, nullptr) ? "" : "takes X or XxY, from 1 to 1000000"; }, ""));
     cmd->add_option("--title", a->o.title, "the document's title (default: the first page's DocumentName or "
                                            "ImageDescription)");
-    cmd->add_flag("--strict", a->o.strict, "fail, writing nothing, when a page cannot be converted or a line "
-                                           "cannot be decoded (default: such pages are skipped or cut, exit 3)");
+    cmd->add_flag("--strict", a->o.strict, "fail, writing nothing, when a page cannot be converted or its data is "
+                                           "damaged (default: such pages are skipped, or written whole with a "
+                                           "warning, exit 3)");
     cmd->footer("--page applies to every input. Bilevel pages stored as one Group 4 strip are copied unchanged.");
     cmd->callback([a, status] { *status = Run(*a); });
 }

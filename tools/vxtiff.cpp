@@ -66,12 +66,8 @@ int ToPngFiles(const PngArgs& a)
                     [page](const std::string& in, const std::string& to, bool bar) { return ToPng(in, to, page, bar); });
 }
 
-void AddReadCommands(CLI::App* app, int* status)
+void AddPngCommand(CLI::App* app, int* status)
 {
-    AddInfoCommand(app, status);
-    AddBmpCommand(app, status);
-    AddPdfCommand(app, status);
-
     auto png = std::make_shared<PngArgs>();
     CLI::App* cmd = app->add_subcommand("topng", "any readable page to PNG: palette applied, min-is-white as white paper");
     SetUsage(cmd, "vxtiff topng IN OUT.png [OPTIONS]\nvxtiff topng IN... --out-dir DIR [OPTIONS]");
@@ -79,6 +75,26 @@ void AddReadCommands(CLI::App* app, int* status)
     AddPageNumber(cmd, &png->page);
     AddBatchOptions(cmd, &png->batch);
     cmd->callback([png, status] { *status = ToPngFiles(*png); });
+}
+
+// The commands, in the order help lists them, by the function adding each
+// family of them.
+struct Family {
+    const char* names[2];
+    void (*add)(CLI::App*, int*);
+};
+const Family kFamilies[] = {{{"info"}, AddInfoCommand},         {{"tobmp"}, AddBmpCommand},
+                            {{"topdf"}, AddPdfCommand},         {{"topng"}, AddPngCommand},
+                            {{"convert", "rotate"}, AddWriteCommands}, {{"merge", "split"}, AddPageCommands}};
+
+// The family of the command `name`; null when it names none.
+const Family* FamilyOf(const char* name)
+{
+    for (const Family& f : kFamilies)
+        for (const char* n : f.names)
+            if (n != nullptr && std::strcmp(n, name) == 0)
+                return &f;
+    return nullptr;
 }
 
 }  // namespace
@@ -89,9 +105,13 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.set_version_flag("--version", "vxtiff " VXTIFF_VERSION);
     int status = kExitOk;
-    AddReadCommands(&app, &status);
-    AddWriteCommands(&app, &status);
-    AddPageCommands(&app, &status);
+    // A command line naming a command gets that command's parser alone:
+    // building every command's is a good part of what converting one page
+    // costs.
+    const Family* named = argc >= 2 ? FamilyOf(argv[1]) : nullptr;
+    for (const Family& f : kFamilies)
+        if (named == nullptr || named == &f)
+            f.add(&app, &status);
     // Every command's help ends with its exit statuses (set after the
     // commands, so that none takes the whole program's footer).
     for (CLI::App* cmd : app.get_subcommands([](CLI::App*) { return true; })) {

@@ -1,8 +1,14 @@
 // pdf_writer.cpp — see pdf_writer.h.
 #include "convert/pdf_writer.h"
 
+#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
+
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#endif
 
 namespace {
 
@@ -13,15 +19,8 @@ constexpr uint64_t kMaxOffset = 9999999999ull;
 std::string Decimal(uint64_t v)
 {
     char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    std::string s;
-    while (n > 0)
-        s += digits[--n];
-    return s;
+    const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;  // never locale-dependent
+    return std::string(digits, end);
 }
 
 // `v` with `width` digits, zeros in front.
@@ -129,6 +128,31 @@ void CPdfWriter::Write(const void* data, size_t bytes)
     position_ += bytes;
 }
 
+bool CPdfWriter::CopyFrom(int fd, uint64_t offset, uint64_t bytes)
+{
+#if defined(__linux__)
+    if (failed_ || file_ == nullptr || bytes == 0 || std::fflush(file_) != 0)
+        return false;
+    off_t at = off_t(offset);
+    for (uint64_t left = bytes; left > 0;) {
+        const ssize_t n = sendfile(fileno(file_), fd, &at, size_t(left < (1u << 30) ? left : 1u << 30));
+        if (n > 0) {
+            left -= uint64_t(n);
+            position_ += uint64_t(n);
+        } else if (!(n < 0 && errno == EINTR)) {
+            if (left == bytes && n < 0)
+                return false;  // not for these files: nothing written
+            failed_ = true;    // an error or the end of the file part way
+            return true;
+        }
+    }
+    return true;
+#else
+    (void)fd, (void)offset, (void)bytes;
+    return false;
+#endif
+}
+
 int CPdfWriter::IoProc(unsigned char* buffer, int length, void* context)
 {
     auto* w = static_cast<CPdfWriter*>(context);
@@ -144,12 +168,16 @@ bool CPdfWriter::Finish(int root, int info)
         return false;
     const uint64_t xref = position_;
     std::string table = "xref\n0 " + Decimal(offsets_.size()) + "\n0000000000 65535 f \n";
-    Put(table);
     for (size_t i = 1; i < offsets_.size() && !failed_; ++i) {
         if (offsets_[i] == 0 || offsets_[i] > kMaxOffset)
             failed_ = true;
-        Put(Padded(offsets_[i], 10) + " 00000 n \n");
+        table += Padded(offsets_[i], 10) + " 00000 n \n";
+        if (table.size() >= kFileBuffer) {  // memory stays bounded, whatever the objects
+            Put(table);
+            table.clear();
+        }
     }
+    Put(table);
     std::string trailer = "trailer\n<</Size " + Decimal(offsets_.size()) + "/Root " + Decimal(uint64_t(root)) + " 0 R";
     if (info > 0)
         trailer += "/Info " + Decimal(uint64_t(info)) + " 0 R";

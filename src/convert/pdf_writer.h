@@ -38,6 +38,11 @@ public:
 
     void Put(const std::string& text) { Write(text.data(), text.size()); }
     void Write(const void* data, size_t bytes);
+    // Writes `bytes` bytes of the open file `fd` from `offset` on, the
+    // system moving them from file to file (not through this process). False,
+    // with nothing written, when the system cannot (the caller copies them
+    // itself); a failure part way fails the writer.
+    bool CopyFrom(int fd, uint64_t offset, uint64_t bytes);
     // For a codec's TifIoProc: `context` is the CPdfWriter; the bytes taken.
     static int IoProc(unsigned char* buffer, int length, void* context);
 

@@ -2,12 +2,13 @@
 //
 // Objects go out in the order they are made: for each page its image (and
 // the image's length and height), its content stream, its page object; at
-// the end the page tree, the catalog and the document information. The page
-// objects follow their images so that a page cut short gets the MediaBox of
-// the rows it holds.
+// the end the page tree, the catalog and the document information. The
+// content stream follows the image so that an image ending early (the rest
+// of its page undecodable: white) is drawn at the top of its page.
 #include "convert/tif2pdf.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,7 @@ int CTifPdfDocument::AddPage(const std::string& tiff, int page)
 {
     if (failed_)
         return VXTIFF2PDF_ERR_WRITE;
+    damage_ = PageDamage();
     const std::string where = Where(tiff, page);
     if (!reader_.Reach(tiff, page))
         return Skip(where, CTifFile::GetLastFailureText());
@@ -107,13 +109,9 @@ int CTifPdfDocument::AddPage(const std::string& tiff, int page)
     const std::string why = PdfImageRefusal(in_);
     if (!why.empty())
         return Skip(where, why);
-    int lost = 0;
-    const int status = WritePage(&lost);
-    if (status != VXTIFF2PDF_OK || lost == 0)
+    const int status = WritePage();
+    if (status != VXTIFF2PDF_OK || damage_.lines == 0)
         return status;
-    if (report_)
-        report_(where + ": lines " + std::to_string(in_.m_nHeight - lost + 1) + " to " +
-                std::to_string(in_.m_nHeight) + " cannot be decoded (damaged data?): the page ends before them");
     return settings_.strict ? VXTIFF2PDF_ERR_UNSUPPORTED : VXTIFF2PDF_INCOMPLETE;
 }
 
@@ -140,7 +138,7 @@ void PageDpi(CTifFile& f, const TifPdfSettings& s, double* x, double* y)
 
 }  // namespace
 
-int CTifPdfDocument::WritePage(int* lost)
+int CTifPdfDocument::WritePage()
 {
     PdfImage image;
     const int imageNumber = pdf_.Reserve();
@@ -149,12 +147,16 @@ int CTifPdfDocument::WritePage(int* lost)
         return VXTIFF2PDF_ERR_WRITE;
     }
     sixteen_ = sixteen_ || image.sixteen;
-    *lost = image.badLines;
-    badLines_ += image.badLines;
+    damage_ = image.damage;
+    badLines_ = int(std::min<int64_t>(INT_MAX, int64_t(badLines_) + damage_.lines));
     double xDpi, yDpi;
     PageDpi(in_, settings_, &xDpi, &yDpi);
-    const std::string w = PdfNumber(image.width * 72.0 / xDpi), h = PdfNumber(image.rows * 72.0 / yDpi);
-    const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
+    const std::string w = PdfNumber(image.width * 72.0 / xDpi), h = PdfNumber(in_.m_nHeight * 72.0 / yDpi);
+    const std::string drawn = image.rows == in_.m_nHeight
+                                  ? h + " 0 0"
+                                  : PdfNumber(image.rows * 72.0 / yDpi) + " 0 " +
+                                        PdfNumber((in_.m_nHeight - image.rows) * 72.0 / yDpi);
+    const std::string content = "q " + w + " 0 0 " + drawn + " cm /Im0 Do Q";
     const int contents = pdf_.Reserve(), page = pdf_.Reserve();
     pdf_.BeginObject(contents);
     pdf_.Put("<</Length " + std::to_string(content.size()) + ">>\nstream\n" + content + "\nendstream");

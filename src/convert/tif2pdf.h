@@ -17,8 +17,14 @@
 // out. Pages the library cannot read (JPEG, separate planes, YCbCr, other
 // bit depths) are skipped and counted, unless bStrict.
 //
-// A page whose data cannot be decoded to its end ends at its last good line
-// (the page is shorter), and the lines lost are counted. /Title comes from
+// A page with damaged data keeps its full height: lines decoded from damaged
+// data stay as decoded, lines that cannot be decoded at all are paper (white
+// as the page shows it; a palette page's entry nearest white), and both are
+// counted (CTifFile::GetDamagedLines), as the vxtiff tool salvages every
+// page. Where the data ends before the page does, the image ends with it and
+// the page below it shows white: the missing rows cost nothing, whatever
+// height the page claims. A single Group 4 strip copied as stored is not
+// decoded, so its damage is not seen. /Title comes from
 // the options or else from the first page's DocumentName or
 // ImageDescription, /CreationDate from its DateTime, /Producer names vxtiff.
 //
@@ -38,14 +44,14 @@ extern "C" {
 // Results of VXTiff2Pdf.
 enum {
     VXTIFF2PDF_OK = 0,
-    VXTIFF2PDF_INCOMPLETE = 1,         // written, but pages were skipped (nSkippedPages) or lines could
-                                       // not be decoded (nBadLines)
+    VXTIFF2PDF_INCOMPLETE = 1,         // written, but pages were skipped (nSkippedPages) or lines are
+                                       // damaged (nBadLines)
     VXTIFF2PDF_ERR_OPEN = -1,          // the TIFF file cannot be read; CTifFile::GetLastFailure says why
     VXTIFF2PDF_ERR_CREATE = -2,        // the PDF file cannot be created
     VXTIFF2PDF_ERR_MEMORY = -3,        // out of memory
     VXTIFF2PDF_ERR_OPTIONS = -5,       // nSize or a resolution of the options is invalid
     VXTIFF2PDF_ERR_UNSUPPORTED = -11,  // no page could be converted; with bStrict: a page could not
-                                       // be, or a line could not be decoded
+                                       // be, or a line is damaged
     VXTIFF2PDF_ERR_WRITE = -21,        // writing or closing the PDF file failed
 };
 
@@ -56,11 +62,14 @@ typedef struct VXTIFF2PDF_OPTIONS {
     double dXResolution;  // > 0: pixels per inch of pages that carry no resolution; 0: 200
     double dYResolution;  // > 0: likewise vertical; 0: as dXResolution
     const char* pszTitle; // the document's /Title (UTF-8); null: from the first page
-    int bStrict;          // nonzero: a page that cannot be converted, or a line that cannot be
-                          // decoded, fails the whole conversion (no PDF file is left)
+    int bStrict;          // nonzero: a page that cannot be converted, or a damaged line, fails
+                          // the whole conversion (no PDF file is left)
     int nPages;           // out: pages written
     int nSkippedPages;    // out: pages left out because they cannot be converted
-    int nBadLines;        // out: lines lost because they cannot be decoded
+    int nBadLines;        // out: damaged lines of the pages written, counted as
+                          // CTifFile::GetDamagedLines does: lines decoded from damaged data
+                          // (kept as decoded) and lines that cannot be decoded (written as
+                          // paper)
 } VXTIFF2PDF_OPTIONS;
 
 // Converts every page of `tiffPath` into `pdfPath` (created, or replaced);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/line_salvage.h"
 #include "convert/page_reader.h"
 #include "convert/pdf_writer.h"
 #include "tif/tif_file.h"
@@ -22,22 +23,24 @@ struct TifPdfSettings {
     double xDpi = 200.0;  // pages without a resolution
     double yDpi = 200.0;
     std::string title;    // empty: the first page's DocumentName or ImageDescription
-    bool strict = false;  // a page skipped or a line lost fails the document
+    bool strict = false;  // a page skipped or a damaged line fails the document
 };
 
 class CTifPdfDocument {
 public:
-    // `report` hears one line for each page skipped or cut short
-    // ("a.tif page 3: skipped: ..."); it may be empty.
+    // `report` hears one line for each page skipped ("a.tif page 3:
+    // skipped: ..."); it may be empty. A damaged page is not reported there:
+    // damage() tells what it met.
     CTifPdfDocument(TifPdfSettings settings, std::function<void(const std::string&)> report);
 
     // Creates the PDF file: VXTIFF2PDF_OK or VXTIFF2PDF_ERR_CREATE.
     int Create(const char* path);
     // Adds page `page` (from 0) of `tiff`: VXTIFF2PDF_OK; VXTIFF2PDF_INCOMPLETE
-    // when it was skipped or lines were lost; with `strict` then
-    // VXTIFF2PDF_ERR_UNSUPPORTED; VXTIFF2PDF_ERR_WRITE when the PDF cannot be
-    // written (the document is lost). Pages of one file in increasing order
-    // are reached without walking the file's directories again.
+    // when it was skipped, or written whole with damaged lines (salvaged as
+    // line_salvage.h says); with `strict` then VXTIFF2PDF_ERR_UNSUPPORTED;
+    // VXTIFF2PDF_ERR_WRITE when the PDF cannot be written (the document is
+    // lost). Pages of one file in increasing order are reached without
+    // walking the file's directories again.
     int AddPage(const std::string& tiff, int page);
     // Writes what remains and closes: VXTIFF2PDF_OK, VXTIFF2PDF_ERR_WRITE, or
     // VXTIFF2PDF_ERR_UNSUPPORTED when no page was written.
@@ -45,12 +48,14 @@ public:
 
     int pages() const { return int(kids_.size()); }
     int skipped() const { return skipped_; }
-    int badLines() const { return badLines_; }
+    int badLines() const { return badLines_; }  // damaged lines of all pages
+    // What the page last added met (no damage when it was skipped).
+    const PageDamage& damage() const { return damage_; }
 
 private:
     int Skip(const std::string& where, const std::string& why);
     void TakeMetadata();
-    int WritePage(int* lost);
+    int WritePage();
 
     TifPdfSettings settings_;
     std::function<void(const std::string&)> report_;
@@ -60,6 +65,7 @@ private:
     int root_ = 0, pagesNumber_ = 0;
     std::vector<int> kids_;
     int skipped_ = 0, badLines_ = 0;
+    PageDamage damage_;
     bool sixteen_ = false, metadata_ = false;
     std::string title_, date_;
     bool failed_ = false;

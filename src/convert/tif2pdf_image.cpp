@@ -1,8 +1,8 @@
 // tif2pdf_image.cpp — a TIFF page as a PDF image XObject: a single Group 4
 // strip copied as stored, other bilevel pages encoded again as one Group 4
 // stream, everything else deflated with the PNG predictors. Rows are read a
-// band at a time and encoded straight into the file, so nothing grows with
-// the page.
+// band at a time, salvaged as every converter does (line_salvage.h), and
+// encoded straight into the file, so nothing grows with the page.
 #include "convert/tif2pdf_image.h"
 
 #include <algorithm>
@@ -14,8 +14,10 @@
 
 #include "codec/tif_codec.h"
 #include "codec/tif_tiff.h"
+#include "convert/line_salvage.h"
 #include "convert/pdf_writer.h"
 #include "io/tif_exception.h"
+#include "io/tif_stream.h"
 #include "tif/tif_file.h"
 
 namespace {
@@ -53,39 +55,100 @@ std::string ImageDict(int width, const std::string& height, int bits, const std:
            Num(bits) + "/ColorSpace" + space;
 }
 
-// The page's rows, a band at a time. A read that fails ends the image there.
+// Whether the paper row shows as the page does where nothing is drawn (white):
+// always, but for a palette without white.
+bool PaperIsBlank(CTifFile& f, const std::vector<unsigned char>& paper)
+{
+    if (f.m_nImageType != VXIMG_PALETTE)
+        return true;
+    const int index = paper.empty() ? 0 : paper[0] >> (8 - std::min(f.m_nBitsPerSample, 8));  // 8 bits at most
+    if (index >= f.m_nColors)
+        return false;
+    std::vector<RGBQUAD> map(size_t(index) + 1, RGBQUAD{0, 0, 0, 0});
+    f.GetColorMap(index + 1, map.data());
+    return map.back().rgbRed == 255 && map.back().rgbGreen == 255 && map.back().rgbBlue == 255;
+}
+
+// The page's rows, a band at a time, salvaged: a row that cannot be decoded
+// comes as paper. Paper after the last row read from data is held back, and
+// given only when data follows: the image ends with the data, and the page
+// below it, white already, shows the rest. So a page whose data ends early
+// costs no work for its missing rows, however many its height claims (not
+// for a palette without white, whose paper must be drawn).
 class RowReader {
 public:
     RowReader(CTifFile& f, size_t rowBytes)
-        : f_(f), rowBytes_(rowBytes),
+        : f_(f), salvager_(f),
           band_(int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(f.m_nHeight)))),
-          rows_(size_t(band_) * rowBytes)
+          rows_(size_t(band_) * rowBytes), trim_(PaperIsBlank(f, salvager_.Paper()))
     {
     }
     // The next rows (0 at the end), at data().
     int Next()
     {
-        if (ended_ || done_ >= f_.m_nHeight)
-            return 0;
-        const int want = std::min(band_, f_.m_nHeight - done_);
-        const int got = std::max(0, f_.ReadLines(rows_.data(), want));
-        done_ += got;
-        if (got != want)
-            ended_ = true;
-        return got;
+        if (flush_ > 0)
+            return Paper();
+        if (ready_ > 0) {
+            const int n = ready_;
+            ready_ = 0;
+            at_ = rows_.data();
+            given_ += n;
+            return n;
+        }
+        while (done_ < f_.m_nHeight) {
+            if (const int known = salvager_.PaperTo(done_); known > done_) {
+                held_ += known - done_;
+                done_ = known;
+                continue;
+            }
+            const int n = std::min(band_, f_.m_nHeight - done_);
+            salvager_.Read(rows_.data(), done_, n);
+            const int data = std::clamp(salvager_.DataEnd() - done_, 0, n);
+            done_ += n;
+            if (data == 0) {
+                held_ += n;
+                continue;
+            }
+            flush_ = held_, ready_ = data, held_ = n - data;
+            return Next();
+        }
+        if (held_ > 0 && (!trim_ || given_ == 0)) {  // paper to draw; an image has a row at least
+            flush_ = trim_ ? 1 : held_;
+            held_ = 0;
+            return Next();
+        }
+        return 0;
     }
-    unsigned char* data() { return rows_.data(); }
+    unsigned char* data() { return at_; }
     int band() const { return band_; }
-    int done() const { return done_; }
-    int lost() const { return f_.m_nHeight - done_; }
+    int given() const { return given_; }  // the image's rows
+    PageDamage Damage() { return salvager_.Damage(); }
 
 private:
+    // Paper rows held back, a band at a time.
+    int Paper()
+    {
+        if (paperBand_.empty())
+            for (int i = 0; i < band_; ++i)
+                paperBand_.insert(paperBand_.end(), salvager_.Paper().begin(), salvager_.Paper().end());
+        const int n = std::min(flush_, band_);
+        flush_ -= n;
+        given_ += n;
+        at_ = paperBand_.data();
+        return n;
+    }
+
     CTifFile& f_;
-    size_t rowBytes_;
+    Salvager salvager_;
     int band_;
-    std::vector<unsigned char> rows_;
-    int done_ = 0;
-    bool ended_ = false;
+    std::vector<unsigned char> rows_, paperBand_;
+    bool trim_;
+    unsigned char* at_ = nullptr;
+    int done_ = 0;   // rows read
+    int held_ = 0;   // paper rows held back, just before done_
+    int flush_ = 0;  // paper rows to give before ready_
+    int ready_ = 0;  // rows of rows_ to give
+    int given_ = 0;
 };
 
 struct CodecDeleter {
@@ -124,7 +187,7 @@ bool Encode(TifCodec* codec, F encode)
 
 // A strip that can be copied: FillOrder 1, inside the file, and long enough
 // for its rows (each takes at least one bit) — else it is damaged, and is
-// decoded so that the page ends where its data does.
+// decoded so that what cannot be becomes paper.
 bool SingleG4Strip(CTifFile& f)
 {
     return f.m_nCompression == 4 && !f.m_bTiled && f.m_nStrips == 1 && TagOr(f, TIF_TAG_FILLORDER, 1) == 1 &&
@@ -137,24 +200,36 @@ std::string FaxParms(int width, const std::string& rows, bool blackIs1)
            (blackIs1 ? "/BlackIs1 true" : "") + ">>";
 }
 
+// The stored strip's bytes into the stream being written: by the system,
+// from file to file, where it can; else read and written here.
+bool CopyStrip(CTifFile& f, CPdfWriter& pdf)
+{
+    const int64_t bytes = f.GetRawStripSize(0);
+    const auto* stream = dynamic_cast<const CTifFileStream*>(f.m_pStream);
+    if (stream != nullptr && pdf.CopyFrom(stream->handle, f.m_pStripOffsets[0], uint64_t(bytes)))
+        return pdf.ok();
+    // Not zeroed: every byte written is read first.
+    const std::unique_ptr<unsigned char[]> block(new unsigned char[size_t(std::min<int64_t>(bytes, kCopyBlock))]);
+    for (int64_t at = 0; at < bytes && pdf.ok();) {
+        const int n = f.ReadRawStrip(0, uint32_t(at), block.get(), int(std::min<int64_t>(bytes - at, kCopyBlock)));
+        if (n <= 0)
+            return false;
+        pdf.Write(block.get(), size_t(n));
+        at += n;
+    }
+    return pdf.ok();
+}
+
 // The stored strip, byte for byte.
 bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
 {
     const std::string h = Num(f.m_nHeight);
     pdf.BeginStream(number, ImageDict(f.m_nWidth, h, 1, "/DeviceGray") +
                                 FaxParms(f.m_nWidth, h, f.m_nImageType == VXIMG_MINISBLACK));
-    std::vector<unsigned char> block(kCopyBlock);
-    const int64_t bytes = f.GetRawStripSize(0);
-    for (int64_t at = 0; at < bytes && pdf.ok();) {
-        const int n = f.ReadRawStrip(0, uint32_t(at), block.data(), kCopyBlock);
-        if (n <= 0)
-            return false;
-        pdf.Write(block.data(), size_t(n));
-        at += n;
-    }
+    const bool copied = CopyStrip(f, pdf);
     pdf.EndStream();
     image->rows = f.m_nHeight;
-    return pdf.ok();
+    return copied && pdf.ok();
 }
 
 // Decoded rows encoded again as one Group 4 stream. The fax codecs deliver
@@ -176,15 +251,11 @@ bool EncodeG4(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, PdfIma
         for (int n; (n = reader.Next()) > 0;)
             if (g4->EncodeRows(g4.get(), reader.data(), n) != n)
                 return false;
-        if (reader.done() == 0) {  // not one line: a row of paper
-            std::memset(reader.data(), minIsBlack ? 0xFF : 0, rowBytes);
-            return g4->EncodeRows(g4.get(), reader.data(), 1) == 1;
-        }
         return true;
     });
     pdf.EndStream();
-    image->rows = std::max(1, reader.done());
-    image->badLines = reader.lost();
+    image->rows = reader.given();
+    image->damage = reader.Damage();
     pdf.IntegerObject(heightNumber, image->rows);
     return ok && pdf.ok();
 }
@@ -297,8 +368,8 @@ bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, Pdf
     if (!z)
         throw std::bad_alloc();
     RowReader reader(f, size_t(f.m_nRowBytes));
-    // Sized once rows come: a page whose data is gone costs one buffer.
-    std::vector<unsigned char> lines, prev, cur, trial;
+    std::vector<unsigned char> lines(lineBytes * size_t(reader.band())), prev(p.predict ? p.rowBytes : 0);
+    std::vector<unsigned char> cur(prev.size()), trial(prev.size());
     TifUseStride(z.get(), int(lineBytes));
     const int bpp = std::max(1, p.colors * p.bits / 8);
     auto line = [&](const unsigned char* src, unsigned char* out) {
@@ -321,26 +392,16 @@ bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, Pdf
     };
     const bool ok = Encode(z.get(), [&] {
         for (int n; (n = reader.Next()) > 0;) {
-            if (lines.empty()) {
-                lines.resize(lineBytes * size_t(reader.band()));
-                prev.resize(p.predict ? p.rowBytes : 0);
-                cur.resize(prev.size());
-                trial.resize(prev.size());
-            }
             for (int i = 0; i < n; ++i)
                 line(reader.data() + size_t(i) * size_t(f.m_nRowBytes), lines.data() + size_t(i) * lineBytes);
             if (z->EncodeRows(z.get(), lines.data(), n) != n)
                 return false;
         }
-        if (reader.done() == 0) {  // not one line: a row of zeros
-            lines.assign(lineBytes, 0);
-            return z->EncodeRows(z.get(), lines.data(), 1) == 1;
-        }
         return true;
     });
     pdf.EndStream();
-    image->rows = std::max(1, reader.done());
-    image->badLines = reader.lost();
+    image->rows = reader.given();
+    image->damage = reader.Damage();
     image->sixteen = p.bits == 16;
     pdf.IntegerObject(heightNumber, image->rows);
     return ok && pdf.ok();
@@ -370,6 +431,7 @@ bool WritePdfImage(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
     image->width = f.m_nWidth;
     if (Bilevel(f) && SingleG4Strip(f))
         return CopyG4(f, pdf, number, image);
+    // The height is known once the rows are: the image ends with the data.
     const int heightNumber = pdf.Reserve();
     return Bilevel(f) ? EncodeG4(f, pdf, number, heightNumber, image)
                       : EncodeFlate(f, pdf, number, heightNumber, image);

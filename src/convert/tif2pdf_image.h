@@ -5,13 +5,15 @@
 
 #include <string>
 
+#include "convert/line_salvage.h"
+
 class CTifFile;
 class CPdfWriter;
 
 struct PdfImage {
     int width = 0;
-    int rows = 0;         // rows written: the page's height unless its data ended early
-    int badLines = 0;     // lines lost to data that cannot be decoded
+    int rows = 0;         // rows of the image: the page's, or those down to where its data ends
+    PageDamage damage;    // what decoding the page met (a copied strip is not decoded)
     bool sixteen = false; // 16-bit samples, which need PDF 1.5
 };
 

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -105,6 +106,7 @@ int CTifFileStream::Open(const char* path, int flags)
     counted = true;  // opened binary, and it stays so
     readOnly = flags == 0;
     length = -1;
+    nearBytes_ = 0;
     return 1;
 }
 
@@ -232,6 +234,7 @@ int CTifFileStream::Open(const char* path, int flags)
     counted = true;
     readOnly = flags == 0;
     length = -1;
+    nearBytes_ = 0;
     return 1;
 }
 
@@ -245,13 +248,16 @@ int CTifFileStream::Close()
 
 namespace {
 
-// Loops over partial reads so that only the end of the file gives a short count.
-int ReadHandle(int fd, void* buffer, int count)
+// Transfers at the stream's own position (pread, pwrite): a seek costs no
+// system call, and the directory walk and the strip reads seek for every
+// block. Loops over partial reads so that only the end of the file gives a
+// short count.
+int ReadHandle(int fd, void* buffer, int count, long at)
 {
     char* p = static_cast<char*>(buffer);
     int done = 0;
     while (done < count) {
-        ssize_t n = ::read(fd, p + done, static_cast<size_t>(count - done));
+        ssize_t n = ::pread(fd, p + done, static_cast<size_t>(count - done), static_cast<off_t>(at) + done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -264,12 +270,12 @@ int ReadHandle(int fd, void* buffer, int count)
     return done;
 }
 
-int WriteHandle(int fd, const void* buffer, int count)
+int WriteHandle(int fd, const void* buffer, int count, long at)
 {
     const char* p = static_cast<const char*>(buffer);
     int done = 0;
     while (done < count) {
-        ssize_t n = ::write(fd, p + done, static_cast<size_t>(count - done));
+        ssize_t n = ::pwrite(fd, p + done, static_cast<size_t>(count - done), static_cast<off_t>(at) + done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -282,10 +288,14 @@ int WriteHandle(int fd, const void* buffer, int count)
     return done;
 }
 
-long SeekHandle(int fd, long offset, int origin)
+// Where a seek leads, as lseek would put it; -1 (position unchanged) for a
+// position before the start or one a long cannot hold.
+long SeekHandle(long position, long length, long offset, int origin)
 {
-    off_t r = ::lseek(fd, static_cast<off_t>(offset), origin);
-    return r < 0 ? -1 : static_cast<long>(r);
+    const long from = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? position : origin == SEEK_END ? length : -1;
+    if (from < 0 || (offset > 0 && from > LONG_MAX - offset) || from + offset < 0)
+        return -1;
+    return from + offset;
 }
 
 }  // namespace
@@ -316,6 +326,10 @@ long Advance(long position, int n, bool counted)
 
 }  // namespace
 
+#if defined(_WIN32)
+
+int CTifFileStream::ReadMeta(void* buffer, int count) { return Read(buffer, count); }
+
 // The position is followed through every transfer; an error makes it unknown,
 // and the next seek asks the system again.
 int CTifFileStream::Read(void* buffer, int count)
@@ -344,6 +358,58 @@ long CTifFileStream::Seek(long offset, int origin)
     position = counted ? r : -1;
     return r;
 }
+
+#else
+
+// The position is the stream's alone: transfers name it, seeks only move it.
+// An error leaves it where it was.
+int CTifFileStream::Read(void* buffer, int count)
+{
+    if (count < 0 || handle == -1 || position < 0)
+        return -1;
+    const int n = ReadHandle(handle, buffer, count, position);
+    position = n < 0 ? position : Advance(position, n, counted);
+    return n;
+}
+
+int CTifFileStream::Write(const void* buffer, int count)
+{
+    if (count < 0 || handle == -1 || position < 0)
+        return -1;
+    const int n = WriteHandle(handle, buffer, count, position);
+    position = n < 0 ? position : Advance(position, n, counted);
+    return n;
+}
+
+int CTifFileStream::ReadMeta(void* buffer, int count)
+{
+    if (!readOnly || count <= 0 || count > kNearRead || handle == -1 || position < 0)
+        return Read(buffer, count);
+    if (position < nearAt_ || position - nearAt_ + count > nearBytes_) {
+        const int n = ReadHandle(handle, near_, int(sizeof near_), position);
+        if (n < 0)
+            return -1;
+        nearAt_ = position;
+        nearBytes_ = n;
+    }
+    const long left = nearAt_ + nearBytes_ - position;
+    const int n = count < left ? count : int(left);  // short only at the end of the file
+    std::memcpy(buffer, near_ + (position - nearAt_), size_t(n));
+    position += n;
+    return n;
+}
+
+long CTifFileStream::Seek(long offset, int origin)
+{
+    if (handle == -1)
+        return -1;
+    const long r = SeekHandle(position, origin == SEEK_END ? GetLength() : 0, offset, origin);
+    if (r >= 0)
+        position = r;
+    return r;
+}
+
+#endif
 
 long CTifFileStream::Tell() { return Seek(0, SEEK_CUR); }
 

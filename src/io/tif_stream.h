@@ -1,9 +1,10 @@
 // tif_stream.h — unbuffered byte stream over a low-level file handle.
 //
 // The stream does no buffering: codecs move data in large blocks and the
-// directory code reads and writes whole blocks. It remembers the handle's
-// position, so that a seek to where the last transfer ended (consecutive
-// strips) costs no system call. Opening follows sharing rules:
+// directory code reads and writes whole blocks. It keeps the position itself
+// and transfers at it (POSIX pread and pwrite), so that a seek costs no
+// system call; on Windows it follows the handle's position, and a seek to
+// where the last transfer ended (consecutive strips) costs none. Opening follows sharing rules:
 // readers share a file and refuse writers; a writer or creator refuses everyone.
 #pragma once
 
@@ -29,6 +30,9 @@ public:
     virtual int Open(const char* path, int flags) = 0;  // 1 opened, 0 failed
     virtual int Close() = 0;                            // 1 closed cleanly
     virtual int Read(void* buffer, int count) = 0;      // bytes read, 0 at EOF, -1 error
+    // Reads what describes the image (the header, a directory, tag values)
+    // as Read does; a stream may serve it from a block read around it.
+    virtual int ReadMeta(void* buffer, int count) { return Read(buffer, count); }
     virtual int Write(const void* buffer, int count) = 0;  // bytes written, -1 error
     virtual long Seek(long offset, int origin) = 0;     // new position or -1
     virtual long GetLength() = 0;                       // file length or -1
@@ -48,6 +52,7 @@ public:
     int Open(const char* path, int flags) override;
     int Close() override;
     int Read(void* buffer, int count) override;
+    int ReadMeta(void* buffer, int count) override;
     int Write(const void* buffer, int count) override;
     long Seek(long offset, int origin) override;
     long GetLength() override;
@@ -60,6 +65,15 @@ public:
 
 private:
     long QueryLength();  // asks the system
+
+    // A file open for reading serves small ReadMeta calls (a directory, its
+    // values) from the block around them, read once: the system is asked once
+    // per directory rather than once per value. Image data is always read
+    // anew, so that a file cut short while open fails its reads.
+    static constexpr int kNearRead = 512;  // reads up to this size go through the block
+    unsigned char near_[2048];
+    long nearAt_ = 0;    // the block's place in the file
+    int nearBytes_ = 0;  // its bytes (fewer at the end of the file)
 
     long position;  // the handle's offset as this stream left it; -1 unknown
     bool counted;   // bytes transferred move the offset by as much (no text mode)

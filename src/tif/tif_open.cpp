@@ -5,8 +5,10 @@
 // a buffer is checked before use: strip and tile arrays must hold a value for
 // every strip or tile, tile geometry must be positive and byte-aligned, and no
 // single allocation may exceed TIF_MAX_ALLOC.
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "codec/tif_codec.h"
@@ -56,7 +58,7 @@ double Resolution(CTifFile* f, int tag)
 int ReadHeader(CTifStream* s, int* swap, uint32_t* first)
 {
     unsigned char h[8];
-    const int n = s->Seek(0, 0) == 0 ? s->Read(h, 8) : -1;
+    const int n = s->Seek(0, 0) == 0 ? s->ReadMeta(h, 8) : -1;
     const bool order = n >= 2 && ((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M'));
     if (!order)
         return VXTIFF_FAIL_NOT_TIFF;
@@ -74,37 +76,59 @@ int ReadHeader(CTifStream* s, int* swap, uint32_t* first)
     return VXTIFF_FAIL_NONE;
 }
 
-// The directory offsets already visited, in an open-addressing table of a
-// fixed size (0 marks a free slot: offset 0 ends a chain, it is never added).
-// A plain array, not a standard container: no template code of the standard
-// library leaks into the shared library's exports.
+// The directory offsets already visited, in an open-addressing table that
+// doubles when half full, so that a file of few pages costs a few slots (0
+// marks a free slot: offset 0 ends a chain, it is never added). A plain
+// array, not a standard container: no template code of the standard library
+// leaks into the shared library's exports.
 class OffsetSet {
 public:
-    explicit OffsetSet(int most)
-    {
-        while (size_ < 2 * uint32_t(most))
-            size_ <<= 1;
-        slots_ = static_cast<uint32_t*>(std::calloc(size_, sizeof(uint32_t)));
-    }
+    OffsetSet() : slots_(static_cast<uint32_t*>(std::calloc(size_, sizeof(uint32_t)))) {}
     ~OffsetSet() { std::free(slots_); }
     OffsetSet(const OffsetSet&) = delete;
     OffsetSet& operator=(const OffsetSet&) = delete;
 
+    // False without memory.
     bool ok() const { return slots_ != nullptr; }
-    // True when `offset` was not there before. Never full: it holds at most
-    // `most` offsets in twice as many slots.
-    bool Insert(uint32_t offset)
+    // 1 when `offset` was not there before (it is now), 0 when it was, -1
+    // without memory to hold it.
+    int Insert(uint32_t offset)
     {
-        uint32_t i = (offset * 2654435761u) & (size_ - 1);
-        for (; slots_[i] != 0; i = (i + 1) & (size_ - 1))
-            if (slots_[i] == offset)
-                return false;
+        if (2 * (count_ + 1) > size_ && !Grow())
+            return -1;
+        uint32_t i = Slot(slots_, size_, offset);
+        if (slots_[i] == offset)
+            return 0;
         slots_[i] = offset;
-        return true;
+        ++count_;
+        return 1;
     }
 
 private:
-    uint32_t size_ = 16;
+    // Where `offset` is, or the free slot where it goes.
+    static uint32_t Slot(const uint32_t* slots, uint32_t size, uint32_t offset)
+    {
+        uint32_t i = (offset * 2654435761u) & (size - 1);
+        while (slots[i] != 0 && slots[i] != offset)
+            i = (i + 1) & (size - 1);
+        return i;
+    }
+    bool Grow()
+    {
+        auto* bigger = static_cast<uint32_t*>(std::calloc(size_t(size_) * 2, sizeof(uint32_t)));
+        if (bigger == nullptr)
+            return false;
+        for (uint32_t i = 0; i < size_; ++i)
+            if (slots_[i] != 0)
+                bigger[Slot(bigger, size_ * 2, slots_[i])] = slots_[i];
+        std::free(slots_);
+        slots_ = bigger;
+        size_ *= 2;
+        return true;
+    }
+
+    uint32_t size_ = 64;
+    uint32_t count_ = 0;
     uint32_t* slots_;
 };
 
@@ -117,15 +141,22 @@ int WalkPages(CTifStream* s, int swap, uint32_t first, int stop, uint32_t* at)
 {
     const long length = s->GetLength();
     const int most = stop < TIF_MAX_PAGES ? stop + 1 : TIF_MAX_PAGES;
-    OffsetSet seen(most);
+    OffsetSet seen;
     if (!seen.ok())
         return 0;
     uint32_t offset = first;
     int pages = 0;
-    while (offset != 0 && pages < most && seen.Insert(offset)) {
-        unsigned char b[4];
-        if (length < 0 || int64_t(offset) + 2 > length || s->Seek(long(offset), 0) != long(offset) ||
-            s->Read(b, 2) != 2)
+    while (offset != 0 && pages < most) {
+        const int fresh = seen.Insert(offset);
+        if (fresh <= 0) {
+            if (fresh < 0)
+                return 0;  // without memory, as when the set could not be made
+            break;
+        }
+        // A directory of up to 41 entries comes with its next offset in one read.
+        unsigned char b[2 + 41 * 12 + 4];
+        const int want = length < 0 ? 0 : int(std::min<int64_t>(sizeof b, length - int64_t(offset)));
+        if (want < 2 || s->Seek(long(offset), 0) != long(offset) || s->ReadMeta(b, want) != want)
             break;
         const int entries = TifGet16(b, swap);
         const int64_t next = int64_t(offset) + 2 + int64_t(entries) * 12;
@@ -135,10 +166,14 @@ int WalkPages(CTifStream* s, int swap, uint32_t first, int stop, uint32_t* at)
             *at = offset;
             return pages + 1;
         }
-        if (s->Seek(long(next), 0) != long(next) || s->Read(b, 4) != 4)
-            break;
+        const unsigned char* link = b + (next - int64_t(offset));
+        if (next + 4 - int64_t(offset) > want) {
+            link = b;
+            if (s->Seek(long(next), 0) != long(next) || s->ReadMeta(b, 4) != 4)
+                break;
+        }
         ++pages;
-        offset = TifGet32(b, swap);
+        offset = TifGet32(link, swap);
     }
     return pages;
 }
@@ -288,7 +323,7 @@ int CTifFile::CountPages(const char* path)
     if (pages == 0) {
         // Not even the first directory: none, empty, or gone with the file's end.
         unsigned char b[2];
-        const bool empty = first == 0 || (stream.Seek(long(first), 0) == long(first) && stream.Read(b, 2) == 2 &&
+        const bool empty = first == 0 || (stream.Seek(long(first), 0) == long(first) && stream.ReadMeta(b, 2) == 2 &&
                                           TifGet16(b, swap) == 0);
         return TifFail(empty ? VXTIFF_FAIL_DAMAGED : VXTIFF_FAIL_CUT_SHORT);
     }
@@ -298,21 +333,25 @@ int CTifFile::CountPages(const char* path)
 
 int CTifFile::ReadEntries(uint32_t offset)
 {
-    unsigned char count[2];
     if (offset == 0)
         return TifFail(VXTIFF_FAIL_DAMAGED);
-    if (m_pStream->Seek(static_cast<long>(offset), 0) != static_cast<long>(offset) ||
-        m_pStream->Read(count, 2) != 2)
+    // A directory of up to 41 entries comes whole with its count, in one read.
+    unsigned char head[2 + 41 * 12 + 4];
+    const int got = m_pStream->Seek(static_cast<long>(offset), 0) == static_cast<long>(offset)
+                        ? m_pStream->ReadMeta(head, static_cast<int>(sizeof head))
+                        : -1;
+    if (got < 2)
         return TifFail(VXTIFF_FAIL_CUT_SHORT);
-    m_nEntries = TifGet16(count, m_bSwap);
-    int size = m_nEntries * 12 + 6;
+    m_nEntries = TifGet16(head, m_bSwap);
+    const int size = m_nEntries * 12 + 6;
     std::free(m_pIfd);
     m_pIfd = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size)));
     m_pEntries = nullptr;
     if (m_pIfd == nullptr)
         return TifFail(VXTIFF_FAIL_MEMORY);
-    if (m_pStream->Seek(static_cast<long>(offset), 0) != static_cast<long>(offset) ||
-        m_pStream->Read(m_pIfd, size) != size)
+    const int have = got < size ? got : size;
+    std::memcpy(m_pIfd, head, static_cast<size_t>(have));
+    if (have < size && m_pStream->ReadMeta(m_pIfd + have, size - have) != size - have)
         return TifFail(VXTIFF_FAIL_CUT_SHORT);
     m_pEntries = m_pIfd + 2;
     return 1;

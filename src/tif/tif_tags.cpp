@@ -39,7 +39,7 @@ int ReadValues(CTifFile* f, const unsigned char* entry, int64_t bytes, bool atOf
     int64_t offset = TifGet32(entry + 8, f->m_bSwap);
     const long at = f->m_pStream->Tell();
     const int ok = f->m_pStream->Seek(static_cast<long>(offset), 0) == offset &&
-                   f->m_pStream->Read(out, static_cast<int>(bytes)) == bytes;
+                   f->m_pStream->ReadMeta(out, static_cast<int>(bytes)) == bytes;
     if (at >= 0)
         f->m_pStream->Seek(at, 0);
     return ok;

@@ -14,6 +14,7 @@
 
 #include "../../fuzz/pdf_check.h"
 #include "convert/tif2pdf.h"
+#include "tif/tif_file.h"
 #include "support/libtiff_util.h"
 #include "support/run_program.h"
 
@@ -260,7 +261,7 @@ TEST(Tif2Pdf, SixteenBitSamplesMakeAVersion15File)
     }
 }
 
-TEST(Tif2Pdf, FailuresLeaveNoFileAndPagesThatCannotBeHeldAreCounted)
+TEST(Tif2Pdf, FailuresLeaveNoFileAndPagesThatCannotBeHeldOrDamagedLinesAreCounted)
 {
     TempDir dir;
     const std::string pdf = dir.Path("out.pdf"), bad = dir.Write("bad.tif", Bytes(100, 'x'));
@@ -286,6 +287,29 @@ TEST(Tif2Pdf, FailuresLeaveNoFileAndPagesThatCannotBeHeldAreCounted)
     o.bStrict = 1;
     EXPECT_EQ(VXTiff2Pdf(tif.c_str(), pdf.c_str(), &o), VXTIFF2PDF_ERR_UNSUPPORTED);
     EXPECT_FALSE(std::filesystem::exists(pdf));
+    // A PackBits run past its row: the line is decoded from damaged data, and
+    // counted as CTifFile counts it.
+    ASSERT_TRUE(WriteLibtiff(tif, Spec(16, 8, 1, 8, 1, 32773), std::vector<Bytes>(8, Bytes(16, 0x11))));
+    TIFF* t = TIFFOpen(tif.c_str(), "r");
+    uint64_t* offsets = nullptr;
+    ASSERT_TRUE(TIFFGetField(t, TIFFTAG_STRIPOFFSETS, &offsets));
+    const uint64_t row3 = offsets[0] + 4;  // each row packed as one run: two bytes
+    TIFFClose(t);
+    Bytes damaged = ReadFileBytes(tif);
+    damaged[row3] = 0x81;
+    dir.Write("mixed.tif", damaged);
+    CTifFile f;
+    Bytes rows(16 * 8);
+    ASSERT_EQ(f.Open(tif.c_str()), 1);
+    f.ReadLines(rows.data(), 8);
+    const int counted = f.GetDamagedLines(nullptr);
+    ASSERT_GT(counted, 0);
+    EXPECT_EQ(VXTiff2Pdf(tif.c_str(), pdf.c_str(), &o), VXTIFF2PDF_ERR_UNSUPPORTED);
+    EXPECT_FALSE(std::filesystem::exists(pdf));
+    o.bStrict = 0;
+    EXPECT_EQ(VXTiff2Pdf(tif.c_str(), pdf.c_str(), &o), VXTIFF2PDF_INCOMPLETE);
+    EXPECT_EQ(o.nBadLines, counted);
+    EXPECT_EQ(o.nSkippedPages, 0);
 }
 
 TEST(Tif2Pdf, DocumentInformationFromTheFirstPageOrTheOptions)

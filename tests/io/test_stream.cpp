@@ -245,8 +245,10 @@ TEST_F(Stream, CreatedFilesFollowTheUmask)
 }
 #endif
 
-// The stream skips the system call for a seek to where it already is: every
-// transfer must move its idea of the position exactly as it moves the handle.
+// Every transfer moves the stream's position by what it moved, and the next
+// transfer happens there: on POSIX the stream transfers at its own position;
+// on Windows it skips the system call for a seek to where it already is, so
+// its idea of the position must follow the handle's exactly.
 TEST_F(Stream, PositionFollowsEveryTransfer)
 {
     enum Op { kSeekSet, kSeekCur, kSeekEnd, kRead, kWrite };
@@ -300,10 +302,12 @@ TEST_F(Stream, PositionFollowsEveryTransfer)
                 EXPECT_EQ(std::memcmp(buf, kContent.data() + st.dataAt, size_t(st.result)), 0) << i;
             break;
         }
+#if defined(_WIN32)
         // The system's position agrees with the stream's after every step.
         if (st.result >= 0) {
             EXPECT_EQ(::lseek(s.handle, 0, SEEK_CUR), s.Tell()) << i;
         }
+#endif
     }
 }
 

@@ -520,9 +520,10 @@ std::vector<Bytes> Turn(const std::vector<Bytes>& rows, int w, int h, int angle)
     return out;
 }
 
-// A page with damaged data and one cut short: topng, tobmp, convert, rotate
-// and merge (also copying the stored data) write the whole page, say one warning in the same words and exit 3 (a
-// batch too); the lines that cannot be decoded are white.
+// A page with damaged data and one cut short: topng, tobmp, convert, rotate,
+// merge (also copying the stored data) and topdf write the whole page, say
+// one warning in the same words and exit 3 (a batch too); the lines that
+// cannot be decoded are white, in the PDF as Ghostscript shows it too.
 TEST_F(CommandTest, DamagedPagesAreWrittenWholeAndWarnedAlike)
 {
     const LibtiffSpec s = Fax(64, 32);  // Group 4, strips of 8 rows
@@ -558,6 +559,7 @@ TEST_F(CommandTest, DamagedPagesAreWrittenWholeAndWarnedAlike)
                                                    {"merge", in, dir.Path("m.tif")},
                                                    {"rotate", in, dir.Path("r90.tif"), "90"},
                                                    {"rotate", in, dir.Path("r180.tif"), "180"},
+                                                   {"topdf", in, dir.Path("o.pdf")},
                                                    {"topng", in, sound, "--out-dir", dir.Path("batch")}}) {
             const ToolResult r = Tool(dir, args);
             EXPECT_EQ(r.status, 3) << args[0] << " " << file.name << ": " << r.err;
@@ -584,6 +586,15 @@ TEST_F(CommandTest, DamagedPagesAreWrittenWholeAndWarnedAlike)
             else
                 EXPECT_TRUE(std::equal(row, row + 64 * 3, want.begin() + y * 64 * 3)) << y;
         }
+        if (std::system("command -v gs >/dev/null 2>&1") != 0)
+            continue;
+        const std::string ppm = dir.Path("o.ppm");
+        ASSERT_EQ(RunProgram("gs", {"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=ppmraw", "-r204x98",
+                                    "-sOutputFile=" + ppm, dir.Path("o.pdf")}, dir).status, 0);
+        const Bytes shown = ReadFileBytes(ppm);  // the header, then the pixels as the PNG's
+        ASSERT_GE(shown.size(), png.size());
+        EXPECT_TRUE(Has(std::string(shown.begin(), shown.end() - long(png.size())), "\n64 32\n255\n"));
+        EXPECT_TRUE(std::equal(png.begin(), png.end(), shown.end() - long(png.size()))) << file.name;
     }
 }
 

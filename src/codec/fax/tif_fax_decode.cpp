@@ -19,6 +19,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -41,6 +42,12 @@ constexpr int kGuardEntries = 7;  // rowPixels entries after a reference list
 // a run starts below rowPixels, make-ups stop at it, and a terminating code
 // adds at most 63; horizontal mode adds a second run without a check between.
 constexpr int kMaxOvershoot = 2 * 63;
+
+// The first block of a strip is read small, and turned for the reader only
+// when decoding begins: opening a page loads its first strip only to check
+// that its data is there, and a program copying the stored bytes decodes
+// nothing. The reader refills whole buffers after it.
+constexpr int kFirstBlock = 4096;
 
 // Toggle words for rows of rowPixels pixels: every position up to
 // rowPixels + kMaxOvershoot has its word.
@@ -763,6 +770,11 @@ template <Variant V, void (*Fill)(uint8_t*, const int32_t*, const int32_t*, int,
     TifFaxDecoderState* s = FaxState(codec);
     if (count <= 0 || rows == nullptr)
         return 0;
+    if (s->rawBlock) {  // the strip's first block, turned only now that it is decoded
+        if (s->bitMap == kMsbFirstMap)
+            ToLsbFirst(s->header.cursor, s->header.available);
+        s->rawBlock = 0;
+    }
     uint64_t* const toggleWords = s->toggleWords;
     const Ctx c{s, s->bitMap == kMsbFirstMap, s->rowPixels, toggleWords};
     Reader r{s->bitAcc, s->bitCount, s->header.cursor, s->header.available, 0, s->bitPad};
@@ -860,11 +872,36 @@ template <Variant V>
     return DecodeRowsBody<V, FillRunsAvx2>(codec, rows, count);
 }
 
+// Whether the processor has BMI2 and AVX2 and the system saves the AVX
+// registers. Asked here rather than through __builtin_cpu_supports, whose
+// start-up routine asks the processor a dozen questions in every program
+// linking the library, decoding or not: each CPUID is a trap to the
+// hypervisor on a virtual machine, some 10 µs, more than a command that copies
+// a page spends on the page.
+bool HasBmi2Avx2()
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX))
+        return false;
+    unsigned lo = 0, hi = 0;
+    __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    return (lo & 6) == 6 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_BMI2) && (b & bit_AVX2);
+}
+
+// The first call of a decoder picks its variant, once for the process: a
+// decoder that decodes nothing (a page opened to copy its strips) asks nothing.
+template <Variant V>
+int DecodeRowsFirst(TifCodec* codec, void* rows, int count)
+{
+    static const bool bmi2Avx2 = HasBmi2Avx2();
+    codec->DecodeRows = bmi2Avx2 ? DecodeRowsBmi2<V> : DecodeRows<V>;
+    return codec->DecodeRows(codec, rows, count);
+}
+
 template <Variant V>
 TifRowsProc PickDecodeRows()
 {
-    static const bool bmi2Avx2 = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2");
-    return bmi2Avx2 ? DecodeRowsBmi2<V> : DecodeRows<V>;
+    return DecodeRowsFirst<V>;
 }
 #else
 template <Variant V>
@@ -909,8 +946,8 @@ int FaxSetParam(TifCodec* codec, int tag, int value)
     if (tag == TIF_TAG_FILLORDER) {
         const uint8_t* map = value == 1 ? kMsbFirstMap : kLsbFirstMap;
         // Bytes still in the buffer take the new order; turning them twice
-        // brings them back.
-        if (map != s->bitMap && s->header.available > 0)
+        // brings them back. Bytes not yet turned are turned by the map in use.
+        if (map != s->bitMap && s->header.available > 0 && !s->rawBlock)
             ToLsbFirst(s->header.cursor, s->header.available);
         s->bitMap = map;
         return 1;
@@ -943,11 +980,11 @@ int FaxBeginStrip(TifCodec* codec)
     s->eolPending = 0;
     if (s->refRuns != nullptr)
         ResetReference(s->refRuns, s->rowPixels);
-    TifCodecFill(&s->header);
-    if (s->header.available > s->header.bufferSize)
-        s->header.available = s->header.bufferSize;
-    if (s->bitMap == kMsbFirstMap)
-        ToLsbFirst(s->header.buffer, s->header.available);
+    TifCodecState* h = &s->header;
+    const int first = h->bufferSize < kFirstBlock ? h->bufferSize : kFirstBlock;
+    const int got = h->ioProc(h->buffer, first, h->ioContext);
+    h->available = got < 0 ? 0 : got > first ? first : got;
+    s->rawBlock = 1;  // turned by the first decoding: a strip opened to be copied needs no turning
     return 1;
 }
 

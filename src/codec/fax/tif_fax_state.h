@@ -21,6 +21,7 @@ struct TifFaxDecoderState {
     int32_t runCapacity;    // entries in each run array
     uint64_t* toggleWords;  // owned; covers runs of damaged rows past the row end; zero between rows
     int32_t togglesDirty;   // a DecodeRows call did not return: toggleWords may hold flips
+    int32_t rawBlock;       // the buffered bytes are as read: not yet turned for the reader
 };
 
 // Frees the decoder's run arrays and toggle words (the Destroy slot does the rest).
