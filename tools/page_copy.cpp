@@ -58,6 +58,8 @@ public:
         *why = CheckInput();
         if (!why->empty())
             return kExitFailed;
+        Salvager salvager(in_);
+        src_.nHeight = salvager.Height();
         VXIMGINFO info = Describe();
         bar_.Start(info.nHeight, int64_t(info.nHeight) * int64_t(RowBytes(info)));
         const int status = Plan(&info, why);
@@ -69,8 +71,7 @@ public:
         if (!why->empty())
             return Status(*why);
         errno = 0;
-        Salvager salvager(in_);
-        if (copyable_ && doc_.file().CopyPageData(&in_) == 1) {
+        if (copyable_ && src_.nHeight == in_.m_nHeight && doc_.file().CopyPageData(&in_) == 1) {
             bar_.Rows(info.nHeight);
             // Copied data is carried over as it is, damage included: decode it
             // once all the same, so that damage is reported, not hidden.
@@ -86,7 +87,7 @@ public:
                 return Status(*why);
         }
         const PageDamage damage = salvager.Damage();
-        if (damage.lines == 0)
+        if (!damage.any())
             return kExitOk;
         *why = DamageWarning(damage, PageToName(path, page + 1));
         return kExitDamaged;
@@ -279,7 +280,7 @@ std::string PageJob::QuarterTurn(const VXIMGINFO& info, Salvager& salvager)
     if (band > 8 && band < info.nHeight)
         band &= ~7;
     std::vector<unsigned char> rows(size_t(band) * rowBytes);
-    bool salvage = false;
+    bool salvage = src_.nHeight < in_.m_nHeight;  // a page cut short: the library would turn its claim
     for (int k = 0; k < info.nHeight; k += band) {
         const int n = std::min(band, info.nHeight - k);
         // Once the library cannot turn the page, no later band is tried: its

@@ -114,7 +114,7 @@ int WritePdf(const std::vector<std::string>& inputs, const std::string& out, con
             for (size_t i = 0; i < c.pages.size() && status >= 0; ++i, ++total) {
                 const int s = doc.AddPage(c.path, c.pages[i]);
                 status = s < 0 ? s : std::max(status, s);
-                if (doc.damage().lines > 0)  // written whole (unless --strict): one warning
+                if (doc.damage().any())  // written whole (unless --strict): one warning
                     Say(c.path + " -> " + out + ": " + DamageWarning(doc.damage(), PageToName(c.path, c.pages[i] + 1)));
             }
         if (status >= 0) {

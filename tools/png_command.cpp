@@ -280,10 +280,11 @@ int ToPng(const std::string& inPath, const std::string& outPath, int page, bool 
     if (!failed.empty())
         return Fail(inPath, outPath, failed, out.status());
     SetResolution(writer.png(), writer.info(), in, info);
+    Salvager salvager(in);
+    info.nHeight = salvager.Height();
     Progress bar(progress);
     bar.Page(1, 1);
     bar.Start(info.nHeight, int64_t(info.nHeight) * int64_t(src.size()));
-    Salvager salvager(in);
     errno = 0;
     const long bad = WriteRows(writer.png(), writer.info(), out.stream(), &salvager, &maker, src.data(), dst.data(),
                                info.nHeight, &bar);
@@ -293,7 +294,7 @@ int ToPng(const std::string& inPath, const std::string& outPath, int page, bool 
     if (!failed.empty())
         return Fail(inPath, outPath, failed, kExitOutput);
     const PageDamage damage = salvager.Damage();
-    if (damage.lines > 0)
+    if (damage.any())
         return Fail(inPath, outPath, DamageWarning(damage, PageToName(inPath, page)), kExitDamaged);
     return kExitOk;
 }

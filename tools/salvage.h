@@ -1,7 +1,8 @@
 // salvage.h — the tool's words for a damaged page. Every command reads such
-// a page alike (convert/line_salvage.h: the whole page written, lines that
-// cannot be decoded at all as paper, lines decoded from damaged data as
-// decoded) and says one warning per damaged page, in these words.
+// a page alike (convert/line_salvage.h: the whole page written, down to where
+// its data could hold no more, lines that cannot be decoded at all as paper,
+// lines decoded from damaged data as decoded) and says one warning per
+// damaged page, in these words.
 #pragma once
 
 #include <string>

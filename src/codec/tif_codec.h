@@ -138,6 +138,10 @@ TifCodec* TifCreateEncoder(const TifCodecParams* params);
 // 1 when an encoder exists for these parameters, so that a null from
 // TifCreateEncoder means memory ran out; 0 when there is none.
 int TifHasEncoder(const TifCodecParams* params);
+// The most rows of `params.width` pixels that `bytes` stored bytes can decode
+// to in the scheme, however the data is made: what a file's claimed height is
+// held against. -1 for a compression without a decoder.
+int64_t TifMostRows(const TifCodecParams* params, int64_t bytes);
 
 // Base constructors: a record with every slot at its default and a zeroed state
 // of `stateSize` bytes (header included), or null. A decoder's own transfer

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codec/tif_codec.h"
+#include "io/tif_stream.h"
+
 namespace {
 
 // A row of paper: white as the image type stores it. A palette image takes
@@ -43,6 +46,49 @@ std::vector<unsigned char> PaperRow(CTifFile& in, const VXIMGINFO& info)
     return row;
 }
 
+// The stored bytes of strip (tile) `i` inside the file.
+int64_t BytesInside(CTifFile& in, int64_t length, int i)
+{
+    const int64_t offset = in.m_pStripOffsets[i];
+    return offset < length ? std::min<int64_t>(in.m_pStripByteCounts[i], length - offset) : 0;
+}
+
+// The rows a page is given. Rows a strip's (tile row's) bytes could decode to
+// at most are backed by data; the others (a missing strip, rows past what a
+// short strip could hold) are paper, and there may be as many paper rows as
+// all the page's data could decode to at most. So a file cut short keeps its
+// page, and a page claiming rows no data could ever fill ends once that paper
+// is spent: a damaged file costs no more than twice a sound file of its size.
+// The claimed height when the scheme gives no bound.
+int64_t RowsToGive(CTifFile& in, int64_t unit)
+{
+    const int64_t length = in.m_pStream != nullptr ? in.m_pStream->GetLength() : -1;
+    const TifCodecParams params = {in.m_nCompression, in.m_bTiled ? in.m_nTileWidth : in.m_nWidth,
+                                   in.m_nSamplesPerPixel, in.m_nBitsPerSample};
+    const int across = in.m_bTiled ? std::max(1, in.m_nTilesAcross) : 1;
+    const int64_t height = in.m_nHeight, kMost = int64_t(1) << 40;  // past any classic file
+    int64_t total = 0;
+    for (int i = 0; i < in.m_nStrips; ++i)
+        total = std::min(total + BytesInside(in, length, i), kMost);
+    const int64_t budget = TifMostRows(&params, total / across);
+    if (budget < 0)
+        return height;
+    int64_t paper = 0;
+    for (int64_t first = 0, i = 0; first < height; first += unit, i += across) {
+        if (i >= in.m_nStrips)  // past the last strip every row is paper
+            return paper + height - first > budget ? first + budget - paper : height;
+        int64_t bytes = 0;
+        for (int64_t k = i; k < i + across && k < in.m_nStrips; ++k)
+            bytes += BytesInside(in, length, int(k));
+        const int64_t rows = std::min(unit, height - first);
+        const int64_t data = bytes > 0 ? std::min(rows, TifMostRows(&params, bytes / across)) : 0;
+        if (paper + rows - data > budget)
+            return first + data + (budget - paper);
+        paper += rows - data;
+    }
+    return height;
+}
+
 }  // namespace
 
 Salvager::Salvager(CTifFile& in) : in_(in)
@@ -52,6 +98,7 @@ Salvager::Salvager(CTifFile& in) : in_(in)
     paper_ = PaperRow(in, info);
     height_ = info.nHeight;
     unit_ = info.nRowsPerStrip > 0 && info.nRowsPerStrip < info.nHeight ? info.nRowsPerStrip : info.nHeight;
+    rows_ = int(std::clamp<int64_t>(RowsToGive(in, std::max(1, unit_)), std::min(1, height_), height_));
     position_ = -1;
 }
 
@@ -85,5 +132,7 @@ PageDamage Salvager::Damage()
     PageDamage d;
     d.lines = in_.GetDamagedLines(&d.first);
     d.endsEarly = endsEarly_;
+    d.claimed = rows_ < height_ ? height_ : 0;
+    d.rows = rows_;
     return d;
 }

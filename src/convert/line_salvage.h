@@ -15,6 +15,10 @@ struct PageDamage {
     int lines = 0;           // damaged or undecodable lines (CTifFile::GetDamagedLines)
     int first = -1;          // the first of them, from 0
     bool endsEarly = false;  // a line could not be read because the data ended
+    int claimed = 0;         // when the page was cut: the height it claims, else 0
+    int rows = 0;            // the rows the page was given (Salvager::Height)
+
+    bool any() const { return lines > 0 || claimed > 0; }
 };
 
 // Reads the page of `in` in bands of rows, salvaging: a line that cannot be
@@ -25,6 +29,10 @@ struct PageDamage {
 class Salvager {
 public:
     explicit Salvager(CTifFile& in);
+    // The rows the page is given: its height, cut after the last row its
+    // stored data could decode to at most (TifMostRows), so that a tiny file
+    // claiming billions of rows costs no more than its data.
+    int Height() const { return rows_; }
     // Rows first .. first + count − 1 into `rows`, RowBytes() apart.
     void Read(unsigned char* rows, int first, int count);
     // A paper row of the page, as stored: what an undecodable line becomes.
@@ -43,7 +51,8 @@ private:
     CTifFile& in_;
     std::vector<unsigned char> paper_;
     int unit_ = 1;       // rows per strip or tile row
-    int height_ = 0;
+    int height_ = 0;     // the page's claimed height
+    int rows_ = 0;       // Height()
     int position_ = 0;   // the line the reader is at; -1 when unknown
     int paperFrom_ = 0;  // the last strip's rows that cannot be decoded
     int paperTo_ = 0;

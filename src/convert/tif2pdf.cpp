@@ -110,7 +110,7 @@ int CTifPdfDocument::AddPage(const std::string& tiff, int page)
     if (!why.empty())
         return Skip(where, why);
     const int status = WritePage();
-    if (status != VXTIFF2PDF_OK || damage_.lines == 0)
+    if (status != VXTIFF2PDF_OK || !damage_.any())
         return status;
     return settings_.strict ? VXTIFF2PDF_ERR_UNSUPPORTED : VXTIFF2PDF_INCOMPLETE;
 }
@@ -148,14 +148,15 @@ int CTifPdfDocument::WritePage()
     }
     sixteen_ = sixteen_ || image.sixteen;
     damage_ = image.damage;
-    badLines_ = int(std::min<int64_t>(INT_MAX, int64_t(badLines_) + damage_.lines));
+    const int64_t cut = damage_.claimed > 0 ? damage_.claimed - damage_.rows : 0;
+    badLines_ = int(std::min<int64_t>(INT_MAX, int64_t(badLines_) + damage_.lines + cut));
     double xDpi, yDpi;
     PageDpi(in_, settings_, &xDpi, &yDpi);
-    const std::string w = PdfNumber(image.width * 72.0 / xDpi), h = PdfNumber(in_.m_nHeight * 72.0 / yDpi);
-    const std::string drawn = image.rows == in_.m_nHeight
+    const std::string w = PdfNumber(image.width * 72.0 / xDpi), h = PdfNumber(image.height * 72.0 / yDpi);
+    const std::string drawn = image.rows == image.height
                                   ? h + " 0 0"
                                   : PdfNumber(image.rows * 72.0 / yDpi) + " 0 " +
-                                        PdfNumber((in_.m_nHeight - image.rows) * 72.0 / yDpi);
+                                        PdfNumber((image.height - image.rows) * 72.0 / yDpi);
     const std::string content = "q " + w + " 0 0 " + drawn + " cm /Im0 Do Q";
     const int contents = pdf_.Reserve(), page = pdf_.Reserve();
     pdf_.BeginObject(contents);

@@ -69,7 +69,8 @@ typedef struct VXTIFF2PDF_OPTIONS {
     int nBadLines;        // out: damaged lines of the pages written, counted as
                           // CTifFile::GetDamagedLines does: lines decoded from damaged data
                           // (kept as decoded) and lines that cannot be decoded (written as
-                          // paper)
+                          // paper), and the lines a page claims past what its data could
+                          // hold (its page ends there)
 } VXTIFF2PDF_OPTIONS;
 
 // Converts every page of `tiffPath` into `pdfPath` (created, or replaced);

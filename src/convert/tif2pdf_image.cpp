@@ -79,7 +79,7 @@ class RowReader {
 public:
     RowReader(CTifFile& f, size_t rowBytes)
         : f_(f), salvager_(f),
-          band_(int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(f.m_nHeight)))),
+          band_(int(std::clamp<size_t>(kBandBytes / rowBytes, 1, size_t(salvager_.Height())))),
           rows_(size_t(band_) * rowBytes), trim_(PaperIsBlank(f, salvager_.Paper()))
     {
     }
@@ -95,13 +95,13 @@ public:
             given_ += n;
             return n;
         }
-        while (done_ < f_.m_nHeight) {
+        while (done_ < salvager_.Height()) {
             if (const int known = salvager_.PaperTo(done_); known > done_) {
                 held_ += known - done_;
                 done_ = known;
                 continue;
             }
-            const int n = std::min(band_, f_.m_nHeight - done_);
+            const int n = std::min(band_, salvager_.Height() - done_);
             salvager_.Read(rows_.data(), done_, n);
             const int data = std::clamp(salvager_.DataEnd() - done_, 0, n);
             done_ += n;
@@ -122,6 +122,7 @@ public:
     unsigned char* data() { return at_; }
     int band() const { return band_; }
     int given() const { return given_; }  // the image's rows
+    int height() const { return salvager_.Height(); }  // the page's
     PageDamage Damage() { return salvager_.Damage(); }
 
 private:
@@ -228,7 +229,7 @@ bool CopyG4(CTifFile& f, CPdfWriter& pdf, int number, PdfImage* image)
                                 FaxParms(f.m_nWidth, h, f.m_nImageType == VXIMG_MINISBLACK));
     const bool copied = CopyStrip(f, pdf);
     pdf.EndStream();
-    image->rows = f.m_nHeight;
+    image->rows = image->height = f.m_nHeight;
     return copied && pdf.ok();
 }
 
@@ -255,6 +256,7 @@ bool EncodeG4(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, PdfIma
     });
     pdf.EndStream();
     image->rows = reader.given();
+    image->height = reader.height();
     image->damage = reader.Damage();
     pdf.IntegerObject(heightNumber, image->rows);
     return ok && pdf.ok();
@@ -401,6 +403,7 @@ bool EncodeFlate(CTifFile& f, CPdfWriter& pdf, int number, int heightNumber, Pdf
     });
     pdf.EndStream();
     image->rows = reader.given();
+    image->height = reader.height();
     image->damage = reader.Damage();
     image->sixteen = p.bits == 16;
     pdf.IntegerObject(heightNumber, image->rows);

@@ -13,6 +13,7 @@ class CPdfWriter;
 struct PdfImage {
     int width = 0;
     int rows = 0;         // rows of the image: the page's, or those down to where its data ends
+    int height = 0;       // rows of the page: its height, cut where its data could hold no more
     PageDamage damage;    // what decoding the page met (a copied strip is not decoded)
     bool sixteen = false; // 16-bit samples, which need PDF 1.5
 };

@@ -598,6 +598,49 @@ TEST_F(CommandTest, DamagedPagesAreWrittenWholeAndWarnedAlike)
     }
 }
 
+// A few hundred bytes claiming 2^31 - 1 rows, in strips of 2^29 rows each
+// holding a little data: every command ends the page where the paper the
+// data could have held is spent, says so, and exits 3, instead of writing
+// billions of paper rows.
+TEST_F(CommandTest, APageClaimingRowsNoDataCouldHoldIsCut)
+{
+    const std::string sound = dir.Path("sound.tif");
+    ASSERT_TRUE(WriteLibtiff(sound, Fax(64, 32), Pattern(Fax(64, 32))));
+    Bytes claims = ReadFileBytes(sound);
+    {
+        CTifFile f;
+        ASSERT_EQ(f.Open(sound.c_str()), 1);
+        for (const auto& [tag, value] : {std::pair<int, uint32_t>{257, 0x7FFFFFFF}, {278, 1u << 29}}) {
+            unsigned char* entry = f.FindTag(tag);
+            ASSERT_NE(entry, nullptr);
+            const size_t at = size_t(entry - f.m_pIfd) + TifGet32(claims.data() + 4, 0);
+            TifPut16(claims.data() + at + 2, 4, 0);  // LONG
+            TifPut32(claims.data() + at + 8, value, 0);
+        }
+    }
+    const std::string in = dir.Write("claims.tif", claims);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"topng", in, dir.Path("o.png")},
+             {"convert", in, dir.Path("c.tif"), "--compression", "lzw"},
+             {"rotate", in, dir.Path("r.tif"), "90"},
+             {"topdf", in, dir.Path("o.pdf")}}) {
+        const ToolResult r = Tool(dir, args);
+        EXPECT_EQ(r.status, 3) << args[0] << ": " << r.err;
+        EXPECT_TRUE(Has(r.err, "the page claims 2147483647 lines, its data can hold ")) << r.err;
+    }
+    std::vector<Bytes> rows;
+    ASSERT_TRUE(ReadLibtiff(dir.Path("c.tif"), &rows));
+    EXPECT_GT(rows.size(), 32u);  // the strips' data, and paper after it
+    EXPECT_LT(rows.size(), claims.size() * 16);
+    const std::vector<Bytes> want = Pattern(Fax(64, 32));
+    EXPECT_TRUE(std::equal(want.begin(), want.begin() + 8, rows.begin()));  // the first strip's rows
+    uint32_t w = 0, h = 0;
+    PngRgb(dir.Path("o.png"), &w, &h);
+    EXPECT_EQ(h, rows.size());
+    ASSERT_TRUE(ReadLibtiff(dir.Path("r.tif"), &rows));
+    EXPECT_EQ(rows.size() > 0 ? rows[0].size() * 8 : 0, (h + 7) / 8 * 8);
+}
+
 TEST_F(CommandTest, ConvertAndRotateTakeAPage)
 {
     const LibtiffSpec a = Shape(12, 5, 1, 8, 1), b = Shape(9, 16, 1, 8, 1);
