@@ -1,5 +1,6 @@
 # install.cmake — what `cmake --install` puts in place:
-#   include/vxtiff/{tif,convert}/   the public headers (compile with -I<prefix>/include/vxtiff)
+#   include/vxtiff/vxtiff.h         the one public header (compile with -I<prefix>/include)
+#   include/vxtiff/{tif,convert}/   the headers it brings (or with -I<prefix>/include/vxtiff)
 #   lib/libvxtiff.so.X.Y.Z, .so.X, .so, libvxtiff.a
 #   bin/vxtiff                      the tool (static library inside: no RPATH needed)
 #   lib/cmake/vxtiff/               find_package(vxtiff): vxtiff::vxtiff, vxtiff::vxtiff_static
@@ -9,6 +10,7 @@ include(CMakePackageConfigHelpers)
 set(VXTIFF_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vxtiff)
 
 # Only what a user includes: the file class, its export macros, the conversions.
+install(FILES ${PROJECT_SOURCE_DIR}/include/vxtiff/vxtiff.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vxtiff)
 install(FILES ${PROJECT_SOURCE_DIR}/src/tif/tif_file.h ${PROJECT_SOURCE_DIR}/src/tif/tif_export.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vxtiff/tif)
 install(FILES ${PROJECT_SOURCE_DIR}/src/convert/tif2bmp.h ${PROJECT_SOURCE_DIR}/src/convert/tif2pdf.h

@@ -34,6 +34,8 @@ for h in tif/tif_file.h tif/tif_export.h convert/tif2bmp.h convert/tif2pdf.h; do
     echo "#include \"$h\"" | g++ -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include/vxtiff" -x c++ - ||
         fail "$h does not compile alone"
 done
+echo "#include <vxtiff/vxtiff.h>" | g++ -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" -x c++ - ||
+    fail "vxtiff/vxtiff.h does not compile alone with -I<prefix>/include"
 for h in convert/tif2bmp.h convert/tif2pdf.h; do
     echo "#include \"$h\"" | gcc -std=c99 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include/vxtiff" -x c - ||
         fail "$h does not compile as C"

@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "convert/tif2bmp.h"
-#include "tif/tif_file.h"
+#include <vxtiff/vxtiff.h>
 
 int main(int argc, char** argv)
 {

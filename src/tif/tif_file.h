@@ -420,7 +420,15 @@ public:
     int FinishData();                // the last strip or tile row; the image cut to the lines written
     int CloseWrite();                // Close of a file made by Create
 
-    // Field list: exported interface; order and types are fixed.
+    // Field list: exported interface; order and types are fixed. A caller
+    // reads them, never writes them: the image description (m_nImageType to
+    // m_nPhotometric, as GetImgInfo gives it; m_nWidth is the image width,
+    // for tiled images too), the strip or tile arrays (m_nStrips entries of
+    // file offsets and stored byte counts; GetRawStripSize checks them against
+    // the file), the colour map (m_nColors entries, 16 bits each) and the
+    // directory as read (m_pIfd, m_nEntries entries at m_pEntries, in file
+    // byte order, m_bSwap when it differs from the host's). The others are the
+    // reading and writing state, internal.
     CTifStream* m_pStream;
     int m_bWrite;
     int m_bSwap;
