@@ -11,7 +11,7 @@
 #pragma once
 
 #include "codec/tif_codec.h"
-#include "io/tif_exception.h"
+#include "tif/tif_codec_call.h"
 #include "tif/tif_file.h"
 
 // How many of `count` rows from image line `line` one decoding call may take
@@ -37,15 +37,7 @@ inline int TifDecodeLines(CTifFile* f, void* rows, int count, int line)
     TifCodec* const decoder = f->m_pDecoder;
     TifCodecState* const s = TifState(decoder);
     s->damage.rows = 0;
-    int done;
-    try {
-        done = decoder->DecodeRows(decoder, rows, count);
-    } catch (CTifException* e) {
-        delete e;
-        if (count > 1)
-            return -1;
-        done = -1;
-    }
+    const int done = TifCodecCall([&] { return decoder->DecodeRows(decoder, rows, count); });
     if (__builtin_expect(done != count || s->damage.rows != 0, 0))
         return TifCountDecoded(f, count, line, done);
     return done;
