@@ -162,15 +162,17 @@ void RotateBits(const Rotation& rot, const SourceBlock& src, int k0, int k1)
             const int a = R90 ? c : c - 7;
             const int lo = R90 ? c : c - n + 1;
             const int hi = R90 ? c + n : c + 1;
+            const int at = a >> 3;
+            const int shift = a & 7;
             unsigned char* out = rot.out + size_t(k) * e + b0;
             for (int i = 0; i < nb; ++i) {
-                if (!whole[i] || n != 8) {
-                    RotateEdgeByte<R90>(rows[i], whole[i], a, lo, hi, out + i, e);
+                if (whole[i] && n == 8) {
+                    const uint64_t x = Load8x8(rows[i], at, shift);
+                    if (x != 0)  // the lines start zero
+                        Store8<R90>(out + i, e, Transpose8(x));
                     continue;
                 }
-                const uint64_t x = Load8x8(rows[i], a >> 3, a & 7);
-                if (x != 0)  // the lines start zero
-                    Store8<R90>(out + i, e, Transpose8(x));
+                RotateEdgeByte<R90>(rows[i], whole[i], a, lo, hi, out + i, e);
             }
         }
     }
