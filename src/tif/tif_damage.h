@@ -31,7 +31,8 @@ void TifLeaveLine(CTifFile* f);
 // counting nothing, for a call of several rows: the caller decodes them again
 // one at a time to learn where. Inline: on valid data its whole cost is a
 // store and two tests.
-int TifCountDecoded(CTifFile* f, int count, int line, int done);  // the rest, out of line
+// The rest, out of line; `done` is TIF_CODEC_THREW when the read failed.
+int TifCountDecoded(CTifFile* f, int count, int line, int done);
 inline int TifDecodeLines(CTifFile* f, void* rows, int count, int line)
 {
     TifCodec* const decoder = f->m_pDecoder;
