@@ -6,8 +6,9 @@
 
 TifCodecParams CTifCompression::FileParams() const
 {
-    return TifCodecParams{m_pFile->m_nCompression, m_pFile->m_nWidth,
-                          m_pFile->m_nSamplesPerPixel, m_pFile->m_nBitsPerSample};
+    // The codec works on rows of one tile.
+    const int width = m_pFile->m_bTiled ? m_pFile->m_nTileWidth : m_pFile->m_nWidth;
+    return TifCodecParams{m_pFile->m_nCompression, width, m_pFile->m_nSamplesPerPixel, m_pFile->m_nBitsPerSample};
 }
 
 TifCodec* CTifCompression::CreateEncoder()

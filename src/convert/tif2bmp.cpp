@@ -436,63 +436,71 @@ struct SourceDamage {
     int failure = 0;
 };
 
-int Convert(const char* tiffPath, const char* bmpPath, int resolution, const Settings& set, int* badLines,
-            SourceDamage* damage)
+// Opens the source page and works out the BMP's geometry: VXTIFF2BMP_OK or
+// the error. `info` is the page's, with the horizontal resolution overridden
+// in exact mode.
+int OpenSource(CTifFile& tif, const char* tiffPath, int resolution, const Settings& set, VXIMGINFO* info,
+               Geometry* g)
 {
-    *badLines = 0;
     if (set.exact ? resolution <= 1 : resolution < 0)
         return VXTIFF2BMP_ERR_TARGET;
-    CTifFile tif;
     if (!tif.OpenPage(tiffPath, set.page))  // a null path included; the reason stays for GetLastFailure
         return VXTIFF2BMP_ERR_OPEN;
-    VXIMGINFO info;
-    tif.GetImgInfo(&info);
-    if (info.nSamplesPerPixel != 1 || info.nBitsPerSample != 1)
+    tif.GetImgInfo(info);
+    if (info->nSamplesPerPixel != 1 || info->nBitsPerSample != 1)
         return VXTIFF2BMP_ERR_NOT_BILEVEL;
-    Geometry g;
     if (set.exact) {
         if (set.sourceX > 0.0)
-            info.dXResolution = set.sourceX;
-        if (!UsableResolution(info.dXResolution))
+            info->dXResolution = set.sourceX;
+        if (!UsableResolution(info->dXResolution))
             return VXTIFF2BMP_ERR_NO_RESOLUTION;
-        if (int r = MakeGeometry(info, resolution, &g); r != VXTIFF2BMP_OK)
-            return r;
-    } else {
-        double sx, sy;
-        SourceResolution(tif, info, set, &sx, &sy);
-        double target = resolution > 0 ? resolution : sx;
-        if (target > 0.0 && sx <= 0.0)
-            return VXTIFF2BMP_ERR_NO_RESOLUTION;
-        if (int r = MakeSquareGeometry(info, sx, sy, target, &g); r != VXTIFF2BMP_OK)
-            return r;
+        return MakeGeometry(*info, resolution, g);
     }
+    double sx, sy;
+    SourceResolution(tif, *info, set, &sx, &sy);
+    const double target = resolution > 0 ? resolution : sx;
+    if (target > 0.0 && sx <= 0.0)
+        return VXTIFF2BMP_ERR_NO_RESOLUTION;
+    return MakeSquareGeometry(*info, sx, sy, target, g);
+}
 
-    // A tiled image's line may be assembled from whole tile rows up to the
-    // buffer stride.
-    const int lineBytes = tif.m_nBufRowBytes > tif.m_nRowBytes ? tif.m_nBufRowBytes : tif.m_nRowBytes;
+// The memory of one conversion, all of it allocated before the BMP is made.
+struct WorkBuffers {
     RowBuilder builder;
-    CArray<unsigned char> line = Calloc<unsigned char>(int64_t(lineBytes) + 1);  // blank until a line is read
-    CArray<unsigned char> probe = Calloc<unsigned char>(int64_t(lineBytes) + 1);
-    CArray<unsigned char> row = Calloc<unsigned char>(g.rowBytes);
-    if (!builder.Init(g, info.nWidth) || !line || !probe || !row)
-        return VXTIFF2BMP_ERR_MEMORY;
+    CArray<unsigned char> line;   // the source line in use, blank until a line is read
+    CArray<unsigned char> probe;  // lines read to find where reading can go on
+    CArray<unsigned char> row;    // the output row
 
-    // Writing over the source would destroy it while it is being read.
-    if (bmpPath == nullptr || SameFile(tiffPath, bmpPath))
-        return VXTIFF2BMP_ERR_CREATE;
-    bool inPlace;
-    std::FILE* bmp = OpenOutput(bmpPath, &inPlace);
-    if (bmp == nullptr)
-        return VXTIFF2BMP_ERR_CREATE;
-    std::setvbuf(bmp, nullptr, _IOFBF, kStdioBuffer);
+    // False when memory runs out.
+    bool Init(const CTifFile& tif, const Geometry& g, int sourceWidth)
+    {
+        // A tiled image's line may be assembled from whole tile rows up to the
+        // buffer stride.
+        const int lineBytes = tif.m_nBufRowBytes > tif.m_nRowBytes ? tif.m_nBufRowBytes : tif.m_nRowBytes;
+        line = Calloc<unsigned char>(int64_t(lineBytes) + 1);  // a spare byte for RowBuilder
+        probe = Calloc<unsigned char>(int64_t(lineBytes) + 1);
+        row = Calloc<unsigned char>(g.rowBytes);
+        return builder.Init(g, sourceWidth) && line && probe && row;
+    }
+};
 
-    unsigned char header[kHeaderBytes] = {};
-    bool ok = std::fwrite(header, sizeof header, 1, bmp) == 1;
-    int written = 0;
+// The BMP file being written.
+struct Output {
+    std::FILE* file = nullptr;
+    bool inPlace = false;  // an existing file overwritten, to be cut to size
+    int written = 0;       // rows written
+    bool cut = false;      // the source's data ended before the last row
+};
+
+// Writes the output rows behind the header. False when a write fails; a
+// source whose data ends early ends the rows there (out->cut).
+bool WriteRows(CTifFile& tif, const VXIMGINFO& info, const Geometry& g, const Settings& set, WorkBuffers& w,
+               Output* out, int* badLines, SourceDamage* damage)
+{
+    bool ok = true;
     int resume = 0;  // lines before it are known to be unreadable
     int lastY = -1;  // the source line in the buffer (enlarging repeats it)
     bool lastBad = false;
-    bool cut = false;
     RowSource source(g, info.nHeight);
     for (int y = source.Next(); y >= 0 && ok; y = source.Next()) {
         // A line that cannot be read leaves the previous one in the buffer,
@@ -500,41 +508,76 @@ int Convert(const char* tiffPath, const char* bmpPath, int resolution, const Set
         // source's data has ended and the BMP ends here.
         if (y != lastY) {
             lastBad = y < resume;
-            if (!lastBad && !ReadSourceLine(tif, y, line.get())) {
+            if (!lastBad && !ReadSourceLine(tif, y, w.line.get())) {
                 lastBad = true;
                 damage->failure = CTifFile::GetLastFailure();
-                resume = NextReadableLine(tif, info, y, probe.get());
+                resume = NextReadableLine(tif, info, y, w.probe.get());
                 if (resume < 0) {
-                    cut = true;
+                    out->cut = true;
                     break;
                 }
             }
-            builder.Build(line.get(), row.get());
+            w.builder.Build(w.line.get(), w.row.get());
             lastY = y;
         }
-        ok = std::fwrite(row.get(), size_t(g.rowBytes), 1, bmp) == 1;
+        ok = std::fwrite(w.row.get(), size_t(g.rowBytes), 1, out->file) == 1;
         if (ok) {
-            ++written;
+            ++out->written;
             *badLines += lastBad ? 1 : 0;
             if (set.progress != nullptr)
-                set.progress(set.context, written, g.rows);
+                set.progress(set.context, out->written, g.rows);
         }
     }
-    if (cut)
-        *badLines += g.rows - written;
-    damage->lines = tif.GetDamagedLines(&damage->first);
+    return ok;
+}
+
+// Writes the header with the real values over the placeholder, cuts a file
+// overwritten in place to size and closes the file. False when any of it, or
+// the writing before (`ok`), failed.
+bool FinishOutput(const Output& out, bool ok, const VXIMGINFO& info, const Geometry& g)
+{
     if (ok) {
-        BuildHeader(info, g, written, header);
-        ok = std::fseek(bmp, 0, SEEK_SET) == 0 && std::fwrite(header, sizeof header, 1, bmp) == 1 &&
-             (!inPlace || CutToSize(bmp, kHeaderBytes + int64_t(g.rowBytes) * written));
+        unsigned char header[kHeaderBytes];
+        BuildHeader(info, g, out.written, header);
+        ok = std::fseek(out.file, 0, SEEK_SET) == 0 && std::fwrite(header, sizeof header, 1, out.file) == 1 &&
+             (!out.inPlace || CutToSize(out.file, kHeaderBytes + int64_t(g.rowBytes) * out.written));
     }
     // Closing flushes the buffer: its failure is a failed write too.
-    ok = std::fclose(bmp) == 0 && ok;
-    if (!ok) {
+    return std::fclose(out.file) == 0 && ok;
+}
+
+int Convert(const char* tiffPath, const char* bmpPath, int resolution, const Settings& set, int* badLines,
+            SourceDamage* damage)
+{
+    *badLines = 0;
+    CTifFile tif;
+    VXIMGINFO info;
+    Geometry g;
+    if (const int r = OpenSource(tif, tiffPath, resolution, set, &info, &g); r != VXTIFF2BMP_OK)
+        return r;
+    WorkBuffers w;
+    if (!w.Init(tif, g, info.nWidth))
+        return VXTIFF2BMP_ERR_MEMORY;
+
+    // Writing over the source would destroy it while it is being read.
+    if (bmpPath == nullptr || SameFile(tiffPath, bmpPath))
+        return VXTIFF2BMP_ERR_CREATE;
+    Output out;
+    out.file = OpenOutput(bmpPath, &out.inPlace);
+    if (out.file == nullptr)
+        return VXTIFF2BMP_ERR_CREATE;
+    std::setvbuf(out.file, nullptr, _IOFBF, kStdioBuffer);
+    const unsigned char placeholder[kHeaderBytes] = {};
+    bool ok = std::fwrite(placeholder, sizeof placeholder, 1, out.file) == 1;
+    ok = ok && WriteRows(tif, info, g, set, w, &out, badLines, damage);
+    if (out.cut)
+        *badLines += g.rows - out.written;
+    damage->lines = tif.GetDamagedLines(&damage->first);
+    if (!FinishOutput(out, ok, info, g)) {
         RemovePartial(bmpPath);
         return VXTIFF2BMP_ERR_WRITE;
     }
-    return cut ? VXTIFF2BMP_ERR_CUT_SHORT : VXTIFF2BMP_OK;
+    return out.cut ? VXTIFF2BMP_ERR_CUT_SHORT : VXTIFF2BMP_OK;
 }
 
 }  // namespace

@@ -84,6 +84,11 @@ void TifLeaveLine(CTifFile* f)
 
 int TifCountDecoded(CTifFile* f, int count, int line, int done)
 {
+    if (done == TIF_CODEC_THREW) {
+        if (count > 1)
+            return -1;  // counted when the caller decodes the rows again one at a time
+        done = -1;
+    }
     TifCodecState* s = State(f);
     const int stop = done >= 0 && s->damage.stop == TIF_STOP_BAD_DATA ? TIF_STOP_BAD_DATA : TIF_STOP_CUT_SHORT;
     if (done < 0)
@@ -115,13 +120,10 @@ int TifLoadTile(CTifFile* f, int tile, void* buffer)
     int stop = TIF_STOP_CUT_SHORT;
     if (f->LoadStrip(tile)) {
         s->damage.rows = 0;
-        try {
-            done = f->m_pDecoder->DecodeRows(f->m_pDecoder, buffer, length);
-            if (s->damage.stop == TIF_STOP_BAD_DATA)
-                stop = TIF_STOP_BAD_DATA;
-        } catch (CTifException* e) {
-            delete e;
-        }
+        TifCodec* const decoder = f->m_pDecoder;
+        done = TifCodecCall([&] { return decoder->DecodeRows(decoder, buffer, length); });
+        if (done != TIF_CODEC_THREW && s->damage.stop == TIF_STOP_BAD_DATA)
+            stop = TIF_STOP_BAD_DATA;
     }
     if (done != length) {
         // The tile row's lines cannot be assembled: they count once.

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "codec/tif_codec.h"
-#include "io/tif_exception.h"
+#include "tif/tif_codec_call.h"
 #include "tif/tif_file.h"
 
 // How many of `count` rows from image line `line` one decoding call may take
@@ -31,21 +31,14 @@ void TifLeaveLine(CTifFile* f);
 // counting nothing, for a call of several rows: the caller decodes them again
 // one at a time to learn where. Inline: on valid data its whole cost is a
 // store and two tests.
-int TifCountDecoded(CTifFile* f, int count, int line, int done);  // the rest, out of line
+// The rest, out of line; `done` is TIF_CODEC_THREW when the read failed.
+int TifCountDecoded(CTifFile* f, int count, int line, int done);
 inline int TifDecodeLines(CTifFile* f, void* rows, int count, int line)
 {
     TifCodec* const decoder = f->m_pDecoder;
     TifCodecState* const s = TifState(decoder);
     s->damage.rows = 0;
-    int done;
-    try {
-        done = decoder->DecodeRows(decoder, rows, count);
-    } catch (CTifException* e) {
-        delete e;
-        if (count > 1)
-            return -1;
-        done = -1;
-    }
+    const int done = TifCodecCall([&] { return decoder->DecodeRows(decoder, rows, count); });
     if (__builtin_expect(done != count || s->damage.rows != 0, 0))
         return TifCountDecoded(f, count, line, done);
     return done;

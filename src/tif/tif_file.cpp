@@ -76,9 +76,10 @@ void CTifFile::ResetImage()
 
 int CTifFile::AllocTileRow()
 {
-    int64_t tileRowBytes = TifRowBytes(m_nTileWidth, m_nSamplesPerPixel, m_nBitsPerSample);
-    int64_t tileBytes = TifCheckedSize(tileRowBytes, m_nTileLength);
-    if (m_nTilesAcross <= 0 || tileRowBytes < 0 || tileBytes <= 0 ||
+    // TifTileLineBytes, checked: the tile buffers' layout is within the limits from here on.
+    int64_t tileLineBytes = TifRowBytes(m_nTileWidth, m_nSamplesPerPixel, m_nBitsPerSample);
+    int64_t tileBytes = TifCheckedSize(tileLineBytes, m_nTileLength);
+    if (m_nTilesAcross <= 0 || tileLineBytes < 0 || tileBytes <= 0 ||
         TifCheckedSize(tileBytes, m_nTilesAcross) < 0)
         return 0;  // the whole tile row stays within the limit
     m_ppTileRow = static_cast<unsigned char**>(

@@ -155,6 +155,51 @@ int WritePageTags(CTifFile* f, const CTifPageChain* chain)
     return ok;
 }
 
+// The entries that describe the image: size, compression, photometric
+// interpretation, samples and their bits (one value per sample).
+int SetDescriptionTags(CTifFile* f)
+{
+    if (!f->SetTagValue(TIF_TAG_NEWSUBFILETYPE, 0) || !f->SetTagValue(TIF_TAG_IMAGEWIDTH, f->m_nWidth) ||
+        !f->SetTagValue(TIF_TAG_IMAGELENGTH, f->m_nHeight) || !f->SetTagValue(TIF_TAG_COMPRESSION, f->m_nCompression) ||
+        !f->SetTagValue(TIF_TAG_PHOTOMETRIC, f->m_nPhotometric) ||
+        !f->SetTagValue(TIF_TAG_SAMPLESPERPIXEL, f->m_nSamplesPerPixel))
+        return 0;
+    if (f->m_nSamplesPerPixel < 2)
+        return f->SetTagValue(TIF_TAG_BITSPERSAMPLE, f->m_nBitsPerSample);
+    auto* bits = static_cast<uint16_t*>(std::malloc(size_t(f->m_nSamplesPerPixel) * sizeof(uint16_t)));
+    if (bits == nullptr)
+        return 0;
+    for (int i = 0; i < f->m_nSamplesPerPixel; ++i)
+        bits[i] = static_cast<uint16_t>(f->m_nBitsPerSample);
+    const int ok = f->SetTagShorts(TIF_TAG_BITSPERSAMPLE, f->m_nSamplesPerPixel, bits);
+    std::free(bits);
+    return ok;
+}
+
+// Resolutions are held in pixels per inch, and written in the unit asked.
+int SetResolutionTags(CTifFile* f, const CTifPageChain* chain)
+{
+    const int unit = ResolutionUnit(chain, f->m_bSwap);
+    if (!SetResolution(f, TIF_TAG_XRESOLUTION, f->m_dXResolution, unit) ||
+        !SetResolution(f, TIF_TAG_YRESOLUTION, f->m_dYResolution, unit))
+        return 0;
+    return (f->m_dXResolution == 0.0 && f->m_dYResolution == 0.0) || f->SetTagValue(TIF_TAG_RESOLUTIONUNIT, unit);
+}
+
+// Where the data lies: the tiles' size, offsets and byte counts, or the
+// strips' rows, offsets and byte counts.
+int SetLayoutTags(CTifFile* f)
+{
+    if (f->m_bTiled)
+        return f->SetTagValue(TIF_TAG_TILEWIDTH, f->m_nTileWidth) &&
+               f->SetTagValue(TIF_TAG_TILELENGTH, f->m_nTileLength) &&
+               f->SetTagLongs(TIF_TAG_TILEOFFSETS, f->m_nStrips, f->m_pStripOffsets) &&
+               f->SetTagLongs(TIF_TAG_TILEBYTECOUNTS, f->m_nStrips, f->m_pStripByteCounts);
+    return f->SetTagValue(TIF_TAG_ROWSPERSTRIP, f->m_nRowsPerStrip) &&
+           f->SetTagLongs(TIF_TAG_STRIPOFFSETS, f->m_nStrips, f->m_pStripOffsets) &&
+           f->SetTagLongs(TIF_TAG_STRIPBYTECOUNTS, f->m_nStrips, f->m_pStripByteCounts);
+}
+
 }  // namespace
 
 bool TifResolutionRational(double value, uint32_t* numerator, uint32_t* denominator)
@@ -337,46 +382,11 @@ int CTifFile::WriteIfd()
     if (m_pIfd == nullptr || m_pStream == nullptr)
         return 0;
     SortTags();
-    if (!SetTagValue(TIF_TAG_NEWSUBFILETYPE, 0) || !SetTagValue(TIF_TAG_IMAGEWIDTH, m_nWidth) ||
-        !SetTagValue(TIF_TAG_IMAGELENGTH, m_nHeight) || !SetTagValue(TIF_TAG_COMPRESSION, m_nCompression) ||
-        !SetTagValue(TIF_TAG_PHOTOMETRIC, m_nPhotometric) ||
-        !SetTagValue(TIF_TAG_SAMPLESPERPIXEL, m_nSamplesPerPixel))
+    if (!SetDescriptionTags(this))
         return 0;
-    if (m_nSamplesPerPixel < 2) {
-        if (!SetTagValue(TIF_TAG_BITSPERSAMPLE, m_nBitsPerSample))
-            return 0;
-    } else {
-        auto* bits = static_cast<uint16_t*>(std::malloc(size_t(m_nSamplesPerPixel) * sizeof(uint16_t)));
-        if (bits == nullptr)
-            return 0;
-        for (int i = 0; i < m_nSamplesPerPixel; ++i)
-            bits[i] = static_cast<uint16_t>(m_nBitsPerSample);
-        const int ok = SetTagShorts(TIF_TAG_BITSPERSAMPLE, m_nSamplesPerPixel, bits);
-        std::free(bits);
-        if (!ok)
-            return 0;
-    }
     auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);  // a file made by Create
-    if (chain == nullptr)
-        return 0;
-    // Resolutions are held in pixels per inch, and written in the unit asked.
-    const int unit = ResolutionUnit(chain, m_bSwap);
-    if (!SetResolution(this, TIF_TAG_XRESOLUTION, m_dXResolution, unit) ||
-        !SetResolution(this, TIF_TAG_YRESOLUTION, m_dYResolution, unit))
-        return 0;
-    if ((m_dXResolution != 0.0 || m_dYResolution != 0.0) && !SetTagValue(TIF_TAG_RESOLUTIONUNIT, unit))
-        return 0;
-    int ok;
-    if (m_bTiled)
-        ok = SetTagValue(TIF_TAG_TILEWIDTH, m_nTileWidth) && SetTagValue(TIF_TAG_TILELENGTH, m_nTileLength) &&
-             SetTagLongs(TIF_TAG_TILEOFFSETS, m_nStrips, m_pStripOffsets) &&
-             SetTagLongs(TIF_TAG_TILEBYTECOUNTS, m_nStrips, m_pStripByteCounts);
-    else
-        ok = SetTagValue(TIF_TAG_ROWSPERSTRIP, m_nRowsPerStrip) &&
-             SetTagLongs(TIF_TAG_STRIPOFFSETS, m_nStrips, m_pStripOffsets) &&
-             SetTagLongs(TIF_TAG_STRIPBYTECOUNTS, m_nStrips, m_pStripByteCounts);
-    if (!ok || !WriteColorMap() || m_pCompression == nullptr || !m_pCompression->WriteTags() ||
-        !WritePageTags(this, chain))
+    if (chain == nullptr || !SetResolutionTags(this, chain) || !SetLayoutTags(this) || !WriteColorMap() ||
+        m_pCompression == nullptr || !m_pCompression->WriteTags() || !WritePageTags(this, chain))
         return 0;
     return WriteChained(chain);
 }

@@ -212,6 +212,31 @@ int FirstDataFailure(CTifFile* f)
     return VXTIFF_FAIL_BAD_DATA;
 }
 
+// A directory with TileOffsets is read as tiled, whatever else it holds: the
+// decoder must be made for one geometry, and the tile tags name it. Takes the
+// tile size of such a directory; 0 (the failure recorded) when it is unusable.
+int ReadTileSize(CTifFile* f)
+{
+    int nTileOffsets;
+    uint32_t* tileOffsets;
+    int tiled = f->GetTagLongs(TIF_TAG_TILEOFFSETS, &nTileOffsets, &tileOffsets) && nTileOffsets > 0;
+    std::free(tileOffsets);
+    if (!tiled)
+        return 1;
+    if (!f->GetTagValue(TIF_TAG_TILEWIDTH, &f->m_nTileWidth) ||
+        !f->GetTagValue(TIF_TAG_TILELENGTH, &f->m_nTileLength) || f->m_nTileWidth <= 0 || f->m_nTileLength <= 0)
+        return Damaged(f);
+    // Tile rows are assembled byte-wise, so a tile row must end on a byte
+    // (TIFF 6.0 asks for tile widths that are multiples of 16).
+    int64_t tileBits = TifCheckedSize(int64_t(f->m_nTileWidth) * f->m_nSamplesPerPixel, f->m_nBitsPerSample);
+    if (tileBits < 0)
+        return TifFail(VXTIFF_FAIL_TOO_LARGE);
+    if (tileBits % 8 != 0)
+        return Damaged(f);
+    f->m_bTiled = 1;
+    return 1;
+}
+
 }  // namespace
 
 int CTifFile::Open(const char* path) { return OpenPage(path, 0); }
@@ -373,12 +398,7 @@ int CTifFile::ReadIfd(uint32_t offset)
     m_pCompression = TifCreateCompression(this);
     if (m_pCompression == nullptr)
         return TifFail(VXTIFF_FAIL_MEMORY);
-    // The codec works on rows of one tile.
-    int width = m_nWidth;
-    if (m_bTiled)
-        m_nWidth = m_nTileWidth;
     m_pDecoder = m_pCompression->CreateDecoder();
-    m_nWidth = width;
     if (m_pDecoder == nullptr)
         return TifFail(VXTIFF_FAIL_COMPRESSION, m_nCompression);
     if (!m_pCompression->ReadTags()) {
@@ -432,25 +452,8 @@ int CTifFile::ReadDescription()
     if (TifRowBytes(m_nWidth, m_nSamplesPerPixel, m_nBitsPerSample) < 0)
         return TifFail(VXTIFF_FAIL_TOO_LARGE);
 
-    // A directory with TileOffsets is read as tiled, whatever else it holds: the
-    // decoder must be made for one geometry, and the tile tags name it.
-    int nTileOffsets;
-    uint32_t* tileOffsets;
-    int tiled = GetTagLongs(TIF_TAG_TILEOFFSETS, &nTileOffsets, &tileOffsets) && nTileOffsets > 0;
-    std::free(tileOffsets);
-    if (tiled) {
-        if (!GetTagValue(TIF_TAG_TILEWIDTH, &m_nTileWidth) || !GetTagValue(TIF_TAG_TILELENGTH, &m_nTileLength) ||
-            m_nTileWidth <= 0 || m_nTileLength <= 0)
-            return Damaged(this);
-        // Tile rows are assembled byte-wise, so a tile row must end on a byte
-        // (TIFF 6.0 asks for tile widths that are multiples of 16).
-        int64_t tileBits = TifCheckedSize(int64_t(m_nTileWidth) * m_nSamplesPerPixel, m_nBitsPerSample);
-        if (tileBits < 0)
-            return TifFail(VXTIFF_FAIL_TOO_LARGE);
-        if (tileBits % 8 != 0)
-            return Damaged(this);
-        m_bTiled = 1;
-    }
+    if (!ReadTileSize(this))
+        return 0;
 
     if (m_nRowsPerStrip <= 0 || m_nRowsPerStrip > m_nHeight)
         m_nRowsPerStrip = m_nHeight;

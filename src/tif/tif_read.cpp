@@ -9,10 +9,11 @@
 #include <cstring>
 
 #include "codec/tif_codec.h"
-#include "io/tif_exception.h"
 #include "io/tif_stream.h"
+#include "tif/tif_codec_call.h"
 #include "tif/tif_damage.h"
 #include "tif/tif_file.h"
+#include "tif/tif_tiles.h"
 
 namespace {
 
@@ -43,11 +44,6 @@ int RedoRowByRow(CTifFile* f, unsigned char* dst, int count)
     return done;
 }
 
-int TileRowBytes(const CTifFile* f)
-{
-    return static_cast<int>((int64_t(f->m_nTileWidth) * f->m_nBitsPerSample * f->m_nSamplesPerPixel + 7) >> 3);
-}
-
 }  // namespace
 
 int CTifFile::LoadStrip(int index)
@@ -66,21 +62,14 @@ int CTifFile::LoadStrip(int index)
         m_nStripBytes = 0;
         ok = 0;
     }
-    try {
-        m_pDecoder->BeginStrip(m_pDecoder);
+    TifCodec* const decoder = m_pDecoder;
+    if (TifCodecCall([&] { return decoder->BeginStrip(decoder); }) != TIF_CODEC_THREW)
         return ok;
-    } catch (CTifException* e) {
-        delete e;
-    }
     // The strip's first block could not be read, and the decoder may have
     // stopped before resetting itself: restart it on an empty strip, so that
     // nothing of the previous strip is decoded as this one's rows.
     m_nStripBytes = 0;
-    try {
-        m_pDecoder->BeginStrip(m_pDecoder);
-    } catch (CTifException* e) {
-        delete e;
-    }
+    TifCodecCall([&] { return decoder->BeginStrip(decoder); });
     return 0;
 }
 
@@ -92,7 +81,7 @@ int CTifFile::LoadTileRow(int first)
         return 0;  // no such tile row
     m_nCurStrip = first;
     m_nCurLine = (first / m_nTilesAcross) * m_nTileLength;
-    TifUseStride(m_pDecoder, TileRowBytes(this));  // the tile buffers' rows are packed
+    TifUseStride(m_pDecoder, TifTileLineBytes(this));  // the tile buffers' lines are packed
     for (int i = 0; i < m_nTilesAcross; ++i) {
         if (!TifLoadTile(this, first + i, m_ppTileRow[i])) {
             // The buffers now hold part of a tile row: none is held.
@@ -110,14 +99,14 @@ int CTifFile::CopyTileLines(void* dst, int line, int count)
     // Each tile gives its slice of the line, but no row of the caller's gets
     // more than m_nBufRowBytes bytes: the last tile gives only what remains of
     // the row, and a stride narrower than the line cuts it.
-    const int tileRowBytes = TileRowBytes(this);
+    const int tileLineBytes = TifTileLineBytes(this);
     auto* out = static_cast<unsigned char*>(dst);
     for (; line < m_nTileLength && count > 0; ++line, --count, out += m_nBufRowBytes) {
-        const size_t at = size_t(line) * size_t(tileRowBytes);
+        const size_t at = size_t(line) * size_t(tileLineBytes);
         int room = m_nBufRowBytes;
-        for (int i = 0; i < m_nTilesAcross && room > 0; ++i, room -= tileRowBytes) {
-            const int n = room < tileRowBytes ? room : tileRowBytes;
-            std::memcpy(out + size_t(i) * tileRowBytes, m_ppTileRow[i] + at, size_t(n));
+        for (int i = 0; i < m_nTilesAcross && room > 0; ++i, room -= tileLineBytes) {
+            const int n = room < tileLineBytes ? room : tileLineBytes;
+            std::memcpy(out + size_t(i) * tileLineBytes, m_ppTileRow[i] + at, size_t(n));
         }
     }
     return 1;

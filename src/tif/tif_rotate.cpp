@@ -13,6 +13,7 @@
 #include "codec/tif_limits.h"
 #include "tif/tif_damage.h"
 #include "tif/tif_file.h"
+#include "tif/tif_tiles.h"
 
 namespace {
 
@@ -75,6 +76,67 @@ inline unsigned Get8(const unsigned char* row, int a, int lo, int hi)
     return v;
 }
 
+constexpr int kBand = 8;  // output bytes of a line per pass of RotateBits: 64 source rows
+
+// The source rows of output bytes b0 .. b0 + nb − 1 of a line (null outside
+// the block), and whether all eight of a byte's lie in it.
+void BandRows(const Rotation& rot, const SourceBlock& src, int b0, int nb, const unsigned char* rows[kBand][8],
+              bool whole[kBand])
+{
+    for (int i = 0; i < nb; ++i) {
+        whole[i] = true;
+        for (int q = 0; q < 8; ++q) {
+            const int r = rot.Pixel(8 * (b0 + i) + q);  // Pixel is its own inverse
+            const bool in = r >= src.r0 && r < src.r1;
+            rows[i][q] = in ? src.rows + size_t(r - src.r0) * src.stride : nullptr;
+            whole[i] = whole[i] && in;
+        }
+    }
+}
+
+// Columns a .. a + 7 (a = 8 × at + shift) of eight rows as an 8 × 8 bit
+// matrix, row 0 in the most significant byte.
+inline uint64_t Load8x8(const unsigned char* const* r, int at, int shift)
+{
+    uint64_t x = 0;
+    if (shift == 0) {
+        for (int q = 0; q < 8; ++q)
+            x = x << 8 | r[q][at];
+    } else {
+        // Column a + 7 lies in the next byte, which is in the row.
+        for (int q = 0; q < 8; ++q)
+            x = x << 8 | (((unsigned(r[q][at]) << 8 | r[q][at + 1]) >> (8 - shift)) & 0xFFu);
+    }
+    return x;
+}
+
+// Stores a transposed block: byte m of x, from the top, is column a + m,
+// which goes to the line `out` + m × e (R90) or + (7 − m) × e (R270).
+template <bool R90>
+inline void Store8(unsigned char* out, size_t e, uint64_t x)
+{
+    for (int m = 0; m < 8; ++m)
+        out[size_t(R90 ? m : 7 - m) * e] = static_cast<unsigned char>(x >> (56 - 8 * m));
+}
+
+// An output byte at the edge of the block or of the call: only columns
+// [lo, hi) of the run a .. a + 7 are wanted, and a byte shared with a
+// neighbouring block (not `whole`) is ORed into what that block left.
+template <bool R90>
+void RotateEdgeByte(const unsigned char* const* rows, bool whole, int a, int lo, int hi, unsigned char* out,
+                    size_t e)
+{
+    uint64_t x = 0;
+    for (int q = 0; q < 8; ++q)
+        x = x << 8 | (rows[q] != nullptr ? Get8(rows[q], a, lo, hi) : 0u);
+    x = Transpose8(x);
+    for (int m = lo - a; m < hi - a; ++m) {
+        const auto v = static_cast<unsigned char>(x >> (56 - 8 * m));
+        unsigned char* o = out + size_t(R90 ? m : 7 - m) * e;
+        *o = whole ? v : static_cast<unsigned char>(*o | v);
+    }
+}
+
 // Lines k0 .. k1 − 1 of the call from a block of bilevel rows, eight pixels
 // (one output byte) at a time. A band of output bytes is done for one group of
 // eight lines after another, so that both the source rows and the output lines
@@ -84,24 +146,14 @@ inline unsigned Get8(const unsigned char* row, int a, int lo, int hi)
 template <bool R90>
 void RotateBits(const Rotation& rot, const SourceBlock& src, int k0, int k1)
 {
-    constexpr int kBand = 8;  // output bytes per pass: 64 source rows
     const size_t e = rot.lineBytes;  // kept local: stores through char pointers may alias `rot`
     const int pLo = rot.r90 ? rot.height - src.r1 : src.r0;
     const int pHi = rot.r90 ? rot.height - 1 - src.r0 : src.r1 - 1;
     for (int b0 = pLo >> 3; b0 <= pHi >> 3; b0 += kBand) {
         const int nb = (pHi >> 3) - b0 + 1 < kBand ? (pHi >> 3) - b0 + 1 : kBand;
-        // The source rows of output byte b0 + i; null outside the block.
         const unsigned char* rows[kBand][8];
         bool whole[kBand];
-        for (int i = 0; i < nb; ++i) {
-            whole[i] = true;
-            for (int q = 0; q < 8; ++q) {
-                const int r = rot.Pixel(8 * (b0 + i) + q);  // Pixel is its own inverse
-                const bool in = r >= src.r0 && r < src.r1;
-                rows[i][q] = in ? src.rows + size_t(r - src.r0) * src.stride : nullptr;
-                whole[i] = whole[i] && in;
-            }
-        }
+        BandRows(rot, src, b0, nb, rows, whole);
         for (int k = k0; k < k1; k += 8) {
             const int n = k1 - k < 8 ? k1 - k : 8;
             // The group's columns as a left-to-right run a .. a + 7 of which
@@ -114,33 +166,13 @@ void RotateBits(const Rotation& rot, const SourceBlock& src, int k0, int k1)
             const int shift = a & 7;
             unsigned char* out = rot.out + size_t(k) * e + b0;
             for (int i = 0; i < nb; ++i) {
-                uint64_t x = 0;
                 if (whole[i] && n == 8) {
-                    const unsigned char* const* r = rows[i];
-                    if (shift == 0) {
-                        for (int q = 0; q < 8; ++q)
-                            x = x << 8 | r[q][at];
-                    } else {
-                        // Column a + 7 lies in the next byte, which is in the row.
-                        for (int q = 0; q < 8; ++q)
-                            x = x << 8 | (((unsigned(r[q][at]) << 8 | r[q][at + 1]) >> (8 - shift)) & 0xFFu);
-                    }
-                    if (x == 0)
-                        continue;  // the lines start zero
-                    x = Transpose8(x);
-                    // Byte m of x, from the top, is column a + m with pixel 8 × (b0 + i) first.
-                    for (int m = 0; m < 8; ++m)
-                        out[size_t(R90 ? m : 7 - m) * e + i] = static_cast<unsigned char>(x >> (56 - 8 * m));
+                    const uint64_t x = Load8x8(rows[i], at, shift);
+                    if (x != 0)  // the lines start zero
+                        Store8<R90>(out + i, e, Transpose8(x));
                     continue;
                 }
-                for (int q = 0; q < 8; ++q)
-                    x = x << 8 | (rows[i][q] != nullptr ? Get8(rows[i][q], a, lo, hi) : 0u);
-                x = Transpose8(x);
-                for (int m = lo - a; m < hi - a; ++m) {
-                    const auto v = static_cast<unsigned char>(x >> (56 - 8 * m));
-                    unsigned char* o = out + size_t(R90 ? m : 7 - m) * e + i;
-                    *o = whole[i] ? v : static_cast<unsigned char>(*o | v);
-                }
+                RotateEdgeByte<R90>(rows[i], whole[i], a, lo, hi, out + i, e);
             }
         }
     }
@@ -240,10 +272,10 @@ int RotateStrips(CTifFile* f, const Rotation& rot, int count)
 // each tile of that column is decoded into the first tile buffer.
 int RotateTiles(CTifFile* f, const Rotation& rot, int count)
 {
-    const int64_t tileRowBytes = TifRowBytes(f->m_nTileWidth, f->m_nSamplesPerPixel, f->m_nBitsPerSample);
+    const int tileLineBytes = TifTileLineBytes(f);
     const TifCodecState* s = TifState(f->m_pDecoder);
-    // The tile buffer holds tile rows exactly tile-row bytes apart.
-    if (tileRowBytes <= 0 || s->rowStride != tileRowBytes || s->reverse)
+    // The tile buffer holds the tile's lines exactly a tile line apart.
+    if (s->rowStride != tileLineBytes || s->reverse)
         return 0;
     // From here on the tile buffers stop holding the tile row m_nCurStrip names.
     f->m_nCurStrip = TIF_NO_TILE_ROW;
@@ -264,7 +296,7 @@ int RotateTiles(CTifFile* f, const Rotation& rot, int count)
             }
             const int r0 = t * tl;
             const int r1 = f->m_nHeight - r0 < tl ? f->m_nHeight : r0 + tl;
-            Rotate(rot, SourceBlock{f->m_ppTileRow[0], size_t(tileRowBytes), r0, r1, c - within}, k, k + n);
+            Rotate(rot, SourceBlock{f->m_ppTileRow[0], size_t(tileLineBytes), r0, r1, c - within}, k, k + n);
         }
         k += n;
     }

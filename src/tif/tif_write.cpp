@@ -14,13 +14,14 @@
 #include "codec/tif_codec.h"
 #include "codec/tif_compression.h"
 #include "codec/tif_limits.h"
-#include "io/tif_exception.h"
 #include "io/tif_io.h"
 #include "io/tif_stream.h"
+#include "tif/tif_codec_call.h"
 #include "tif/tif_failure.h"
 #include "tif/tif_ifd_write.h"
 #include "tif/tif_file.h"
 #include "tif/tif_page_chain.h"
+#include "tif/tif_tiles.h"
 
 namespace {
 
@@ -45,25 +46,16 @@ int RoundTileSize(int v)
     return (v + 31) & ~31;
 }
 
-int TileRowBytes(const CTifFile* f)
-{
-    return static_cast<int>(TifRowBytes(f->m_nTileWidth, f->m_nSamplesPerPixel, f->m_nBitsPerSample));
-}
-
 // Runs one EncodeRows call; a write failure gives -1.
 int Encode(TifCodec* encoder, void* rows, int count)
 {
-    try {
-        return encoder->EncodeRows(encoder, rows, count);
-    } catch (CTifException* e) {
-        delete e;
-        return -1;
-    }
+    return TifCodecCall([&] { return encoder->EncodeRows(encoder, rows, count); }, -1);
 }
 
-// Everything of Create after the file is open, for a page whose data starts
-// at `start`: VXTIFF_FAIL_NONE, or the VXTIFF_FAIL_ code of what went wrong.
-int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
+// Takes the page's description into the file object: VXTIFF_FAIL_NONE, or
+// the VXTIFF_FAIL_ code of what is wrong with it. *rowBytes: the bytes of one
+// image row.
+int TakeDescription(CTifFile* f, const VXIMGINFO* info, int photometric, int64_t* rowBytes)
 {
     f->m_bWrite = 1;
     f->m_nImageType = info->nImageType;
@@ -73,11 +65,11 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
     f->m_nBitsPerSample = info->nBitsPerSample;
     f->m_nPhotometric = photometric;
     f->m_nCompression = info->nCompression;
-    const int64_t rowBytes = TifRowBytes(f->m_nWidth, f->m_nSamplesPerPixel, f->m_nBitsPerSample);
+    *rowBytes = TifRowBytes(f->m_nWidth, f->m_nSamplesPerPixel, f->m_nBitsPerSample);
     if (f->m_nHeight <= 0 || f->m_nWidth <= 0 || f->m_nSamplesPerPixel <= 0 || f->m_nBitsPerSample <= 0 ||
         info->nRowsPerStrip < 0)
         return VXTIFF_FAIL_INVALID;
-    if (rowBytes < 0)
+    if (*rowBytes < 0)
         return VXTIFF_FAIL_TOO_LARGE;
     // A palette has 2^BitsPerSample colours.
     if (photometric == 3 && f->m_nBitsPerSample > 16)
@@ -89,48 +81,40 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
     f->m_dXResolution = info->dXResolution;
     f->m_dYResolution = info->dYResolution;
     f->m_nRowsPerStrip = info->nRowsPerStrip != 0 ? info->nRowsPerStrip : f->m_nHeight;
+    return VXTIFF_FAIL_NONE;
+}
 
-    int64_t strips = (int64_t(f->m_nHeight) + f->m_nRowsPerStrip - 1) / f->m_nRowsPerStrip;
-    if (info->bTiled) {
-        const int width = RoundTileSize(info->nTileWidth), length = RoundTileSize(info->nTileLength);
-        if (width < 0 || length < 0)
-            return VXTIFF_FAIL_INVALID;
-        info->nTileWidth = width;
-        info->nTileLength = length;
-        f->m_bTiled = 1;
-        f->m_nTileWidth = width != 0 ? width : 128;
-        f->m_nTileLength = length != 0 ? length : 128;
-        f->m_nRowsPerStrip = f->m_nTileLength;
-        const int64_t across = (int64_t(f->m_nWidth) + f->m_nTileWidth - 1) / f->m_nTileWidth;
-        const int64_t down = (int64_t(f->m_nHeight) + f->m_nTileLength - 1) / f->m_nTileLength;
-        strips = TifCheckedSize(across, down);
-        if (strips < 0 || strips > INT_MAX)
-            return VXTIFF_FAIL_TOO_LARGE;
-        f->m_nTilesAcross = static_cast<int>(across);
-        f->m_nTilesDown = static_cast<int>(down);
-        f->m_nTiles = static_cast<int>(strips);
-        if (!f->AllocTileRow())  // zeroed: no heap memory reaches the file
-            return VXTIFF_FAIL_TOO_LARGE;
-    }
-    if (TifCheckedSize(strips, sizeof(uint32_t)) < 0)
+// Lays the page out in tiles of the size asked, raised to a multiple of 32
+// (which `info` is told back; 0 gives 128), and allocates the tile row:
+// VXTIFF_FAIL_NONE or the VXTIFF_FAIL_ code. *tiles: how many there are.
+int PlanTiles(CTifFile* f, VXIMGINFO* info, int64_t* tiles)
+{
+    const int width = RoundTileSize(info->nTileWidth), length = RoundTileSize(info->nTileLength);
+    if (width < 0 || length < 0)
+        return VXTIFF_FAIL_INVALID;
+    info->nTileWidth = width;
+    info->nTileLength = length;
+    f->m_bTiled = 1;
+    f->m_nTileWidth = width != 0 ? width : 128;
+    f->m_nTileLength = length != 0 ? length : 128;
+    f->m_nRowsPerStrip = f->m_nTileLength;
+    const int64_t across = (int64_t(f->m_nWidth) + f->m_nTileWidth - 1) / f->m_nTileWidth;
+    const int64_t down = (int64_t(f->m_nHeight) + f->m_nTileLength - 1) / f->m_nTileLength;
+    *tiles = TifCheckedSize(across, down);
+    if (*tiles < 0 || *tiles > INT_MAX)
         return VXTIFF_FAIL_TOO_LARGE;
-    f->m_nStrips = static_cast<int>(strips);
+    f->m_nTilesAcross = static_cast<int>(across);
+    f->m_nTilesDown = static_cast<int>(down);
+    f->m_nTiles = static_cast<int>(*tiles);
+    if (!f->AllocTileRow())  // zeroed: no heap memory reaches the file
+        return VXTIFF_FAIL_TOO_LARGE;
+    return VXTIFF_FAIL_NONE;
+}
 
-    f->m_pCompression = TifCreateCompression(f);
-    if (f->m_pCompression == nullptr)
-        return VXTIFF_FAIL_MEMORY;
-    // The encoder codes rows of one tile.
-    const int width = f->m_nWidth;
-    if (f->m_bTiled)
-        f->m_nWidth = f->m_nTileWidth;
-    f->m_pEncoder = f->m_pCompression->CreateEncoder();
-    const int hasEncoder = f->m_pCompression->HasEncoder();
-    f->m_nWidth = width;
-    if (f->m_pEncoder == nullptr)
-        return hasEncoder ? VXTIFF_FAIL_MEMORY : VXTIFF_FAIL_NO_ENCODER;
-    f->m_pEncoder->SetIoProc(f->m_pEncoder, TifWriteProc, f);
-    f->m_nRowBytes = f->m_nBufRowBytes = static_cast<int>(rowBytes);
-
+// Allocates the offsets and byte counts of the strips (or tiles) and begins
+// the first at `start`: VXTIFF_FAIL_NONE or the VXTIFF_FAIL_ code.
+int BeginData(CTifFile* f, uint32_t start)
+{
     f->m_pStripOffsets = static_cast<uint32_t*>(std::calloc(size_t(f->m_nStrips), sizeof(uint32_t)));
     f->m_pStripByteCounts = static_cast<uint32_t*>(std::calloc(size_t(f->m_nStrips), sizeof(uint32_t)));
     if (f->m_pStripOffsets == nullptr || f->m_pStripByteCounts == nullptr)
@@ -141,6 +125,34 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
     f->m_nCurLine = 0;
     f->m_nCurStrip = 0;
     return f->BeginWriteStrip(0) ? VXTIFF_FAIL_NONE : VXTIFF_FAIL_CREATE;
+}
+
+// Everything of Create after the file is open, for a page whose data starts
+// at `start`: VXTIFF_FAIL_NONE, or the VXTIFF_FAIL_ code of what went wrong.
+int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
+{
+    int64_t rowBytes = 0;
+    if (const int failure = TakeDescription(f, info, photometric, &rowBytes); failure != VXTIFF_FAIL_NONE)
+        return failure;
+    int64_t strips = (int64_t(f->m_nHeight) + f->m_nRowsPerStrip - 1) / f->m_nRowsPerStrip;
+    if (info->bTiled) {
+        if (const int failure = PlanTiles(f, info, &strips); failure != VXTIFF_FAIL_NONE)
+            return failure;
+    }
+    if (TifCheckedSize(strips, sizeof(uint32_t)) < 0)
+        return VXTIFF_FAIL_TOO_LARGE;
+    f->m_nStrips = static_cast<int>(strips);
+
+    f->m_pCompression = TifCreateCompression(f);
+    if (f->m_pCompression == nullptr)
+        return VXTIFF_FAIL_MEMORY;
+    f->m_pEncoder = f->m_pCompression->CreateEncoder();
+    const int hasEncoder = f->m_pCompression->HasEncoder();
+    if (f->m_pEncoder == nullptr)
+        return hasEncoder ? VXTIFF_FAIL_MEMORY : VXTIFF_FAIL_NO_ENCODER;
+    f->m_pEncoder->SetIoProc(f->m_pEncoder, TifWriteProc, f);
+    f->m_nRowBytes = f->m_nBufRowBytes = static_cast<int>(rowBytes);
+    return BeginData(f, start);
 }
 
 }  // namespace
@@ -216,27 +228,19 @@ int CTifFile::BeginWriteStrip(int)
     m_nStripLinesLeft = m_nRowsPerStrip;
     m_nStripOffset = m_nWriteOffset;
     m_nStripBytes = 0;
-    try {
-        if (m_pStream->Seek(static_cast<long>(m_nWriteOffset), SEEK_SET) != static_cast<long>(m_nWriteOffset))
-            return 0;
-        return m_pEncoder->BeginStrip(m_pEncoder) > 0 ? 1 : 0;
-    } catch (CTifException* e) {
-        delete e;
+    if (m_pStream->Seek(static_cast<long>(m_nWriteOffset), SEEK_SET) != static_cast<long>(m_nWriteOffset))
         return 0;
-    }
+    TifCodec* const encoder = m_pEncoder;
+    return TifCodecCall([&] { return encoder->BeginStrip(encoder); }, 0) > 0 ? 1 : 0;
 }
 
 int CTifFile::EndWriteStrip(int index)
 {
     if (index < 0 || index >= m_nStrips)
         return 0;
-    try {
-        if (m_pEncoder->EndStrip(m_pEncoder) < 0)
-            return 0;
-    } catch (CTifException* e) {
-        delete e;
+    TifCodec* const encoder = m_pEncoder;
+    if (TifCodecCall([&] { return encoder->EndStrip(encoder); }, -1) < 0)
         return 0;
-    }
     // TifWriteProc kept the strip's end within 32-bit offsets.
     const auto bytes = static_cast<uint32_t>(m_nStripBytes);
     m_pStripOffsets[index] = m_nStripOffset;
@@ -258,11 +262,11 @@ int CTifFile::EncodeTileRow()
     // Rows that the caller did not write (below the image, or after the last
     // line written) are zero, not what an earlier tile row left there.
     const int filled = m_nTileLength - m_nStripLinesLeft;
-    const size_t tileRow = size_t(TileRowBytes(this));
-    TifUseStride(m_pEncoder, int(tileRow));  // the tile buffers' rows are packed
+    const size_t tileLine = size_t(TifTileLineBytes(this));
+    TifUseStride(m_pEncoder, int(tileLine));  // the tile buffers' lines are packed
     for (int i = 0; i < m_nTilesAcross; ++i) {
         if (filled < m_nTileLength)
-            std::memset(m_ppTileRow[i] + size_t(filled) * tileRow, 0, size_t(m_nTileLength - filled) * tileRow);
+            std::memset(m_ppTileRow[i] + size_t(filled) * tileLine, 0, size_t(m_nTileLength - filled) * tileLine);
         if (Encode(m_pEncoder, m_ppTileRow[i], m_nTileLength) != m_nTileLength || !NextWriteStrip())
             return 0;
     }
@@ -284,13 +288,13 @@ int CTifFile::WriteLine(void* row)
         return WriteLines(row, 1);
     // Only the image row's bytes are read; the rest of the last tile's row,
     // down to the bits past the image width, is zero.
-    const int tileRow = TileRowBytes(this);
-    const size_t at = size_t(m_nCurLine % m_nTileLength) * size_t(tileRow);
+    const int tileLine = TifTileLineBytes(this);
+    const size_t at = size_t(m_nCurLine % m_nTileLength) * size_t(tileLine);
     const auto* src = static_cast<const unsigned char*>(row);
     for (int i = 0; i < m_nTilesAcross; ++i) {
         unsigned char* dst = m_ppTileRow[i] + at;
-        const int64_t start = int64_t(i) * tileRow;
-        const int n = static_cast<int>(m_nRowBytes - start < tileRow ? m_nRowBytes - start : tileRow);
+        const int64_t start = int64_t(i) * tileLine;
+        const int n = static_cast<int>(m_nRowBytes - start < tileLine ? m_nRowBytes - start : tileLine);
         std::memcpy(dst, src + start, size_t(n));
         // The last tile may end the row inside a byte even when the row's
         // bytes fill the tile's: the test is on pixels, not bytes.
@@ -299,7 +303,7 @@ int CTifFile::WriteLine(void* row)
             const int64_t bits = pixels * m_nSamplesPerPixel * m_nBitsPerSample;
             if (bits % 8 != 0)
                 dst[bits / 8] &= static_cast<unsigned char>(0xFF << (8 - bits % 8));
-            std::memset(dst + n, 0, size_t(tileRow - n));
+            std::memset(dst + n, 0, size_t(tileLine - n));
         }
     }
     ++m_nCurLine;

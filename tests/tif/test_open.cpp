@@ -345,6 +345,7 @@ TEST_P(OpenDescribes, ColorMaps)
         {kPalette, 2, {0, 10, 20, 255, 1, 11, 21, 254, 2, 12, 22, 253}, 4, 2, {2, 1, 0, 0xA5, 12, 11, 10, 0xA5}},
         {kMinIsBlack, 8, std::vector<uint32_t>(768, 300), 0, 4, {}},  // not a palette image
         {kPalette, 8, {}, 0, 4, {}},
+        {kPalette, 1, {0, 65535, 257, 256, 32768, 65534}, 2, -1, {}},  // a negative count takes nothing
     };
     for (const Case& c : cases) {
         TiffBuilder b(GetParam());
@@ -356,6 +357,7 @@ TEST_P(OpenDescribes, ColorMaps)
         EXPECT_EQ(o.file.m_nColors, c.colors);
         Bytes got(16, 0xA5), want = c.want;
         want.resize(16, 0xA5);
+        o.file.GetColorMap(c.asked, nullptr);  // nowhere to put them: nothing happens
         o.file.GetColorMap(c.asked, reinterpret_cast<RGBQUAD*>(got.data()));
         EXPECT_EQ(got, want) << c.photometric << " " << c.bits;
     }

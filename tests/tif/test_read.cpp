@@ -3,7 +3,6 @@
 // surplus tiles, and the ends of damaged strips and tiles. (Plain reading of
 // every layout is in test_interop.cpp.)
 #include <algorithm>
-#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -62,10 +61,8 @@ TEST(Read, StrideSettingsAndBadArguments)
         EXPECT_EQ(f.ReadLines(nullptr, 3), 0);
         EXPECT_EQ(f.ReadLines(buf.data(), 0), 0);
         EXPECT_EQ(f.ReadLines(buf.data(), -4), 0);
+        f.GetImgInfo(nullptr);  // ignored: the position and the rows below stay as they were
         EXPECT_EQ(f.m_nCurLine, 0);
-        f.GetImgInfo(nullptr);
-        f.GetColorMap(-1, nullptr);
-        f.GetColorMap(5, nullptr);
         const int decoderStride = TifState(f.m_pDecoder)->rowStride;
         f.SetBufRowBytes(0);
         f.SetBufRowBytes(-8);
@@ -94,11 +91,10 @@ TEST(ReadTiles, NoTileRowHeldMeansDecodeAgain)
     CTifFile& f = t.f;
     Bytes row(40);
     ASSERT_EQ(f.ReadLine(row.data()), 1);
-    // What a rotated read leaves: the buffers no longer hold the tile row.
-    for (int i = 0; i < f.m_nTilesAcross; ++i)
-        std::memset(f.m_ppTileRow[i], 0x11, 256);
-    f.m_nCurStrip = TIF_NO_TILE_ROW;
-    f.m_nStripLinesLeft = 0;
+    // A rotated read decodes tiles into the first tile buffer, the last one
+    // from the second tile row: the buffers no longer hold the first.
+    Bytes rotated(16 * 20);
+    ASSERT_EQ(f.ReadLinesR90(rotated.data(), 0, 16), 1);
     ASSERT_EQ(f.SeekLine(1), 1);
     ASSERT_EQ(f.ReadLine(row.data()), 1);
     EXPECT_EQ(row, t.Row(1));

@@ -346,17 +346,16 @@ TEST(Write, RefusesLinesBeyondTheImageBadArgumentsAndLateParameters)
         EXPECT_EQ(f.WriteLines(nullptr, 3), 0);
         EXPECT_EQ(f.WriteLines(rows.data(), 0), 0);
         EXPECT_EQ(f.WriteLines(rows.data(), -2), 0);
-        f.SetBufRowBytes(9);  // narrower than a row: ignored
-        EXPECT_EQ(f.m_nBufRowBytes, 10);
-        // A wider stride set before does not outlive the caller's last word.
+        // A wider stride set before does not outlive the caller's last word,
+        // and one narrower than a row is ignored: the rows lie 10 apart.
         f.SetBufRowBytes(20);
         f.SetBufRowBytes(10, 20);
+        f.SetBufRowBytes(9);
         EXPECT_EQ(f.WriteLines(rows.data(), 35), 35);  // across two strip boundaries
         EXPECT_EQ(f.SetEncodeParams(317, 2), 0) << "rows are already encoded";
         EXPECT_EQ(f.WriteLines(rows.data() + 350, 10), 5) << "only the lines left";
         EXPECT_EQ(f.WriteLine(rows.data()), 0);
         EXPECT_EQ(f.WriteLines(rows.data(), 1), 0);
-        EXPECT_EQ(f.m_nCurStrip, tiled ? 0 : 2) << "no strip past the arrays";
         ASSERT_EQ(f.Close(), 1);
         EXPECT_EQ(f.Close(), 0);
         EXPECT_EQ(f.WriteLine(rows.data()), 0);
