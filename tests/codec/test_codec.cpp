@@ -1,6 +1,6 @@
-// The codec framework and the uncompressed codec: registry refusals, row sizes,
-// stride settings, caller buffers, and the encoder's lazy hand-over. (Raw rows
-// across refills and at strides are in test_general_decoders.cpp.)
+// The codec framework and the uncompressed codec: registry refusals, where rows
+// of each size and stride land, caller buffers, and the encoder's lazy
+// hand-over. (Raw rows across refills and at strides are in test_decoders.cpp.)
 #include <gtest/gtest.h>
 
 #include "support/codec_io.h"
@@ -24,28 +24,39 @@ TEST(Registry, RefusesWhatItCannotMake)
     EXPECT_EQ(TifCreateDecoder(nullptr), nullptr);
 }
 
-TEST(Registry, RowBytes)
+// Three rows land `pitch` apart, each of exactly rowBytes bytes: the row size
+// of every sample layout, and a stride narrower than a row (set after a wider
+// one) taken as packed rows, its direction kept.
+TEST(RawDecodeLayout, RowsLandAtTheStride)
 {
-    const int cases[][4] = {{1, 1, 1, 1}, {8, 1, 1, 1}, {9, 1, 1, 2}, {8, 3, 8, 24}, {5, 1, 4, 3}, {3, 3, 16, 18}, {7, 2, 2, 4}};
+    const struct {
+        int width, samples, bits, rowBytes, earlier, stride, reverse, pitch;
+    } cases[] = {
+        {1, 1, 1, 1, 0, 4, 0, 4},      {8, 1, 1, 1, 0, 4, 1, 4},    {9, 1, 1, 2, 0, 5, 0, 5},
+        {8, 3, 8, 24, 0, 27, 0, 27},   {5, 1, 4, 3, 0, 6, 0, 6},    {3, 3, 16, 18, 0, 21, 1, 21},
+        {7, 2, 2, 4, 0, 7, 0, 7},      {4, 1, 8, 4, 0, 2, 1, 4},    {4, 1, 8, 4, 6, 3, 0, 4},
+        {4, 1, 8, 4, 6, 2, 1, 4},
+    };
     for (const auto& c : cases) {
-        Codec d = NewCodec(true, 1, c[0], c[1], c[2]);
+        Codec d = NewCodec(true, 1, c.width, c.samples, c.bits);
         ASSERT_TRUE(d);
-        EXPECT_EQ(TifState(d.get())->rowBytes, c[3]) << c[0] << "x" << c[1] << "x" << c[2];
-        EXPECT_EQ(TifState(d.get())->rowStride, c[3]);
-        EXPECT_EQ(d->SetParam(d.get(), 317, 2), 0);
+        EXPECT_EQ(d->SetParam(d.get(), 317, 2), 0);  // no predictor on raw rows
+        if (c.earlier != 0)
+            d->SetRowStride(d.get(), c.earlier, 1);
+        d->SetRowStride(d.get(), c.stride, c.reverse);
+        MemSource src;
+        src.data = PatternRows(c.rowBytes, 3, 7);
+        d->SetIoProc(d.get(), MemSource::Proc, &src);
+        d->BeginStrip(d.get());
+        // A margin of 8 bytes around the rows' place.
+        Bytes got(size_t(16 + 3 * c.pitch), 0xEE), want = got;
+        const size_t first = 8 + (c.reverse ? 2 * size_t(c.pitch) : 0);
+        EXPECT_EQ(d->DecodeRows(d.get(), got.data() + first, 3), 3) << c.width << "x" << c.samples << "x" << c.bits;
+        for (size_t r = 0; r < 3; ++r)
+            std::copy_n(src.data.begin() + long(r) * c.rowBytes, c.rowBytes,
+                        want.begin() + long(8 + (c.reverse ? 2 - r : r) * size_t(c.pitch)));
+        EXPECT_EQ(got, want) << c.width << "x" << c.samples << "x" << c.bits << " stride " << c.stride;
     }
-}
-
-TEST(RawDecodeLayout, StrideSettings)
-{
-    Codec d = NewCodec(true, 1, 4);
-    d->SetRowStride(d.get(), 2, 1);  // narrower than a row: only reverse taken
-    EXPECT_EQ(TifState(d.get())->rowStride, 4);
-    EXPECT_EQ(TifState(d.get())->reverse, 1);
-    d->SetRowStride(d.get(), 6, 1);
-    d->SetRowStride(d.get(), 3, 0);  // narrower again: packed, not the earlier wider stride
-    EXPECT_EQ(TifState(d.get())->rowStride, 4);
-    EXPECT_EQ(TifState(d.get())->reverse, 0);
 }
 
 TEST(RawDecodeLayout, BeginStripRestartsOnNewData)
@@ -103,6 +114,8 @@ TEST(EncoderHandOver, ShortTransferFailsTheStrip)
     }
 }
 
+// Rows come through a caller's small buffer (no transfer larger than it) and,
+// once it is given back, through the codec's own again.
 TEST(CodecBuffer, CallerBufferAndBack)
 {
     MemSource io;
@@ -111,15 +124,19 @@ TEST(CodecBuffer, CallerBufferAndBack)
     d->SetIoProc(d.get(), MemSource::Proc, &io);
     unsigned char small[5];
     d->SetBuffer(d.get(), small, sizeof small);
-    EXPECT_EQ(TifState(d.get())->externalBuffer, 1);
     d->BeginStrip(d.get());
     Bytes rows(32);
     EXPECT_EQ(d->DecodeRows(d.get(), rows.data(), 4), 4);
     EXPECT_EQ(rows, io.data);
     EXPECT_LE(io.maxAsked, 5);
     d->SetBuffer(d.get(), nullptr, 0);
-    EXPECT_EQ(TifState(d.get())->externalBuffer, 0);
-    EXPECT_EQ(TifState(d.get())->bufferSize, TIF_CODEC_BUFFER_SIZE);
+    io.pos = 0;
+    io.maxAsked = 0;
+    d->BeginStrip(d.get());
+    Bytes again;
+    EXPECT_EQ(DecodeRows(d.get(), 4, &again), 4);
+    EXPECT_EQ(again, io.data);
+    EXPECT_GT(io.maxAsked, 5);
 }
 
 }  // namespace

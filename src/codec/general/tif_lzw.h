@@ -9,6 +9,14 @@
 
 #include "codec/tif_codec.h"
 
+// The codes every stream shares (TIFF 6.0, section 13): the 256 single bytes,
+// then Clear and EndOfInformation; the strings a stream defines start after
+// them, and no code is wider than 12 bits.
+constexpr int TIF_LZW_CLEAR = 256;
+constexpr int TIF_LZW_END_OF_INFORMATION = 257;
+constexpr int TIF_LZW_FIRST_FREE = 258;
+constexpr int TIF_LZW_MAX_BITS = 12;
+
 // Codes 0..4095 plus spare entries that a stream may assign before its Clear.
 constexpr int TIF_LZW_TABLE_SIZE = 5119;
 

@@ -1,16 +1,5 @@
-// tif_lzw_decode.cpp — LZW decoding straight into the caller's rows.
-//
-// String table in two arrays. `hot` holds one 8-byte word per code, all that
-// a string of up to 7 bytes needs: its bytes in memory order, then 8 times its
-// length in the last byte (the shift that appends a byte to it). Such a word
-// goes out with one 8-byte store (the length byte lands where later codes
-// write) and a new entry is its old string's word plus one byte and one count.
-// A longer string has a word holding its first byte and its own entry (length
-// byte 0), and `lng` holds the rest: its last chunk of 1..8 bytes and the
-// entry whose chunk holds the 8 bytes before it. So the words of the 4096
-// codes (32 KiB) stay in the first-level cache, long strings still go out one
-// 8-byte store per chunk, and the previous code is remembered by its word
-// alone.
+// tif_lzw_decode.cpp — LZW decoding straight into the caller's rows, through
+// the string table of tif_lzw_strings.h.
 //
 // Codes run through a loop specialised for each code width that handles the
 // common case only: a code naming an existing entry, the strip's data and the
@@ -32,25 +21,16 @@
 
 #include "codec/general/tif_check.h"
 #include "codec/general/tif_lzw.h"
+#include "codec/general/tif_lzw_strings.h"
 #include "codec/general/tif_predictor.h"
 
 namespace {
 
-enum { kClear = 256, kEndOfInformation = 257, kFirstFree = 258, kMaxBits = 12 };
-
-// Codes are at most 12 bits: entries from here on are counted but never read.
-constexpr int kCodes = 1 << kMaxBits;
+using namespace tif_lzw_detail;
 
 // freeEntry before the first Clear of a strip and once the table is full:
 // every code but Clear and EndOfInformation is then beyond it.
 constexpr int kNoFreeEntry = -1;
-
-// The rest of a string longer than 7 bytes.
-struct LzwLong {
-    unsigned char tail[8];  // the last chunk, left-aligned (zero past it)
-    uint16_t length;        // bytes in the whole string
-    uint16_t skip;          // entry whose last 8 bytes precede this chunk (length > 8)
-};
 
 struct TifLzwDecoderState {
     TifCodecState header;
@@ -72,176 +52,6 @@ struct TifLzwDecoderState {
 inline TifLzwDecoderState* LzwState(TifCodec* codec)
 {
     return static_cast<TifLzwDecoderState*>(codec->state);
-}
-
-// The word with byte `c` at byte position `k` of its memory image.
-inline uint64_t ChunkByte(uint8_t c, int k)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return uint64_t(c) << (56 - 8 * k);
-#else
-    return uint64_t(c) << (8 * k);
-#endif
-}
-
-// Parts of a hot word; see the file comment.
-inline unsigned HotLength(uint64_t w)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return static_cast<unsigned>(w & 0xFF) >> 3;
-#else
-    return static_cast<unsigned>(w >> 59);
-#endif
-}
-
-inline uint8_t HotFirst(uint64_t w)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return static_cast<uint8_t>(w >> 56);
-#else
-    return static_cast<uint8_t>(w);
-#endif
-}
-
-// The word of a long string: its first byte, its entry in bytes 1 and 2.
-inline uint64_t LongWord(uint8_t first, int entry)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return ChunkByte(first, 0) | (uint64_t(entry) << 32);
-#else
-    return ChunkByte(first, 0) | (uint64_t(entry) << 8);
-#endif
-}
-
-inline int LongEntry(uint64_t w)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return static_cast<int>((w >> 32) & 0xFFFF);
-#else
-    return static_cast<int>((w >> 8) & 0xFFFF);
-#endif
-}
-
-inline uint64_t HotWord(uint64_t bytes, unsigned length)
-{
-    return bytes | ChunkByte(static_cast<uint8_t>(length << 3), 7);
-}
-
-// The string of `w` is 1..6 bytes: one more still makes a short string.
-// Tested on the length byte as HotAppend shifts by it.
-inline bool HotAppendable(uint64_t w)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return static_cast<unsigned>(w & 0xFF) - 8 <= 40;
-#else
-    return static_cast<unsigned>(w >> 56) - 8 <= 40;
-#endif
-}
-
-// The string of `w` (length 1..6) with `c` appended.
-inline uint64_t HotAppend(uint64_t w, uint8_t c)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return w + 8 + (uint64_t(c) << (56 - (w & 0xFF)));
-#else
-    return w + (uint64_t(1) << 59) + (uint64_t(c) << (w >> 56));
-#endif
-}
-
-inline uint64_t LoadTail(const LzwLong& e)
-{
-    uint64_t v;
-    std::memcpy(&v, e.tail, 8);
-    return v;
-}
-
-inline int ChunkBytes(int length) { return ((length - 1) & 7) + 1; }
-
-inline int StringLength(const uint64_t* hot, const LzwLong* lng, int code)
-{
-    const unsigned n = HotLength(hot[code]);
-    return n != 0 ? static_cast<int>(n) : lng[code].length;
-}
-
-// Entry `e` = the string of word `oldWord` plus byte `c`, for e < kCodes.
-// The caller has checked that the old string is not 1..6 bytes when it calls
-// the long form directly.
-void AddLongEntry(uint64_t* hot, LzwLong* lng, int e, uint64_t oldWord, uint8_t c)
-{
-    hot[e] = LongWord(HotFirst(oldWord), e);
-    LzwLong& n = lng[e];
-    uint64_t tail;
-    if (HotLength(oldWord) == 7) {
-        tail = (oldWord & ~ChunkByte(0xFF, 7)) | ChunkByte(c, 7);
-        n.length = 8;
-        n.skip = 0;
-    } else {
-        const int oldEntry = LongEntry(oldWord);
-        const LzwLong& o = lng[oldEntry];
-        const int k = o.length & 7;
-        // One whole-word store: a string read right after it is defined
-        // then loads what was stored, without piecing bytes together.
-        if (k != 0) {
-            tail = LoadTail(o) | ChunkByte(c, k);
-            n.skip = o.skip;
-        } else {
-            tail = ChunkByte(c, 0);
-            n.skip = static_cast<uint16_t>(oldEntry);
-        }
-        n.length = static_cast<uint16_t>(o.length + 1);
-    }
-    std::memcpy(n.tail, &tail, 8);
-}
-
-inline void AddEntry(uint64_t* hot, LzwLong* lng, int e, uint64_t oldWord, uint8_t c)
-{
-    if (HotAppendable(oldWord))
-        hot[e] = HotAppend(oldWord, c);
-    else
-        AddLongEntry(hot, lng, e, oldWord, c);
-}
-
-// Writes the whole long string of `code` at `dst`; dst + length <= end.
-inline void WriteLong(const LzwLong* lng, int code, unsigned char* dst, const unsigned char* end)
-{
-    const LzwLong* e = &lng[code];
-    const int length = e->length;
-    const int k = ChunkBytes(length);
-    int pos = length - k;
-    if (end - (dst + pos) >= 8)
-        std::memcpy(dst + pos, e->tail, 8);  // the zero padding lands where later codes write
-    else
-        std::memcpy(dst + pos, e->tail, static_cast<size_t>(k));
-    for (pos -= 8; pos >= 0; pos -= 8) {
-        e = &lng[e->skip];
-        std::memcpy(dst + pos, e->tail, 8);
-    }
-}
-
-// Writes bytes [from, to) of the string of `code` at `dst`.
-void WriteStringPart(const uint64_t* hot, const LzwLong* lng, int code, int from, int to, unsigned char* dst)
-{
-    const uint64_t w = hot[code];
-    if (HotLength(w) != 0) {
-        unsigned char bytes[8];
-        std::memcpy(bytes, &w, 8);
-        std::memcpy(dst, bytes + from, static_cast<size_t>(to - from));
-        return;
-    }
-    const LzwLong* e = &lng[code];
-    int k = ChunkBytes(e->length);
-    int start = e->length - k;
-    for (;;) {
-        const int a = start > from ? start : from;
-        const int b = start + k < to ? start + k : to;
-        if (a < b)
-            std::memcpy(dst + (a - from), e->tail + (a - start), static_cast<size_t>(b - a));
-        if (start <= from)
-            return;
-        e = &lng[e->skip];
-        k = 8;
-        start -= 8;
-    }
 }
 
 inline uint64_t LoadBig64(const unsigned char* p)
@@ -407,7 +217,7 @@ template <bool kOldStyle, int kBits>
             std::memcpy(p, &w, 8);
             p += length;
         } else {
-            if (code < kFirstFree)
+            if (code < TIF_LZW_FIRST_FREE)
                 break;  // Clear, EndOfInformation
             unsigned char* const q = PutLong(lng, static_cast<int>(code), p, end);
             if (q == nullptr)
@@ -452,7 +262,7 @@ template <bool kOldStyle>
 inline void AfterAssign(int& freeEntry, int& nbits, int& maxEntry)
 {
     if (freeEntry > maxEntry) {
-        if (nbits < kMaxBits)
+        if (nbits < TIF_LZW_MAX_BITS)
             ++nbits;
         maxEntry = kOldStyle ? (1 << nbits) - 1 : (1 << nbits) - 2;
         if (TifDamaged(freeEntry == TIF_LZW_TABLE_SIZE))
@@ -460,21 +270,166 @@ inline void AfterAssign(int& freeEntry, int& nbits, int& maxEntry)
     }
 }
 
+// The decoder's registers during one DecodeRows call. Its steps are inlined
+// into DecodeRows: the state stays in registers as in one function.
+template <bool kOldStyle>
+struct LzwRun {
+    TifLzwDecoderState* s;
+    TifCodecState* h;
+    uint64_t* hot;
+    LzwLong* lng;
+    CodeReader<kOldStyle> rd;
+    int nbits;
+    int freeEntry;
+    int maxEntry;
+    uint64_t oldWord;
+    int restart;
+
+    explicit LzwRun(TifLzwDecoderState* st)
+        : s(st), h(&st->header), hot(st->hot), lng(st->lng),
+          rd{st->bits, st->bitCount, st->header.cursor, st->header.cursor + st->header.available},
+          nbits(st->nbits), freeEntry(st->freeEntry), maxEntry(st->maxEntry), oldWord(st->oldWord),
+          restart(st->restart)
+    {
+    }
+
+    void Save(bool ended)
+    {
+        s->bits = rd.bits;
+        s->bitCount = rd.bitCount;
+        h->cursor = const_cast<unsigned char*>(rd.in);
+        h->available = static_cast<int>(rd.inEnd - rd.in);
+        s->nbits = nbits;
+        s->freeEntry = freeEntry;
+        s->maxEntry = maxEntry;
+        s->oldWord = oldWord;
+        s->restart = restart;
+        s->ended = ended;
+    }
+
+    // The rest of the string cut at the previous row's end, from p on; false
+    // when it fills all `rowBytes` and goes on into the next row.
+    [[gnu::always_inline]] inline bool Resume(unsigned char*& p, ptrdiff_t rowBytes)
+    {
+        const int length = StringLength(hot, lng, s->restartEntry);
+        const int residue = length - restart;
+        if (residue > rowBytes) {
+            WriteStringPart(hot, lng, s->restartEntry, restart, restart + static_cast<int>(rowBytes), p);
+            restart += static_cast<int>(rowBytes);
+            return false;
+        }
+        WriteStringPart(hot, lng, s->restartEntry, restart, length, p);
+        p += residue;
+        restart = 0;
+        return true;
+    }
+
+    // The fast loop at the current width, then the width it may have reached.
+    [[gnu::always_inline]] inline void Fast(unsigned char*& p, unsigned char* end)
+    {
+        LzwCursor c{rd.bits, rd.bitCount, rd.in, p, freeEntry, oldWord};
+        RunFast<kOldStyle>(nbits, c, hot, lng, rd.inEnd, end);
+        rd.bits = c.bits;
+        rd.bitCount = c.bitCount;
+        rd.in = c.in;
+        p = c.p;
+        freeEntry = c.freeEntry;
+        oldWord = c.oldWord;
+        AfterAssign<kOldStyle>(freeEntry, nbits, maxEntry);
+    }
+
+    // After Clear: 9-bit codes, an empty table and a single byte. False when
+    // the strip ends there.
+    [[gnu::always_inline]] inline bool AfterClear(unsigned char*& p)
+    {
+        freeEntry = TIF_LZW_FIRST_FREE;
+        nbits = 9;
+        maxEntry = kOldStyle ? 511 : 510;
+        if (!rd.Need(nbits, h))
+            return false;
+        const int code = rd.Take(nbits);
+        // EndOfInformation, or a code without a string (Clear again).
+        if (TifDamaged(code > 255)) {
+            TifNoteBadData(h);
+            return false;
+        }
+        *p++ = static_cast<unsigned char>(code);
+        oldWord = hot[code];
+        return true;
+    }
+
+    // The string of `code` (word `w`) at p; what passes `end` waits for the
+    // next row.
+    [[gnu::always_inline]] inline void Put(int code, uint64_t w, unsigned char*& p, unsigned char* end)
+    {
+        const unsigned shortLength = HotLength(w);
+        const int length = shortLength != 0 ? static_cast<int>(shortLength) : lng[code].length;
+        const ptrdiff_t room = end - p;
+        if (length <= room) {
+            if (shortLength == 0)
+                WriteLong(lng, code, p, end);
+            else if (room >= 8)
+                std::memcpy(p, &w, 8);
+            else
+                std::memcpy(p, &w, static_cast<size_t>(length));
+            p += length;
+        } else {
+            WriteStringPart(hot, lng, code, 0, static_cast<int>(room), p);
+            s->restartEntry = code;
+            restart = static_cast<int>(room);
+            p = end;
+        }
+    }
+
+    // One code, whatever it is. False when the strip ends.
+    [[gnu::always_inline]] inline bool Step(unsigned char*& p, unsigned char* end)
+    {
+        if (!rd.Need(nbits, h))
+            return false;
+        const int code = rd.Take(nbits);
+        if ((code & ~1) == TIF_LZW_CLEAR)
+            return code != TIF_LZW_END_OF_INFORMATION && AfterClear(p);
+        // The highest acceptable code is the entry this code defines.
+        if (TifDamaged(code > freeEntry)) {
+            TifNoteBadData(h);
+            return false;
+        }
+        // New entry: the previous string plus the first byte of this one (of
+        // the previous one when this code is the entry being defined).
+        const uint8_t first = HotFirst(code < freeEntry ? hot[code] : oldWord);
+        if (freeEntry < kCodes)
+            AddEntry(hot, lng, freeEntry, oldWord, first);
+        ++freeEntry;
+        AfterAssign<kOldStyle>(freeEntry, nbits, maxEntry);
+        oldWord = hot[code];
+        Put(code, oldWord, p, end);
+        return true;
+    }
+
+    // Fills [p, end); false when the strip ends first.
+    [[gnu::always_inline]] inline bool Fill(unsigned char*& p, unsigned char* end)
+    {
+        while (p < end) {
+            if (end - p >= 8 && freeEntry >= TIF_LZW_FIRST_FREE) {
+                Fast(p, end);
+                if (p >= end)
+                    break;
+            }
+            if (!Step(p, end))
+                return false;
+        }
+        return true;
+    }
+};
+
 template <bool kOldStyle>
 int LzwDecodeRows(TifCodec* codec, void* rows, int count)
 {
     TifLzwDecoderState* s = LzwState(codec);
-    TifCodecState* h = &s->header;
+    const TifCodecState* h = &s->header;
     if (count <= 0 || s->ended)
         return 0;
-    uint64_t* const hot = s->hot;
-    LzwLong* const lng = s->lng;
-    CodeReader<kOldStyle> rd{s->bits, s->bitCount, h->cursor, h->cursor + h->available};
-    int nbits = s->nbits;
-    int freeEntry = s->freeEntry;
-    int maxEntry = s->maxEntry;
-    uint64_t oldWord = s->oldWord;
-    int restart = s->restart;
+    LzwRun<kOldStyle> run(s);
     const long step = TifRowStep(h);
     // Rows laid end to end are decoded as one: strings cross their boundaries
     // in one piece and the fast loop runs on.
@@ -488,110 +443,14 @@ int LzwDecodeRows(TifCodec* codec, void* rows, int count)
     bool ended = false;
     for (; done < spans; ++done, row += step) {
         p = row;
-        unsigned char* const end = row + rowBytes;
-        if (restart != 0) {
-            const int length = StringLength(hot, lng, s->restartEntry);
-            const int residue = length - restart;
-            if (residue > rowBytes) {
-                WriteStringPart(hot, lng, s->restartEntry, restart, restart + static_cast<int>(rowBytes), p);
-                restart += static_cast<int>(rowBytes);
-                continue;
-            }
-            WriteStringPart(hot, lng, s->restartEntry, restart, length, p);
-            p += residue;
-            restart = 0;
-        }
-        while (p < end) {
-            if (end - p >= 8 && freeEntry >= kFirstFree) {
-                LzwCursor c{rd.bits, rd.bitCount, rd.in, p, freeEntry, oldWord};
-                RunFast<kOldStyle>(nbits, c, hot, lng, rd.inEnd, end);
-                rd.bits = c.bits;
-                rd.bitCount = c.bitCount;
-                rd.in = c.in;
-                p = c.p;
-                freeEntry = c.freeEntry;
-                oldWord = c.oldWord;
-                AfterAssign<kOldStyle>(freeEntry, nbits, maxEntry);
-                if (p >= end)
-                    break;
-            }
-            // One code, whatever it is.
-            if (!rd.Need(nbits, h)) {
-                ended = true;
-                break;
-            }
-            int code = rd.Take(nbits);
-            if ((code & ~1) == kClear) {
-                if (code == kEndOfInformation) {
-                    ended = true;
-                    break;
-                }
-                freeEntry = kFirstFree;
-                nbits = 9;
-                maxEntry = kOldStyle ? 511 : 510;
-                if (!rd.Need(nbits, h)) {
-                    ended = true;
-                    break;
-                }
-                code = rd.Take(nbits);
-                // EndOfInformation, or a code without a string (Clear again).
-                if (TifDamaged(code > 255)) {
-                    TifNoteBadData(h);
-                    ended = true;
-                    break;
-                }
-                *p++ = static_cast<unsigned char>(code);
-                oldWord = hot[code];
-                continue;
-            }
-            // The highest acceptable code is the entry this code defines.
-            if (TifDamaged(code > freeEntry)) {
-                TifNoteBadData(h);
-                ended = true;
-                break;
-            }
-            // New entry: the previous string plus the first byte of this one
-            // (of the previous one when this code is the entry being defined).
-            const uint8_t first = HotFirst(code < freeEntry ? hot[code] : oldWord);
-            if (freeEntry < kCodes)
-                AddEntry(hot, lng, freeEntry, oldWord, first);
-            ++freeEntry;
-            AfterAssign<kOldStyle>(freeEntry, nbits, maxEntry);
-
-            const uint64_t w = hot[code];
-            oldWord = w;
-            const unsigned shortLength = HotLength(w);
-            const int length = shortLength != 0 ? static_cast<int>(shortLength) : lng[code].length;
-            const ptrdiff_t room = end - p;
-            if (length <= room) {
-                if (shortLength == 0)
-                    WriteLong(lng, code, p, end);
-                else if (room >= 8)
-                    std::memcpy(p, &w, 8);
-                else
-                    std::memcpy(p, &w, static_cast<size_t>(length));
-                p += length;
-            } else {
-                // The string runs into the next row.
-                WriteStringPart(hot, lng, code, 0, static_cast<int>(room), p);
-                s->restartEntry = code;
-                restart = static_cast<int>(room);
-                p = end;
-            }
-        }
-        if (ended)
+        if (run.restart != 0 && !run.Resume(p, rowBytes))
+            continue;
+        if (!run.Fill(p, row + rowBytes)) {
+            ended = true;
             break;
+        }
     }
-    s->bits = rd.bits;
-    s->bitCount = rd.bitCount;
-    h->cursor = const_cast<unsigned char*>(rd.in);
-    h->available = static_cast<int>(rd.inEnd - rd.in);
-    s->nbits = nbits;
-    s->freeEntry = freeEntry;
-    s->maxEntry = maxEntry;
-    s->oldWord = oldWord;
-    s->restart = restart;
-    s->ended = ended;
+    run.Save(ended);
     if (joined)  // the rows completed before the strip ended
         return ended ? static_cast<int>((p - static_cast<unsigned char*>(rows)) / h->rowBytes) : count;
     return done;

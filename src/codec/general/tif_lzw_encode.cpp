@@ -36,11 +36,7 @@ struct TifLzwEncoderState {
 };
 
 enum {
-    kClear = 256,
-    kEndOfInformation = 257,
-    kFirstCode = 258,
     kLastCode = 4093,  // assigning it ends the table: Clear follows
-    kMaxBits = 12,
     kNoPrefix = 0xFFFF,
     // Unchecked stretches: n input bytes give at most n codes (1.5 bytes
     // each) and one Clear per 3836 codes, plus the 8-byte store in flight.
@@ -346,14 +342,14 @@ struct LzwCoder {
     {
         if (freeCode > kLastCode) {
             TifLzwClearHash(table);
-            out.Code<kChecked>(kClear, nbits);
-            freeCode = kFirstCode;
+            out.Code<kChecked>(TIF_LZW_CLEAR, nbits);
+            freeCode = TIF_LZW_FIRST_FREE;
             nbits = 9;
         } else {
             // The decoder, one entry behind, widens after reading this code.
             ++nbits;
         }
-        limit = nbits < kMaxBits ? (1 << nbits) - 1 : kLastCode;
+        limit = nbits < TIF_LZW_MAX_BITS ? (1 << nbits) - 1 : kLastCode;
     }
 };
 
@@ -365,14 +361,14 @@ int TifLzwEncodeRows(TifCodec* codec, void* rows, int count)
         return 0;
     const int nbits = s->nbits;
     LzwCoder c{s->hashTable, s->codes, CodeWriter{h, h->cursor, h->available, s->nextData, s->nextBits}, nbits,
-               nbits < kMaxBits ? (1 << nbits) - 1 : kLastCode, s->freeCode, s->prefixCode};
+               nbits < TIF_LZW_MAX_BITS ? (1 << nbits) - 1 : kLastCode, s->freeCode, s->prefixCode};
     const int rowBytes = h->rowBytes;
     const long step = TifRowStep(h);
     const auto* row = static_cast<const unsigned char*>(rows);
     int skip = 0;
     if (c.prefix == kNoPrefix) {
         // The buffer is empty at a strip's start.
-        c.out.Code<true>(kClear, c.nbits);
+        c.out.Code<true>(TIF_LZW_CLEAR, c.nbits);
         c.prefix = row[0];
         skip = 1;
     }
@@ -417,7 +413,7 @@ int TifLzwEncoderBeginStrip(TifCodec* codec)
     s->nextBits = 0;
     s->nbits = 9;
     s->maxCode = 511;
-    s->freeCode = kFirstCode;
+    s->freeCode = TIF_LZW_FIRST_FREE;
     TifLzwClearHash(s->hashTable);
     s->prefixCode = kNoPrefix;
     return 1;
@@ -435,10 +431,10 @@ int TifLzwEncoderEndStrip(TifCodec* codec)
         // A decoder adds an entry for this last code (freeCode - 1, as the
         // decoder runs one entry behind); when that entry is 510, 1022 or
         // 2046 it reads the next code one bit wider.
-        if (s->freeCode == s->maxCode && s->nbits < kMaxBits)
+        if (s->freeCode == s->maxCode && s->nbits < TIF_LZW_MAX_BITS)
             ++eoiBits;
     }
-    out.Code<true>(kEndOfInformation, eoiBits);
+    out.Code<true>(TIF_LZW_END_OF_INFORMATION, eoiBits);
     out.Flush();
     out.Store();
     s->nextData = 0;

@@ -8,106 +8,12 @@
 
 namespace {
 
-// Hands the buffered bytes over when fewer than `need` bytes are free.
-inline void Reserve(TifCodecState* s, int need)
-{
-    if (s->available < need)
-        TifCodecHandOver(s);
-}
-
-inline void Put(TifCodecState* s, unsigned char b)
-{
-    *s->cursor++ = b;
-    --s->available;
-}
-
-void WriteLiteral(TifCodecState* s, const unsigned char* p, int length)
-{
-    while (length > 0) {
-        const int k = length < 128 ? length : 128;
-        Reserve(s, k + 1);
-        Put(s, static_cast<unsigned char>(k - 1));
-        std::memcpy(s->cursor, p, static_cast<size_t>(k));
-        s->cursor += k;
-        s->available -= k;
-        p += k;
-        length -= k;
-    }
-}
-
-void WriteRun(TifCodecState* s, unsigned char c, int copies)
-{
-    while (copies > 0) {
-        int header;
-        if (copies > 128) {
-            header = -127;
-            copies -= 128;
-        } else {
-            header = 1 - copies;  // one copy left: a one-byte literal
-            copies = 0;
-        }
-        Reserve(s, 2);
-        Put(s, static_cast<unsigned char>(header));
-        Put(s, c);
-    }
-}
-
 inline uint64_t Load8(const unsigned char* p)
 {
     uint64_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-
-inline bool HasZeroByte(uint64_t x)
-{
-    return ((x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL) != 0;
-}
-
-// The first j >= i with row[j] == row[j + 1] (where a run starts), or `bytes`.
-// Eight neighbour pairs are compared at once: literal stretches (noisy
-// photographs) are crossed a word at a time.
-int NextRun(const unsigned char* row, int i, int bytes)
-{
-    while (i + 9 <= bytes && !HasZeroByte(Load8(row + i) ^ Load8(row + i + 1)))
-        i += 8;
-    while (i + 1 < bytes && row[i] != row[i + 1])
-        ++i;
-    return i + 1 < bytes ? i : bytes;
-}
-
-// How many bytes from i on equal row[i].
-int RunLength(const unsigned char* row, int i, int bytes)
-{
-    const uint64_t word = 0x0101010101010101ULL * row[i];
-    int j = i + 1;
-    while (j + 8 <= bytes && Load8(row + j) == word)
-        j += 8;
-    while (j < bytes && row[j] == row[i])
-        ++j;
-    return j - i;
-}
-
-void EncodeRow(TifCodecState* s, const unsigned char* row, int bytes)
-{
-    int i = 0;
-    while (i < bytes) {
-        const int run = NextRun(row, i, bytes);
-        if (run > i) {
-            WriteLiteral(s, row + i, run - i);
-            i = run;
-        }
-        if (i < bytes) {
-            const int length = RunLength(row, i, bytes);
-            WriteRun(s, row[i], length);
-            i += length;
-        }
-    }
-}
-
-// The fast path: the buffer has room for the row's worst case, so packets are
-// written through a local cursor without checks. The packets are those of
-// EncodeRow.
 
 // Output bound of a row of n bytes: one header per literal packet, and every
 // literal but the last is followed by a run of two bytes or more; 8 bytes of
@@ -126,10 +32,12 @@ inline int FirstFlagged(uint64_t mask)
     return (kLittleEndian ? __builtin_ctzll(mask) : __builtin_clzll(mask)) >> 3;
 }
 
-// As NextRun, eight neighbour pairs a step, the first equal pair located in
-// the word: borrows only flag bytes after a true zero byte, so the first
+// The first j >= i with row[j] == row[j + 1] (where a run starts), or `bytes`.
+// Eight neighbour pairs are compared at once (literal stretches of noisy
+// photographs are crossed a word at a time) and the first equal pair located
+// in the word: borrows only flag bytes after a true zero byte, so the first
 // flagged byte is exact.
-inline int NextRunWord(const unsigned char* row, int i, int bytes)
+inline int NextRun(const unsigned char* row, int i, int bytes)
 {
     for (; i + 9 <= bytes; i += 8) {
         const uint64_t x = Load8(row + i) ^ Load8(row + i + 1);
@@ -142,8 +50,9 @@ inline int NextRunWord(const unsigned char* row, int i, int bytes)
     return i + 1 < bytes ? i : bytes;
 }
 
-// As RunLength, the run's end located in the first word that differs.
-inline int RunLengthWord(const unsigned char* row, int i, int bytes)
+// How many bytes from i on equal row[i], the run's end located in the first
+// word that differs.
+inline int RunLength(const unsigned char* row, int i, int bytes)
 {
     const uint64_t word = 0x0101010101010101ULL * row[i];
     int j = i + 1;
@@ -157,12 +66,32 @@ inline int RunLengthWord(const unsigned char* row, int i, int bytes)
     return j - i;
 }
 
-inline unsigned char* LiteralTo(unsigned char* o, const unsigned char* p, int length, const unsigned char* end)
+// Where packets go. Unchecked (kChecked false): the buffer has room for the
+// row's worst case (RowBound), so packets are written through a local cursor
+// without checks and literals copied a word at a time. Checked: each packet
+// first makes room for itself, handing the buffer over when it must, and
+// nothing is written past the packet.
+template <bool kChecked>
+[[gnu::always_inline]] inline unsigned char* Room(TifCodecState* s, unsigned char* o, int need)
+{
+    if (!kChecked)
+        return o;
+    s->available -= static_cast<int>(o - s->cursor);
+    s->cursor = o;
+    if (s->available < need)
+        TifCodecHandOver(s);
+    return s->cursor;
+}
+
+template <bool kChecked>
+inline unsigned char* LiteralTo(TifCodecState* s, unsigned char* o, const unsigned char* p, int length,
+                                const unsigned char* end)
 {
     while (length > 0) {
         const int k = length < 128 ? length : 128;
+        o = Room<kChecked>(s, o, k + 1);
         *o++ = static_cast<unsigned char>(k - 1);
-        if (end - p >= ((k + 7) & ~7)) {
+        if (!kChecked && end - p >= ((k + 7) & ~7)) {
             for (int c = 0; c < k; c += 8)  // up to 7 bytes of scratch past the packet
                 std::memcpy(o + c, p + c, 8);
         } else {
@@ -175,31 +104,38 @@ inline unsigned char* LiteralTo(unsigned char* o, const unsigned char* p, int le
     return o;
 }
 
-inline unsigned char* RunTo(unsigned char* o, unsigned char c, int copies)
+template <bool kChecked>
+inline unsigned char* RunTo(TifCodecState* s, unsigned char* o, unsigned char c, int copies)
 {
     for (; copies > 128; copies -= 128) {
+        o = Room<kChecked>(s, o, 2);
         *o++ = static_cast<unsigned char>(-127);
         *o++ = c;
     }
+    o = Room<kChecked>(s, o, 2);
     *o++ = static_cast<unsigned char>(1 - copies);  // one copy left: a one-byte literal
     *o++ = c;
     return o;
 }
 
-unsigned char* EncodeRowTo(unsigned char* o, const unsigned char* row, int bytes)
+// Packs one row from the buffer's cursor on and moves the cursor past it.
+template <bool kChecked>
+void EncodeRow(TifCodecState* s, const unsigned char* row, int bytes)
 {
     const unsigned char* const end = row + bytes;
+    unsigned char* o = s->cursor;
     int i = 0;
     while (i < bytes) {
-        const int run = NextRunWord(row, i, bytes);
-        o = LiteralTo(o, row + i, run - i, end);
+        const int run = NextRun(row, i, bytes);
+        o = LiteralTo<kChecked>(s, o, row + i, run - i, end);
         if (run >= bytes)
             break;
-        const int length = RunLengthWord(row, run, bytes);
-        o = RunTo(o, row[run], length);
+        const int length = RunLength(row, run, bytes);
+        o = RunTo<kChecked>(s, o, row[run], length);
         i = run + length;
     }
-    return o;
+    s->available -= static_cast<int>(o - s->cursor);
+    s->cursor = o;
 }
 
 int PackBitsEncodeRows(TifCodec* codec, void* rows, int count)
@@ -213,13 +149,10 @@ int PackBitsEncodeRows(TifCodec* codec, void* rows, int count)
         // A buffer without room for the worst case goes out before the row.
         if (s->available < bound && s->available < s->bufferSize && s->bufferSize >= bound)
             TifCodecHandOver(s);
-        if (s->available >= bound) {
-            unsigned char* o = EncodeRowTo(s->cursor, row, bytes);
-            s->available -= static_cast<int>(o - s->cursor);
-            s->cursor = o;
-        } else {
-            EncodeRow(s, row, bytes);
-        }
+        if (s->available >= bound)
+            EncodeRow<false>(s, row, bytes);
+        else
+            EncodeRow<true>(s, row, bytes);
     }
     return count > 0 ? count : 0;
 }
