@@ -47,23 +47,25 @@ constexpr bool kTifLittleEndian = TIF_LITTLE_ENDIAN != 0;
 #define TIF_UNLIKELY(c) static_cast<bool>(c)
 #endif
 
+#if TIF_GNU_BUILTINS
+// Macros rather than inline functions: even always inlined, a function around
+// a builtin moved GCC's inlining decisions in the fax encoder's 2D row loop,
+// costing it some 1.7 % more instructions.
+#define TifByteSwap64(v) __builtin_bswap64(v)
+#define TifCountLeadingZeros64(v) __builtin_clzll(v)  // v != 0
+#define TifCountLeadingZeros32(v) __builtin_clz(v)    // v != 0
+#define TifCountTrailingZeros64(v) __builtin_ctzll(v) // v != 0
+#else
 inline uint64_t TifByteSwap64(uint64_t v)
 {
-#if TIF_GNU_BUILTINS
-    return __builtin_bswap64(v);
-#else
     v = ((v >> 8) & 0x00FF00FF00FF00FFull) | ((v & 0x00FF00FF00FF00FFull) << 8);
     v = ((v >> 16) & 0x0000FFFF0000FFFFull) | ((v & 0x0000FFFF0000FFFFull) << 16);
     return (v >> 32) | (v << 32);
-#endif
 }
 
 // Zero bits above the highest 1 bit; v must not be 0.
 inline int TifCountLeadingZeros64(uint64_t v)
 {
-#if TIF_GNU_BUILTINS
-    return __builtin_clzll(v);
-#else
     int n = 0;
     for (int step = 32; step > 0; step >>= 1) {
         if ((v >> (64 - step)) == 0) {
@@ -72,24 +74,16 @@ inline int TifCountLeadingZeros64(uint64_t v)
         }
     }
     return n;
-#endif
 }
 
 inline int TifCountLeadingZeros32(uint32_t v)
 {
-#if TIF_GNU_BUILTINS
-    return __builtin_clz(v);
-#else
     return TifCountLeadingZeros64(v) - 32;
-#endif
 }
 
 // Zero bits below the lowest 1 bit; v must not be 0.
 inline int TifCountTrailingZeros64(uint64_t v)
 {
-#if TIF_GNU_BUILTINS
-    return __builtin_ctzll(v);
-#else
     return 63 - TifCountLeadingZeros64(v & (0 - v));
-#endif
 }
+#endif

@@ -10,6 +10,7 @@
 // (TifLeaveLine), which keeps it off the path of every line.
 #pragma once
 
+#include "codec/tif_bits.h"
 #include "codec/tif_codec.h"
 #include "io/tif_exception.h"
 #include "tif/tif_file.h"
@@ -46,7 +47,7 @@ inline int TifDecodeLines(CTifFile* f, void* rows, int count, int line)
             return -1;
         done = -1;
     }
-    if (__builtin_expect(done != count || s->damage.rows != 0, 0))
+    if (TIF_UNLIKELY(done != count || s->damage.rows != 0))
         return TifCountDecoded(f, count, line, done);
     return done;
 }
