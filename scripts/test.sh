@@ -5,6 +5,8 @@
 #      then the install tree and a consumer built against it (scripts/consumer.sh);
 #   2. Debug under AddressSanitizer and UndefinedBehaviorSanitizer, with zlib
 #      alone (TIF_WITH_LIBDEFLATE=OFF: the fallback every platform has): ctest;
+#   2a. Release with TIF_PORTABLE=ON (plain C++17: no compiler builtins, inline
+#      assembly or code picked per processor), checked for AVX2/BMI2 code: ctest;
 #   2b. the 32-bit Windows DLL, cross-built with MinGW-w64, its tests under Wine
 #      (scripts/test_windows.sh);
 #   3. the libFuzzer targets (clang), each run for a bounded time.
@@ -66,6 +68,16 @@ cmake -S . -B build-ci-asan -DCMAKE_BUILD_TYPE=Debug -DTIF_WERROR=ON -DTIF_SANIT
     -DTIF_WITH_LIBDEFLATE=OFF
 cmake --build build-ci-asan -j"$jobs"
 run_ctest build-ci-asan
+
+step "portable build (TIF_PORTABLE=ON, Release)"
+cmake -S . -B build-ci-portable -DCMAKE_BUILD_TYPE=Release -DTIF_WERROR=ON -DTIF_PORTABLE=ON
+cmake --build build-ci-portable -j"$jobs"
+# None of the per-processor code may remain: AVX registers, BMI2 instructions.
+if objdump -d build-ci-portable/libvxtiff.a | grep -Eq '%ymm|\b(shlx|shrx|sarx|bzhi|pdep|pext|rorx|mulx)\b'; then
+    echo "test.sh: the TIF_PORTABLE build holds AVX2 or BMI2 code"
+    exit 1
+fi
+run_ctest build-ci-portable
 
 step "Windows DLL (MinGW-w64 cross build, tests under Wine)"
 log=$(mktemp)

@@ -10,6 +10,7 @@
 // (TifLeaveLine), which keeps it off the path of every line.
 #pragma once
 
+#include "codec/tif_bits.h"
 #include "codec/tif_codec.h"
 #include "tif/tif_codec_call.h"
 #include "tif/tif_file.h"
@@ -39,7 +40,7 @@ inline int TifDecodeLines(CTifFile* f, void* rows, int count, int line)
     TifCodecState* const s = TifState(decoder);
     s->damage.rows = 0;
     const int done = TifCodecCall([&] { return decoder->DecodeRows(decoder, rows, count); });
-    if (__builtin_expect(done != count || s->damage.rows != 0, 0))
+    if (TIF_UNLIKELY(done != count || s->damage.rows != 0))
         return TifCountDecoded(f, count, line, done);
     return done;
 }

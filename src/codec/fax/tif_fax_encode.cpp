@@ -16,10 +16,10 @@
 #include "codec/fax/tif_fax.h"
 #include "codec/fax/tif_fax_encode_tables.h"
 #include "codec/fax/tif_fax_state.h"
+#include "codec/tif_bits.h"
 
 namespace {
 
-constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 constexpr int kT4OptionsKnown = T4OPT_2D | T4OPT_UNCOMPRESSED | T4OPT_FILLBITS;
 constexpr int kMaxK = 4;  // one 1D row, then at most three 2D rows
 
@@ -73,7 +73,7 @@ Writer OpenWriter(TifFaxEncoderState* s)
         w = FlushSlow(w);
         return;
     }
-    const uint64_t v = kLittleEndian ? __builtin_bswap64(w.acc) : w.acc;
+    const uint64_t v = kTifLittleEndian ? TifByteSwap64(w.acc) : w.acc;
     std::memcpy(w.cur, &v, 8);
     const int bytes = w.n >> 3;
     w.cur += bytes;
@@ -151,7 +151,7 @@ inline uint64_t LoadBigEndian(const uint8_t* p)
 {
     uint64_t v;
     std::memcpy(&v, p, 8);
-    return kLittleEndian ? __builtin_bswap64(v) : v;
+    return kTifLittleEndian ? TifByteSwap64(v) : v;
 }
 
 // Rows under 8 bytes: byte by byte with the leading-bits tables.
@@ -189,7 +189,7 @@ inline uint64_t LoadNative(const uint8_t* p)
     byte = byte > lastWord ? lastWord : byte;
     const uint64_t v = (LoadBigEndian(row + byte) ^ invert) << (pos - byte * 8);
     if (v != 0)
-        return pos + __builtin_clzll(v);
+        return pos + TifCountLeadingZeros64(v);
     int at = byte + 8;
     for (; at + 16 <= bytes; at += 16) {
         uint64_t a = LoadNative(row + at) ^ invert;
@@ -199,19 +199,19 @@ inline uint64_t LoadNative(const uint8_t* p)
                 a = b;
                 at += 8;
             }
-            return at * 8 + __builtin_clzll(kLittleEndian ? __builtin_bswap64(a) : a);
+            return at * 8 + TifCountLeadingZeros64(kTifLittleEndian ? TifByteSwap64(a) : a);
         }
     }
     if (at + 8 <= bytes) {
         const uint64_t a = LoadBigEndian(row + at) ^ invert;
         if (a != 0)
-            return at * 8 + __builtin_clzll(a);
+            return at * 8 + TifCountLeadingZeros64(a);
         at += 8;
     }
     if (at < bytes) {
         const uint64_t t = (LoadBigEndian(row + lastWord) ^ invert) << ((at - lastWord) * 8);
         if (t != 0)
-            return at * 8 + __builtin_clzll(t);
+            return at * 8 + TifCountLeadingZeros64(t);
     }
     return bytes * 8;
 }
@@ -243,7 +243,7 @@ struct Row {
         w = FlushSlow(w);
         return;
     }
-    const uint64_t v = kLittleEndian ? __builtin_bswap64(w.acc) : w.acc;
+    const uint64_t v = kTifLittleEndian ? TifByteSwap64(w.acc) : w.acc;
     std::memcpy(w.cur, &v, 8);
     const int bytes = w.n >> 3;
     w.cur += bytes;
@@ -291,7 +291,7 @@ void Encode1DRow(Writer& out, const uint8_t* row, Row r)
     auto runsEndingIn = [&](uint64_t changes, intptr_t base) {
         do {
             // Bit i stands for pixel base + 63 − i.
-            const intptr_t i = __builtin_clzll(changes) ^ 63;
+            const intptr_t i = TifCountLeadingZeros64(changes) ^ 63;
             changes ^= uint64_t(1) << i;
             const intptr_t end = base + 63 - i;
             const intptr_t run = end - start;

@@ -6,11 +6,9 @@
 // packet; the gate keeps those branches cold and easy to find.
 #pragma once
 
+#include "codec/tif_bits.h"
+
 inline bool TifDamaged(bool condition)
 {
-#if defined(__GNUC__)
-    return __builtin_expect(condition, 0);
-#else
-    return condition;
-#endif
+    return TIF_UNLIKELY(condition);
 }

@@ -23,6 +23,7 @@
 #include "codec/general/tif_lzw.h"
 #include "codec/general/tif_lzw_strings.h"
 #include "codec/general/tif_predictor.h"
+#include "codec/tif_bits.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ inline uint64_t LoadBig64(const unsigned char* p)
 {
     uint64_t v;
     std::memcpy(&v, p, 8);
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if TIF_GNU_BUILTINS && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     return __builtin_bswap64(v);
 #else
     v = 0;

@@ -13,6 +13,7 @@
 
 #include "codec/general/tif_lzw.h"
 #include "codec/general/tif_predictor.h"
+#include "codec/tif_bits.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ inline uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
 [[gnu::always_inline]] inline void Pick(size_t slot2, uint32_t diff2, uint32_t ends2, size_t* slot, uint32_t* diff,
                                         uint32_t* ends)
 {
-#if defined(__GNUC__) && defined(__x86_64__)
+#if TIF_GNU_X86_64
     __asm__("cmpl $4095, %[e]\n\t"
             "cmova %[s2], %[s]\n\t"
             "cmova %[d2], %[d]\n\t"
@@ -85,7 +86,7 @@ inline uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
 [[gnu::always_inline]] inline void Take(uint32_t diff, uint32_t byte, uint32_t keyHi, uint32_t* pre,
                                         uint32_t* value, uint32_t* code)
 {
-#if defined(__GNUC__) && defined(__x86_64__)
+#if TIF_GNU_X86_64
     uint32_t low = diff;
     *pre = diff;
     // cmp sets the carry on a hit; sbb $-1 adds 1 less the carry.
@@ -157,7 +158,7 @@ struct CodeWriter {
     [[gnu::always_inline]] inline static void Put(unsigned char*& at, uint64_t acc, int& nb)
     {
         const uint64_t top = acc << (64 - nb);
-        const uint64_t be = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? __builtin_bswap64(top) : top;
+        const uint64_t be = kTifLittleEndian ? TifByteSwap64(top) : top;
         std::memcpy(at, &be, 8);
         at += nb >> 3;
         nb &= 7;
@@ -297,7 +298,7 @@ struct LzwCoder {
             size_t slot = home;
             uint32_t diff = diff1, ends = Min(diff1, f1);
             Pick(second, diff2, Min(diff2, f2), &slot, &diff, &ends);
-            if (__builtin_expect(ends >= 4096, 0))
+            if (TIF_UNLIKELY(ends >= 4096))
                 Probe(keyHi, Step(uint32_t(home)), &slot, &diff);
             filed[code] = uint16_t(pre);
             uint32_t value;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/general/tif_packbits.h"
+#include "codec/tif_bits.h"
 
 namespace {
 
@@ -23,13 +24,13 @@ inline int RowBound(int n)
     return n + (n + 2) / 3 + (n + 127) / 128 + 16;
 }
 
-constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+constexpr bool kLittleEndian = kTifLittleEndian;
 
 // Index (0..7) of the first byte in memory order among the bytes flagged
 // 0x80 in `mask` (non-zero).
 inline int FirstFlagged(uint64_t mask)
 {
-    return (kLittleEndian ? __builtin_ctzll(mask) : __builtin_clzll(mask)) >> 3;
+    return (kLittleEndian ? TifCountTrailingZeros64(mask) : TifCountLeadingZeros64(mask)) >> 3;
 }
 
 // The first j >= i with row[j] == row[j + 1] (where a run starts), or `bytes`.
@@ -59,7 +60,7 @@ inline int RunLength(const unsigned char* row, int i, int bytes)
     for (; j + 8 <= bytes; j += 8) {
         const uint64_t x = Load8(row + j) ^ word;
         if (x != 0)
-            return j + (kLittleEndian ? __builtin_ctzll(x) : __builtin_clzll(x)) / 8 - i;
+            return j + (kLittleEndian ? TifCountTrailingZeros64(x) : TifCountLeadingZeros64(x)) / 8 - i;
     }
     while (j < bytes && row[j] == row[i])
         ++j;
