@@ -166,12 +166,12 @@ int WalkPages(CTifStream* s, int swap, uint32_t first, int stop, uint32_t* at)
             *at = offset;
             return pages + 1;
         }
-        const unsigned char* link = b + (next - int64_t(offset));
-        if (next + 4 - int64_t(offset) > want) {
-            link = b;
-            if (s->Seek(long(next), 0) != long(next) || s->ReadMeta(b, 4) != 4)
-                break;
-        }
+        // The next offset: in the block read, or read on its own past it.
+        const unsigned char* link = b;
+        if (next + 4 - int64_t(offset) <= want)
+            link = b + (next - int64_t(offset));
+        else if (s->Seek(long(next), 0) != long(next) || s->ReadMeta(b, 4) != 4)
+            break;
         ++pages;
         offset = TifGet32(link, swap);
     }
