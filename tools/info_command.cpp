@@ -118,7 +118,7 @@ PageFacts Facts(PageReader& reader, const std::string& path, int page)
     file.GetTagValue(266, &f.fillOrder);
     f.sampleFormat = SampleFormatOf(file);
     int value = 0;
-    if (file.GetTagValue(292, &value) || f.info.nCompression == 3)
+    if (file.GetTagValue(TIF_TAG_T4OPTIONS, &value) || TifCompressionHasTag(f.info.nCompression, TIF_TAG_T4OPTIONS))
         f.t4Options = value;
     file.GetTagValue(296, &f.unit);
     return f;

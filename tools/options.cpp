@@ -14,20 +14,7 @@
 
 namespace {
 
-// Rows of one code: the first is the one a number or an input picks.
-const Codec kCodecs[] = {
-    {"none", 1, 0, "none", {"raw"}, nullptr, true},
-    {"packbits", 32773, 0, "PackBits", {}, nullptr, true},
-    {"deflate", 8, 0, "Deflate", {"zip", "adobe-deflate"}, nullptr, true},
-    {"deflate-legacy", 32946, 0, "Deflate (legacy code)", {}, "the older code of the same data", true},
-    {"lzw", 5, 0, "LZW", {}, nullptr, true},
-    {"mh", 2, 0, "CCITT Modified Huffman", {"rle", "huffman"}, nullptr, true},
-    {"g3", 3, 0, "CCITT Group 3", {"fax3"}, "1-D", true},
-    {"g3-2d", 3, 1, "CCITT Group 3", {}, "2-D", true},
-    {"g4", 4, 0, "CCITT Group 4", {"fax4", "ccitt"}, "ccitt means Group 4", true},
-    {"ojpeg", 6, 0, "old-style JPEG", {}, nullptr, false},
-    {"jpeg", 7, 0, "JPEG", {}, nullptr, false},
-};
+bool Written(const Codec& c) { return c.newEncoder != nullptr; }
 
 bool SameName(const std::string& given, const char* name)
 {
@@ -76,27 +63,28 @@ const Codec* CodecNamed(const std::string& name)
 {
     int code = 0;
     const bool number = ParseInt(name, 1, 65535, &code);
-    for (const Codec& c : kCodecs)
-        if (c.written && (number ? c.compression == code : Names(c, name)))
+    for (const Codec& c : TifCompressions())
+        if (Written(c) && (number ? c.compression == code : Names(c, name)))
             return &c;
     return nullptr;
 }
 
 const Codec* CodecOfInput(int compression, int t4Options)
 {
-    if (compression == 3)
-        return CodecNamed((t4Options & 1) ? "g3-2d" : "g3");
-    return CodecNamed(std::to_string(compression));
+    // A code of several rows (Group 3) picks by the 2-D coding bit.
+    for (const Codec& c : TifCompressions())
+        if (Written(c) && c.compression == compression &&
+            (c.tag != TIF_TAG_T4OPTIONS || c.t4Options == (t4Options & 1)))
+            return &c;
+    return nullptr;
 }
 
 const char* CompressionTitle(int compression)
 {
     if (compression == 0)
         return "none given";
-    for (const Codec& c : kCodecs)
-        if (c.compression == compression)
-            return c.title;
-    return "unknown";
+    const Codec* c = TifFindCompression(compression);
+    return c != nullptr ? c->title : "unknown";
 }
 
 namespace {
@@ -105,8 +93,8 @@ namespace {
 std::string CodecList()
 {
     std::string text;
-    for (const Codec& c : kCodecs) {
-        if (!c.written)
+    for (const Codec& c : TifCompressions()) {
+        if (!Written(c))
             continue;
         std::string extra;
         for (const char* alias : c.aliases)
@@ -124,8 +112,8 @@ std::string CodecList()
 std::string CodecNames()
 {
     std::string text;
-    for (const Codec& c : kCodecs)
-        if (c.written)
+    for (const Codec& c : TifCompressions())
+        if (Written(c))
             text += (text.empty() ? "" : ", ") + std::string(c.name);
     const size_t last = text.rfind(", ");
     return last == std::string::npos ? text : text.replace(last, 2, " or ");
@@ -164,8 +152,7 @@ void AddWriteOptions(CLI::App* cmd, WriteOptions* o)
 
 std::string CheckWriteOptions(const WriteOptions& o)
 {
-    if (o.predictor == 2 && o.codec != nullptr && o.codec->compression != 5 && o.codec->compression != 8 &&
-        o.codec->compression != 32946)
+    if (o.predictor == 2 && o.codec != nullptr && o.codec->tag != TIF_TAG_PREDICTOR)
         return std::string("--predictor 2 needs deflate or lzw, not ") + o.codec->name;
     return {};
 }

@@ -8,17 +8,12 @@
 
 #include <CLI/CLI.hpp>
 
-// A compression as the tool names it. The one table of them (options.cpp)
-// serves --compression, its help, and info's names.
-struct Codec {
-    const char* name;        // the name the tool prints
-    int compression;         // the TIFF code
-    int t4Options;           // Group 3 only
-    const char* title;       // what info calls it
-    const char* aliases[3];  // other names it takes; null ends them
-    const char* note;        // for --help; null when none
-    bool written;            // the tool writes it (else only named)
-};
+#include "codec/tif_compressions.h"
+
+// A compression as the tool names it: a row of the library's one table of
+// them (codec/tif_compressions.h), which serves --compression, its help, and
+// info's names. The tool writes the rows that have an encoder.
+using Codec = TifCompressionRow;
 
 // The written codec that --compression `name` asks for: a name or alias in
 // any case, or the TIFF number; null when there is none.
