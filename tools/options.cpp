@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -44,11 +45,36 @@ bool ParseInt(const std::string& text, long lo, long hi, int* value)
     return true;
 }
 
+// A finite number from `least` to 1,000,000.
+bool ParseNumber(const std::string& text, double least, double* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || errno != 0 || !std::isfinite(v) || v < least || v > 1e6)
+        return false;
+    *value = v;
+    return true;
+}
+
 bool ParseTile(const std::string& text, int* width, int* length)
 {
     const size_t x = text.find('x');
     return x != std::string::npos && ParseInt(text.substr(0, x), 1, 1 << 16, width) &&
            ParseInt(text.substr(x + 1), 1, 1 << 16, length);
+}
+
+// The value of --page of the one-page commands: pages count from 1. False
+// when it is not a whole number from 1 to the page limit.
+bool ParsePage(const char* text, int* page)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || v < 1 || v > TIF_MAX_PAGES)
+        return false;
+    *page = int(v);
+    return true;
 }
 
 // A CLI11 check from a function that says whether the text is good.
@@ -58,6 +84,20 @@ CLI::Validator Check(bool (*good)(const std::string&), std::string why)
 }
 
 }  // namespace
+
+bool ParseResolution(const std::string& text, double least, double* x, double* y)
+{
+    const size_t cross = text.find('x');
+    double a = 0, b = 0;
+    if (!ParseNumber(text.substr(0, cross), least, &a) ||
+        (cross != std::string::npos && !ParseNumber(text.substr(cross + 1), least, &b)))
+        return false;
+    if (x != nullptr)
+        *x = a;
+    if (y != nullptr)
+        *y = b;
+    return true;
+}
 
 const Codec* CodecNamed(const std::string& name)
 {

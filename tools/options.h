@@ -53,6 +53,11 @@ std::string SelectPages(const std::vector<PageRange>& ranges, int pages, std::ve
 // Adds --page LIST to `cmd`, parsed into `ranges`.
 void AddPageList(CLI::App* cmd, std::vector<PageRange>* ranges);
 
+// "X" or "XxY" pixels per inch: finite numbers from `least` to 1,000,000.
+// *y is 0 when only X is given; x and y may be null. False when `text` is
+// not such.
+bool ParseResolution(const std::string& text, double least, double* x, double* y);
+
 // Makes `cmd`'s --help begin "Usage: " and `usage` (lines after the first
 // indented to match) in place of CLI11's generic line.
 void SetUsage(CLI::App* cmd, const std::string& usage);
