@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "batch.h"
 #include "convert/tif2bmp.h"
 #include "options.h"

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "json_text.h"
 #include "options.h"
 #include "page_copy.h"

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <memory>
 
+#include <CLI/CLI.hpp>
+
 #include "tif/tif_file.h"
 #include "tool_common.h"
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include <CLI/CLI.hpp>
+
 #include "convert/tif2pdf.h"
 #include "convert/tif2pdf_document.h"
 #include "output_file.h"
