@@ -16,7 +16,7 @@ bool SyncFile(const std::string& path);
 
 // Job "write": every row of `img` by one WriteLine each into a new file,
 // closed (Close flushes the file to disk). Unsupported when Create refuses the
-// compression (no encoder yet).
+// compression (no encoder for it).
 VxResult VxWriteLines(const std::string& path, const BenchImage& img, const BenchFile& f);
 // The same rows by TIFFWriteScanline (Deflate at level 1, as vxtiff writes
 // it), then the file flushed to disk as vxtiff's Close does.

@@ -3,13 +3,15 @@
 #include "bmp_command.h"
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "batch.h"
 #include "convert/tif2bmp.h"
@@ -29,17 +31,6 @@ struct BmpArgs {
     int page = 1;
     BatchOptions batch;
 };
-
-bool ParseDpi(const std::string& text, double* value)
-{
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || errno != 0 || !std::isfinite(v) || v <= 0.0 || v > 1e6)
-        return false;
-    *value = v;
-    return true;
-}
 
 // The exit status of VXTiff2BmpOpt's result, with its message.
 int Report(int result, const VXTIFF2BMP_OPTIONS& o, const std::string& in, const std::string& where, int err)
@@ -113,18 +104,36 @@ long TargetDpi(const BmpArgs& a, std::string* text)
     return end == text->c_str() || *end != '\0' || errno != 0 || dpi < 2 || dpi > 1000000 ? -1 : dpi;
 }
 
+// The conversion's options from the command line; "" or why they are bad.
+std::string Options(const BmpArgs& a, VXTIFF2BMP_OPTIONS* o)
+{
+    *o = {};
+    o->nSize = sizeof *o;
+    o->bExact = a.exact;
+    o->nPage = a.page - 1;
+    // Any resolution above 0.
+    const double least = std::numeric_limits<double>::denorm_min();
+    if (!a.sourceDpi.empty() && !ParseResolution(a.sourceDpi, least, &o->dSourceXResolution, &o->dSourceYResolution))
+        return "--source-dpi takes X or XxY, pixels per inch above 0 (e.g. 204x98)";
+    return {};
+}
+
+// The inputs and the output: IN OUT [DPI], or IN... with --out-dir. "" or
+// why they do not fit.
+std::string Files(BmpArgs& a, std::vector<std::string>* inputs, std::string* out)
+{
+    if (a.batch.outDir.empty() && a.files.size() == 3)
+        a.files.pop_back();  // the resolution, read by TargetDpi
+    std::string why = SplitFiles(a.files, a.batch, "tobmp", inputs, out);
+    return why.empty() ? RefuseFormat(*out, "tobmp", "BMP") : why;
+}
+
 int ToBmp(BmpArgs& a)
 {
-    VXTIFF2BMP_OPTIONS o = {};
-    o.nSize = sizeof o;
-    o.bExact = a.exact;
-    o.nPage = a.page - 1;
-    if (!a.sourceDpi.empty()) {
-        const size_t x = a.sourceDpi.find('x');
-        if (!ParseDpi(a.sourceDpi.substr(0, x), &o.dSourceXResolution) ||
-            (x != std::string::npos && !ParseDpi(a.sourceDpi.substr(x + 1), &o.dSourceYResolution)))
-            return Usage("--source-dpi takes X or XxY, pixels per inch above 0 (e.g. 204x98)");
-    }
+    VXTIFF2BMP_OPTIONS o;
+    std::string why = Options(a, &o);
+    if (!why.empty())
+        return Usage(why);
     if (a.batch.outDir.empty() && (a.files.size() < 2 || a.files.size() > 3))
         return Usage("tobmp takes IN, OUT and an optional DPI");
     std::string text;
@@ -133,13 +142,9 @@ int ToBmp(BmpArgs& a)
         return Usage("the resolution must be a whole number from 2 to 1000000, not '" + text + "'");
     if (dpi == 0 && o.bExact)
         return Usage("--exact needs a DPI");
-    if (a.batch.outDir.empty() && a.files.size() == 3)
-        a.files.pop_back();
     std::vector<std::string> inputs;
     std::string out;
-    std::string why = SplitFiles(a.files, a.batch, "tobmp", &inputs, &out);
-    if (why.empty())
-        why = RefuseFormat(out, "tobmp", "BMP");
+    why = Files(a, &inputs, &out);
     if (!why.empty())
         return Usage(why);
     return RunFiles(inputs, out, a.batch, ".bmp", [o, dpi](const std::string& in, const std::string& to, bool bar) {

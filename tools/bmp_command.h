@@ -3,7 +3,9 @@
 
 #include <string>
 
-#include <CLI/CLI.hpp>
+namespace CLI {
+class App;  // <CLI/CLI.hpp>, in the files that build a command line
+}
 
 // Adds the command to `app`; running it sets *status to its exit status.
 void AddBmpCommand(CLI::App* app, int* status);

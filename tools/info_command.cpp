@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "json_text.h"
 #include "options.h"
 #include "page_copy.h"
@@ -118,7 +120,7 @@ PageFacts Facts(PageReader& reader, const std::string& path, int page)
     file.GetTagValue(266, &f.fillOrder);
     f.sampleFormat = SampleFormatOf(file);
     int value = 0;
-    if (file.GetTagValue(292, &value) || f.info.nCompression == 3)
+    if (file.GetTagValue(TIF_TAG_T4OPTIONS, &value) || TifCompressionHasTag(f.info.nCompression, TIF_TAG_T4OPTIONS))
         f.t4Options = value;
     file.GetTagValue(296, &f.unit);
     return f;

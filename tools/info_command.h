@@ -2,6 +2,8 @@
 // text or as one JSON document.
 #pragma once
 
-#include <CLI/CLI.hpp>
+namespace CLI {
+class App;  // <CLI/CLI.hpp>, in the files that build a command line
+}
 
 void AddInfoCommand(CLI::App* app, int* status);

@@ -4,30 +4,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+
+#include <CLI/CLI.hpp>
 
 #include "tif/tif_file.h"
 #include "tool_common.h"
 
 namespace {
 
-// Rows of one code: the first is the one a number or an input picks.
-const Codec kCodecs[] = {
-    {"none", 1, 0, "none", {"raw"}, nullptr, true},
-    {"packbits", 32773, 0, "PackBits", {}, nullptr, true},
-    {"deflate", 8, 0, "Deflate", {"zip", "adobe-deflate"}, nullptr, true},
-    {"deflate-legacy", 32946, 0, "Deflate (legacy code)", {}, "the older code of the same data", true},
-    {"lzw", 5, 0, "LZW", {}, nullptr, true},
-    {"mh", 2, 0, "CCITT Modified Huffman", {"rle", "huffman"}, nullptr, true},
-    {"g3", 3, 0, "CCITT Group 3", {"fax3"}, "1-D", true},
-    {"g3-2d", 3, 1, "CCITT Group 3", {}, "2-D", true},
-    {"g4", 4, 0, "CCITT Group 4", {"fax4", "ccitt"}, "ccitt means Group 4", true},
-    {"ojpeg", 6, 0, "old-style JPEG", {}, nullptr, false},
-    {"jpeg", 7, 0, "JPEG", {}, nullptr, false},
-};
+bool Written(const Codec& c) { return c.newEncoder != nullptr; }
 
 bool SameName(const std::string& given, const char* name)
 {
@@ -57,11 +47,36 @@ bool ParseInt(const std::string& text, long lo, long hi, int* value)
     return true;
 }
 
+// A finite number from `least` to 1,000,000.
+bool ParseNumber(const std::string& text, double least, double* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || errno != 0 || !std::isfinite(v) || v < least || v > 1e6)
+        return false;
+    *value = v;
+    return true;
+}
+
 bool ParseTile(const std::string& text, int* width, int* length)
 {
     const size_t x = text.find('x');
     return x != std::string::npos && ParseInt(text.substr(0, x), 1, 1 << 16, width) &&
            ParseInt(text.substr(x + 1), 1, 1 << 16, length);
+}
+
+// The value of --page of the one-page commands: pages count from 1. False
+// when it is not a whole number from 1 to the page limit.
+bool ParsePage(const char* text, int* page)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || v < 1 || v > TIF_MAX_PAGES)
+        return false;
+    *page = int(v);
+    return true;
 }
 
 // A CLI11 check from a function that says whether the text is good.
@@ -72,31 +87,46 @@ CLI::Validator Check(bool (*good)(const std::string&), std::string why)
 
 }  // namespace
 
+bool ParseResolution(const std::string& text, double least, double* x, double* y)
+{
+    const size_t cross = text.find('x');
+    double a = 0, b = 0;
+    if (!ParseNumber(text.substr(0, cross), least, &a) ||
+        (cross != std::string::npos && !ParseNumber(text.substr(cross + 1), least, &b)))
+        return false;
+    if (x != nullptr)
+        *x = a;
+    if (y != nullptr)
+        *y = b;
+    return true;
+}
+
 const Codec* CodecNamed(const std::string& name)
 {
     int code = 0;
     const bool number = ParseInt(name, 1, 65535, &code);
-    for (const Codec& c : kCodecs)
-        if (c.written && (number ? c.compression == code : Names(c, name)))
+    for (const Codec& c : TifCompressions())
+        if (Written(c) && (number ? c.compression == code : Names(c, name)))
             return &c;
     return nullptr;
 }
 
 const Codec* CodecOfInput(int compression, int t4Options)
 {
-    if (compression == 3)
-        return CodecNamed((t4Options & 1) ? "g3-2d" : "g3");
-    return CodecNamed(std::to_string(compression));
+    // A code of several rows (Group 3) picks by the 2-D coding bit.
+    for (const Codec& c : TifCompressions())
+        if (Written(c) && c.compression == compression &&
+            (c.tag != TIF_TAG_T4OPTIONS || c.t4Options == (t4Options & 1)))
+            return &c;
+    return nullptr;
 }
 
 const char* CompressionTitle(int compression)
 {
     if (compression == 0)
         return "none given";
-    for (const Codec& c : kCodecs)
-        if (c.compression == compression)
-            return c.title;
-    return "unknown";
+    const Codec* c = TifFindCompression(compression);
+    return c != nullptr ? c->title : "unknown";
 }
 
 namespace {
@@ -105,8 +135,8 @@ namespace {
 std::string CodecList()
 {
     std::string text;
-    for (const Codec& c : kCodecs) {
-        if (!c.written)
+    for (const Codec& c : TifCompressions()) {
+        if (!Written(c))
             continue;
         std::string extra;
         for (const char* alias : c.aliases)
@@ -124,8 +154,8 @@ std::string CodecList()
 std::string CodecNames()
 {
     std::string text;
-    for (const Codec& c : kCodecs)
-        if (c.written)
+    for (const Codec& c : TifCompressions())
+        if (Written(c))
             text += (text.empty() ? "" : ", ") + std::string(c.name);
     const size_t last = text.rfind(", ");
     return last == std::string::npos ? text : text.replace(last, 2, " or ");
@@ -164,8 +194,7 @@ void AddWriteOptions(CLI::App* cmd, WriteOptions* o)
 
 std::string CheckWriteOptions(const WriteOptions& o)
 {
-    if (o.predictor == 2 && o.codec != nullptr && o.codec->compression != 5 && o.codec->compression != 8 &&
-        o.codec->compression != 32946)
+    if (o.predictor == 2 && o.codec != nullptr && o.codec->tag != TIF_TAG_PREDICTOR)
         return std::string("--predictor 2 needs deflate or lzw, not ") + o.codec->name;
     return {};
 }

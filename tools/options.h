@@ -6,19 +6,16 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
+namespace CLI {
+class App;  // <CLI/CLI.hpp>, in the files that build a command line
+}
 
-// A compression as the tool names it. The one table of them (options.cpp)
-// serves --compression, its help, and info's names.
-struct Codec {
-    const char* name;        // the name the tool prints
-    int compression;         // the TIFF code
-    int t4Options;           // Group 3 only
-    const char* title;       // what info calls it
-    const char* aliases[3];  // other names it takes; null ends them
-    const char* note;        // for --help; null when none
-    bool written;            // the tool writes it (else only named)
-};
+#include "codec/tif_compressions.h"
+
+// A compression as the tool names it: a row of the library's one table of
+// them (codec/tif_compressions.h), which serves --compression, its help, and
+// info's names. The tool writes the rows that have an encoder.
+using Codec = TifCompressionRow;
 
 // The written codec that --compression `name` asks for: a name or alias in
 // any case, or the TIFF number; null when there is none.
@@ -57,6 +54,11 @@ bool ParsePageList(const std::string& text, std::vector<PageRange>* ranges);
 std::string SelectPages(const std::vector<PageRange>& ranges, int pages, std::vector<int>* chosen);
 // Adds --page LIST to `cmd`, parsed into `ranges`.
 void AddPageList(CLI::App* cmd, std::vector<PageRange>* ranges);
+
+// "X" or "XxY" pixels per inch: finite numbers from `least` to 1,000,000.
+// *y is 0 when only X is given; x and y may be null. False when `text` is
+// not such.
+bool ParseResolution(const std::string& text, double least, double* x, double* y);
 
 // Makes `cmd`'s --help begin "Usage: " and `usage` (lines after the first
 // indented to match) in place of CLI11's generic line.

@@ -82,8 +82,6 @@ public:
     // Begins the next page as `info` describes (tile sizes stored back); false
     // when refused (the first page: nothing lost; a later one: the write failed).
     bool NextPage(VXIMGINFO* info);
-    // Whether a page refused as a first page could be described again.
-    bool Empty() const { return pages_ == 0; }
     int pages() const { return pages_; }
     CTifFile& file() { return file_; }
     // Closes and puts in place; "" or why not.

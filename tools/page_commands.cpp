@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "options.h"
 #include "output_file.h"
 #include "output_format.h"

@@ -3,7 +3,9 @@
 // unchanged unless a compression or layout is asked for.
 #pragma once
 
-#include <CLI/CLI.hpp>
+namespace CLI {
+class App;  // <CLI/CLI.hpp>, in the files that build a command line
+}
 
 // Adds both commands to `app`; running one sets *status to its exit status.
 void AddPageCommands(CLI::App* app, int* status);

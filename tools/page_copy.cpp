@@ -14,8 +14,13 @@
 
 namespace {
 
-bool Fax(int compression) { return compression >= 2 && compression <= 4; }
-bool TakesPredictor(int compression) { return compression == 5 || compression == 8 || compression == 32946; }
+// The codec's encoder codes pixels such as the page's (the fax codings:
+// bilevel only).
+bool Encodes(const Codec* codec, const VXIMGINFO& info)
+{
+    const TifCodecParams p = {codec->compression, info.nWidth, info.nSamplesPerPixel, info.nBitsPerSample};
+    return TifHasEncoder(&p) != 0;
+}
 
 size_t RowBytes(const VXIMGINFO& info)
 {
@@ -148,14 +153,13 @@ private:
         in_.GetTagValue(292, &t4);
         codec_ = o_.codec;
         explicit_ = codec_ != nullptr;
-        const bool bilevel = info->nSamplesPerPixel * info->nBitsPerSample == 1;
         if (!explicit_)
             codec_ = CodecOfInput(src_.nCompression, t4);
-        if (explicit_ && Fax(codec_->compression) && !bilevel)
+        if (explicit_ && !Encodes(codec_, *info))
             return Failed(why, std::string(codec_->name) + " compresses bilevel (1-bit) images only");
-        if (codec_ == nullptr || (!explicit_ && Fax(codec_->compression) && !bilevel))
+        if (codec_ == nullptr || (!explicit_ && !Encodes(codec_, *info)))
             codec_ = CodecNamed("none");
-        if (o_.predictor == 2 && !TakesPredictor(codec_->compression)) {
+        if (o_.predictor == 2 && codec_->tag != TIF_TAG_PREDICTOR) {
             *why = std::string("--predictor 2 needs deflate or lzw, not ") + codec_->name;
             return kExitUsage;
         }
@@ -163,39 +167,25 @@ private:
         if (predictor_ == 0) {
             int p = 1;
             in_.GetTagValue(317, &p);
-            predictor_ = p == 2 && TakesPredictor(src_.nCompression) && TakesPredictor(codec_->compression) ? 2 : 1;
+            predictor_ = p == 2 && TifCompressionHasTag(src_.nCompression, TIF_TAG_PREDICTOR) &&
+                                 codec_->tag == TIF_TAG_PREDICTOR
+                             ? 2
+                             : 1;
         }
         info->nCompression = codec_->compression;
         copyable_ = o_.KeepsCoding() && codec_->compression == src_.nCompression;
         return kExitOk;
     }
 
-    // Begins the page; "" or why not. Whether the codec has an encoder is
-    // learnt from the writer itself, so a refusal ends when one is added.
+    // Begins the page; "" or why not. Plan chose a codec whose encoder
+    // takes the page, so the writer refuses only what the image is.
     std::string Begin(VXIMGINFO* info)
     {
-        VXIMGINFO wanted = *info;
         errno = 0;
-        if (!doc_.NextPage(&wanted)) {
+        if (!doc_.NextPage(info)) {
             if (CTifFile::GetLastFailure() == VXTIFF_FAIL_CREATE)
                 return "writing failed: " + WriteCause(errno);
-            const bool noEncoder = CTifFile::GetLastFailure() == VXTIFF_FAIL_NO_ENCODER;
-            const std::string failure = CTifFile::GetLastFailureText();
-            VXIMGINFO plain = *info;
-            plain.nCompression = 1;
-            if (noEncoder && !explicit_ && doc_.Empty() && doc_.NextPage(&plain)) {
-                Say(std::string("note: this build cannot write ") + codec_->name + "; writing uncompressed");
-                codec_ = CodecNamed("none");
-                predictor_ = 1;
-                copyable_ = false;
-                *info = plain;
-            } else if (noEncoder) {
-                return std::string("this build cannot write ") + codec_->name + " compression (no encoder yet)";
-            } else {
-                return "the writer refuses this image (" + failure + ")";
-            }
-        } else {
-            *info = wanted;
+            return "the writer refuses this image (" + std::string(CTifFile::GetLastFailureText()) + ")";
         }
         if (src_.nImageType == VXIMG_PALETTE && in_.m_nColors > 0) {
             std::vector<RGBQUAD> colors(size_t(in_.m_nColors));
@@ -208,7 +198,7 @@ private:
     std::string SetParams()
     {
         CTifFile& out = doc_.file();
-        if (codec_->compression == 3 && !out.SetEncodeParams(292, unsigned(codec_->t4Options)))
+        if (codec_->tag == TIF_TAG_T4OPTIONS && !out.SetEncodeParams(TIF_TAG_T4OPTIONS, unsigned(codec_->t4Options)))
             return "the Group 3 encoder refuses T4Options " + std::to_string(codec_->t4Options);
         if (predictor_ == 2 && !out.SetEncodeParams(317, 2)) {
             if (o_.predictor == 2)

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include <CLI/CLI.hpp>
+
 #include "convert/tif2pdf.h"
 #include "convert/tif2pdf_document.h"
 #include "output_file.h"
@@ -22,27 +24,15 @@ struct PdfArgs {
     PdfOptions o;
 };
 
-bool ParseNumber(const std::string& text, double* value)
-{
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(v) || v < 1.0 || v > 1e6)
-        return false;
-    *value = v;
-    return true;
-}
-
-// "X" or "XxY" pixels per inch.
+// The pages' resolution: "X" or "XxY" pixels per inch, from 1.
 bool ParseDpi(const std::string& text, double* x, double* y)
 {
-    const size_t cross = text.find('x');
     double a = 0, b = 0;
-    if (!ParseNumber(text.substr(0, cross), &a) || (cross != std::string::npos && !ParseNumber(text.substr(cross + 1), &b)))
+    if (!ParseResolution(text, 1.0, &a, &b))
         return false;
     if (x != nullptr) {
         *x = a;
-        *y = cross == std::string::npos ? a : b;
+        *y = b == 0 ? a : b;
     }
     return true;
 }

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
+namespace CLI {
+class App;  // <CLI/CLI.hpp>, in the files that build a command line
+}
 
 #include "options.h"
 

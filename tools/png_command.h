@@ -4,6 +4,13 @@
 
 #include <string>
 
+namespace CLI {
+class App;  // <CLI/CLI.hpp>, in the files that build a command line
+}
+
+// Adds the command to `app`; running it sets *status to its exit status.
+void AddPngCommand(CLI::App* app, int* status);
+
 // Writes page `page` (from 1) of `in` to `out` ("-": standard output), with
 // a progress bar on standard error when `progress`; the exit status
 // (tool_common.h). The page's resolution goes into the pHYs chunk.

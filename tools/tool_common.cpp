@@ -25,17 +25,6 @@ std::atomic<bool> g_lineOpen{false};
 
 }  // namespace
 
-bool ParsePage(const char* text, int* page)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0 || v < 1 || v > TIF_MAX_PAGES)
-        return false;
-    *page = int(v);
-    return true;
-}
-
 std::string OpenFailure(const char* path, int page)
 {
     const int failure = CTifFile::GetLastFailure();

@@ -20,10 +20,6 @@ enum {
 // Rows decoded and encoded per call: what a command holds of a page at once.
 constexpr size_t kBandBytes = size_t(4) << 20;
 
-// Parses the value of --page of the one-page commands: pages count from 1.
-// False when it is not a whole number from 1 to the page limit.
-bool ParsePage(const char* text, int* page);
-
 // Why page `page` (from 1) of `path` did not open, from the library's last
 // failure: "not a TIFF file", "no such page (the file has 2)", or the
 // system's text where the file itself could not be opened for a cause the

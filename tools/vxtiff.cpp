@@ -18,7 +18,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "batch.h"
 #include "bmp_command.h"
 #include "info_command.h"
 #include "options.h"
@@ -45,37 +44,6 @@ const char kExitStatus[] =
 const char kInfoExitStatus[] =
     "exit status: 0 every page described; 1 a file or a page cannot be read (the\n"
     "             others are still described); 2 bad command line.\n";
-
-struct PngArgs {
-    std::vector<std::string> files;
-    int page = 1;
-    BatchOptions batch;
-};
-
-int ToPngFiles(const PngArgs& a)
-{
-    std::vector<std::string> inputs;
-    std::string out;
-    std::string why = SplitFiles(a.files, a.batch, "topng", &inputs, &out);
-    if (why.empty())
-        why = RefuseFormat(out, "topng", "PNG");
-    if (!why.empty())
-        return Usage(why);
-    const int page = a.page;
-    return RunFiles(inputs, out, a.batch, ".png",
-                    [page](const std::string& in, const std::string& to, bool bar) { return ToPng(in, to, page, bar); });
-}
-
-void AddPngCommand(CLI::App* app, int* status)
-{
-    auto png = std::make_shared<PngArgs>();
-    CLI::App* cmd = app->add_subcommand("topng", "any readable page to PNG: palette applied, min-is-white as white paper");
-    SetUsage(cmd, "vxtiff topng IN OUT.png [OPTIONS]\nvxtiff topng IN... --out-dir DIR [OPTIONS]");
-    cmd->add_option("FILES", png->files, "IN OUT.png, or IN... with --out-dir (OUT.png may be -)")->required();
-    AddPageNumber(cmd, &png->page);
-    AddBatchOptions(cmd, &png->batch);
-    cmd->callback([png, status] { *status = ToPngFiles(*png); });
-}
 
 // The commands, in the order help lists them, by the function adding each
 // family of them.

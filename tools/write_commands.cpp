@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "batch.h"
 #include "options.h"
 #include "output_file.h"

@@ -3,7 +3,9 @@
 // nothing asks for another coding, lines re-encoded or turned otherwise.
 #pragma once
 
-#include <CLI/CLI.hpp>
+namespace CLI {
+class App;  // <CLI/CLI.hpp>, in the files that build a command line
+}
 
 // Adds both commands to `app`; running one sets *status to its exit status
 // (tool_common.h).

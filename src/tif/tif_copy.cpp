@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "codec/tif_compression.h"
+#include "codec/tif_compressions.h"
 #include "codec/tif_tiff.h"
 #include "io/tif_io.h"
 #include "io/tif_stream.h"
@@ -18,11 +19,6 @@
 namespace {
 
 constexpr int kCopyBlock = 65536;
-
-int CompressionCode(int compression)
-{
-    return compression == 8 ? 32946 : compression;  // the same Deflate data under either code
-}
 
 int TagOr(CTifFile* f, int tag, int absent)
 {
@@ -35,7 +31,7 @@ bool SameImage(CTifFile* to, CTifFile* from)
     if (from->m_nWidth != to->m_nWidth || from->m_nHeight != to->m_nHeight ||
         from->m_nPhotometric != to->m_nPhotometric || from->m_nSamplesPerPixel != to->m_nSamplesPerPixel ||
         from->m_nBitsPerSample != to->m_nBitsPerSample ||
-        CompressionCode(from->m_nCompression) != CompressionCode(to->m_nCompression) ||
+        !TifSameCompressedData(from->m_nCompression, to->m_nCompression) ||
         from->m_bTiled != to->m_bTiled || from->m_nStrips != to->m_nStrips)
         return false;
     if (from->m_bTiled)
@@ -51,7 +47,7 @@ bool SameCoding(CTifFile* to, CTifFile* from)
     const int predictor = TagOr(from, TIF_TAG_PREDICTOR, 1);
     if (predictor != 1 && !to->SetEncodeParams(TIF_TAG_PREDICTOR, unsigned(predictor)))
         return false;
-    return to->m_nCompression != 3 ||
+    return !TifCompressionHasTag(to->m_nCompression, TIF_TAG_T4OPTIONS) ||
            to->SetEncodeParams(TIF_TAG_T4OPTIONS, unsigned(TagOr(from, TIF_TAG_T4OPTIONS, 0))) == 1;
 }
 
