@@ -53,11 +53,11 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.width << "x" << c.heigh
 
 std::string MakeTiff(const tiftest::TempDir& dir, const Case& c, const std::string& name = "in.tif")
 {
-    tiftest::ImageSpec image{c.width, c.height, 1, 1, c.photometric, c.tileWidth ? 0u : 7u};
+    tiftest::BuiltImage image{c.width, c.height, 1, 1, c.photometric, c.tileWidth ? 0u : 7u};
     const Bytes pixels = tiftest::PatternRows(image.RowBytes(), c.height, 1);
 #if VXTIFF_TEST_WITH_LIBTIFF
     if (c.compression != 1) {  // encoded by libtiff
-        tiftest::LibtiffSpec s;
+        tiftest::LibtiffPage s;
         s.width = c.width, s.height = c.height, s.bits = 1, s.photometric = uint16_t(c.photometric);
         s.compression = c.compression, s.rowsPerStrip = 7, s.xResolution = float(c.xNum) / c.xDen;
         std::vector<Bytes> rows;
@@ -249,7 +249,7 @@ TEST(Convert, UnreadableLines)
     };
     tiftest::TempDir dir;
     for (const Case& c : cases) {
-        tiftest::ImageSpec image{16, 21, 1, 1, tiftest::kMinIsWhite, c.counts.size() == 3 ? 7u : 0u};
+        tiftest::BuiltImage image{16, 21, 1, 1, tiftest::kMinIsWhite, c.counts.size() == 3 ? 7u : 0u};
         Bytes pixels(42);
         for (size_t i = 0; i < pixels.size(); ++i)
             pixels[i] = uint8_t(i / 14 + 1);  // strip s holds bytes s + 1

@@ -37,7 +37,7 @@ struct Source {
 
 std::string MakeTiff(const TempDir& dir, const Source& s, const std::string& name = "in.tif")
 {
-    ImageSpec image{s.width, s.height, 1, 1, kMinIsWhite, 16};
+    BuiltImage image{s.width, s.height, 1, 1, kMinIsWhite, 16};
     TiffBuilder b;
     b.StripImage(image, PatternRows(image.RowBytes(), s.height, 5));
     if (s.x)
@@ -210,7 +210,7 @@ TEST(ConvertOptions, BadLinesAreCounted)
     };
     TempDir dir;
     for (const auto& c : kCases) {
-        ImageSpec image{16, 21, 1, 1, kMinIsWhite, 7};
+        BuiltImage image{16, 21, 1, 1, kMinIsWhite, 7};
         TiffBuilder b;
         b.StripImage(image, Bytes(42, 0x55));
         b.Set(kTagStripByteCounts, kLong, c.counts).Set(kTagXResolution, kRational, {100, 1});
@@ -231,7 +231,7 @@ TEST(ConvertOptions, BadLinesAreCounted)
 #if VXTIFF_TEST_WITH_LIBTIFF
 TEST(ConvertOptions, Pages)
 {
-    std::vector<LibtiffSpec> pages(2);
+    std::vector<LibtiffPage> pages(2);
     pages[0].width = 64, pages[0].height = 8, pages[1].width = 128, pages[1].height = 4;
     std::vector<std::vector<Bytes>> rows(2);
     for (int p = 0; p < 2; ++p) {

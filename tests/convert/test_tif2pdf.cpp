@@ -84,7 +84,7 @@ Raster Render(const TempDir& dir, const std::string& pdf, double x, double y, co
 // The source rows as Ghostscript shows them: bilevel pages black on white
 // (P4), everything else in RGB (P6; its grey output, P5, loses the low bit of
 // some levels).
-Bytes Expected(const LibtiffSpec& s, const std::vector<Bytes>& rows)
+Bytes Expected(const LibtiffPage& s, const std::vector<Bytes>& rows)
 {
     Bytes out;
     for (const Bytes& row : rows) {
@@ -116,14 +116,14 @@ Bytes Expected(const LibtiffSpec& s, const std::vector<Bytes>& rows)
 
 struct Case {
     const char* name;
-    LibtiffSpec spec;
+    LibtiffPage spec;
     bool copied;  // the Group 4 strip goes in unchanged
 };
 
-LibtiffSpec Spec(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric, uint16_t compression,
+LibtiffPage Spec(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric, uint16_t compression,
                  uint32_t rowsPerStrip = 0)
 {
-    LibtiffSpec s;
+    LibtiffPage s;
     s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.photometric = photometric;
     s.compression = compression, s.rowsPerStrip = rowsPerStrip ? rowsPerStrip : h;
     s.xResolution = 150, s.yResolution = 75, s.resolutionUnit = RESUNIT_INCH;
@@ -165,7 +165,7 @@ std::vector<Case> Cases()
     return c;
 }
 
-const char* Device(const LibtiffSpec& s)
+const char* Device(const LibtiffPage& s)
 {
     return s.bits == 1 && s.photometric <= 1 ? "pbmraw" : "ppmraw";
 }
@@ -203,7 +203,7 @@ TEST(Tif2Pdf, EveryKindOfPageRendersAsItsRows)
     TempDir dir;
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.name);
-        const LibtiffSpec& s = c.spec;
+        const LibtiffPage& s = c.spec;
         std::vector<Bytes> rows(s.height);
         for (uint32_t y = 0; y < s.height; ++y)
             rows[y] = PatternRows(s.RowBytes(), 1, y * 7 + s.width);
@@ -242,7 +242,7 @@ TEST(Tif2Pdf, SixteenBitSamplesMakeAVersion15File)
     REQUIRE_PEERS("qpdf");
     TempDir dir;
     for (bool big : {false, true}) {
-        LibtiffSpec s = Spec(20, 10, 1, 16, 1, 32946);
+        LibtiffPage s = Spec(20, 10, 1, 16, 1, 32946);
         s.bigEndian = big;
         std::vector<Bytes> rows(s.height, PatternRows(s.RowBytes(), 1, 3));
         const std::string tif = dir.Path("in.tif"), pdf = dir.Path("out.pdf");
@@ -275,7 +275,7 @@ TEST(Tif2Pdf, FailuresLeaveNoFileAndPagesThatCannotBeHeldOrDamagedLinesAreCounte
     EXPECT_EQ(VXTiff2Pdf(bad.c_str(), pdf.c_str(), &o), VXTIFF2PDF_ERR_OPEN);
     EXPECT_FALSE(std::filesystem::exists(pdf));
     // A 12-bit page between two that convert.
-    const LibtiffSpec good = Spec(16, 8, 1, 8, 1, 1), odd = Spec(16, 8, 1, 12, 1, 1);
+    const LibtiffPage good = Spec(16, 8, 1, 8, 1, 1), odd = Spec(16, 8, 1, 12, 1, 1);
     const std::string tif = dir.Path("mixed.tif");
     ASSERT_TRUE(WriteLibtiffPages(tif, {good, odd, good},
                                   {std::vector<Bytes>(8, Bytes(16, 1)), std::vector<Bytes>(8, Bytes(24, 2)),

@@ -381,7 +381,7 @@ TEST(StreamFailure, StripThatCannotBeReachedDeliversNothing)
 {
     // Strip 0 is followed by one row's worth of unrelated bytes, which its byte
     // count includes: a decoder that kept them would take them for row 4.
-    ImageSpec image{10, 8, 1, 8, kMinIsBlack, 4};
+    BuiltImage image{10, 8, 1, 8, kMinIsBlack, 4};
     TiffBuilder b;
     Bytes pixels = PatternRows(10, 8);
     b.StripImage(image, pixels);

@@ -46,7 +46,7 @@ bool EachTile(uint32_t width, uint32_t height, uint32_t tw, uint32_t tl, uint32_
 namespace {
 
 // Sets the fields of the current directory and writes its image.
-bool WriteImage(TIFF* t, const LibtiffSpec& s, const std::vector<Bytes>& rows)
+bool WriteImage(TIFF* t, const LibtiffPage& s, const std::vector<Bytes>& rows)
 {
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, s.width);
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, s.height);
@@ -100,13 +100,13 @@ bool WriteImage(TIFF* t, const LibtiffSpec& s, const std::vector<Bytes>& rows)
 
 }  // namespace
 
-bool WriteLibtiff(const std::string& path, const LibtiffSpec& s, const std::vector<Bytes>& rows)
+bool WriteLibtiff(const std::string& path, const LibtiffPage& s, const std::vector<Bytes>& rows)
 {
     Tiff tiff = OpenTiff(path, s.bigEndian ? "wb" : "wl");
     return tiff != nullptr && WriteImage(tiff.get(), s, rows);
 }
 
-bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffSpec>& pages,
+bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffPage>& pages,
                        const std::vector<std::vector<Bytes>>& rows)
 {
     if (pages.empty() || pages.size() != rows.size())

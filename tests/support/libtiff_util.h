@@ -1,6 +1,6 @@
 // libtiff_util.h — libtiff as the reference writer and reader in tests.
 //
-//   tiftest::LibtiffSpec s;  s.width = 33; s.height = 20; s.bits = 4;
+//   tiftest::LibtiffPage s;  s.width = 33; s.height = 20; s.bits = 4;
 //   s.tileWidth = 16; s.tileLength = 16;      // 0: strips of rowsPerStrip
 //   tiftest::WriteLibtiff(path, s, rows);     // rows: packed, host byte order
 //   std::vector<tiftest::Bytes> back;
@@ -20,7 +20,8 @@
 
 namespace tiftest {
 
-struct LibtiffSpec {
+// A page as libtiff writes it (WriteLibtiff, WriteLibtiffPages).
+struct LibtiffPage {
     uint32_t width = 1;
     uint32_t height = 1;
     uint16_t samples = 1;
@@ -44,11 +45,11 @@ struct LibtiffSpec {
 
 // Writes an image with libtiff (TIFFWriteScanline, or TIFFWriteEncodedTile with
 // zero padding past the edges). False when libtiff refuses.
-bool WriteLibtiff(const std::string& path, const LibtiffSpec& image, const std::vector<Bytes>& rows);
+bool WriteLibtiff(const std::string& path, const LibtiffPage& image, const std::vector<Bytes>& rows);
 
 // Writes one page per description (the byte order of the first), each closed with
 // TIFFWriteDirectory. rows[i] holds page i's rows.
-bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffSpec>& pages,
+bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffPage>& pages,
                        const std::vector<std::vector<Bytes>>& rows);
 
 // Reads every image row of page `page` (from 0) with libtiff. False when

@@ -63,14 +63,14 @@ TiffBuilder& TiffBuilder::Remove(uint16_t tag)
     return *this;
 }
 
-void TiffBuilder::ImageTags(const ImageSpec& s)
+void TiffBuilder::ImageTags(const BuiltImage& s)
 {
     Set(kTagImageWidth, kLong, {s.width}).Set(kTagImageLength, kLong, {s.height});
     Set(kTagBitsPerSample, kShort, std::vector<uint32_t>(s.samples, s.bits)).Set(kTagSamplesPerPixel, kShort, {s.samples});
     Set(kTagCompression, kShort, {s.compression}).Set(kTagPhotometric, kShort, {uint32_t(s.photometric)});
 }
 
-TiffBuilder& TiffBuilder::StripImage(const ImageSpec& s, const Bytes& pixels)
+TiffBuilder& TiffBuilder::StripImage(const BuiltImage& s, const Bytes& pixels)
 {
     const size_t rps = s.rowsPerStrip ? s.rowsPerStrip : s.height, stripBytes = rps * s.RowBytes();
     std::vector<uint32_t> offsets, counts;
@@ -87,7 +87,7 @@ TiffBuilder& TiffBuilder::StripImage(const ImageSpec& s, const Bytes& pixels)
     return *this;
 }
 
-TiffBuilder& TiffBuilder::TileImage(const ImageSpec& s, uint32_t tw, uint32_t tl, const Bytes& pixels, uint8_t pad)
+TiffBuilder& TiffBuilder::TileImage(const BuiltImage& s, uint32_t tw, uint32_t tl, const Bytes& pixels, uint8_t pad)
 {
     const uint32_t rowBytes = s.RowBytes(), tileRowBytes = (tw * s.samples * s.bits + 7) / 8;
     std::vector<uint32_t> offsets, counts;

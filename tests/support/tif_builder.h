@@ -46,7 +46,7 @@ enum Photometric : int {
 };
 
 // An uncompressed image for StripImage / TileImage.
-struct ImageSpec {
+struct BuiltImage {
     uint32_t width;
     uint32_t height;
     uint16_t samples;
@@ -91,10 +91,10 @@ public:
     // Writes the tags and strips of an uncompressed image from `pixels`, packed
     // rows of image.RowBytes() each. Strips take rowsPerStrip rows (all rows when
     // it is 0); BitsPerSample is SHORT with one value per sample.
-    TiffBuilder& StripImage(const ImageSpec& image, const Bytes& pixels);
+    TiffBuilder& StripImage(const BuiltImage& image, const Bytes& pixels);
     // The same as tiles of tileWidth × tileLength; tiles past the image edge are
     // padded with `pad`.
-    TiffBuilder& TileImage(const ImageSpec& image, uint32_t tileWidth, uint32_t tileLength,
+    TiffBuilder& TileImage(const BuiltImage& image, uint32_t tileWidth, uint32_t tileLength,
                            const Bytes& pixels, uint8_t pad = 0);
 
     // Values of `width` bytes each (1, 2 or 4) in the builder's byte order.
@@ -113,7 +113,7 @@ private:
     };
 
     void Put(Bytes& out, size_t at, uint32_t v, int width) const;
-    void ImageTags(const ImageSpec& image);
+    void ImageTags(const BuiltImage& image);
 
     bool big_;
     Bytes data_;  // everything from offset 0 up to the directory

@@ -39,16 +39,16 @@ inline ToolResult Tool(const TempDir& dir, const std::vector<std::string>& args)
 }
 
 // An image in strips of 8 rows, without resolution.
-inline LibtiffSpec Shape(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
+inline LibtiffPage Shape(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
 {
-    LibtiffSpec s;
+    LibtiffPage s;
     s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.photometric = photometric;
     s.rowsPerStrip = 8;
     return s;
 }
 
 // Rows that differ from row to row and image to image.
-inline std::vector<Bytes> Pattern(const LibtiffSpec& s, uint32_t seed = 0)
+inline std::vector<Bytes> Pattern(const LibtiffPage& s, uint32_t seed = 0)
 {
     std::vector<Bytes> rows(s.height);
     for (uint32_t y = 0; y < s.height; ++y)

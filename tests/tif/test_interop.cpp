@@ -21,7 +21,7 @@ using namespace tiftest;
 
 struct Case {
     std::string name;
-    LibtiffSpec s;
+    LibtiffPage s;
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -30,7 +30,7 @@ Case Make(uint16_t compression, uint16_t predictor, uint16_t photometric, uint16
           uint32_t width, uint32_t height, uint32_t rowsPerStrip, uint32_t tileWidth, uint32_t tileLength)
 {
     Case c;
-    LibtiffSpec& s = c.s;
+    LibtiffPage& s = c.s;
     s.compression = compression, s.predictor = predictor, s.photometric = photometric, s.samples = samples;
     s.bits = bits, s.bigEndian = big, s.width = width, s.height = height, s.rowsPerStrip = rowsPerStrip;
     s.tileWidth = tileWidth, s.tileLength = tileLength;
@@ -98,7 +98,7 @@ class Interop : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Interop, LinesMatchLibtiff)
 {
-    const LibtiffSpec& s = GetParam().s;
+    const LibtiffPage& s = GetParam().s;
     const bool fax = s.compression >= 2 && s.compression <= 4;
     const uint32_t rb = s.RowBytes(), h = s.height;
     std::vector<Bytes> rows = fax ? FaxPage(int(s.width), int(h), s.width * 31 + s.compression) : std::vector<Bytes>();
@@ -227,7 +227,7 @@ int FirstComplaint(const std::string& complaints)
 // libtiff first complains.
 TEST(InteropDamage, DamagedGroup4LinesAreCountedFromLibtiffsFirstComplaint)
 {
-    LibtiffSpec s;
+    LibtiffPage s;
     s.width = 1728, s.height = 300, s.bits = 1, s.photometric = 0, s.compression = 4, s.rowsPerStrip = 300;
     TempDir dir;
     const std::string path = dir.Path("g4.tif");

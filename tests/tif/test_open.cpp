@@ -236,7 +236,7 @@ TEST_P(OpenDescribes, BitsPerSample)
     // Three samples: SHORT × 3 lies out of line (6 bytes), LONG works as well;
     // one sample: an absent tag means 1 bit.
     for (uint16_t type : {uint16_t(kShort), uint16_t(kLong), uint16_t(0)}) {
-        ImageSpec image{type ? 5u : 16u, 3, uint16_t(type ? 3 : 1), uint16_t(type ? 8 : 1), type ? kRgb : kMinIsWhite, 0};
+        BuiltImage image{type ? 5u : 16u, 3, uint16_t(type ? 3 : 1), uint16_t(type ? 8 : 1), type ? kRgb : kMinIsWhite, 0};
         TiffBuilder b(GetParam());
         b.StripImage(image, PatternRows(image.RowBytes(), 3));
         type ? b.Set(kTagBitsPerSample, type, {8, 8, 8}) : b.Remove(kTagBitsPerSample);

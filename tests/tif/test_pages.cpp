@@ -29,7 +29,7 @@ std::vector<Bytes> ReadAll(CTifFile& f)
     return rows;
 }
 
-std::vector<Bytes> Rows(const LibtiffSpec& s, uint32_t seed)
+std::vector<Bytes> Rows(const LibtiffPage& s, uint32_t seed)
 {
     const Bytes all = PatternRows(s.RowBytes(), s.height, seed);
     std::vector<Bytes> rows;
@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(ByteOrder, LibtiffPages, ::testing::Bool(),
 // Three pages of different kinds: a G4 fax page, LZW grey tiles, PackBits RGB.
 TEST_P(LibtiffPages, CountAndOpenEach)
 {
-    std::vector<LibtiffSpec> pages(3);
+    std::vector<LibtiffPage> pages(3);
     pages[0].width = 200, pages[0].height = 30, pages[0].bits = 1, pages[0].photometric = 0, pages[0].compression = 4;
     pages[1].width = 40, pages[1].height = 33, pages[1].compression = 5, pages[1].tileWidth = 16, pages[1].tileLength = 16;
     pages[2].width = 9, pages[2].height = 5, pages[2].samples = 3, pages[2].photometric = 2, pages[2].compression = 32773;

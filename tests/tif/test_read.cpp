@@ -175,7 +175,7 @@ TEST(ReadDamaged, ShortStrip)
 
 TEST(ReadDamaged, StripRunningPastTheEndOfTheFile)
 {
-    ImageSpec image{10, 8, 1, 8, kMinIsBlack, 4};
+    BuiltImage image{10, 8, 1, 8, kMinIsBlack, 4};
     Bytes pixels = PatternRows(10, 8);
     TiffBuilder b;
     b.StripImage(image, pixels);
@@ -206,7 +206,7 @@ TEST(ReadDamaged, StripThatCannotBeLoadedInEveryCompression)
                           {4, 1, 0},     {5, 8, 0},     {32773, 8, 0}, {32946, 8, 0}};
     for (const Kind& k : kinds) {
         TempDir dir;
-        LibtiffSpec s;
+        LibtiffPage s;
         s.width = 64, s.height = 8, s.bits = k.bits, s.photometric = k.bits == 1 ? 0 : 1;
         s.compression = k.compression, s.t4Options = k.t4Options, s.rowsPerStrip = 2;
         std::vector<Bytes> rows;
@@ -285,7 +285,7 @@ TEST(ReadDamaged, DamagedDataIsCountedAndNamed)
                           {32773, 0, 0x81, 4, VXTIFF_FAIL_NONE}};  // runs of 128 in rows of 64
     for (const Kind& k : kinds) {
         TempDir dir;
-        LibtiffSpec s;
+        LibtiffPage s;
         s.width = 64, s.height = 8, s.compression = k.compression, s.rowsPerStrip = 4;
         std::vector<Bytes> rows;
         for (int y = 0; y < 8; ++y)

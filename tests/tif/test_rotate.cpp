@@ -16,7 +16,7 @@ using namespace tiftest;
 
 struct Img {
     std::string name;
-    LibtiffSpec s;
+    LibtiffPage s;
 };
 
 void PrintTo(const Img& i, std::ostream* os) { *os << i.name; }
@@ -25,14 +25,14 @@ void PrintTo(const Img& i, std::ostream* os) { *os << i.name; }
 Img Image(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint32_t rps, uint32_t tw = 0, uint32_t tl = 0, bool g4 = false)
 {
     Img i{std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(samples * bits) + (tw ? "_tiled" : "") + (g4 ? "_G4" : ""), {}};
-    LibtiffSpec& s = i.s;
+    LibtiffPage& s = i.s;
     s.width = w, s.height = h, s.samples = samples, s.bits = bits, s.rowsPerStrip = rps, s.tileWidth = tw, s.tileLength = tl;
     s.photometric = g4 ? 0 : samples == 3 ? 2 : samples == 4 ? 5 : 1;
     s.compression = g4 ? 4 : 1;
     return i;
 }
 
-std::string Write(const TempDir& dir, const LibtiffSpec& s)
+std::string Write(const TempDir& dir, const LibtiffPage& s)
 {
     std::vector<Bytes> rows(s.height);
     for (uint32_t y = 0; y < s.height; ++y)
@@ -42,7 +42,7 @@ std::string Write(const TempDir& dir, const LibtiffSpec& s)
     return path;
 }
 
-std::vector<Bytes> PlainRows(CTifFile& f, const LibtiffSpec& s)
+std::vector<Bytes> PlainRows(CTifFile& f, const LibtiffPage& s)
 {
     std::vector<Bytes> rows(s.height, Bytes(s.RowBytes() + 64));  // tiled lines may be whole tile rows
     EXPECT_EQ(f.SeekLine(0), 1);
@@ -53,13 +53,13 @@ std::vector<Bytes> PlainRows(CTifFile& f, const LibtiffSpec& s)
     return rows;
 }
 
-size_t LineBytes(const LibtiffSpec& s)
+size_t LineBytes(const LibtiffPage& s)
 {
     return (size_t(s.height) * s.samples * s.bits + 7) / 8;
 }
 
 // The rotated image, bit by bit.
-Bytes Reference(const std::vector<Bytes>& rows, const LibtiffSpec& s, bool r90)
+Bytes Reference(const std::vector<Bytes>& rows, const LibtiffPage& s, bool r90)
 {
     const size_t e = LineBytes(s);
     const size_t bits = size_t(s.samples) * s.bits;
@@ -85,7 +85,7 @@ class RotateTest : public ::testing::TestWithParam<Img> {};
 
 TEST_P(RotateTest, MatchesPlainReadingWholeAndInChunks)
 {
-    const LibtiffSpec& s = GetParam().s;
+    const LibtiffPage& s = GetParam().s;
     TempDir dir;
     CTifFile f;
     ASSERT_EQ(f.Open(Write(dir, s).c_str()), 1);
@@ -171,7 +171,7 @@ TEST(Rotate, BadArgumentsAndPixelsStraddlingBytes)
 TEST(Rotate, TruncatedDataFails)
 {
     for (const Img& i : {Image(64, 40, 1, 1, 8), Image(64, 40, 1, 1, 0, 32, 16)}) {
-        const LibtiffSpec& s = i.s;
+        const LibtiffPage& s = i.s;
         TempDir dir;
         const std::string path = Write(dir, s);
         CTifFile f;

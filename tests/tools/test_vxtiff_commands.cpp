@@ -30,9 +30,9 @@ using namespace tiftest;
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A bilevel fax page at 204 x 98 dpi.
-LibtiffSpec Fax(uint32_t w, uint32_t h)
+LibtiffPage Fax(uint32_t w, uint32_t h)
 {
-    LibtiffSpec s = Shape(w, h, 1, 1, 0);
+    LibtiffPage s = Shape(w, h, 1, 1, 0);
     s.compression = 4, s.xResolution = 204, s.yResolution = 98, s.resolutionUnit = 2;
     return s;
 }
@@ -91,7 +91,7 @@ TEST_F(CommandTest, HelpVersionAndBadCommandLines)
 // any case, or by number.
 TEST_F(CommandTest, OptionFormsAndCompressionNames)
 {
-    LibtiffSpec bilevel = Fax(64, 20), gray = Shape(16, 12, 1, 8, 1);
+    LibtiffPage bilevel = Fax(64, 20), gray = Shape(16, 12, 1, 8, 1);
     gray.xResolution = gray.yResolution = 100, gray.resolutionUnit = 2;
     const std::string bi = dir.Path("bi.tif"), gr = dir.Path("gray.tif"), out = dir.Path("out.tif");
     ASSERT_TRUE(WriteLibtiffPages(bi, {bilevel, bilevel}, {Pattern(bilevel), Pattern(bilevel, 3)}));
@@ -134,7 +134,7 @@ TEST_F(CommandTest, OptionFormsAndCompressionNames)
         {"tobmp", dir.Path("plain.tif"), dir.Path("o.bmp"), "--source-dpi=200x100"},
         {"topng", bi, dir.Path("o.png"), "--page=2"},
         {"convert", bi, gr, "--out-dir=" + dir.Path("d"), "--jobs=2", "--compression=Fax4"}};
-    LibtiffSpec plain = Shape(16, 8, 1, 1, 0);
+    LibtiffPage plain = Shape(16, 8, 1, 1, 0);
     ASSERT_TRUE(WriteLibtiff(dir.Path("plain.tif"), plain, Pattern(plain)));
     for (const auto& args : others) {
         const ToolResult r = Tool(dir, args);
@@ -145,13 +145,13 @@ TEST_F(CommandTest, OptionFormsAndCompressionNames)
 
 TEST_F(CommandTest, InfoListsEveryPageByName)
 {
-    LibtiffSpec g3 = Fax(64, 20);
+    LibtiffPage g3 = Fax(64, 20);
     g3.compression = 3, g3.t4Options = 1;
-    LibtiffSpec gray = Shape(10, 6, 1, 8, 1);
+    LibtiffPage gray = Shape(10, 6, 1, 8, 1);
     gray.compression = 32946, gray.predictor = 2;
     const std::string multi = dir.Path("multi.tif");
     ASSERT_TRUE(WriteLibtiffPages(multi, {g3, gray}, {Pattern(g3), Pattern(gray)}));
-    LibtiffSpec bigEndian = Shape(12, 5, 1, 16, 1);
+    LibtiffPage bigEndian = Shape(12, 5, 1, 16, 1);
     bigEndian.bigEndian = true;
     ASSERT_TRUE(WriteLibtiff(dir.Path("be.tif"), bigEndian, Pattern(bigEndian)));
     dir.Write("text.tif", {'h', 'e', 'l', 'l', 'o'});
@@ -187,7 +187,7 @@ TEST_F(CommandTest, InfoListsEveryPageByName)
 // one document that a JSON parser reads, whatever the file names hold.
 TEST_F(CommandTest, InfoDescribesUndecodablePagesAndWritesJson)
 {
-    LibtiffSpec rgb = Shape(40, 24, 3, 8, 2);
+    LibtiffPage rgb = Shape(40, 24, 3, 8, 2);
     rgb.xResolution = 300, rgb.yResolution = 150, rgb.resolutionUnit = 2, rgb.rowsPerStrip = 16;  // as JPEG needs
     const std::string plain = dir.Path("rgb.tif"), jpeg = dir.Path("jpeg.tif"), planar = dir.Path("planar.tif");
     ASSERT_TRUE(WriteLibtiff(plain, rgb, Pattern(rgb)));
@@ -262,8 +262,8 @@ TEST_F(CommandTest, InfoDescribesUndecodablePagesAndWritesJson)
 
 TEST_F(CommandTest, ToBmpSquarePixelsExactPagesAndDamage)
 {
-    const LibtiffSpec fax = Fax(64, 20);
-    LibtiffSpec plain = Shape(48, 16, 1, 1, 0);  // no resolution
+    const LibtiffPage fax = Fax(64, 20);
+    LibtiffPage plain = Shape(48, 16, 1, 1, 0);  // no resolution
     const std::string in = dir.Path("fax.tif"), out = dir.Path("out.bmp");
     ASSERT_TRUE(WriteLibtiffPages(in, {fax, plain}, {Pattern(fax), Pattern(plain, 5)}));
 
@@ -313,7 +313,7 @@ TEST_F(CommandTest, ToBmpSquarePixelsExactPagesAndDamage)
     r = Tool(dir, {"tobmp", in, dir.Path("no/dir/out.bmp")});
     EXPECT_EQ(r.status, 4);
     EXPECT_TRUE(Has(r.err, "cannot create: No such file")) << r.err;
-    LibtiffSpec gray = Shape(8, 8, 1, 8, 1);
+    LibtiffPage gray = Shape(8, 8, 1, 8, 1);
     ASSERT_TRUE(WriteLibtiff(dir.Path("gray.tif"), gray, Pattern(gray)));
     r = Tool(dir, {"tobmp", dir.Path("gray.tif"), out});
     EXPECT_EQ(r.status, 1);
@@ -321,7 +321,7 @@ TEST_F(CommandTest, ToBmpSquarePixelsExactPagesAndDamage)
     EXPECT_EQ(ReadFileBytes(out), before);
 
     // Cut short: written, with a warning and status 3.
-    LibtiffSpec long1 = Shape(64, 64, 1, 1, 0);
+    LibtiffPage long1 = Shape(64, 64, 1, 1, 0);
     long1.xResolution = long1.yResolution = 100, long1.resolutionUnit = 2;
     ASSERT_TRUE(WriteLibtiff(dir.Path("cut.tif"), long1, Pattern(long1)));
     Bytes cut = ReadFileBytes(dir.Path("cut.tif"));
@@ -417,22 +417,22 @@ std::vector<uint32_t> PngPhys(const std::string& path)
 
 TEST_F(CommandTest, ToPngMatchesLibtiffRgba)
 {
-    LibtiffSpec palette = Shape(33, 9, 1, 4, 3);
+    LibtiffPage palette = Shape(33, 9, 1, 4, 3);
     for (int i = 0; i < 3 * 16; ++i)
         palette.colorMap.push_back(uint16_t((i * 37 % 256) * 257));
-    LibtiffSpec gray16be = Shape(20, 7, 1, 16, 1);
+    LibtiffPage gray16be = Shape(20, 7, 1, 16, 1);
     gray16be.bigEndian = true;
-    LibtiffSpec tiledRgb = Shape(40, 35, 3, 8, 2);
+    LibtiffPage tiledRgb = Shape(40, 35, 3, 8, 2);
     tiledRgb.tileWidth = 16, tiledRgb.tileLength = 16;
-    LibtiffSpec fax = Fax(70, 13), blackFax = Fax(70, 13);
+    LibtiffPage fax = Fax(70, 13), blackFax = Fax(70, 13);
     blackFax.photometric = 1;  // fax data is read like any other: 1 is white here
-    LibtiffSpec centimetres = Shape(30, 9, 1, 8, 1), aspect = Shape(30, 9, 1, 8, 1);
+    LibtiffPage centimetres = Shape(30, 9, 1, 8, 1), aspect = Shape(30, 9, 1, 8, 1);
     centimetres.xResolution = 80, centimetres.yResolution = 40.5f, centimetres.resolutionUnit = 3;
     aspect.xResolution = 2, aspect.yResolution = 1, aspect.resolutionUnit = 1;
-    const LibtiffSpec sources[] = {fax,          blackFax, Shape(61, 9, 1, 1, 1), Shape(30, 9, 1, 4, 0), Shape(30, 9, 1, 8, 0),
+    const LibtiffPage sources[] = {fax,          blackFax, Shape(61, 9, 1, 1, 1), Shape(30, 9, 1, 4, 0), Shape(30, 9, 1, 8, 0),
                                    Shape(30, 9, 1, 2, 1), Shape(30, 9, 1, 16, 1), gray16be, palette,
                                    tiledRgb,     Shape(17, 9, 3, 16, 2), Shape(17, 9, 4, 8, 5), centimetres, aspect};
-    for (const LibtiffSpec& s : sources) {
+    for (const LibtiffPage& s : sources) {
         SCOPED_TRACE("photometric " + std::to_string(s.photometric) + ", " + std::to_string(s.samples) + " x " +
                      std::to_string(s.bits) + " bits" + (s.bigEndian ? ", MM" : ""));
         const std::string in = dir.Path("in.tif"), out = dir.Path("out.png");
@@ -464,7 +464,7 @@ TEST_F(CommandTest, ToPngMatchesLibtiffRgba)
         EXPECT_EQ(PngPhys(out), phys);
     }
     // A second page, to standard output.
-    const LibtiffSpec a = Shape(12, 5, 1, 8, 1), b = Shape(9, 4, 3, 8, 2);
+    const LibtiffPage a = Shape(12, 5, 1, 8, 1), b = Shape(9, 4, 3, 8, 2);
     const std::string multi = dir.Path("multi.tif");
     ASSERT_TRUE(WriteLibtiffPages(multi, {a, b}, {Pattern(a), Pattern(b)}));
     const ToolResult r = Tool(dir, {"topng", multi, "-", "--page", "2"});
@@ -494,7 +494,7 @@ TEST_F(CommandTest, ToPngFailuresAndDamage)
         EXPECT_TRUE(Has(r.err, c.says)) << r.err;
         EXPECT_FALSE(std::filesystem::exists(out));
     }
-    LibtiffSpec s = Shape(16, 8, 1, 8, 1);
+    LibtiffPage s = Shape(16, 8, 1, 8, 1);
     ASSERT_TRUE(WriteLibtiff(dir.Path("in.tif"), s, Pattern(s)));
     ToolResult r = Tool(dir, {"topng", dir.Path("in.tif"), dir.Path("no/dir/out.png")});
     EXPECT_EQ(r.status, 4);
@@ -526,7 +526,7 @@ std::vector<Bytes> Turn(const std::vector<Bytes>& rows, int w, int h, int angle)
 // cannot be decoded are white, in the PDF as Ghostscript shows it too.
 TEST_F(CommandTest, DamagedPagesAreWrittenWholeAndWarnedAlike)
 {
-    const LibtiffSpec s = Fax(64, 32);  // Group 4, strips of 8 rows
+    const LibtiffPage s = Fax(64, 32);  // Group 4, strips of 8 rows
     const std::string sound = dir.Path("sound.tif");
     const std::vector<Bytes> rows = Pattern(s);
     ASSERT_TRUE(WriteLibtiff(sound, s, rows));
@@ -643,7 +643,7 @@ TEST_F(CommandTest, APageClaimingRowsNoDataCouldHoldIsCut)
 
 TEST_F(CommandTest, ConvertAndRotateTakeAPage)
 {
-    const LibtiffSpec a = Shape(12, 5, 1, 8, 1), b = Shape(9, 16, 1, 8, 1);
+    const LibtiffPage a = Shape(12, 5, 1, 8, 1), b = Shape(9, 16, 1, 8, 1);
     const std::string multi = dir.Path("multi.tif"), out = dir.Path("out.tif");
     const std::vector<Bytes> rowsB = Pattern(b, 7);
     ASSERT_TRUE(WriteLibtiffPages(multi, {a, b}, {Pattern(a), rowsB}));

@@ -101,7 +101,7 @@ protected:
         if (std::string(VXTIFF_TOOL).empty())
             GTEST_SKIP() << "the tool is not built";
         // Rows of noise: every output far larger than a full disk's room.
-        LibtiffSpec s = Shape(1728, 400, 1, 1, 0);
+        LibtiffPage s = Shape(1728, 400, 1, 1, 0);
         s.xResolution = 200, s.yResolution = 200, s.resolutionUnit = 2;
         in = dir.Path("in.tif");
         std::vector<Bytes> rows(s.height, Bytes(s.RowBytes()));
@@ -276,7 +276,7 @@ TEST_F(OutputTest, InterruptRemovesTheTemporaryFile)
 // The writer an extension names, refused where the command does not write it.
 TEST_F(OutputTest, ExtensionChoosesOrRefusesTheWriter)
 {
-    LibtiffSpec s = Shape(64, 32, 1, 1, 0);
+    LibtiffPage s = Shape(64, 32, 1, 1, 0);
     s.xResolution = 200, s.yResolution = 200, s.resolutionUnit = 2;
     const std::string two = dir.Path("two.tif");
     ASSERT_TRUE(WriteLibtiffPages(two, {s, s}, {Pattern(s), Pattern(s, 7)}));

@@ -19,9 +19,9 @@ namespace {
 using namespace tiftest;
 
 // An image in strips of 8 rows at 200 x 100 dpi.
-LibtiffSpec Page(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
+LibtiffPage Page(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric)
 {
-    LibtiffSpec s = tiftest::Shape(w, h, samples, bits, photometric);
+    LibtiffPage s = tiftest::Shape(w, h, samples, bits, photometric);
     s.xResolution = 200, s.yResolution = 100, s.resolutionUnit = 2;
     return s;
 }
@@ -53,16 +53,16 @@ protected:
 // (the fax compressions from the bilevel ones only).
 TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
 {
-    LibtiffSpec palette = Page(72, 41, 1, 4, 3);
+    LibtiffPage palette = Page(72, 41, 1, 4, 3);
     for (int i = 0; i < 3 * 16; ++i)
         palette.colorMap.push_back(uint16_t((i * 37 % 256) * 257));
-    LibtiffSpec bigEndian16 = Page(40, 20, 1, 16, 1);
+    LibtiffPage bigEndian16 = Page(40, 20, 1, 16, 1);
     bigEndian16.bigEndian = true;
-    LibtiffSpec deflatePred = Page(30, 25, 3, 8, 2);
+    LibtiffPage deflatePred = Page(30, 25, 3, 8, 2);
     deflatePred.compression = 32946, deflatePred.predictor = 2;
-    LibtiffSpec lsbFirst = Page(72, 41, 1, 1, 0);  // as a fax program stores LZW pages
+    LibtiffPage lsbFirst = Page(72, 41, 1, 1, 0);  // as a fax program stores LZW pages
     lsbFirst.compression = 5, lsbFirst.fillOrder = 2;
-    const LibtiffSpec sources[] = {Page(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred, lsbFirst};
+    const LibtiffPage sources[] = {Page(72, 41, 1, 1, 0), palette, bigEndian16, deflatePred, lsbFirst};
     const struct { std::vector<std::string> args; int compression, t4Options; bool tiled; } layouts[] = {
         {{}, 0, 0, false},  // the input's compression
         {{"--compression", "none", "--rows-per-strip", "7"}, 1, 0, false},
@@ -73,7 +73,7 @@ TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
         {{"--compression", "g3"}, 3, 0, false},
         {{"--compression", "g3-2d", "--rows-per-strip", "7"}, 3, 1, false},
         {{"--compression", "g4", "--tile", "32x32"}, 4, 0, true}};
-    for (const LibtiffSpec& s : sources) {
+    for (const LibtiffPage& s : sources) {
         const std::vector<Bytes> rows = Pattern(s);
         const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
         ASSERT_TRUE(WriteLibtiff(in, s, rows));
@@ -118,7 +118,7 @@ TEST_F(ToolTest, ConvertKeepsPixelsPaletteAndResolution)
 }
 
 // The image turned pixel by pixel from its rows: R90 line L is column L bottom up.
-std::vector<Bytes> Turned(const std::vector<Bytes>& rows, const LibtiffSpec& s, bool r90)
+std::vector<Bytes> Turned(const std::vector<Bytes>& rows, const LibtiffPage& s, bool r90)
 {
     const size_t bits = size_t(s.samples) * s.bits;
     std::vector<Bytes> out(s.width, Bytes((s.height * bits + 7) / 8, 0));
@@ -135,7 +135,7 @@ std::vector<Bytes> Turned(const std::vector<Bytes>& rows, const LibtiffSpec& s, 
 }
 
 // Every pixel of `rows` in the opposite corner: rows bottom up, pixels right to left.
-std::vector<Bytes> HalfTurned(const std::vector<Bytes>& rows, const LibtiffSpec& s)
+std::vector<Bytes> HalfTurned(const std::vector<Bytes>& rows, const LibtiffPage& s)
 {
     const uint32_t bits = s.samples * s.bits;
     std::vector<Bytes> out(s.height, Bytes(s.RowBytes(), 0));
@@ -154,13 +154,13 @@ std::vector<Bytes> HalfTurned(const std::vector<Bytes>& rows, const LibtiffSpec&
 // image of two bands.
 TEST_F(ToolTest, RotateMatchesRotationOfPlainRows)
 {
-    LibtiffSpec tiled = Page(70, 45, 1, 1, 0), bigEndian16 = Page(21, 11, 1, 16, 1);
+    LibtiffPage tiled = Page(70, 45, 1, 1, 0), bigEndian16 = Page(21, 11, 1, 16, 1);
     tiled.tileWidth = 32, tiled.tileLength = 16, bigEndian16.bigEndian = true;
-    const LibtiffSpec sources[] = {Page(61, 37, 1, 1, 0), tiled,           Page(23, 19, 1, 8, 1), Page(29, 7, 1, 2, 1),
+    const LibtiffPage sources[] = {Page(61, 37, 1, 1, 0), tiled,           Page(23, 19, 1, 8, 1), Page(29, 7, 1, 2, 1),
                                    Page(27, 9, 1, 4, 1),  Page(13, 5, 1, 16, 1), Page(11, 6, 3, 8, 2),
                                    Page(9, 4, 4, 8, 5),   Page(7, 5, 3, 16, 2), Page(5, 3, 4, 16, 5),
                                    Page(15, 4, 3, 4, 2),  Page(1000, 900, 3, 16, 2), bigEndian16};
-    for (const LibtiffSpec& s : sources) {
+    for (const LibtiffPage& s : sources) {
         const std::vector<Bytes> rows = Pattern(s);
         const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
         ASSERT_TRUE(WriteLibtiff(in, s, rows));
@@ -193,23 +193,23 @@ TEST_F(ToolTest, RotateMatchesRotationOfPlainRows)
 }
 
 // Pages of every kind: fax, palette, big-endian 16-bit, tiled Deflate RGB.
-std::vector<LibtiffSpec> MixedPages()
+std::vector<LibtiffPage> MixedPages()
 {
-    LibtiffSpec fax = Page(70, 45, 1, 1, 0);
+    LibtiffPage fax = Page(70, 45, 1, 1, 0);
     fax.compression = 4, fax.xResolution = 204, fax.yResolution = 98;
-    LibtiffSpec palette = Page(33, 20, 1, 4, 3);
+    LibtiffPage palette = Page(33, 20, 1, 4, 3);
     for (int i = 0; i < 3 * 16; ++i)
         palette.colorMap.push_back(uint16_t((i * 37 % 256) * 257));
-    LibtiffSpec bigEndian16 = Page(19, 12, 1, 16, 1);
+    LibtiffPage bigEndian16 = Page(19, 12, 1, 16, 1);
     bigEndian16.bigEndian = true, bigEndian16.xResolution = 300;
-    LibtiffSpec rgb = Page(40, 35, 3, 8, 2);
+    LibtiffPage rgb = Page(40, 35, 3, 8, 2);
     rgb.compression = 32946, rgb.predictor = 2, rgb.tileWidth = 32, rgb.tileLength = 32;
     return {bigEndian16, fax, palette, rgb};  // the first page makes the file big-endian
 }
 
 std::string WriteMixed(const TempDir& dir, const std::string& name, std::vector<std::vector<Bytes>>* rows)
 {
-    const std::vector<LibtiffSpec> pages = MixedPages();
+    const std::vector<LibtiffPage> pages = MixedPages();
     for (size_t p = 0; p < pages.size(); ++p)
         rows->push_back(Pattern(pages[p], uint32_t(p)));
     EXPECT_TRUE(WriteLibtiffPages(dir.Path(name), pages, *rows));
@@ -240,7 +240,7 @@ TEST_F(ToolTest, EveryPageKeptThroughConvertAndRotate)
 {
     std::vector<std::vector<Bytes>> rows;
     const std::string in = WriteMixed(dir, "in.tif", &rows), out = dir.Path("out.tif");
-    const std::vector<LibtiffSpec> specs = MixedPages();
+    const std::vector<LibtiffPage> specs = MixedPages();
     const struct {
         std::vector<std::string> args;
         std::vector<int> pages;  // the input's pages in the output
@@ -264,7 +264,7 @@ TEST_F(ToolTest, EveryPageKeptThroughConvertAndRotate)
         const bool quarter = angle == "90", half = angle == "180";
         for (size_t i = 0; i < c.pages.size(); ++i) {
             const int p = c.pages[i];
-            const LibtiffSpec& s = specs[size_t(p)];
+            const LibtiffPage& s = specs[size_t(p)];
             VXIMGINFO info, source;
             const std::vector<Bytes> want = PageRows(in, p, &source);
             EXPECT_EQ(PageRows(out, int(i), &info), half ? HalfTurned(want, s) : quarter ? Turned(want, s, true) : want);
@@ -315,7 +315,7 @@ std::vector<uint32_t> Shown(const std::string& path, uint32_t* w, uint32_t* h)
 // shows, turned).
 TEST_F(ToolTest, WhatAPageMeansIsKept)
 {
-    LibtiffSpec gray = Page(5, 3, 1, 8, 1);
+    LibtiffPage gray = Page(5, 3, 1, 8, 1);
     gray.resolutionUnit = 3;
     const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
     ASSERT_TRUE(WriteLibtiff(in, gray, Pattern(gray)));
@@ -378,9 +378,9 @@ TEST_F(ToolTest, WhatAPageMeansIsKept)
 TEST_F(ToolTest, SamplesKeepTheirFormatAndAlpha)
 {
     const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
-    LibtiffSpec floats = Page(3, 2, 1, 32, 1), rgba = Page(4, 3, 4, 8, 2);
+    LibtiffPage floats = Page(3, 2, 1, 32, 1), rgba = Page(4, 3, 4, 8, 2);
     floats.bigEndian = true, rgba.resolutionUnit = 1;
-    for (const LibtiffSpec& s : {floats, rgba}) {
+    for (const LibtiffPage& s : {floats, rgba}) {
         const std::vector<Bytes> rows = Pattern(s);
         ASSERT_TRUE(WriteLibtiff(in, s, rows));
         TIFF* t = TIFFOpen(in.c_str(), "r+");
@@ -483,7 +483,7 @@ TEST_F(ToolTest, SplitAndMergeAreInverse)
 // summary, the status of the failed one.
 TEST_F(ToolTest, BatchGoesOnAfterAFailedFile)
 {
-    const LibtiffSpec s = Page(16, 8, 1, 8, 1);
+    const LibtiffPage s = Page(16, 8, 1, 8, 1);
     const std::vector<Bytes> rows = Pattern(s);
     ASSERT_TRUE(WriteLibtiff(dir.Path("a.tif"), s, rows));
     ASSERT_TRUE(WriteLibtiff(dir.Path("c.tiff"), s, rows));
@@ -522,7 +522,7 @@ TEST_F(ToolTest, BatchGoesOnAfterAFailedFile)
 
 TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
 {
-    const LibtiffSpec s = Page(16, 8, 1, 8, 1);
+    const LibtiffPage s = Page(16, 8, 1, 8, 1);
     const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
     ASSERT_TRUE(WriteLibtiff(in, s, Pattern(s)));
     const Bytes inBytes = ReadFileBytes(in);

@@ -51,9 +51,9 @@ protected:
     TempDir dir;
 };
 
-LibtiffSpec Page(uint32_t w, uint32_t h, float dpi)
+LibtiffPage Page(uint32_t w, uint32_t h, float dpi)
 {
-    LibtiffSpec s = Shape(w, h, 1, 1, 0);
+    LibtiffPage s = Shape(w, h, 1, 1, 0);
     s.compression = 4, s.xResolution = s.yResolution = dpi, s.resolutionUnit = dpi > 0 ? 2 : 0;
     return s;
 }
@@ -61,7 +61,7 @@ LibtiffSpec Page(uint32_t w, uint32_t h, float dpi)
 TEST_F(TopdfTest, PagesOfSeveralInputsInOrder)
 {
     const std::string a = dir.Path("a.tif"), b = dir.Path("b.tif"), out = dir.Path("out.pdf");
-    const LibtiffSpec a1 = Page(144, 72, 72), a2 = Page(288, 72, 144), b1 = Page(100, 50, 0);
+    const LibtiffPage a1 = Page(144, 72, 72), a2 = Page(288, 72, 144), b1 = Page(100, 50, 0);
     ASSERT_TRUE(WriteLibtiffPages(a, {a1, a2}, {Pattern(a1), Pattern(a2)}));
     ASSERT_TRUE(WriteLibtiff(b, b1, Pattern(b1)));
     ToolResult r = Tool(dir, {"topdf", a, b, out});
@@ -82,7 +82,7 @@ TEST_F(TopdfTest, PagesOfSeveralInputsInOrder)
 TEST_F(TopdfTest, PagesThatCannotBeConvertedAndDamagedData)
 {
     const std::string mixed = dir.Path("mixed.tif"), out = dir.Path("out.pdf");
-    const LibtiffSpec good = Page(64, 32, 100), odd = Shape(16, 8, 1, 12, 1);
+    const LibtiffPage good = Page(64, 32, 100), odd = Shape(16, 8, 1, 12, 1);
     ASSERT_TRUE(WriteLibtiffPages(mixed, {good, odd}, {Pattern(good), Pattern(odd)}));
     dir.Write("out.pdf", Bytes{'o', 'l', 'd'});
     ToolResult r = Tool(dir, {"topdf", mixed, out, "--strict"});
