@@ -20,7 +20,7 @@ root=$PWD
 step() { printf '\n==== %s\n' "$*"; }
 
 # The same list as .ci/run.
-packages=(make cmake g++ clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libgtest-dev libbenchmark-dev
+packages=(make cmake g++ clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev libgtest-dev libbenchmark-dev
           libtiff-dev libtiff-tools libpng-dev libcli11-dev python3-pil python3-tifffile pkg-config
           qpdf ghostscript poppler-utils img2pdf
           g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386)
