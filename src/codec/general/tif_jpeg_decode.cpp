@@ -1,0 +1,406 @@
+// tif_jpeg_decode.cpp — decoding a strip's or tile's JPEG stream into the
+// caller's rows with libjpeg (libjpeg.txt, the library's manual).
+//
+// One decompression object serves the page. Each strip begins with the page's
+// JPEGTables read as a tables-only stream (a strip may have replaced them),
+// then the strip's own stream, pulled through the codec's I/O procedure in
+// blocks of the transfer buffer by a source manager of our own: memory does
+// not grow with the strip. Its frame is checked against the directory (width,
+// at most the strip's rows, components, sampling, 8 bits, Huffman coding)
+// before decoding starts, and the colour space is set from Photometric.
+//
+// Untrusted input: libjpeg reports errors through error_exit, which jumps
+// back (longjmp) into the small functions below that called it; none holds a
+// C++ object. Warnings (corrupt data) make the rows from there damaged. Where
+// the data ends early (the strip's bytes run out, or a marker cuts the
+// entropy-coded data) libjpeg would go on filling rows with grey: the band
+// being decoded is delivered, damaged, and the strip stops there, so rows
+// are never made from nothing. Streams of several scans hold the whole frame's
+// coefficients: that memory is capped (max_memory_to_use, beyond which libjpeg
+// fails) and so is the number of scans. A read failure beneath (the file cut
+// short) is kept while libjpeg runs and thrown once it has returned.
+#include "codec/general/tif_jpeg.h"
+
+#if defined(VXTIFF_HAVE_JPEG)
+
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "codec/tif_limits.h"
+#include "io/tif_exception.h"
+
+namespace {
+
+// More scans than any writer makes (a full progression has about a dozen);
+// each scan passes over the frame's whole coefficient buffer.
+constexpr int kMostScans = 100;
+
+struct JpegErrors {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+struct TifJpegDecoderState {
+    TifCodecState header;
+    jpeg_decompress_struct cinfo;
+    JpegErrors errors;
+    jpeg_source_mgr source;
+    jpeg_progress_mgr progress;
+    int created;            // cinfo made
+    TifJpegPage page;       // tables owned
+    int started;            // the strip's decompression has started
+    int atEnd;              // the strip's data ran out: libjpeg is fed an EOI
+    int fromTables;         // the source reads page.tables, not the strip
+    int readFailure;        // the CTifException code of a failed read, thrown after libjpeg returns
+    int damagedFrom;        // output rows from this one on are damaged; INT_MAX: none
+    int stopAt;             // the strip stops before this output row; INT_MAX: at its end
+    unsigned char eoi[2];
+};
+
+TifJpegDecoderState* StateOf(j_common_ptr cinfo)
+{
+    // cinfo is the state's member; client_data points back to the state.
+    return static_cast<TifJpegDecoderState*>(cinfo->client_data);
+}
+
+TifJpegDecoderState* StateOf(TifCodec* codec)
+{
+    return static_cast<TifJpegDecoderState*>(codec->state);
+}
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo)
+{
+    std::longjmp(StateOf(cinfo)->errors.jump, 1);
+}
+
+void OutputMessage(j_common_ptr) {}  // nothing is logged
+
+// The data ended before the frame, at output row `line`: the band of rows
+// being decoded and the next (fancy upsampling reads one band ahead) are
+// delivered, and the strip stops after them.
+void DataEnded(TifJpegDecoderState* s, int line)
+{
+    const int band = s->cinfo.max_v_samp_factor * DCTSIZE;
+    const int64_t stop = (int64_t(line) / band + 2) * band;
+    if (stop < s->stopAt)
+        s->stopAt = int(stop);
+}
+
+void EmitMessage(j_common_ptr cinfo, int level)
+{
+    if (level >= 0)
+        return;  // traces
+    TifJpegDecoderState* s = StateOf(cinfo);
+    const int code = cinfo->err->msg_code;
+    if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM)
+        return;  // markers that do not touch the pixels (the colour space is ours)
+    // Before the decompression has started: the tables, the header, or a
+    // stream of several scans, which is read whole then; every row is damaged,
+    // and a stream of scans delivers them all (each scan covers the frame).
+    const int line = s->started ? static_cast<int>(s->cinfo.output_scanline) : 0;
+    if (line < s->damagedFrom)
+        s->damagedFrom = line;
+    if (s->started && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+        DataEnded(s, line);
+}
+
+void ProgressMonitor(j_common_ptr cinfo)
+{
+    const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (cinfo->is_decompressor && d->input_scan_number > kMostScans)
+        ErrorExit(cinfo);
+}
+
+void InitSource(j_decompress_ptr) {}
+void TermSource(j_decompress_ptr) {}
+
+// Called by libjpeg inside its calls: a read failure must not unwind through
+// libjpeg, so it is kept and the stream ends here.
+boolean FillInput(j_decompress_ptr cinfo)
+{
+    TifJpegDecoderState* s = StateOf(reinterpret_cast<j_common_ptr>(cinfo));
+    int n = 0;
+    if (!s->atEnd && !s->fromTables && s->readFailure == 0) {
+        try {
+            n = TifCodecFill(&s->header);
+        } catch (CTifException* e) {
+            s->readFailure = e != nullptr ? e->code : CTifException::kShortRead;
+            delete e;
+            n = 0;
+        }
+    }
+    if (n <= 0) {
+        // An EOI, as libjpeg.txt advises for a stream that ends early.
+        const bool first = !s->atEnd;
+        s->atEnd = 1;
+        s->eoi[0] = 0xFF;
+        s->eoi[1] = JPEG_EOI;
+        cinfo->src->next_input_byte = s->eoi;
+        cinfo->src->bytes_in_buffer = 2;
+        if (first && !s->fromTables)
+            WARNMS(cinfo, JWRN_JPEG_EOF);
+        return TRUE;
+    }
+    cinfo->src->next_input_byte = s->header.buffer;
+    cinfo->src->bytes_in_buffer = static_cast<size_t>(n);
+    return TRUE;
+}
+
+void SkipInput(j_decompress_ptr cinfo, long count)
+{
+    jpeg_source_mgr* src = cinfo->src;
+    TifJpegDecoderState* s = StateOf(reinterpret_cast<j_common_ptr>(cinfo));
+    while (count > static_cast<long>(src->bytes_in_buffer)) {
+        count -= static_cast<long>(src->bytes_in_buffer);
+        src->bytes_in_buffer = 0;
+        if (s->atEnd) {
+            FillInput(cinfo);
+            return;  // nothing left to skip: the EOI stays
+        }
+        FillInput(cinfo);
+    }
+    if (count > 0) {
+        src->next_input_byte += count;
+        src->bytes_in_buffer -= static_cast<size_t>(count);
+    }
+}
+
+// The source reads the page's JPEGTables (fromTables) or the strip.
+void RestartSource(TifJpegDecoderState* s, bool tables)
+{
+    s->fromTables = tables ? 1 : 0;
+    s->atEnd = 0;
+    s->source.next_input_byte = tables ? s->page.tables : nullptr;
+    s->source.bytes_in_buffer = tables ? static_cast<size_t>(s->page.tablesSize) : 0;
+}
+
+// The functions that call into libjpeg: each sets the jump that error_exit
+// takes, and holds nothing that a jump could skip.
+
+int CreateObject(TifJpegDecoderState* s)
+{
+    if (setjmp(s->errors.jump))
+        return 0;
+    jpeg_create_decompress(&s->cinfo);
+    return 1;
+}
+
+void LoadTables(TifJpegDecoderState* s)
+{
+    if (s->page.tables == nullptr)
+        return;
+    RestartSource(s, true);
+    if (setjmp(s->errors.jump)) {
+        jpeg_abort_decompress(&s->cinfo);  // damaged tables: the strips say whether they need them
+        return;
+    }
+    jpeg_read_header(&s->cinfo, FALSE);
+    jpeg_abort_decompress(&s->cinfo);
+}
+
+// The frame the strip's stream describes is the one the directory does.
+bool FrameMatches(const TifJpegDecoderState* s)
+{
+    const jpeg_decompress_struct& c = s->cinfo;
+    const TifJpegPage& p = s->page;
+    if (int64_t(c.image_width) != s->header.width || c.image_height == 0 ||
+        int64_t(c.image_height) > p.maxRows || c.num_components != s->header.samplesPerPixel ||
+        c.data_precision != 8 || c.arith_code)
+        return false;
+    for (int i = 0; i < c.num_components; ++i) {
+        const jpeg_component_info& k = c.comp_info[i];
+        const bool luma = i == 0 || p.photometric != 6;
+        const int h = luma ? (p.photometric == 6 ? p.subsampleH : c.comp_info[0].h_samp_factor) : 1;
+        const int v = luma ? (p.photometric == 6 ? p.subsampleV : c.comp_info[0].v_samp_factor) : 1;
+        if (k.h_samp_factor != h || k.v_samp_factor != v)
+            return false;
+    }
+    return true;
+}
+
+void SetColourSpaces(jpeg_decompress_struct* c, int photometric)
+{
+    switch (photometric) {
+    case 6: c->jpeg_color_space = JCS_YCbCr; c->out_color_space = JCS_RGB; break;
+    case 2: c->jpeg_color_space = JCS_RGB; c->out_color_space = JCS_RGB; break;
+    case 5: c->jpeg_color_space = JCS_CMYK; c->out_color_space = JCS_CMYK; break;
+    default: c->jpeg_color_space = JCS_GRAYSCALE; c->out_color_space = JCS_GRAYSCALE; break;
+    }
+}
+
+// Reads the strip's header and starts decompressing it: 1, or 0 when it
+// cannot be decoded.
+int StartStrip(TifJpegDecoderState* s)
+{
+    jpeg_decompress_struct* c = &s->cinfo;
+    RestartSource(s, false);
+    if (setjmp(s->errors.jump))
+        return 0;
+    if (jpeg_read_header(c, TRUE) != JPEG_HEADER_OK || !FrameMatches(s))
+        return 0;
+    SetColourSpaces(c, s->page.photometric);
+    jpeg_start_decompress(c);
+    return c->output_components == s->header.samplesPerPixel && int64_t(c->output_width) == s->header.width;
+}
+
+// One row: 1, 0 when libjpeg gave none, -1 on an error.
+int ReadRow(TifJpegDecoderState* s, unsigned char* row)
+{
+    if (setjmp(s->errors.jump))
+        return -1;
+    JSAMPROW rows[1] = {row};
+    return static_cast<int>(jpeg_read_scanlines(&s->cinfo, rows, 1));
+}
+
+// After libjpeg returned: a read that failed beneath it fails the call.
+void ThrowReadFailure(TifJpegDecoderState* s)
+{
+    if (s->readFailure != 0)
+        TifThrow(s->readFailure);  // again at every call of the strip: it cannot go on
+}
+
+int BeginStrip(TifCodec* codec)
+{
+    TifJpegDecoderState* s = StateOf(codec);
+    TifCodecState* h = &s->header;
+    h->cursor = h->buffer;
+    h->available = 0;
+    s->started = 0;
+    s->readFailure = 0;
+    s->damagedFrom = INT_MAX;
+    s->stopAt = INT_MAX;
+    jpeg_abort_decompress(&s->cinfo);
+    LoadTables(s);
+    s->started = StartStrip(s);
+    ThrowReadFailure(s);
+    return s->started;
+}
+
+int DecodeRows(TifCodec* codec, void* rows, int count)
+{
+    TifJpegDecoderState* s = StateOf(codec);
+    TifCodecState* h = &s->header;
+    ThrowReadFailure(s);
+    auto* out = static_cast<unsigned char*>(rows);
+    const long step = TifRowStep(h);
+    int done = 0;
+    while (s->started && done < count) {
+        const int line = static_cast<int>(s->cinfo.output_scanline);
+        if (line >= static_cast<int>(s->cinfo.output_height) || line >= s->stopAt)
+            break;  // a frame shorter than the rows asked for, or data that ended
+        const int got = ReadRow(s, out);
+        ThrowReadFailure(s);
+        if (got != 1) {
+            s->started = 0;  // libjpeg cannot go on with this strip
+            break;
+        }
+        if (line >= s->damagedFrom)
+            TifNoteDamagedRow(h, done);
+        ++done;
+        out += step;
+    }
+    if (done < count)
+        TifNoteBadData(h);
+    return done;
+}
+
+int SetParam(TifCodec*, int tag, int)
+{
+    return tag == TIF_PARAM_WHOLE_STRIPS ? 1 : 0;  // a tile is decoded as a strip is
+}
+
+void Destroy(TifCodec* codec)
+{
+    TifJpegDecoderState* s = StateOf(codec);
+    if (s != nullptr) {
+        if (s->created)
+            jpeg_destroy_decompress(&s->cinfo);
+        std::free(const_cast<unsigned char*>(s->page.tables));
+    }
+    TifCodecDestroy(codec);
+}
+
+}  // namespace
+
+TifCodec* TifNewJpegDecoder(const TifCodecParams* params)
+{
+    if (params == nullptr || params->bitsPerSample != 8)
+        return nullptr;  // Debian's libjpeg decodes 8-bit samples only
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifJpegDecoderState));
+    if (codec == nullptr)
+        return nullptr;
+    TifJpegDecoderState* s = StateOf(codec);
+    codec->Destroy = Destroy;
+    codec->SetParam = SetParam;
+    codec->BeginStrip = BeginStrip;
+    codec->DecodeRows = DecodeRows;
+    s->cinfo.err = jpeg_std_error(&s->errors.pub);
+    s->errors.pub.error_exit = ErrorExit;
+    s->errors.pub.emit_message = EmitMessage;
+    s->errors.pub.output_message = OutputMessage;
+    s->cinfo.client_data = s;
+    s->page.photometric = 1;
+    s->page.subsampleH = s->page.subsampleV = 1;
+    if (!CreateObject(s)) {
+        Destroy(codec);
+        return nullptr;
+    }
+    s->created = 1;
+    s->cinfo.client_data = s;
+    s->cinfo.mem->max_memory_to_use = static_cast<long>(TIF_MAX_ALLOC);
+    s->source.init_source = InitSource;
+    s->source.fill_input_buffer = FillInput;
+    s->source.skip_input_data = SkipInput;
+    s->source.resync_to_restart = jpeg_resync_to_restart;
+    s->source.term_source = TermSource;
+    s->cinfo.src = &s->source;
+    s->progress.progress_monitor = ProgressMonitor;
+    s->cinfo.progress = &s->progress;
+    return codec;
+}
+
+int TifJpegSetPage(TifCodec* decoder, const TifJpegPage* page)
+{
+    if (decoder == nullptr || page == nullptr)
+        return 0;
+    TifJpegDecoderState* s = StateOf(decoder);
+    const int samples = s->header.samplesPerPixel;
+    const int p = page->photometric;
+    const bool colour = (p == 2 || p == 6) && samples == 3;
+    if (!colour && !((p == 0 || p == 1) && samples == 1) && !(p == 5 && samples == 4))
+        return 0;
+    const bool subsampled = p == 6 && !(page->subsampleH == 1 && page->subsampleV == 1);
+    if (subsampled && !((page->subsampleH == 2 || page->subsampleH == 4) &&
+                        (page->subsampleV == 1 || page->subsampleV == 2) && page->subsampleV <= page->subsampleH))
+        return 0;
+    if (page->maxRows <= 0)
+        return 0;
+    unsigned char* tables = nullptr;
+    if (page->tables != nullptr && page->tablesSize > 0) {
+        tables = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(page->tablesSize)));
+        if (tables == nullptr)
+            return 0;
+        std::memcpy(tables, page->tables, static_cast<size_t>(page->tablesSize));
+    }
+    std::free(const_cast<unsigned char*>(s->page.tables));
+    s->page = *page;
+    if (p != 6)
+        s->page.subsampleH = s->page.subsampleV = 1;
+    s->page.tables = tables;
+    s->page.tablesSize = tables != nullptr ? page->tablesSize : 0;
+    return 1;
+}
+
+#else  // no libjpeg in the build
+
+TifCodec* TifNewJpegDecoder(const TifCodecParams*) { return nullptr; }
+
+int TifJpegSetPage(TifCodec*, const TifJpegPage*) { return 0; }
+
+#endif
