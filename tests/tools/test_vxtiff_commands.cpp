@@ -182,22 +182,22 @@ TEST_F(CommandTest, InfoListsEveryPageByName)
     EXPECT_TRUE(Has(r.out, "file:              " + dir.Path("be.tif"))) << r.out;
 }
 
-// Pages the library does not decode (made by tiffcp: JPEG, separate planes)
+// Pages the library does not decode (made by tiffcp: LZMA, separate planes)
 // are described from their directories, as libtiff reads them; --json gives
 // one document that a JSON parser reads, whatever the file names hold.
 TEST_F(CommandTest, InfoDescribesUndecodablePagesAndWritesJson)
 {
     LibtiffPage rgb = Shape(40, 24, 3, 8, 2);
-    rgb.xResolution = 300, rgb.yResolution = 150, rgb.resolutionUnit = 2, rgb.rowsPerStrip = 16;  // as JPEG needs
-    const std::string plain = dir.Path("rgb.tif"), jpeg = dir.Path("jpeg.tif"), planar = dir.Path("planar.tif");
+    rgb.xResolution = 300, rgb.yResolution = 150, rgb.resolutionUnit = 2, rgb.rowsPerStrip = 16;
+    const std::string plain = dir.Path("rgb.tif"), lzma = dir.Path("lzma.tif"), planar = dir.Path("planar.tif");
     ASSERT_TRUE(WriteLibtiff(plain, rgb, Pattern(rgb)));
     const std::string multi = dir.Path("multi.tif");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"-c", "jpeg", plain, jpeg}, {"-p", "separate", plain, planar}, {plain, jpeg, multi}}) {
+             {"-c", "lzma", plain, lzma}, {"-p", "separate", plain, planar}, {plain, lzma, multi}}) {
         const ProgramResult made = RunProgram("tiffcp", args, dir);
         ASSERT_EQ(made.status, 0) << "tiffcp (libtiff-tools) is needed: " << made.err;
     }
-    for (const std::string& path : {jpeg, planar}) {
+    for (const std::string& path : {lzma, planar}) {
         CTifFile f;
         ASSERT_EQ(f.Open(path.c_str()), 0);
         VXIMGINFO info;
@@ -222,11 +222,11 @@ TEST_F(CommandTest, InfoDescribesUndecodablePagesAndWritesJson)
     ToolResult r = Tool(dir, {"info", multi, planar});
     EXPECT_EQ(r.status, 1);
     for (const char* line : {"page 2 of 2:\n  size:            40 x 24 pixels\n  samples:         3 per pixel, 8 bits each",
-                             "compression:     7 JPEG", "resolution:      300 x 150 pixels per inch",
-                             "  cannot be decoded: compression 7 (JPEG) not supported\n",
+                             "compression:     34925 unknown", "resolution:      300 x 150 pixels per inch",
+                             "  cannot be decoded: compression 34925 (LZMA) not supported\n",
                              "  cannot be decoded: separate planes (not supported)\n"})
         EXPECT_TRUE(Has(r.out, line)) << line << "\n" << r.out;
-    EXPECT_EQ(r.err, "vxtiff: " + multi + " page 2: compression 7 (JPEG) not supported\nvxtiff: " + planar +
+    EXPECT_EQ(r.err, "vxtiff: " + multi + " page 2: compression 34925 (LZMA) not supported\nvxtiff: " + planar +
                          " page 1: separate planes (not supported)\n");
 
     // A name with a quote, a backslash, control characters, a byte that is
@@ -252,8 +252,8 @@ TEST_F(CommandTest, InfoDescribesUndecodablePagesAndWritesJson)
     ASSERT_EQ(parsed.status, 0) << parsed.err << r.out;
     const std::string page = "40 24 1 none strips {'x': 300, 'y': 150, 'unit': 'inch'} 2 None\n";
     EXPECT_EQ(parsed.out, "multi.tif 2\n  1 " + page +
-                              "  2 40 24 7 JPEG strips {'x': 300, 'y': 150, 'unit': 'inch'} None "
-                              "compression 7 (JPEG) not supported\n"
+                              "  2 40 24 34925 unknown strips {'x': 300, 'y': 150, 'unit': 'inch'} None "
+                              "compression 34925 (LZMA) not supported\n"
                               "planar.tif 1\n  1 40 24 1 none strips {'x': 300, 'y': 150, 'unit': 'inch'} None "
                               "separate planes (not supported)\n"
                               "missing.tif no such file\ntext.tif not a TIFF file\n"
