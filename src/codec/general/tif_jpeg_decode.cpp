@@ -305,7 +305,9 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
         ++done;
         out += step;
     }
-    if (done < count)
+    // Short of the rows asked: the strip's data ran out (cut short), or the
+    // stream is damaged.
+    if (done < count && !s->atEnd)
         TifNoteBadData(h);
     return done;
 }

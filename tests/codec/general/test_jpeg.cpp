@@ -1,0 +1,233 @@
+// test_jpeg.cpp — damaged and hostile JPEG pages: the damage stays in its
+// strip and its lines are counted; frames that do not match the directory,
+// streams of too many scans and coefficient buffers past the limit are refused.
+#include <gtest/gtest.h>
+
+#if defined(VXTIFF_TEST_WITH_JPEG)
+#include <cstdio>
+#include <cstdlib>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "support/libtiff_util.h"
+#include "support/temp_dir.h"
+#include "tif/tif_file.h"
+
+using namespace tiftest;
+
+namespace {
+
+constexpr uint32_t kWidth = 96, kRows = 64, kStrips = 4;  // strips of four bands of 2x2 blocks
+
+// Offset of the first marker `code` in `s` from `from` on (markers are never
+// stuffed into entropy-coded data), or the size.
+size_t Marker(const Bytes& s, uint8_t code, size_t from = 0)
+{
+    for (size_t i = from; i + 1 < s.size(); ++i)
+        if (s[i] == 0xFF && s[i + 1] == code)
+            return i;
+    return s.size();
+}
+
+// A page of `strips` (stored as given) under `tables`, YCbCr 2x2 or grey;
+// the last strip's byte count claims `more` bytes beyond it.
+Bytes Page(const std::vector<Bytes>& strips, const Bytes& tables, bool grey, uint32_t width, uint32_t height,
+           uint32_t more = 0)
+{
+    TiffBuilder b;
+    std::vector<uint32_t> offsets, counts;
+    for (const Bytes& s : strips)
+        offsets.push_back(b.AddData(s)), counts.push_back(uint32_t(s.size()));
+    b.Add(kTagImageWidth, kLong, {width}).Add(kTagImageLength, kLong, {height});
+    b.Add(kTagBitsPerSample, kShort, std::vector<uint32_t>(grey ? 1 : 3, 8)).Add(kTagCompression, kShort, {7});
+    b.Add(kTagPhotometric, kShort, {grey ? 1u : 6u}).Add(kTagStripOffsets, kLong, offsets);
+    b.Add(kTagSamplesPerPixel, kShort, {grey ? 1u : 3u}).Add(kTagRowsPerStrip, kLong, {height / uint32_t(strips.size())});
+    counts.back() += more;
+    b.Add(kTagStripByteCounts, kLong, counts);
+    if (!tables.empty())
+        b.Add(347, kUndefined, std::vector<uint32_t>(tables.begin(), tables.end()));
+    return b.Build();
+}
+
+// A grey progressive stream of libjpeg's simple progression.
+Bytes Progressive(uint32_t width, uint32_t height)
+{
+    jpeg_compress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    unsigned char* mem = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &mem, &size);
+    c.image_width = width, c.image_height = height, c.input_components = 1, c.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    Bytes row(width);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x)
+            row[x] = uint8_t(x * 3 + y * 5);
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    Bytes out(mem, mem + size);
+    std::free(mem);
+    jpeg_destroy_compress(&c);
+    return out;
+}
+
+// Reads every line as the salvaging reader does (a line that fails skips to
+// the next strip) into `rows`; returns the failure of the last failed read.
+int ReadAll(const std::string& path, uint32_t height, uint32_t rowsPerStrip, std::vector<Bytes>* rows, int* damaged,
+            int* first)
+{
+    CTifFile f;
+    EXPECT_EQ(f.Open(path.c_str()), 1) << CTifFile::GetLastFailure();
+    int failure = VXTIFF_FAIL_NONE;
+    rows->assign(height, Bytes());
+    Bytes line(size_t(f.m_nRowBytes));
+    for (uint32_t y = 0; y < height && f.m_pDecoder != nullptr;) {
+        if (f.ReadLine(line.data()) == 1) {
+            (*rows)[y++] = line;
+            continue;
+        }
+        failure = CTifFile::GetLastFailure();
+        y = (y / rowsPerStrip + 1) * rowsPerStrip;
+        if (y < height)
+            f.SeekLine(int(y));
+    }
+    *damaged = f.GetDamagedLines(first);
+    return failure;
+}
+
+struct Damage {
+    const char* name;
+    std::function<void(Bytes&)> edit;  // on strip 2's stored bytes
+    int failure;                       // of the read that stopped in strip 2; NONE: it did not stop
+    bool wholeStrip;                   // every line of strip 2 counted
+};
+
+// A libtiff-written page whose strip 2 is damaged: strips 0, 1 and 3 read as
+// libtiff reads the sound page, strip 2's lines are counted from its first.
+TEST(JpegDamage, StaysInItsStripAndIsCounted)
+{
+    LibtiffPage s;
+    s.width = kWidth, s.height = kRows * kStrips, s.samples = 3, s.photometric = 6, s.compression = 7;
+    s.rowsPerStrip = kRows;
+    std::vector<Bytes> rows;
+    for (uint32_t y = 0; y < s.height; ++y)
+        rows.push_back(PatternRows(s.RowBytes(), 1, y / 4));
+    TempDir dir;
+    const std::string sound = dir.Path("sound.tif");
+    ASSERT_TRUE(WriteLibtiff(sound, s, rows));
+    std::vector<Bytes> want, strips;
+    ASSERT_TRUE(ReadLibtiff(sound, &want));
+    CTifFile f;
+    ASSERT_EQ(f.Open(sound.c_str()), 1);
+    for (uint32_t k = 0; k < kStrips; ++k) {
+        strips.emplace_back(size_t(f.GetRawStripSize(int(k))));
+        ASSERT_EQ(f.ReadRawStrip(int(k), 0, strips.back().data(), int(strips.back().size())), int(strips[k].size()));
+    }
+    unsigned char* tablesBytes = nullptr;
+    int count = 0;
+    ASSERT_EQ(f.GetTagBytes(347, &count, &tablesBytes), 1);
+    const Bytes tables(tablesBytes, tablesBytes + count);
+    std::free(tablesBytes);
+    const size_t sos = Marker(strips[2], 0xDA);
+    ASSERT_LT(sos + 40, strips[2].size());
+    ASSERT_LT(Marker(strips[2], 0xC0), sos);
+
+    const Damage cases[] = {
+        {"sound", [](Bytes&) {}, VXTIFF_FAIL_NONE, false},
+        {"truncated", [&](Bytes& b) { b.resize(sos + 30); }, VXTIFF_FAIL_CUT_SHORT, true},
+        {"bad marker", [&](Bytes& b) { b[sos + 30] = 0xFF, b[sos + 31] = 0x55; }, VXTIFF_FAIL_BAD_DATA, true},
+        {"noise", [&](Bytes& b) { for (size_t i = sos + 20; i < b.size(); i += 7) b[i] ^= 0x5A; }, -1, false},
+        {"wider frame", [](Bytes& b) { ++b[Marker(b, 0xC0) + 8]; }, VXTIFF_FAIL_BAD_DATA, true},
+        {"taller frame", [](Bytes& b) { b[Marker(b, 0xC0) + 5] = 0, b[Marker(b, 0xC0) + 6] = kRows + 1; },
+         VXTIFF_FAIL_BAD_DATA, true},
+        {"Cb sampled 2x2", [](Bytes& b) { b[Marker(b, 0xC0) + 14] = 0x22; }, VXTIFF_FAIL_BAD_DATA, true},
+        {"grey frame", [](Bytes& b) { b[Marker(b, 0xC0) + 9] = 1; }, VXTIFF_FAIL_BAD_DATA, true},
+        {"arithmetic", [](Bytes& b) { b[Marker(b, 0xC0) + 1] = 0xC9; }, VXTIFF_FAIL_BAD_DATA, true},
+        {"no SOI", [](Bytes& b) { b[1] = 0x00; }, VXTIFF_FAIL_BAD_DATA, true},
+    };
+    for (const Damage& d : cases) {
+        std::vector<Bytes> page = strips;
+        d.edit(page[2]);
+        dir.Write("bad.tif", Page(page, tables, false, kWidth, kRows * kStrips));
+        std::vector<Bytes> got;
+        int damaged = 0, first = -1;
+        const int failure = ReadAll(dir.Path("bad.tif"), kRows * kStrips, kRows, &got, &damaged, &first);
+        for (uint32_t y = 0; y < s.height; ++y) {
+            if (y / kRows != 2) {
+                ASSERT_EQ(got[y], want[y]) << d.name << " line " << y;
+            }
+        }
+        if (d.failure != -1) {
+            EXPECT_EQ(failure, d.failure) << d.name;
+        }
+        if (d.failure == VXTIFF_FAIL_NONE) {
+            EXPECT_EQ(damaged, 0);
+            continue;
+        }
+        EXPECT_GT(damaged, 0) << d.name;
+        EXPECT_TRUE(first >= int(2 * kRows) && first < int(3 * kRows)) << d.name << " " << first;
+        if (d.wholeStrip) {
+            EXPECT_EQ(damaged, int(kRows)) << d.name;
+        }
+    }
+
+    // Strip 3 runs past the end of the file: strips 0 to 2 are read, its
+    // lines counted, and the read fails as cut short.
+    std::vector<Bytes> got;
+    int damaged = 0, first = -1;
+    dir.Write("cut.tif", Page(strips, tables, false, kWidth, kRows * kStrips, 1 << 20));
+    EXPECT_EQ(ReadAll(dir.Path("cut.tif"), kRows * kStrips, kRows, &got, &damaged, &first), VXTIFF_FAIL_CUT_SHORT);
+    EXPECT_EQ(std::vector<Bytes>(got.begin(), got.begin() + 3 * kRows), std::vector<Bytes>(want.begin(), want.begin() + 3 * kRows));
+    EXPECT_EQ(damaged, int(kRows));
+    EXPECT_EQ(first, int(3 * kRows));
+}
+
+// A stream of 1,000 scans is refused before it is decoded; so is a
+// progressive frame whose coefficients need more than the allocation limit.
+TEST(JpegDamage, ManyScansAndHugeProgressiveFramesAreRefused)
+{
+    const Bytes sound = Progressive(64, 32);
+    const size_t eoi = Marker(sound, 0xD9), last = [&] {
+        size_t at = 0;
+        for (size_t i = Marker(sound, 0xDA); i < eoi; i = Marker(sound, 0xDA, i + 2))
+            at = i;
+        return at;
+    }();
+    Bytes many(sound.begin(), sound.begin() + long(eoi));
+    for (int k = 0; k < 1000; ++k)
+        many.insert(many.end(), sound.begin() + long(last), sound.begin() + long(eoi));
+    many.insert(many.end(), {0xFF, 0xD9});
+    Bytes huge = sound;
+    const size_t sof = Marker(huge, 0xC2);
+    huge[sof + 5] = 20000 >> 8, huge[sof + 6] = 20000 & 0xFF, huge[sof + 7] = 20000 >> 8, huge[sof + 8] = 20000 & 0xFF;
+    TempDir dir;
+    const struct {
+        const Bytes& stream;
+        uint32_t size[2];
+        int damaged;
+    } cases[] = {{sound, {64, 32}, 0}, {many, {64, 32}, 32}, {huge, {20000, 20000}, 20000}};
+    for (const auto& c : cases) {
+        const std::string path = dir.Write("p.tif", Page({c.stream}, {}, true, c.size[0], c.size[1]));
+        CTifFile f;
+        ASSERT_EQ(f.Open(path.c_str()), 1);
+        Bytes line(c.size[0]);
+        EXPECT_EQ(f.ReadLine(line.data()), c.damaged ? 0 : 1) << c.size[0];
+        if (c.damaged) {
+            EXPECT_EQ(CTifFile::GetLastFailure(), VXTIFF_FAIL_BAD_DATA);
+        }
+        int first = -1;
+        EXPECT_EQ(f.GetDamagedLines(&first), c.damaged) << c.size[0];
+    }
+}
+
+}  // namespace
+
+#endif
