@@ -23,6 +23,10 @@ public:
     // 1 when the decoder reads FillOrder 2 data itself; 0 when it must be
     // given the bytes most significant bit first.
     virtual int DecodesFillOrder() const { return 0; }
+    // Reading: a scheme whose data does not lie where the strip or tile tags
+    // say fills the file's strip arrays itself: 1 done, 0 failed (recorded);
+    // -1 (the default): the tags say where the data is.
+    virtual int ReadOwnLayout() { return -1; }
 
     CTifFile* m_pFile;  // not owned
 

@@ -63,8 +63,10 @@ constexpr TifCompressionRow kRows[] = {
      NewScheme<CTifFaxCompression>, TifNewFaxDecoder, TifNewFaxEncoder, TifFaxEncoderAccepts, TIF_ROWS_PER_BIT},
     {4, "g4", {"fax4", "ccitt"}, "CCITT Group 4", "ccitt means Group 4", 0, 0, 0,
      NewScheme<CTifFaxCompression>, TifNewFaxDecoder, TifNewFaxEncoder, TifFaxEncoderAccepts, TIF_ROWS_PER_BIT},
-    // Old-style JPEG is named only; JPEG is read where the build has libjpeg.
-    {6, "ojpeg", {}, "old-style JPEG", nullptr, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 1},
+    // JPEG is read where the build has libjpeg; old-style JPEG in its
+    // self-contained forms only (tif_jpeg_scheme.h).
+    {6, "ojpeg", {}, "old-style JPEG", nullptr, 0, 0, 0, NewScheme<CTifJpegCompression>, kJpegDecoder, nullptr,
+     nullptr, kJpegMost},
     {7, "jpeg", {}, "JPEG", nullptr, 0, 0, 0, NewScheme<CTifJpegCompression>, kJpegDecoder, nullptr, nullptr,
      kJpegMost},
 };

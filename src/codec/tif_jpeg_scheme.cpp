@@ -1,13 +1,32 @@
 // tif_jpeg_scheme.cpp — the tags of a JPEG page, for its decoder.
 #include "codec/tif_jpeg_scheme.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "codec/general/tif_jpeg.h"
+#include "io/tif_stream.h"
+#include "tif/tif_failure.h"
 #include "tif/tif_file.h"
+
+bool CTifJpegCompression::WholeStream() const
+{
+    int offset = 0;
+    return m_pFile->m_nCompression == 6 && m_pFile->GetTagValue(TIF_TAG_JPEGIFOFFSET, &offset) && offset != 0;
+}
 
 TifCodec* CTifJpegCompression::CreateDecoder()
 {
+    CTifFile* f = m_pFile;
+    if (f->m_nCompression == 6 && !WholeStream() &&
+        (f->m_bTiled || f->FindTag(TIF_TAG_JPEGQTABLES) != nullptr || f->FindTag(TIF_TAG_JPEGDCTABLES) != nullptr ||
+         f->FindTag(TIF_TAG_JPEGACTABLES) != nullptr))
+        return nullptr;
+    if (WholeStream()) {
+        if (f->m_bTiled)
+            return nullptr;
+        f->m_nRowsPerStrip = f->m_nHeight;
+    }
     TifCodec* decoder = CTifCompression::CreateDecoder();
     if (decoder == nullptr)
         return nullptr;
@@ -36,4 +55,26 @@ TifCodec* CTifJpegCompression::CreateDecoder()
     if (m_pFile->m_nPhotometric == 6)
         m_pFile->m_nPhotometric = 2;  // YCbCr is delivered as RGB
     return decoder;
+}
+
+int CTifJpegCompression::ReadOwnLayout()
+{
+    if (!WholeStream())
+        return -1;
+    CTifFile* f = m_pFile;
+    int offset = 0, bytes = -1;
+    f->GetTagValue(TIF_TAG_JPEGIFOFFSET, &offset);
+    const int64_t at = uint32_t(offset), length = f->m_pStream->GetLength();
+    if (!f->GetTagValue(TIF_TAG_JPEGIFBYTECOUNT, &bytes) || bytes == 0)
+        bytes = static_cast<int>(length > at && length - at < INT32_MAX ? length - at : 0);
+    std::free(f->m_pStripOffsets);
+    std::free(f->m_pStripByteCounts);
+    f->m_pStripOffsets = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t)));
+    f->m_pStripByteCounts = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t)));
+    if (f->m_pStripOffsets == nullptr || f->m_pStripByteCounts == nullptr)
+        return TifFail(VXTIFF_FAIL_MEMORY);
+    f->m_nStrips = 1;
+    f->m_pStripOffsets[0] = uint32_t(offset);
+    f->m_pStripByteCounts[0] = uint32_t(bytes);
+    return 1;
 }

@@ -1,7 +1,7 @@
-// tif_jpeg_scheme.h — the scheme of JPEG (Compression 7): hands the page's
-// Photometric, YCbCrSubsampling and JPEGTables to the decoder, and reports a
-// YCbCr page as the RGB it is delivered as. Not written: creating such a file
-// fails cleanly.
+// tif_jpeg_scheme.h — the scheme of JPEG (Compression 7) and of old-style
+// JPEG (6) in its self-contained forms: hands the page's Photometric,
+// YCbCrSubsampling and JPEGTables to the decoder, and reports a YCbCr page as
+// the RGB it is delivered as. Not written: creating such a file fails cleanly.
 #pragma once
 
 #include "codec/tif_compression.h"
@@ -12,7 +12,16 @@ public:
 
     TifCodec* CreateEncoder() override { return nullptr; }
     // Null also for a page the decoder cannot decode (its photometric,
-    // samples or sampling), which then fails to open as an unsupported
-    // compression.
+    // samples or sampling), for old-style tiles and for old-style pages whose
+    // strips lean on tables stored apart (JPEGQTables, JPEGDCTables,
+    // JPEGACTables without JPEGInterchangeFormat), which then fail to open as
+    // an unsupported compression.
     TifCodec* CreateDecoder() override;
+    // An old-style page with JPEGInterchangeFormat is one stream for the
+    // whole image, read as a single strip of JPEGInterchangeFormatLength
+    // bytes (to the end of the file without it); every other page: -1.
+    int ReadOwnLayout() override;
+
+private:
+    bool WholeStream() const;
 };

@@ -51,8 +51,9 @@ Bytes Page(const std::vector<Bytes>& strips, const Bytes& tables, bool grey, uin
     return b.Build();
 }
 
-// A grey progressive stream of libjpeg's simple progression.
-Bytes Progressive(uint32_t width, uint32_t height)
+// A stream of `components` (1 grey, 3 RGB stored as YCbCr 2x2), libjpeg's
+// baseline or simple progression.
+Bytes Encode(uint32_t width, uint32_t height, int components, bool progressive)
 {
     jpeg_compress_struct c;
     jpeg_error_mgr e;
@@ -61,13 +62,15 @@ Bytes Progressive(uint32_t width, uint32_t height)
     unsigned char* mem = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&c, &mem, &size);
-    c.image_width = width, c.image_height = height, c.input_components = 1, c.in_color_space = JCS_GRAYSCALE;
+    c.image_width = width, c.image_height = height, c.input_components = components;
+    c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&c);
-    jpeg_simple_progression(&c);
+    if (progressive)
+        jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
-    Bytes row(width);
+    Bytes row(width * uint32_t(components));
     for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x)
+        for (uint32_t x = 0; x < row.size(); ++x)
             row[x] = uint8_t(x * 3 + y * 5);
         JSAMPROW r = row.data();
         jpeg_write_scanlines(&c, &r, 1);
@@ -77,6 +80,26 @@ Bytes Progressive(uint32_t width, uint32_t height)
     std::free(mem);
     jpeg_destroy_compress(&c);
     return out;
+}
+
+// The rows libjpeg decodes from a whole stream (YCbCr as RGB).
+std::vector<Bytes> Decode(const Bytes& stream)
+{
+    jpeg_decompress_struct d;
+    jpeg_error_mgr e;
+    d.err = jpeg_std_error(&e);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, stream.data(), stream.size());
+    jpeg_read_header(&d, TRUE);
+    jpeg_start_decompress(&d);
+    std::vector<Bytes> rows(d.output_height, Bytes(size_t(d.output_width) * d.output_components));
+    for (Bytes& r : rows) {
+        JSAMPROW p = r.data();
+        jpeg_read_scanlines(&d, &p, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return rows;
 }
 
 // Reads every line as the salvaging reader does (a line that fails skips to
@@ -194,7 +217,7 @@ TEST(JpegDamage, StaysInItsStripAndIsCounted)
 // progressive frame whose coefficients need more than the allocation limit.
 TEST(JpegDamage, ManyScansAndHugeProgressiveFramesAreRefused)
 {
-    const Bytes sound = Progressive(64, 32);
+    const Bytes sound = Encode(64, 32, 1, true);
     const size_t eoi = Marker(sound, 0xD9), last = [&] {
         size_t at = 0;
         for (size_t i = Marker(sound, 0xDA); i < eoi; i = Marker(sound, 0xDA, i + 2))
@@ -225,6 +248,41 @@ TEST(JpegDamage, ManyScansAndHugeProgressiveFramesAreRefused)
         }
         int first = -1;
         EXPECT_EQ(f.GetDamagedLines(&first), c.damaged) << c.size[0];
+    }
+}
+
+// Old-style JPEG: one stream for the whole image (JPEGInterchangeFormat,
+// whatever the strip tags say), or strips that are each a whole stream; both
+// read as libjpeg decodes the streams.
+TEST(JpegOldStyle, SelfContainedFormsRead)
+{
+    const Bytes whole = Encode(40, 30, 3, false), top = Encode(40, 16, 3, true), bottom = Encode(40, 14, 3, false);
+    std::vector<Bytes> want = Decode(whole), halves = Decode(top), rest = Decode(bottom);
+    halves.insert(halves.end(), rest.begin(), rest.end());
+    TempDir dir;
+    for (bool interchange : {true, false}) {
+        TiffBuilder b;
+        b.Add(kTagImageWidth, kLong, {40}).Add(kTagImageLength, kLong, {30}).Add(kTagBitsPerSample, kShort, {8, 8, 8});
+        b.Add(kTagCompression, kShort, {6}).Add(kTagPhotometric, kShort, {6}).Add(kTagSamplesPerPixel, kShort, {3});
+        if (interchange) {
+            const uint32_t at = b.AddData(whole);
+            b.Add(kTagStripOffsets, kLong, {at + 200}).Add(kTagRowsPerStrip, kLong, {8});  // as some writers did
+            b.Add(kTagStripByteCounts, kLong, {uint32_t(whole.size()) - 200});
+            b.Add(513, kLong, {at}).Add(514, kLong, {uint32_t(whole.size())});
+        } else {
+            const uint32_t first = b.AddData(top), second = b.AddData(bottom);
+            b.Add(kTagStripOffsets, kLong, {first, second}).Add(kTagRowsPerStrip, kLong, {16});
+            b.Add(kTagStripByteCounts, kLong, {uint32_t(top.size()), uint32_t(bottom.size())});
+        }
+        const std::string path = dir.Write("old.tif", b.Build());
+        CTifFile f;
+        ASSERT_EQ(f.Open(path.c_str()), 1) << CTifFile::GetLastFailure();
+        EXPECT_EQ(f.m_nPhotometric, 2);
+        Bytes all(40 * 3 * 30);
+        ASSERT_EQ(f.ReadLines(all.data(), 30), 30) << interchange;
+        for (uint32_t y = 0; y < 30; ++y)
+            EXPECT_EQ(Bytes(all.begin() + y * 120, all.begin() + y * 120 + 120), interchange ? want[y] : halves[y]) << y;
+        EXPECT_EQ(f.GetDamagedLines(nullptr), 0);
     }
 }
 
