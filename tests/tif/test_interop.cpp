@@ -78,12 +78,14 @@ std::vector<Case> Cases()
             c.name += "_F2";
             v.push_back(c);
         }
-    // JPEG, odd sizes: YCbCr (subsampled 2x2, 2x1, none), RGB, grey, CMYK.
+    // JPEG, odd sizes (a page's worth for the usual YCbCr 2x2): YCbCr
+    // (subsampled 2x2, 2x1, none), RGB, grey, CMYK.
     const uint16_t jpegs[][4] = {{6, 3, 2, 2}, {6, 3, 2, 1}, {6, 3, 1, 1}, {2, 3, 1, 1}, {1, 1, 1, 1}, {5, 4, 1, 1}};
     for (auto j : jpegs)
         for (bool big : {false, true})
             for (bool tiled : {false, true}) {
-                Case c = Make(7, 1, j[0], j[1], 8, big, 1001, 777, 32, tiled ? 128 : 0, 32);
+                const bool page = j[2] == 2 && j[3] == 2;
+                Case c = Make(7, 1, j[0], j[1], 8, big, page ? 1001 : 333, page ? 777 : 259, 32, tiled ? 128 : 0, 32);
                 c.s.subsampling[0] = j[2], c.s.subsampling[1] = j[3];
                 c.name += "_Y" + std::to_string(j[2]) + std::to_string(j[3]);
                 v.push_back(c);
