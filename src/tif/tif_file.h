@@ -44,7 +44,7 @@ struct RGBQUAD {
 // Public image types (nImageType). Note the odd values of the last two.
 enum {
     VXIMG_MINISWHITE = 0,       // PhotometricInterpretation 0
-    VXIMG_RGB = 1,              // 2, and 6 (YCbCr, delivered as stored)
+    VXIMG_RGB = 1,              // 2, and 6 (YCbCr: as stored; JPEG-compressed: as RGB, Photometric 2)
     VXIMG_PALETTE = 2,          // 3
     VXIMG_CMYK = 9,             // 5
     VXIMG_MINISBLACK = 0x4000,  // 1
