@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "bench_files.h"
 #include "convert/tif2bmp.h"
 #include "tif/tif_file.h"
 
@@ -26,7 +27,7 @@ TiffPtr OpenLt(const std::string& path)
 {
     TIFFSetWarningHandler(Quiet);
     TIFFSetErrorHandler(Quiet);
-    return TiffPtr(TIFFOpen(path.c_str(), "r"));
+    return TiffPtr(BenchOpenForReading(path));
 }
 
 // Opens with vxtiff and checks that it sees the image libtiff sees.

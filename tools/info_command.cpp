@@ -2,8 +2,9 @@
 //
 // Each page is opened as the other commands open it; a page that does not
 // open is still described from its directory (CTifFile::DescribePage) when
-// only what it holds is beyond the library: separate planes, JPEG without libjpeg. Pages are
-// printed as they are read, so a file of many pages costs one page at a time.
+// only what it holds is beyond the library: separate planes, JPEG without
+// libjpeg. Pages are printed as they are read, so a file of many pages costs
+// one page at a time.
 #include "info_command.h"
 
 #include <cstdio>

@@ -23,6 +23,7 @@
 
 #if defined(VXTIFF_HAVE_JPEG)
 
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
@@ -40,6 +41,9 @@ namespace {
 // More scans than any writer makes (a full progression has about a dozen);
 // each scan passes over the frame's whole coefficient buffer.
 constexpr int kMostScans = 100;
+
+// The most rows one jpeg_read_scanlines call is offered: a band of 2x2 blocks.
+constexpr int kBatchRows = 16;
 
 struct JpegErrors {
     jpeg_error_mgr pub;
@@ -249,13 +253,12 @@ int StartStrip(TifJpegDecoderState* s)
     return c->output_components == s->header.samplesPerPixel && int64_t(c->output_width) == s->header.width;
 }
 
-// One row: 1, 0 when libjpeg gave none, -1 on an error.
-int ReadRow(TifJpegDecoderState* s, unsigned char* row)
+// Up to `n` rows: the count libjpeg gave (0 none), -1 on an error.
+int ReadRows(TifJpegDecoderState* s, JSAMPROW* rows, int n)
 {
     if (setjmp(s->errors.jump))
         return -1;
-    JSAMPROW rows[1] = {row};
-    return static_cast<int>(jpeg_read_scanlines(&s->cinfo, rows, 1));
+    return static_cast<int>(jpeg_read_scanlines(&s->cinfo, rows, static_cast<JDIMENSION>(n)));
 }
 
 // After libjpeg returned: a read that failed beneath it fails the call.
@@ -292,18 +295,25 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     int done = 0;
     while (s->started && done < count) {
         const int line = static_cast<int>(s->cinfo.output_scanline);
-        if (line >= static_cast<int>(s->cinfo.output_height) || line >= s->stopAt)
+        const int end = std::min(static_cast<int>(s->cinfo.output_height), s->stopAt);
+        if (line >= end)
             break;  // a frame shorter than the rows asked for, or data that ended
-        const int got = ReadRow(s, out);
+        // Several rows a call: libjpeg's per-call work showed on narrow tiles.
+        JSAMPROW batch[kBatchRows];
+        const int n = std::min({count - done, end - line, kBatchRows});
+        for (int i = 0; i < n; ++i)
+            batch[i] = out + step * i;
+        const int got = ReadRows(s, batch, n);
         ThrowReadFailure(s);
-        if (got != 1) {
+        if (got <= 0) {
             s->started = 0;  // libjpeg cannot go on with this strip
             break;
         }
-        if (line >= s->damagedFrom)
-            TifNoteDamagedRow(h, done);
-        ++done;
-        out += step;
+        for (int i = 0; i < got; ++i)
+            if (line + i >= s->damagedFrom)
+                TifNoteDamagedRow(h, done + i);
+        done += got;
+        out += step * got;
     }
     // Short of the rows asked: the strip's data ran out (cut short), or the
     // stream is damaged.
