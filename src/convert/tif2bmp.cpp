@@ -169,43 +169,11 @@ public:
     bool Init(const Geometry& g, int sourceWidth)
     {
         width_ = g.width;
-        columns_ = Calloc<int32_t>(g.width);
         const int whole = g.width >> 3;
-        source_ = Calloc<int32_t>(whole > 0 ? whole : 1);
-        pattern_ = Calloc<int16_t>(whole > 0 ? whole : 1);
-        tables_ = Calloc<unsigned char>(int64_t(kMaxPatterns) * 512);
-        if (!columns_ || !source_ || !pattern_ || !tables_)
+        if (!Allocate(whole))
             return false;
-        for (int i = 0; i < g.width; ++i) {
-            const double s = std::trunc(i * g.step / g.stepDen + g.slack);
-            // The single-precision target can carry the last columns just past the row.
-            columns_[i] = s < sourceWidth ? static_cast<int32_t>(s) : sourceWidth - 1;
-        }
-        uint32_t keys[kMaxPatterns];
-        int patterns = 0;
-        int lastPattern = -1;
-        for (int o = 0; o < whole; ++o) {
-            const int32_t* c = columns_.get() + 8 * o;
-            const int32_t base = c[0] >> 3;
-            pattern_[o] = -1;
-            source_[o] = base;
-            if (c[7] - 8 * base >= 16)
-                continue;  // wider than two bytes: gathered
-            uint32_t key = 0;
-            for (int k = 0; k < 8; ++k)
-                key = key << 4 | uint32_t(c[k] - 8 * base);
-            int p = lastPattern >= 0 && keys[lastPattern] == key ? lastPattern : -1;
-            for (int i = 0; i < patterns && p < 0; ++i)
-                if (keys[i] == key)
-                    p = i;
-            if (p < 0 && patterns < kMaxPatterns) {
-                p = patterns++;
-                keys[p] = key;
-                MakeTables(c, base, tables_.get() + size_t(p) * 512);
-            }
-            pattern_[o] = static_cast<int16_t>(p);
-            lastPattern = p;
-        }
+        FillColumns(g, sourceWidth);
+        const int patterns = FindPatterns(whole);
         // A whole ratio (2:1, 1:1, ...) gives one pattern at a fixed source step.
         step_ = whole > 1 ? source_[1] - source_[0] : 0;
         uniform_ = whole > 0 && patterns == 1;
@@ -250,6 +218,68 @@ public:
 
 private:
     static constexpr int kMaxPatterns = 64;
+
+    bool Allocate(int whole)
+    {
+        columns_ = Calloc<int32_t>(width_);
+        source_ = Calloc<int32_t>(whole > 0 ? whole : 1);
+        pattern_ = Calloc<int16_t>(whole > 0 ? whole : 1);
+        tables_ = Calloc<unsigned char>(int64_t(kMaxPatterns) * 512);
+        return columns_ && source_ && pattern_ && tables_;
+    }
+
+    void FillColumns(const Geometry& g, int sourceWidth)
+    {
+        for (int i = 0; i < g.width; ++i) {
+            const double s = std::trunc(i * g.step / g.stepDen + g.slack);
+            // The single-precision target can carry the last columns just past the row.
+            columns_[i] = s < sourceWidth ? static_cast<int32_t>(s) : sourceWidth - 1;
+        }
+    }
+
+    // Gives each whole output byte its source byte and its tables (made for
+    // the first kMaxPatterns column patterns); returns how many were made.
+    int FindPatterns(int whole)
+    {
+        uint32_t keys[kMaxPatterns];
+        int patterns = 0;
+        int lastPattern = -1;
+        for (int o = 0; o < whole; ++o) {
+            const int32_t* c = columns_.get() + 8 * o;
+            const int32_t base = c[0] >> 3;
+            pattern_[o] = -1;
+            source_[o] = base;
+            if (c[7] - 8 * base >= 16)
+                continue;  // wider than two bytes: gathered
+            const uint32_t key = PatternKey(c, base);
+            int p = lastPattern >= 0 && keys[lastPattern] == key ? lastPattern : FindKey(keys, patterns, key);
+            if (p < 0 && patterns < kMaxPatterns) {
+                p = patterns++;
+                keys[p] = key;
+                MakeTables(c, base, tables_.get() + size_t(p) * 512);
+            }
+            pattern_[o] = static_cast<int16_t>(p);
+            lastPattern = p;
+        }
+        return patterns;
+    }
+
+    // The offsets of eight output columns from source byte base, four bits each.
+    static uint32_t PatternKey(const int32_t* c, int32_t base)
+    {
+        uint32_t key = 0;
+        for (int k = 0; k < 8; ++k)
+            key = key << 4 | uint32_t(c[k] - 8 * base);
+        return key;
+    }
+
+    static int FindKey(const uint32_t* keys, int patterns, uint32_t key)
+    {
+        for (int i = 0; i < patterns; ++i)
+            if (keys[i] == key)
+                return i;
+        return -1;
+    }
 
     // Tables for source bytes base and base + 1 of eight output columns.
     static void MakeTables(const int32_t* c, int32_t base, unsigned char* t)
