@@ -40,6 +40,47 @@ std::string Outputs(const std::vector<std::string>& inputs, const BatchOptions& 
     return {};
 }
 
+// Runs `task` on every input, on `jobs` threads at most (a progress bar only
+// on one); each file's exit status.
+std::vector<int> RunAll(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs, int jobs,
+                        const FileTask& task)
+{
+    std::vector<int> status(inputs.size(), kExitFailed);
+    std::atomic<size_t> next{0};
+    const size_t workers = std::min<size_t>(size_t(jobs), inputs.size());
+    const bool bar = workers == 1 && StderrIsTerminal();
+    auto work = [&] {
+        for (size_t i; (i = next++) < inputs.size();)
+            status[i] = task(inputs[i], outputs[i], bar);
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < workers; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads)
+        t.join();
+    return status;
+}
+
+// The batch's exit status: that of its first failed file, else damaged when
+// one was; the counts said.
+int Summary(const std::vector<int>& status)
+{
+    int result = kExitOk;
+    size_t failed = 0;
+    for (int s : status) {
+        if (s == kExitOk || s == kExitDamaged) {
+            result = result == kExitOk ? s : result;
+            continue;
+        }
+        result = failed++ == 0 ? s : result;
+    }
+    const size_t done = status.size() - failed;
+    Say(std::to_string(done) + (done == 1 ? " file converted, " : " files converted, ") + std::to_string(failed) +
+        " failed");
+    return result;
+}
+
 }  // namespace
 
 int RunFiles(const std::vector<std::string>& inputs, const std::string& out, const BatchOptions& b, const char* ext,
@@ -57,32 +98,5 @@ int RunFiles(const std::vector<std::string>& inputs, const std::string& out, con
         Say(b.outDir + ": cannot make the directory" + (ec ? ": " + ec.message() : std::string()));
         return kExitOutput;
     }
-    std::vector<int> status(inputs.size(), kExitFailed);
-    std::atomic<size_t> next{0};
-    const size_t workers = std::min<size_t>(size_t(b.jobs), inputs.size());
-    const bool bar = workers == 1 && StderrIsTerminal();
-    auto work = [&] {
-        for (size_t i; (i = next++) < inputs.size();)
-            status[i] = task(inputs[i], outputs[i], bar);
-    };
-    std::vector<std::thread> threads;
-    for (size_t t = 1; t < workers; ++t)
-        threads.emplace_back(work);
-    work();
-    for (std::thread& t : threads)
-        t.join();
-
-    int result = kExitOk;
-    size_t failed = 0;
-    for (int s : status) {
-        if (s == kExitOk || s == kExitDamaged) {
-            result = result == kExitOk ? s : result;
-            continue;
-        }
-        result = failed++ == 0 ? s : result;
-    }
-    const size_t done = inputs.size() - failed;
-    Say(std::to_string(done) + (done == 1 ? " file converted, " : " files converted, ") + std::to_string(failed) +
-        " failed");
-    return result;
+    return Summary(RunAll(inputs, outputs, b.jobs, task));
 }

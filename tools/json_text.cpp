@@ -6,28 +6,37 @@
 
 namespace {
 
-// The length of the valid UTF-8 sequence of two or more bytes at `at`, or 0
-// (overlong forms, surrogates and code points past U+10FFFF are not valid).
+// The well-formed UTF-8 sequences of two or more bytes (Unicode, table 3-7):
+// by lead byte, the sequence's length and its second byte's range (overlong
+// forms, surrogates and code points past U+10FFFF left out); the bytes after
+// the second are 0x80 to 0xBF.
+struct Lead {
+    unsigned from, to;
+    size_t length;
+    unsigned lo, hi;
+};
+constexpr Lead kLeads[] = {
+    {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
+    {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
+    {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+};
+
+// The length of the valid UTF-8 sequence of two or more bytes at `at`, or 0.
 size_t Utf8Length(const std::string& s, size_t at)
 {
     const auto byte = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
-    const unsigned lead = byte(at);
-    size_t n = 0;
-    unsigned lo = 0x80, hi = 0xBF;  // the second byte's range
-    if (lead >= 0xC2 && lead <= 0xDF)
-        n = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-        n = 3, lo = lead == 0xE0 ? 0xA0 : 0x80, hi = lead == 0xED ? 0x9F : 0xBF;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-        n = 4, lo = lead == 0xF0 ? 0x90 : 0x80, hi = lead == 0xF4 ? 0x8F : 0xBF;
-    else
-        return 0;
-    if (byte(at + 1) < lo || byte(at + 1) > hi)
-        return 0;
-    for (size_t i = 2; i < n; ++i)
-        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF)
+    const auto within = [](unsigned v, unsigned lo, unsigned hi) { return v >= lo && v <= hi; };
+    for (const Lead& l : kLeads) {
+        if (!within(byte(at), l.from, l.to))
+            continue;
+        if (!within(byte(at + 1), l.lo, l.hi))
             return 0;
-    return n;
+        for (size_t i = 2; i < l.length; ++i)
+            if (!within(byte(at + i), 0x80, 0xBF))
+                return 0;
+        return l.length;
+    }
+    return 0;
 }
 
 }  // namespace

@@ -157,6 +157,69 @@ bool WriteAll(int fd, const char* p, size_t size)
     return true;
 }
 
+// Where temporary files' names begin: beside `beside`, or in $TMPDIR when it
+// is empty; "" or why not.
+std::string TempBase(const std::string& beside, std::string* base)
+{
+    *base = beside + ".vxtiff-";
+    if (!beside.empty())
+        return {};
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    if (ec)
+        return "no directory for temporary files: " + ec.message();
+    *base = (dir / "vxtiff-").string();
+    return {};
+}
+
+// Creates a new file named `base`, a number and ".part" (its name in *name):
+// its descriptor, or -1 with errno set.
+int CreateUnique(const std::string& base, std::string* name)
+{
+    // The names need only differ between runs that may meet (each is made
+    // only when new): the clock and the process seed them. std::random_device
+    // would ask the processor first (CPUID), a trap to the hypervisor on a
+    // virtual machine that costs more than a small command's work.
+    const auto ticks = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::mt19937 rng(uint32_t(ticks ^ ticks >> 32) ^ uint32_t(ProcessId()) * 2654435761u);
+    int fd = -1;
+    for (int tries = 0; tries < 100 && fd == -1; ++tries) {
+        *name = base + std::to_string(rng() % 1000000000u) + ".part";
+        // Made only when the name is new, so nothing of anyone else is touched.
+        fd = CreateNew(*name);
+        if (fd == -1 && errno != EEXIST)
+            break;
+    }
+    return fd;
+}
+
+// The new file `fd` made a stream in *stream, or closed when `stream` is
+// null (the writer opens it by name); "" or why not.
+std::string HandOver(int fd, std::FILE** stream)
+{
+    if (stream == nullptr)
+        return CloseFd(fd) != 0 ? "cannot create: " + Text(errno) : std::string();
+    *stream = fdopen(fd, "wb");
+    if (*stream != nullptr)
+        return {};
+    const int err = errno;
+    CloseFd(fd);
+    return "cannot create: " + Text(err);
+}
+
+// Copies all of `from` to `fd`; 0 or the error.
+int CopyAll(std::FILE* from, int fd)
+{
+    char buf[65536];
+    size_t n = 0;
+    int err = 0;
+    while (err == 0 && (n = std::fread(buf, 1, sizeof buf, from)) > 0)
+        err = WriteAll(fd, buf, n) ? 0 : errno;
+    if (err == 0 && std::ferror(from))
+        err = EIO;
+    return err;
+}
+
 #if !defined(_WIN32)
 // `path` with its symbolic links followed to the name they end at (which
 // need not exist yet: a dangling link is followed to the file it names).
@@ -190,6 +253,19 @@ int Reserve(int fd, off_t size)
         // The length the failed reservation may have left: nothing better to do.
     }
     return r;
+}
+
+// Room in OUT (`fd`) for all of `from`, whose size goes in *size, and OUT
+// wound back to its start; 0 or the error.
+int Rewind(std::FILE* from, int fd, off_t* size)
+{
+    struct stat st;
+    if (fstat(fileno(from), &st) != 0)
+        return errno;
+    *size = st.st_size;
+    if (const int err = Reserve(fd, st.st_size); err != 0)
+        return err;
+    return lseek(fd, 0, SEEK_SET) != 0 ? errno : 0;
 }
 #endif
 
@@ -232,28 +308,10 @@ std::string OutputFile::Open(const std::vector<std::string>& inputs, Writer writ
 // why not.
 std::string OutputFile::MakeTemp(const std::string& beside, Writer writer)
 {
-    std::string base = beside + ".vxtiff-";
-    if (beside.empty()) {
-        std::error_code ec;
-        const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-        if (ec)
-            return "no directory for temporary files: " + ec.message();
-        base = (dir / "vxtiff-").string();
-    }
-    // The names need only differ between runs that may meet (each is made
-    // only when new): the clock and the process seed them. std::random_device
-    // would ask the processor first (CPUID), a trap to the hypervisor on a
-    // virtual machine that costs more than a small command's work.
-    const auto ticks = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::mt19937 rng(uint32_t(ticks ^ ticks >> 32) ^ uint32_t(ProcessId()) * 2654435761u);
-    int fd = -1;
-    for (int tries = 0; tries < 100 && fd == -1; ++tries) {
-        tmp_ = base + std::to_string(rng() % 1000000000u) + ".part";
-        // Made only when the name is new, so nothing of anyone else is touched.
-        fd = CreateNew(tmp_);
-        if (fd == -1 && errno != EEXIST)
-            break;
-    }
+    std::string base;
+    if (std::string why = TempBase(beside, &base); !why.empty())
+        return why;
+    const int fd = CreateUnique(base, &tmp_);
     if (fd == -1) {
         const int err = errno;
         tmp_.clear();
@@ -267,17 +325,7 @@ std::string OutputFile::MakeTemp(const std::string& beside, Writer writer)
         // Readable as a new file is until Commit: no worse than before.
     }
 #endif
-    if (writer == kStream) {
-        stream_ = fdopen(fd, "wb");
-        if (stream_ == nullptr) {
-            const int err = errno;
-            CloseFd(fd);
-            return "cannot create: " + Text(err);
-        }
-    } else if (CloseFd(fd) != 0) {
-        return "cannot create: " + Text(errno);
-    }
-    return {};
+    return HandOver(fd, writer == kStream ? &stream_ : nullptr);
 }
 
 #if defined(_WIN32)
@@ -299,29 +347,52 @@ std::string OutputFile::Decide(Writer writer)
 
 #else
 
+// OUT not a regular file (a device, a FIFO, standard output): written
+// straight through; "" or why not.
+std::string OutputFile::OpenStraight(Writer writer)
+{
+    // A FIFO waits here for its reader; one that closes early is a failed
+    // write, not a silent death.
+    fd_ = out_ == "-" ? 1 : ::open(out_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ == -1)
+        return "cannot open for writing: " + Text(errno);
+    std::signal(SIGPIPE, SIG_IGN);
+    mode_ = kStraight;
+    if (writer == kByName)
+        return MakeTemp("", writer);
+    stream_ = fd_ == 1 ? stdout : fdopen(fd_, "wb");
+    if (stream_ == nullptr)
+        return "cannot open for writing: " + Text(errno);
+    fd_ = fd_ == 1 ? 1 : -1;  // closed with the stream
+    return {};
+}
+
+// OUT itself opened, to be written once the output is complete: it has other
+// links, or (`besideFailed` says why) no file can be made beside it; "" or
+// why not.
+std::string OutputFile::OpenInPlace(Writer writer, const std::string& besideFailed)
+{
+    fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ == -1)
+        return besideFailed.empty() ? "cannot open for writing: " + Text(errno) : besideFailed;
+    mode_ = kCopyIn;
+    if (!besideFailed.empty()) {
+        Say("note: " + out_ + ": its directory is not writable; the file is overwritten in place");
+        return MakeTemp("", writer);
+    }
+    const std::string why = MakeTemp(target_, writer);
+    return why.empty() ? why : MakeTemp("", writer);
+}
+
 std::string OutputFile::Decide(Writer writer)
 {
     if (out_ == "/dev/stdout")
         out_ = "-";  // its link leads to the file the shell opened: written through that opening
     struct stat st = {};
-    if (out_ == "-" || (::stat(out_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))) {
-        if (out_ != "-" && S_ISDIR(st.st_mode))
-            return CannotWrite(EISDIR);
-        // A FIFO waits here for its reader; one that closes early is a failed
-        // write, not a silent death.
-        fd_ = out_ == "-" ? 1 : ::open(out_.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd_ == -1)
-            return "cannot open for writing: " + Text(errno);
-        std::signal(SIGPIPE, SIG_IGN);
-        mode_ = kStraight;
-        if (writer == kByName)
-            return MakeTemp("", writer);
-        stream_ = fd_ == 1 ? stdout : fdopen(fd_, "wb");
-        if (stream_ == nullptr)
-            return "cannot open for writing: " + Text(errno);
-        fd_ = fd_ == 1 ? 1 : -1;  // closed with the stream
-        return {};
-    }
+    if (out_ == "-")
+        return OpenStraight(writer);
+    if (::stat(out_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return S_ISDIR(st.st_mode) ? CannotWrite(EISDIR) : OpenStraight(writer);
     target_ = FollowLinks(out_);
     existed_ = ::stat(target_.c_str(), &st) == 0;
     if (existed_) {
@@ -335,18 +406,7 @@ std::string OutputFile::Decide(Writer writer)
         if (why.empty() || !existed_ || (err != EACCES && err != EPERM))
             return why;
     }
-    // Other links to OUT, or no room for a file beside it: OUT itself is
-    // written, once the output is complete.
-    fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd_ == -1)
-        return why.empty() ? "cannot open for writing: " + Text(errno) : why;
-    mode_ = kCopyIn;
-    if (!why.empty()) {
-        Say("note: " + out_ + ": its directory is not writable; the file is overwritten in place");
-        return MakeTemp("", writer);
-    }
-    why = MakeTemp(target_, writer);
-    return why.empty() ? why : MakeTemp("", writer);
+    return OpenInPlace(writer, why);
 }
 
 #endif
@@ -393,24 +453,17 @@ std::string OutputFile::CopyTo(int fd, bool inPlace)
         return "cannot read the temporary file: " + Text(errno);
     int err = 0;
 #if !defined(_WIN32)
-    struct stat st;
-    if (inPlace && (fstat(fileno(from), &st) != 0 || (err = Reserve(fd, st.st_size)) != 0 ||
-                    lseek(fd, 0, SEEK_SET) != 0)) {
-        err = err != 0 ? err : errno;
+    off_t size = 0;
+    if (inPlace && (err = Rewind(from, fd, &size)) != 0) {
         std::fclose(from);
         return CannotWrite(err);
     }
 #endif
     if (inPlace)
         ++g_copying;
-    char buf[65536];
-    size_t n = 0;
-    while (err == 0 && (n = std::fread(buf, 1, sizeof buf, from)) > 0)
-        err = WriteAll(fd, buf, n) ? 0 : errno;
-    if (err == 0 && std::ferror(from))
-        err = EIO;
+    err = CopyAll(from, fd);
 #if !defined(_WIN32)
-    if (err == 0 && inPlace && ftruncate(fd, st.st_size) != 0)
+    if (err == 0 && inPlace && ftruncate(fd, size) != 0)
         err = errno;
 #endif
     std::fclose(from);

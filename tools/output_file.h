@@ -49,6 +49,8 @@ public:
 private:
     enum Mode { kReplace, kCopyIn, kStraight };
     std::string Decide(Writer writer);
+    std::string OpenStraight(Writer writer);
+    std::string OpenInPlace(Writer writer, const std::string& besideFailed);
     std::string MakeTemp(const std::string& beside, Writer writer);
     std::string CopyTo(int fd, bool inPlace);
 

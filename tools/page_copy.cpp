@@ -47,6 +47,50 @@ unsigned char ReverseByte(unsigned v, int bits)
     return static_cast<unsigned char>(r);
 }
 
+// Pixels of whole bytes, moved whole.
+void ReverseWholeBytes(const unsigned char* src, unsigned char* dst, size_t rowBytes, int bits)
+{
+    const size_t pixel = size_t(bits / 8);
+    for (size_t x = 0, from = rowBytes - pixel; x < rowBytes; x += pixel, from -= pixel)
+        std::memcpy(dst + x, src + from, pixel);
+}
+
+// Pixels of 1, 2 or 4 bits: the bytes in reverse order, each one's pixels
+// reversed through a table.
+void ReversePacked(const unsigned char* src, unsigned char* dst, size_t rowBytes, int width, int bits)
+{
+    // One table per pixel size, made once: rows are far shorter than 256 entries.
+    static const auto kTables = [] {
+        std::array<std::array<unsigned char, 256>, 3> t{};
+        for (int k = 0; k < 3; ++k)
+            for (unsigned v = 0; v < 256; ++v)
+                t[size_t(k)][v] = ReverseByte(v, 1 << k);
+        return t;
+    }();
+    const auto& table = kTables[bits == 1 ? 0 : bits == 2 ? 1 : 2];
+    for (size_t i = 0; i < rowBytes; ++i)
+        dst[i] = table[src[rowBytes - 1 - i]];
+    // The source's bits past the width came first: shifted out.
+    const int pad = int(rowBytes * 8 - size_t(width) * size_t(bits));
+    if (pad > 0) {
+        for (size_t i = 0; i + 1 < rowBytes; ++i)
+            dst[i] = static_cast<unsigned char>(dst[i] << pad | dst[i + 1] >> (8 - pad));
+        dst[rowBytes - 1] = static_cast<unsigned char>(dst[rowBytes - 1] << pad);
+    }
+}
+
+// Other pixel sizes (3, 12 bits...): bit by bit.
+void ReverseBitwise(const unsigned char* src, unsigned char* dst, size_t rowBytes, int width, int bits)
+{
+    std::memset(dst, 0, rowBytes);
+    for (int64_t x = 0; x < width; ++x) {
+        const int64_t from = (int64_t(width) - 1 - x) * bits, to = x * bits;
+        for (int b = 0; b < bits; ++b)
+            if (src[(from + b) >> 3] & (0x80 >> ((from + b) & 7)))
+                dst[(to + b) >> 3] |= static_cast<unsigned char>(0x80 >> ((to + b) & 7));
+    }
+}
+
 // One page of IN written to the document: plan, describe, then the data.
 class PageJob {
 public:
@@ -353,40 +397,12 @@ std::string PageJob::HalfTurn(const VXIMGINFO& info, Salvager& salvager)
 void ReversePixels(const unsigned char* src, unsigned char* dst, int width, int bits)
 {
     const size_t rowBytes = size_t((int64_t(width) * bits + 7) / 8);
-    if (bits % 8 == 0) {
-        const size_t pixel = size_t(bits / 8);
-        for (size_t x = 0, from = rowBytes - pixel; x < rowBytes; x += pixel, from -= pixel)
-            std::memcpy(dst + x, src + from, pixel);
-        return;
-    }
-    if (bits == 1 || bits == 2 || bits == 4) {
-        // One table per pixel size, made once: rows are far shorter than 256 entries.
-        static const auto kTables = [] {
-            std::array<std::array<unsigned char, 256>, 3> t{};
-            for (int k = 0; k < 3; ++k)
-                for (unsigned v = 0; v < 256; ++v)
-                    t[size_t(k)][v] = ReverseByte(v, 1 << k);
-            return t;
-        }();
-        const auto& table = kTables[bits == 1 ? 0 : bits == 2 ? 1 : 2];
-        for (size_t i = 0; i < rowBytes; ++i)
-            dst[i] = table[src[rowBytes - 1 - i]];
-        // The source's bits past the width came first: shifted out.
-        const int pad = int(rowBytes * 8 - size_t(width) * size_t(bits));
-        if (pad > 0) {
-            for (size_t i = 0; i + 1 < rowBytes; ++i)
-                dst[i] = static_cast<unsigned char>(dst[i] << pad | dst[i + 1] >> (8 - pad));
-            dst[rowBytes - 1] = static_cast<unsigned char>(dst[rowBytes - 1] << pad);
-        }
-        return;
-    }
-    std::memset(dst, 0, rowBytes);  // other sizes (3, 12 bits...): bit by bit
-    for (int64_t x = 0; x < width; ++x) {
-        const int64_t from = (int64_t(width) - 1 - x) * bits, to = x * bits;
-        for (int b = 0; b < bits; ++b)
-            if (src[(from + b) >> 3] & (0x80 >> ((from + b) & 7)))
-                dst[(to + b) >> 3] |= static_cast<unsigned char>(0x80 >> ((to + b) & 7));
-    }
+    if (bits % 8 == 0)
+        ReverseWholeBytes(src, dst, rowBytes, bits);
+    else if (bits == 1 || bits == 2 || bits == 4)
+        ReversePacked(src, dst, rowBytes, width, bits);
+    else
+        ReverseBitwise(src, dst, rowBytes, width, bits);
 }
 
 int WritePage(const WriteOptions& o, const std::string& path, int page, PageReader& reader, DocumentWriter& doc,

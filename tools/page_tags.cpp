@@ -61,6 +61,31 @@ int TurnedOrientation(int orientation, int angle)
     return orientation;
 }
 
+// The tag `tag` takes its value from on a page turned by `angle`. A quarter
+// turn makes the left margin the top one and the top one a side one (the
+// page's size is not known): the positions swap, as the resolutions do.
+int SourceTag(int tag, int angle)
+{
+    const bool quarter = angle == 90 || angle == 270;
+    return quarter && (tag == kXPosition || tag == kYPosition) ? kXPosition + kYPosition - tag : tag;
+}
+
+// A tag the writer refused, whose first short is `first`: "" (nothing lost,
+// or a note said) or why the page cannot be written.
+std::string Refused(const Carried& c, int first)
+{
+    if (c.tag == kPageNumber)
+        return {};
+    if (c.tag == kSampleFormat) {
+        if (first == 1)
+            return {};  // unsigned integers: the default
+        return "samples of SampleFormat " + std::to_string(first) + " (" + SampleFormatName(first) +
+               ") cannot be written";
+    }
+    Say(std::string("note: ") + c.name + " is not carried over (a value the writer refuses)");
+    return {};
+}
+
 }  // namespace
 
 int SampleFormatOf(CTifFile& in)
@@ -85,16 +110,10 @@ const char* SampleFormatName(int format)
 
 std::string CarryTags(CTifFile& in, CTifFile& out, int angle)
 {
-    const bool quarter = angle == 90 || angle == 270;
     for (const Carried& c : kCarried) {
-        // A quarter turn makes the left margin the top one and the top one a
-        // side one (the page's size is not known): the positions swap, as
-        // the resolutions do.
-        const int from = quarter && (c.tag == kXPosition || c.tag == kYPosition) ? kXPosition + kYPosition - c.tag
-                                                                                   : c.tag;
         int type = 0, count = 0;
         void* values = nullptr;
-        if (!in.GetTagData(from, &type, &count, &values))
+        if (!in.GetTagData(SourceTag(c.tag, angle), &type, &count, &values))
             continue;
         auto* shorts = static_cast<uint16_t*>(values);
         const int first = type == 3 && count >= 1 ? shorts[0] : 0;
@@ -102,15 +121,10 @@ std::string CarryTags(CTifFile& in, CTifFile& out, int angle)
             shorts[0] = static_cast<uint16_t>(TurnedOrientation(first, angle));
         const int taken = out.SetTag(c.tag, type, count, values);
         std::free(values);
-        if (taken || c.tag == kPageNumber)
+        if (taken)
             continue;
-        if (c.tag == kSampleFormat) {
-            if (first == 1)
-                continue;  // unsigned integers: the default
-            return "samples of SampleFormat " + std::to_string(first) + " (" + SampleFormatName(first) +
-                   ") cannot be written";
-        }
-        Say(std::string("note: ") + c.name + " is not carried over (a value the writer refuses)");
+        if (std::string why = Refused(c, first); !why.empty())
+            return why;
     }
     return {};
 }

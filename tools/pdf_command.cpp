@@ -59,6 +59,61 @@ std::string ChoosePages(const std::vector<std::string>& inputs, const PdfOptions
     return {};
 }
 
+TifPdfSettings SettingsOf(const PdfOptions& o)
+{
+    TifPdfSettings settings;
+    if (o.xDpi > 0)
+        settings.xDpi = o.xDpi, settings.yDpi = o.yDpi > 0 ? o.yDpi : o.xDpi;
+    settings.title = o.title;
+    settings.strict = o.strict;
+    return settings;
+}
+
+// Adds the chosen pages to `doc` (warning of each one written whole despite
+// damage) and finishes it, unless a page fails; the document's status
+// (VXTIFF2PDF_...), the pages tried in *total.
+int AddPages(CTifPdfDocument& doc, const std::vector<Chosen>& chosen, const std::string& out, int* total)
+{
+    int status = VXTIFF2PDF_OK;
+    errno = 0;
+    for (const Chosen& c : chosen)
+        for (size_t i = 0; i < c.pages.size() && status >= 0; ++i, ++*total) {
+            const int s = doc.AddPage(c.path, c.pages[i]);
+            status = s < 0 ? s : std::max(status, s);
+            if (doc.damage().any())  // written whole (unless --strict): one warning
+                Say(c.path + " -> " + out + ": " + DamageWarning(doc.damage(), PageToName(c.path, c.pages[i] + 1)));
+        }
+    if (status >= 0) {
+        const int s = doc.Finish();
+        status = s < 0 ? s : status;
+    }
+    return status;
+}
+
+// OUT put in place when the document's `status` says it was written; the
+// exit status.
+int Conclude(const CTifPdfDocument& doc, int status, int total, OutputFile& pending, const std::string& out)
+{
+    if (status == VXTIFF2PDF_ERR_UNSUPPORTED) {
+        Say(out + ": " + (doc.pages() == 0 ? "no page can be converted" : "not written (--strict)"));
+        return kExitFailed;
+    }
+    if (status < 0) {
+        Say(out + ": " + CannotWrite(errno));
+        return kExitOutput;
+    }
+    if (const std::string why = pending.Commit(); !why.empty()) {
+        Say(out + ": " + why);
+        return kExitOutput;
+    }
+    if (status == VXTIFF2PDF_INCOMPLETE) {
+        if (doc.skipped() > 0)
+            Say(out + ": " + std::to_string(doc.pages()) + " of " + std::to_string(total) + " pages written");
+        return kExitDamaged;
+    }
+    return kExitOk;
+}
+
 int Run(PdfArgs& a)
 {
     if (a.files.size() < 2)
@@ -86,50 +141,14 @@ int WritePdf(const std::vector<std::string>& inputs, const std::string& out, con
         Say(out + ": " + why);
         return pending.status();
     }
-    TifPdfSettings settings;
-    if (o.xDpi > 0)
-        settings.xDpi = o.xDpi, settings.yDpi = o.yDpi > 0 ? o.yDpi : o.xDpi;
-    settings.title = o.title;
-    settings.strict = o.strict;
-    int total = 0;
-    {
-        CTifPdfDocument doc(settings, [](const std::string& line) { Say(line); });
-        if (doc.Create(pending.path().c_str()) != VXTIFF2PDF_OK) {
-            Say(out + ": cannot create: " + WriteCause(errno));
-            return kExitOutput;
-        }
-        int status = VXTIFF2PDF_OK;
-        errno = 0;
-        for (const Chosen& c : chosen)
-            for (size_t i = 0; i < c.pages.size() && status >= 0; ++i, ++total) {
-                const int s = doc.AddPage(c.path, c.pages[i]);
-                status = s < 0 ? s : std::max(status, s);
-                if (doc.damage().any())  // written whole (unless --strict): one warning
-                    Say(c.path + " -> " + out + ": " + DamageWarning(doc.damage(), PageToName(c.path, c.pages[i] + 1)));
-            }
-        if (status >= 0) {
-            const int s = doc.Finish();
-            status = s < 0 ? s : status;
-        }
-        if (status == VXTIFF2PDF_ERR_UNSUPPORTED) {
-            Say(out + ": " + (doc.pages() == 0 ? "no page can be converted" : "not written (--strict)"));
-            return kExitFailed;
-        }
-        if (status < 0) {
-            Say(out + ": " + CannotWrite(errno));
-            return kExitOutput;
-        }
-        if (!(why = pending.Commit()).empty()) {
-            Say(out + ": " + why);
-            return kExitOutput;
-        }
-        if (status == VXTIFF2PDF_INCOMPLETE) {
-            if (doc.skipped() > 0)
-                Say(out + ": " + std::to_string(doc.pages()) + " of " + std::to_string(total) + " pages written");
-            return kExitDamaged;
-        }
+    CTifPdfDocument doc(SettingsOf(o), [](const std::string& line) { Say(line); });
+    if (doc.Create(pending.path().c_str()) != VXTIFF2PDF_OK) {
+        Say(out + ": cannot create: " + WriteCause(errno));
+        return kExitOutput;
     }
-    return kExitOk;
+    int total = 0;
+    const int status = AddPages(doc, chosen, out, &total);
+    return Conclude(doc, status, total, pending, out);
 }
 
 void AddPdfCommand(CLI::App* app, int* status)

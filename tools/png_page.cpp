@@ -69,47 +69,102 @@ struct RowMaker {
             *out++ = static_cast<unsigned char>(v >> 8);
         *out++ = static_cast<unsigned char>(v);
     }
+    // One loop per kind, the kind chosen once per row rather than per pixel.
     void Make(const unsigned char* row, unsigned char* out) const
     {
-        if (outBits == 1) {
-            const size_t n = (size_t(width) + 7) / 8;
-            for (size_t i = 0; i < n; ++i)
-                out[i] = invert ? static_cast<unsigned char>(~row[i]) : row[i];
-            return;
+        if (outBits == 1)
+            return MakeBilevel(row, out);
+        switch (kind) {
+        case Kind::Gray:
+        case Kind::GrayAlpha: return MakeGray(row, out);
+        case Kind::Rgb:
+        case Kind::Rgba: return MakeRgb(row, out);
+        case Kind::Palette: return MakePalette(row, out);
+        case Kind::Cmyk: return MakeCmyk(row, out);
         }
+    }
+    void MakeBilevel(const unsigned char* row, unsigned char* out) const
+    {
+        const size_t n = (size_t(width) + 7) / 8;
+        for (size_t i = 0; i < n; ++i)
+            out[i] = invert ? static_cast<unsigned char>(~row[i]) : row[i];
+    }
+    void MakeGray(const unsigned char* row, unsigned char* out) const
+    {
         const uint32_t maxOut = outBits == 16 ? 65535u : 255u;
         for (int x = 0; x < width; ++x) {
             const int64_t s = int64_t(x) * samples;
-            switch (kind) {
-            case Kind::Gray:
-            case Kind::GrayAlpha: {
-                const uint32_t g = Scaled(Sample(row, s));
-                Put(out, invert ? maxOut - g : g);
-                if (kind == Kind::GrayAlpha)
-                    Put(out, Scaled(Sample(row, s + 1)));
-                break;
-            }
-            case Kind::Rgb:
-            case Kind::Rgba:
-                for (int c = 0; c < (kind == Kind::Rgba ? 4 : 3); ++c)
-                    Put(out, Scaled(Sample(row, s + c)));
-                break;
-            case Kind::Palette: {
-                const uint32_t i = Sample(row, s);
-                const RGBQUAD q = i < palette.size() ? palette[i] : RGBQUAD{0, 0, 0, 0};
-                *out++ = q.rgbRed, *out++ = q.rgbGreen, *out++ = q.rgbBlue;
-                break;
-            }
-            case Kind::Cmyk: {
-                const uint32_t k = Scaled(Sample(row, s + 3));
-                for (int c = 0; c < 3; ++c)
-                    *out++ = static_cast<unsigned char>((255 - k) * (255 - Scaled(Sample(row, s + c))) / 255);
-                break;
-            }
-            }
+            const uint32_t g = Scaled(Sample(row, s));
+            Put(out, invert ? maxOut - g : g);
+            if (kind == Kind::GrayAlpha)
+                Put(out, Scaled(Sample(row, s + 1)));
+        }
+    }
+    void MakeRgb(const unsigned char* row, unsigned char* out) const
+    {
+        const int channels = kind == Kind::Rgba ? 4 : 3;
+        for (int x = 0; x < width; ++x) {
+            const int64_t s = int64_t(x) * samples;
+            for (int c = 0; c < channels; ++c)
+                Put(out, Scaled(Sample(row, s + c)));
+        }
+    }
+    void MakePalette(const unsigned char* row, unsigned char* out) const
+    {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t i = Sample(row, int64_t(x) * samples);
+            const RGBQUAD q = i < palette.size() ? palette[i] : RGBQUAD{0, 0, 0, 0};
+            *out++ = q.rgbRed, *out++ = q.rgbGreen, *out++ = q.rgbBlue;
+        }
+    }
+    void MakeCmyk(const unsigned char* row, unsigned char* out) const
+    {
+        for (int x = 0; x < width; ++x) {
+            const int64_t s = int64_t(x) * samples;
+            const uint32_t k = Scaled(Sample(row, s + 3));
+            for (int c = 0; c < 3; ++c)
+                *out++ = static_cast<unsigned char>((255 - k) * (255 - Scaled(Sample(row, s + c))) / 255);
         }
     }
 };
+
+// The row maker for the page's photometric interpretation; "" or why it
+// cannot be shown.
+std::string PlanKind(CTifFile& in, RowMaker* m)
+{
+    switch (in.m_nPhotometric) {
+    case 0:
+    case 1:
+        m->invert = in.m_nPhotometric == 0;
+        m->kind = m->samples >= 2 ? Kind::GrayAlpha : Kind::Gray;
+        m->outChannels = m->samples >= 2 ? 2 : 1;
+        if (m->bits == 1 && m->samples == 1)
+            m->outBits = 1;  // PNG gray: 0 is black. Min-is-black rows are already that.
+        return {};
+    case 2:
+        if (m->samples < 3)
+            return "an RGB image needs 3 samples per pixel, not " + std::to_string(m->samples);
+        m->kind = m->samples >= 4 ? Kind::Rgba : Kind::Rgb;
+        m->outChannels = m->samples >= 4 ? 4 : 3;
+        return {};
+    case 3:
+        m->kind = Kind::Palette;
+        m->outBits = 8;
+        m->outChannels = 3;
+        m->palette.assign(size_t(1) << m->bits, RGBQUAD{0, 0, 0, 0});
+        in.GetColorMap(int(m->palette.size()), m->palette.data());
+        return {};
+    case 5:
+        if (m->samples < 4)
+            return "a CMYK image needs 4 samples per pixel, not " + std::to_string(m->samples);
+        m->kind = Kind::Cmyk;
+        m->outBits = 8;
+        m->outChannels = 3;
+        return {};
+    default:
+        return "photometric " + std::to_string(in.m_nPhotometric) + " is not shown (the library delivers it as stored)";
+    }
+}
 
 // Chooses how to turn the page's rows; "" or why it cannot be shown.
 std::string Plan(CTifFile& in, const VXIMGINFO& info, RowMaker* m)
@@ -122,42 +177,7 @@ std::string Plan(CTifFile& in, const VXIMGINFO& info, RowMaker* m)
     if (const int format = SampleFormatOf(in); format != 1)
         return std::string("topng takes unsigned integer samples, not ") + SampleFormatName(format) + " ones";
     m->outBits = m->bits <= 8 ? 8 : 16;
-    switch (in.m_nPhotometric) {
-    case 0:
-    case 1:
-        m->invert = in.m_nPhotometric == 0;
-        m->kind = m->samples >= 2 ? Kind::GrayAlpha : Kind::Gray;
-        m->outChannels = m->samples >= 2 ? 2 : 1;
-        if (m->bits == 1 && m->samples == 1) {
-            // PNG gray: 0 is black. Min-is-black rows are already that.
-            m->outBits = 1;
-        }
-        break;
-    case 2:
-        if (m->samples < 3)
-            return "an RGB image needs 3 samples per pixel, not " + std::to_string(m->samples);
-        m->kind = m->samples >= 4 ? Kind::Rgba : Kind::Rgb;
-        m->outChannels = m->samples >= 4 ? 4 : 3;
-        break;
-    case 3:
-        m->kind = Kind::Palette;
-        m->outBits = 8;
-        m->outChannels = 3;
-        m->palette.assign(size_t(1) << m->bits, RGBQUAD{0, 0, 0, 0});
-        in.GetColorMap(int(m->palette.size()), m->palette.data());
-        break;
-    case 5:
-        if (m->samples < 4)
-            return "a CMYK image needs 4 samples per pixel, not " + std::to_string(m->samples);
-        m->kind = Kind::Cmyk;
-        m->outBits = 8;
-        m->outChannels = 3;
-        m->outBits = 8;
-        break;
-    default:
-        return "photometric " + std::to_string(in.m_nPhotometric) + " is not shown (the library delivers it as stored)";
-    }
-    return {};
+    return PlanKind(in, m);
 }
 
 struct PngError {

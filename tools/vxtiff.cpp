@@ -65,41 +65,52 @@ const Family* FamilyOf(const char* name)
     return nullptr;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// The commands' parsers: only that of the command `name` names, when it
+// names one (building every command's is a good part of what converting one
+// page costs), else all.
+void AddCommands(CLI::App* app, const char* name, int* status)
 {
-    CLI::App app("vxtiff: TIFF images read and written one line at a time", "vxtiff");
-    app.require_subcommand(1);
-    app.set_version_flag("--version", "vxtiff " VXTIFF_VERSION);
-    int status = kExitOk;
-    // A command line naming a command gets that command's parser alone:
-    // building every command's is a good part of what converting one page
-    // costs.
-    const Family* named = argc >= 2 ? FamilyOf(argv[1]) : nullptr;
+    const Family* named = name != nullptr ? FamilyOf(name) : nullptr;
     for (const Family& f : kFamilies)
         if (named == nullptr || named == &f)
-            f.add(&app, &status);
-    // Every command's help ends with its exit statuses (set after the
-    // commands, so that none takes the whole program's footer).
-    for (CLI::App* cmd : app.get_subcommands([](CLI::App*) { return true; })) {
+            f.add(app, status);
+}
+
+// Every command's help ends with its exit statuses (set after the commands,
+// so that none takes the whole program's footer).
+void AddFooters(CLI::App* app)
+{
+    for (CLI::App* cmd : app->get_subcommands([](CLI::App*) { return true; })) {
         const std::string own = cmd->get_footer();
         cmd->footer(own + (own.empty() || own.back() == '\n' ? "" : "\n") +
                     (cmd->get_name() == "info" ? kInfoExitStatus : kExitStatus));
     }
-    app.footer(std::string("Each command's --help tells its usage and options, e.g. vxtiff convert --help.\n") +
-               kExitStatus);
-    if (argc >= 2 && argc <= 3 && std::strcmp(argv[1], "help") == 0) {
-        const auto named = app.get_subcommands([&](CLI::App* c) { return argc == 3 && c->get_name() == argv[2]; });
-        if (argc == 3 && named.empty())
-            return Usage(std::string("unknown command '") + argv[2] + "'");
-        const CLI::App* cmd = argc == 3 ? named.front() : &app;
-        std::fputs(cmd->help().c_str(), stdout);
-        return kExitOk;
-    }
-    if (argc >= 2 && argv[1][0] != '-' &&
-        app.get_subcommands([&](CLI::App* c) { return c->get_name() == argv[1]; }).empty())
-        return Usage(std::string("unknown command '") + argv[1] + "'");
+    app->footer(std::string("Each command's --help tells its usage and options, e.g. vxtiff convert --help.\n") +
+                kExitStatus);
+}
+
+// The command called `name`; null when there is none.
+CLI::App* CommandNamed(CLI::App& app, const char* name)
+{
+    const auto named = app.get_subcommands([&](CLI::App* c) { return c->get_name() == name; });
+    return named.empty() ? nullptr : named.front();
+}
+
+// "vxtiff help [COMMAND]": the whole program's help, or that of the command
+// `name` names; the exit status.
+int Help(CLI::App& app, const char* name)
+{
+    const CLI::App* cmd = name != nullptr ? CommandNamed(app, name) : &app;
+    if (cmd == nullptr)
+        return Usage(std::string("unknown command '") + name + "'");
+    std::fputs(cmd->help().c_str(), stdout);
+    return kExitOk;
+}
+
+// Parses the command line, which runs its command; the exit status (the
+// command's, in *status).
+int Parse(CLI::App& app, int argc, char** argv, const int* status)
+{
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -110,5 +121,22 @@ int main(int argc, char** argv)
             c = c == '\n' ? ' ' : c;
         return Usage(why);
     }
-    return status;
+    return *status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app("vxtiff: TIFF images read and written one line at a time", "vxtiff");
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "vxtiff " VXTIFF_VERSION);
+    int status = kExitOk;
+    AddCommands(&app, argc >= 2 ? argv[1] : nullptr, &status);
+    AddFooters(&app);
+    if (argc >= 2 && argc <= 3 && std::strcmp(argv[1], "help") == 0)
+        return Help(app, argc == 3 ? argv[2] : nullptr);
+    if (argc >= 2 && argv[1][0] != '-' && CommandNamed(app, argv[1]) == nullptr)
+        return Usage(std::string("unknown command '") + argv[1] + "'");
+    return Parse(app, argc, argv, &status);
 }

@@ -30,26 +30,44 @@ std::string Padded(uint64_t v, size_t width)
     return s.size() < width ? std::string(width - s.size(), '0') + s : s;
 }
 
+// The bytes that follow lead byte c in UTF-8; -1 when c cannot lead.
+int FollowingBytes(unsigned char c)
+{
+    return c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+}
+
+// Decodes the UTF-8 sequence at text[i] into *cp and returns its length;
+// 0 when it is not one (cut short, overlong, a surrogate or past U+10FFFF).
+size_t DecodeOne(const std::string& text, size_t i, uint32_t* cp)
+{
+    const auto c = static_cast<unsigned char>(text[i]);
+    const int extra = FollowingBytes(c);
+    if (extra < 0 || (extra > 0 && i + size_t(extra) >= text.size()))
+        return 0;
+    uint32_t v = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+        const auto d = static_cast<unsigned char>(text[i + size_t(k)]);
+        if ((d & 0xC0) != 0x80)
+            return 0;
+        v = v << 6 | (d & 0x3F);
+    }
+    static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (v < kLeast[extra] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
+    *cp = v;
+    return size_t(extra) + 1;
+}
+
 // The code points of UTF-8 `text`; false when it is not UTF-8.
 bool DecodeUtf8(const std::string& text, std::vector<uint32_t>* out)
 {
     for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        if (extra < 0 || (extra > 0 && i + size_t(extra) >= text.size()))
-            return false;
-        uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k) {
-            const auto d = static_cast<unsigned char>(text[i + size_t(k)]);
-            if ((d & 0xC0) != 0x80)
-                return false;
-            cp = cp << 6 | (d & 0x3F);
-        }
-        static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        uint32_t cp;
+        const size_t n = DecodeOne(text, i, &cp);
+        if (n == 0)
             return false;
         out->push_back(cp);
-        i += size_t(extra) + 1;
+        i += n;
     }
     return true;
 }

@@ -34,7 +34,7 @@
 
 #include <stddef.h>
 
-#include "tif/tif_export.h"
+#include "../tif/tif_export.h"  // relative: found with -I<prefix>/include alone too
 
 #ifdef __cplusplus
 extern "C" {

@@ -36,7 +36,7 @@
 // thread.
 #pragma once
 
-#include "tif/tif_export.h"
+#include "../tif/tif_export.h"  // relative: found with -I<prefix>/include alone too
 
 #ifdef __cplusplus
 extern "C" {

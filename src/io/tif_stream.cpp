@@ -184,6 +184,53 @@ int LockNow(int fd, int how)
     return r == 0;
 }
 
+// Creates or empties the file at `path`, locked for writing; -1 (with the
+// reason in *failure) when it cannot be.
+int CreateLocked(const char* path, int* failure)
+{
+    // Lock before truncating, so that a create refused by a reader of the
+    // same file never destroys what that reader is reading.
+    const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd == -1) {
+        *failure = FailureOf(errno);
+        return -1;
+    }
+    if (!LockNow(fd, LOCK_EX)) {
+        *failure = TIF_STREAM_IN_USE;
+        ::close(fd);
+        return -1;
+    }
+    if (ftruncate(fd, 0) != 0) {
+        *failure = errno == EINVAL ? TIF_STREAM_NOT_FILE : FailureOf(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Opens the plain file at `path` as `flags` ask, locked for sharing when
+// only read, else for writing; -1 (with the reason in *failure) when it
+// cannot be.
+int OpenLocked(const char* path, int flags, int* failure)
+{
+    const int oflag = (flags & TIF_OPEN_READWRITE) ? O_RDWR
+                    : (flags & TIF_OPEN_WRITE)     ? O_WRONLY
+                                                   : O_RDONLY;
+    const int fd = ::open(path, oflag | O_CLOEXEC);
+    if (fd == -1) {
+        *failure = FailureOf(errno);
+        return -1;
+    }
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular || !LockNow(fd, oflag == O_RDONLY ? LOCK_SH : LOCK_EX)) {
+        *failure = regular ? TIF_STREAM_IN_USE : TIF_STREAM_NOT_FILE;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 int CTifFileStream::Open(const char* path, int flags)
@@ -192,42 +239,9 @@ int CTifFileStream::Open(const char* path, int flags)
         failure = TIF_STREAM_OTHER;
         return 0;
     }
-    int fd;
-    if (flags & TIF_OPEN_CREATE) {
-        // Lock before truncating, so that a create refused by a reader of the
-        // same file never destroys what that reader is reading.
-        fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd == -1) {
-            failure = FailureOf(errno);
-            return 0;
-        }
-        if (!LockNow(fd, LOCK_EX)) {
-            failure = TIF_STREAM_IN_USE;
-            ::close(fd);
-            return 0;
-        }
-        if (ftruncate(fd, 0) != 0) {
-            failure = errno == EINVAL ? TIF_STREAM_NOT_FILE : FailureOf(errno);
-            ::close(fd);
-            return 0;
-        }
-    } else {
-        int oflag = (flags & TIF_OPEN_READWRITE) ? O_RDWR
-                  : (flags & TIF_OPEN_WRITE)     ? O_WRONLY
-                                                 : O_RDONLY;
-        fd = ::open(path, oflag | O_CLOEXEC);
-        if (fd == -1) {
-            failure = FailureOf(errno);
-            return 0;
-        }
-        struct stat st;
-        bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-        if (!regular || !LockNow(fd, oflag == O_RDONLY ? LOCK_SH : LOCK_EX)) {
-            failure = regular ? TIF_STREAM_IN_USE : TIF_STREAM_NOT_FILE;
-            ::close(fd);
-            return 0;
-        }
-    }
+    const int fd = (flags & TIF_OPEN_CREATE) ? CreateLocked(path, &failure) : OpenLocked(path, flags, &failure);
+    if (fd == -1)
+        return 0;
     failure = TIF_STREAM_OK;
     handle = fd;
     position = 0;

@@ -77,28 +77,43 @@ bool WhollyInside(CTifFile* from, int strips)
     return true;
 }
 
+// A new page of `to` with nothing written yet, and a page of another file
+// open for reading whose image, coding and strips can be copied to it.
+bool CanCopyFrom(CTifFile* to, CTifFile* from)
+{
+    if (!to->m_bWrite || to->m_pEncoder == nullptr || to->m_nCurLine != 0 || from == nullptr || from == to ||
+        from->m_bWrite || from->m_pStream == nullptr || from->m_pStripOffsets == nullptr)
+        return false;
+    return SameImage(to, from) && WhollyInside(from, to->m_nStrips) && SameCoding(to, from);
+}
+
+// Copies the stored strips at the write offset, recording where each went;
+// false at the first one that cannot be written.
+bool CopyStrips(CTifFile* to, CTifFile* from, unsigned char* block)
+{
+    bool ok = true;
+    for (int i = 0; i < to->m_nStrips && ok; ++i) {
+        const uint32_t bytes = from->m_pStripByteCounts[i];
+        ok = uint64_t(to->m_nWriteOffset) + bytes <= TIF_MAX_FILE_END &&
+             CopyBytes(to, from, from->m_pStripOffsets[i], bytes, block);
+        to->m_pStripOffsets[i] = to->m_nWriteOffset;
+        to->m_pStripByteCounts[i] = bytes;
+        to->m_nWriteOffset += ok ? bytes : 0;
+    }
+    return ok;
+}
+
 }  // namespace
 
 int CTifFile::CopyPageData(CTifFile* source)
 {
-    if (!m_bWrite || m_pEncoder == nullptr || m_nCurLine != 0 || source == nullptr || source == this ||
-        source->m_bWrite || source->m_pStream == nullptr || source->m_pStripOffsets == nullptr)
-        return 0;
-    if (!SameImage(this, source) || !WhollyInside(source, m_nStrips) || !SameCoding(this, source))
+    if (!CanCopyFrom(this, source))
         return 0;
     auto* block = static_cast<unsigned char*>(std::malloc(kCopyBlock));
     if (block == nullptr)
         return 0;
     const long readAt = source->m_pStream->Tell();  // a strip being decoded goes on from there
-    int ok = 1;
-    for (int i = 0; i < m_nStrips && ok; ++i) {
-        const uint32_t bytes = source->m_pStripByteCounts[i];
-        ok = uint64_t(m_nWriteOffset) + bytes <= TIF_MAX_FILE_END &&
-             CopyBytes(this, source, source->m_pStripOffsets[i], bytes, block);
-        m_pStripOffsets[i] = m_nWriteOffset;
-        m_pStripByteCounts[i] = bytes;
-        m_nWriteOffset += ok ? bytes : 0;
-    }
+    const bool ok = CopyStrips(this, source, block);
     std::free(block);
     source->m_pStream->Seek(readAt, SEEK_SET);
     if (!ok) {

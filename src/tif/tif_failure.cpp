@@ -29,6 +29,38 @@ const char* CompressionName(int c)
     }
 }
 
+// The text of each failure code, for GetFailureText.
+struct FailureText {
+    int code;
+    const char* text;
+};
+
+const FailureText kFailureTexts[] = {
+    {VXTIFF_FAIL_NONE, "no failure"},
+    {VXTIFF_FAIL_ARGUMENT, "no path or description given"},
+    {VXTIFF_FAIL_BUSY, "the object already holds an open file"},
+    {VXTIFF_FAIL_NO_FILE, "no such file"},
+    {VXTIFF_FAIL_PERMISSION, "permission denied"},
+    {VXTIFF_FAIL_NOT_A_FILE, "not a file"},
+    {VXTIFF_FAIL_IN_USE, "file in use"},
+    {VXTIFF_FAIL_NOT_TIFF, "not a TIFF file"},
+    {VXTIFF_FAIL_BIGTIFF, "BigTIFF (not supported)"},
+    {VXTIFF_FAIL_COMPRESSION, "compression not supported"},
+    {VXTIFF_FAIL_PREDICTOR, "predictor not supported"},
+    {VXTIFF_FAIL_PHOTOMETRIC, "photometric interpretation not supported"},
+    {VXTIFF_FAIL_PLANAR, "separate planes (not supported)"},
+    {VXTIFF_FAIL_DAMAGED, "damaged directory"},
+    {VXTIFF_FAIL_CUT_SHORT, "data cut short"},
+    {VXTIFF_FAIL_BAD_DATA, "damaged image data"},
+    {VXTIFF_FAIL_TOO_LARGE, "image too large"},
+    {VXTIFF_FAIL_MEMORY, "out of memory"},
+    {VXTIFF_FAIL_NO_PAGE, "no such page"},
+    {VXTIFF_FAIL_CREATE, "cannot create the file"},
+    {VXTIFF_FAIL_INVALID, "invalid image description"},
+    {VXTIFF_FAIL_NO_ENCODER, "no encoder for this compression and image"},
+    {VXTIFF_FAIL_TOO_MANY_PAGES, "too many pages"},
+};
+
 }  // namespace
 
 int TifFail(int failure, int value)
@@ -55,32 +87,10 @@ int CTifFile::GetLastFailureValue() { return g_last.value; }
 
 const char* CTifFile::GetFailureText(int failure)
 {
-    switch (failure) {
-    case VXTIFF_FAIL_NONE: return "no failure";
-    case VXTIFF_FAIL_ARGUMENT: return "no path or description given";
-    case VXTIFF_FAIL_BUSY: return "the object already holds an open file";
-    case VXTIFF_FAIL_NO_FILE: return "no such file";
-    case VXTIFF_FAIL_PERMISSION: return "permission denied";
-    case VXTIFF_FAIL_NOT_A_FILE: return "not a file";
-    case VXTIFF_FAIL_IN_USE: return "file in use";
-    case VXTIFF_FAIL_NOT_TIFF: return "not a TIFF file";
-    case VXTIFF_FAIL_BIGTIFF: return "BigTIFF (not supported)";
-    case VXTIFF_FAIL_COMPRESSION: return "compression not supported";
-    case VXTIFF_FAIL_PREDICTOR: return "predictor not supported";
-    case VXTIFF_FAIL_PHOTOMETRIC: return "photometric interpretation not supported";
-    case VXTIFF_FAIL_PLANAR: return "separate planes (not supported)";
-    case VXTIFF_FAIL_DAMAGED: return "damaged directory";
-    case VXTIFF_FAIL_CUT_SHORT: return "data cut short";
-    case VXTIFF_FAIL_BAD_DATA: return "damaged image data";
-    case VXTIFF_FAIL_TOO_LARGE: return "image too large";
-    case VXTIFF_FAIL_MEMORY: return "out of memory";
-    case VXTIFF_FAIL_NO_PAGE: return "no such page";
-    case VXTIFF_FAIL_CREATE: return "cannot create the file";
-    case VXTIFF_FAIL_INVALID: return "invalid image description";
-    case VXTIFF_FAIL_NO_ENCODER: return "no encoder for this compression and image";
-    case VXTIFF_FAIL_TOO_MANY_PAGES: return "too many pages";
-    default: return "unknown failure";
-    }
+    for (const FailureText& f : kFailureTexts)
+        if (f.code == failure)
+            return f.text;
+    return "unknown failure";
 }
 
 const char* CTifFile::GetLastFailureText()

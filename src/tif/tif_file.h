@@ -27,7 +27,7 @@
 
 #include <cstdint>
 
-#include "tif/tif_export.h"
+#include "tif_export.h"  // beside this header, wherever it is installed
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -155,6 +155,37 @@ int WritePageTags(CTifFile* f, const CTifPageChain* chain)
     return ok;
 }
 
+// The entries of the strip or tile layout.
+bool AddLayoutTags(CTifFile* f)
+{
+    if (f->m_bTiled)
+        return f->AddTag(TIF_TAG_TILEOFFSETS, TIF_TYPE_LONG) && f->AddTag(TIF_TAG_TILEWIDTH, TIF_TYPE_LONG) &&
+               f->AddTag(TIF_TAG_TILELENGTH, TIF_TYPE_LONG) && f->AddTag(TIF_TAG_TILEBYTECOUNTS, TIF_TYPE_LONG);
+    return f->AddTag(TIF_TAG_STRIPOFFSETS, TIF_TYPE_LONG) && f->AddTag(TIF_TAG_ROWSPERSTRIP, TIF_TYPE_LONG) &&
+           f->AddTag(TIF_TAG_STRIPBYTECOUNTS, TIF_TYPE_LONG);
+}
+
+// The resolution entries, for the directions given; the unit with either.
+bool AddResolutionTags(CTifFile* f)
+{
+    const bool x = f->m_dXResolution != 0.0;
+    const bool y = f->m_dYResolution != 0.0;
+    return (!x || f->AddTag(TIF_TAG_XRESOLUTION, TIF_TYPE_RATIONAL)) &&
+           (!y || f->AddTag(TIF_TAG_YRESOLUTION, TIF_TYPE_RATIONAL)) &&
+           (!(x || y) || f->AddTag(TIF_TAG_RESOLUTIONUNIT, TIF_TYPE_SHORT));
+}
+
+// PageNumber when pages are numbered, the caller's tags, ExtraSamples.
+bool AddPageTags(CTifFile* f, const CTifPageChain* chain)
+{
+    if (chain->numbered && !f->AddTag(TIF_TAG_PAGENUMBER, TIF_TYPE_SHORT))
+        return false;
+    for (int i = 0; i < chain->TagCount(); ++i)
+        if (WrittenAsSet(chain, chain->TagAt(i).tag) && !f->AddTag(chain->TagAt(i).tag, chain->TagAt(i).type))
+            return false;
+    return ExtraSamples(f) == 0 || f->AddTag(TIF_TAG_EXTRASAMPLES, TIF_TYPE_SHORT);
+}
+
 // The entries that describe the image: size, compression, photometric
 // interpretation, samples and their bits (one value per sample).
 int SetDescriptionTags(CTifFile* f)
@@ -351,30 +382,11 @@ int CTifFile::BuildIfd()
         TifPut16(m_pEntries + i * kEntryBytes, static_cast<uint32_t>(kBaseEntries[i].tag), m_bSwap);
         TifPut16(m_pEntries + i * kEntryBytes + 2, static_cast<uint32_t>(kBaseEntries[i].type), m_bSwap);
     }
-    int ok;
-    if (m_bTiled)
-        ok = AddTag(TIF_TAG_TILEOFFSETS, TIF_TYPE_LONG) && AddTag(TIF_TAG_TILEWIDTH, TIF_TYPE_LONG) &&
-             AddTag(TIF_TAG_TILELENGTH, TIF_TYPE_LONG) && AddTag(TIF_TAG_TILEBYTECOUNTS, TIF_TYPE_LONG);
-    else
-        ok = AddTag(TIF_TAG_STRIPOFFSETS, TIF_TYPE_LONG) && AddTag(TIF_TAG_ROWSPERSTRIP, TIF_TYPE_LONG) &&
-             AddTag(TIF_TAG_STRIPBYTECOUNTS, TIF_TYPE_LONG);
-    if (!ok || !AddColorMapTag() || m_pCompression == nullptr || !m_pCompression->AddTags())
-        return 0;
-    if (m_dXResolution != 0.0 && !AddTag(TIF_TAG_XRESOLUTION, TIF_TYPE_RATIONAL))
-        return 0;
-    if (m_dYResolution != 0.0 && !AddTag(TIF_TAG_YRESOLUTION, TIF_TYPE_RATIONAL))
-        return 0;
-    if ((m_dXResolution != 0.0 || m_dYResolution != 0.0) && !AddTag(TIF_TAG_RESOLUTIONUNIT, TIF_TYPE_SHORT))
+    if (!AddLayoutTags(this) || !AddColorMapTag() || m_pCompression == nullptr || !m_pCompression->AddTags() ||
+        !AddResolutionTags(this))
         return 0;
     const auto* chain = dynamic_cast<const CTifPageChain*>(m_pStream);
-    if (chain == nullptr)
-        return 0;
-    if (chain->numbered && !AddTag(TIF_TAG_PAGENUMBER, TIF_TYPE_SHORT))
-        return 0;
-    for (int i = 0; i < chain->TagCount(); ++i)
-        if (WrittenAsSet(chain, chain->TagAt(i).tag) && !AddTag(chain->TagAt(i).tag, chain->TagAt(i).type))
-            return 0;
-    return ExtraSamples(this) == 0 || AddTag(TIF_TAG_EXTRASAMPLES, TIF_TYPE_SHORT);
+    return chain != nullptr && AddPageTags(this, chain);
 }
 
 int CTifFile::WriteIfd()

@@ -132,6 +132,35 @@ private:
     uint32_t* slots_;
 };
 
+// A directory of up to 41 entries comes with its next offset in one read.
+constexpr int kDirectoryBlock = 2 + 41 * 12 + 4;
+
+// Reads the start of the directory at `offset` into b (*want bytes) and
+// returns where its next offset lies, or -1 when it is not counted: it has
+// no entries, or they or the next offset run past the end of the file.
+int64_t DirectoryEnd(CTifStream* s, int swap, long length, uint32_t offset, unsigned char* b, int* want)
+{
+    *want = length < 0 ? 0 : int(std::min<int64_t>(kDirectoryBlock, length - int64_t(offset)));
+    if (*want < 2 || s->Seek(long(offset), 0) != long(offset) || s->ReadMeta(b, *want) != *want)
+        return -1;
+    const int entries = TifGet16(b, swap);
+    const int64_t next = int64_t(offset) + 2 + int64_t(entries) * 12;
+    return entries == 0 || next + 4 > length ? -1 : next;
+}
+
+// The next offset at `next`: in the block read from `offset`, or read on
+// its own past it; false when it cannot be read.
+bool NextOffset(CTifStream* s, int swap, uint32_t offset, int64_t next, unsigned char* b, int want, uint32_t* out)
+{
+    const unsigned char* link = b;
+    if (next + 4 - int64_t(offset) <= want)
+        link = b + (next - int64_t(offset));
+    else if (s->Seek(long(next), 0) != long(next) || s->ReadMeta(b, 4) != 4)
+        return false;
+    *out = TifGet32(link, swap);
+    return true;
+}
+
 // Follows the chain of directories from `first` and returns how many it
 // counts, stopping after page `stop` (whose offset goes to *at). A directory
 // is counted when its entries and next offset lie inside the file and it has
@@ -148,32 +177,22 @@ int WalkPages(CTifStream* s, int swap, uint32_t first, int stop, uint32_t* at)
     int pages = 0;
     while (offset != 0 && pages < most) {
         const int fresh = seen.Insert(offset);
-        if (fresh <= 0) {
-            if (fresh < 0)
-                return 0;  // without memory, as when the set could not be made
+        if (fresh < 0)
+            return 0;  // without memory, as when the set could not be made
+        if (fresh == 0)
             break;
-        }
-        // A directory of up to 41 entries comes with its next offset in one read.
-        unsigned char b[2 + 41 * 12 + 4];
-        const int want = length < 0 ? 0 : int(std::min<int64_t>(sizeof b, length - int64_t(offset)));
-        if (want < 2 || s->Seek(long(offset), 0) != long(offset) || s->ReadMeta(b, want) != want)
-            break;
-        const int entries = TifGet16(b, swap);
-        const int64_t next = int64_t(offset) + 2 + int64_t(entries) * 12;
-        if (entries == 0 || next + 4 > length)
+        unsigned char b[kDirectoryBlock];
+        int want;
+        const int64_t next = DirectoryEnd(s, swap, length, offset, b, &want);
+        if (next < 0)
             break;
         if (pages == stop) {
             *at = offset;
             return pages + 1;
         }
-        // The next offset: in the block read, or read on its own past it.
-        const unsigned char* link = b;
-        if (next + 4 - int64_t(offset) <= want)
-            link = b + (next - int64_t(offset));
-        else if (s->Seek(long(next), 0) != long(next) || s->ReadMeta(b, 4) != 4)
+        if (!NextOffset(s, swap, offset, next, b, want, &offset))
             break;
         ++pages;
-        offset = TifGet32(link, swap);
     }
     return pages;
 }
@@ -198,6 +217,56 @@ bool ValuesPastEnd(CTifFile* f)
 int Damaged(CTifFile* f)
 {
     return TifFail(ValuesPastEnd(f) ? VXTIFF_FAIL_CUT_SHORT : VXTIFF_FAIL_DAMAGED);
+}
+
+// The size, compression, photometric interpretation, samples and rows per
+// strip, with their defaults; false without a size, or with an empty one.
+bool ReadImageTags(CTifFile* f)
+{
+    if (!f->GetTagValue(TIF_TAG_IMAGEWIDTH, &f->m_nWidth) || !f->GetTagValue(TIF_TAG_IMAGELENGTH, &f->m_nHeight))
+        return false;
+    f->m_nCompression = 0;
+    f->GetTagValue(TIF_TAG_COMPRESSION, &f->m_nCompression);
+    f->m_nPhotometric = 0;
+    f->GetTagValue(TIF_TAG_PHOTOMETRIC, &f->m_nPhotometric);
+    f->m_nSamplesPerPixel = 1;
+    f->GetTagValue(TIF_TAG_SAMPLESPERPIXEL, &f->m_nSamplesPerPixel);
+    f->m_nRowsPerStrip = -1;
+    f->GetTagValue(TIF_TAG_ROWSPERSTRIP, &f->m_nRowsPerStrip);
+    return f->m_nWidth > 0 && f->m_nHeight > 0;
+}
+
+// BitsPerSample (one value per sample when there are several: the first is
+// taken); false when it is missing where needed or not positive, or when
+// there are no samples.
+bool ReadBitsPerSample(CTifFile* f)
+{
+    if (f->m_nSamplesPerPixel > 1) {
+        int n;
+        uint32_t* bits;
+        const bool ok = f->GetTagLongs(TIF_TAG_BITSPERSAMPLE, &n, &bits) && n > 0;
+        if (ok)
+            f->m_nBitsPerSample = static_cast<int>(bits[0]);
+        std::free(bits);
+        if (!ok)
+            return false;
+    } else {
+        f->m_nBitsPerSample = 1;
+        f->GetTagValue(TIF_TAG_BITSPERSAMPLE, &f->m_nBitsPerSample);
+    }
+    return f->m_nBitsPerSample > 0 && f->m_nSamplesPerPixel > 0;
+}
+
+// The resolutions in dots per inch (0 when not given).
+void ReadResolution(CTifFile* f)
+{
+    f->m_dXResolution = Resolution(f, TIF_TAG_XRESOLUTION);
+    f->m_dYResolution = Resolution(f, TIF_TAG_YRESOLUTION);
+    int unit = 2;
+    if (f->GetTagValue(TIF_TAG_RESOLUTIONUNIT, &unit) && unit == 3) {
+        f->m_dXResolution *= 2.54;
+        f->m_dYResolution *= 2.54;
+    }
 }
 
 // The reason the first strip or tile row could not be loaded: its bytes run
@@ -423,33 +492,7 @@ int CTifFile::ReadIfd(uint32_t offset)
 
 int CTifFile::ReadDescription()
 {
-    if (!GetTagValue(TIF_TAG_IMAGEWIDTH, &m_nWidth) || !GetTagValue(TIF_TAG_IMAGELENGTH, &m_nHeight))
-        return Damaged(this);
-    m_nCompression = 0;
-    GetTagValue(TIF_TAG_COMPRESSION, &m_nCompression);
-    m_nPhotometric = 0;
-    GetTagValue(TIF_TAG_PHOTOMETRIC, &m_nPhotometric);
-    m_nSamplesPerPixel = 1;
-    GetTagValue(TIF_TAG_SAMPLESPERPIXEL, &m_nSamplesPerPixel);
-    m_nRowsPerStrip = -1;
-    GetTagValue(TIF_TAG_ROWSPERSTRIP, &m_nRowsPerStrip);
-    if (m_nWidth <= 0 || m_nHeight <= 0)
-        return Damaged(this);
-
-    if (m_nSamplesPerPixel > 1) {
-        int n;
-        uint32_t* bits;
-        int ok = GetTagLongs(TIF_TAG_BITSPERSAMPLE, &n, &bits) && n > 0;
-        if (ok)
-            m_nBitsPerSample = static_cast<int>(bits[0]);
-        std::free(bits);
-        if (!ok)
-            return Damaged(this);
-    } else {
-        m_nBitsPerSample = 1;
-        GetTagValue(TIF_TAG_BITSPERSAMPLE, &m_nBitsPerSample);
-    }
-    if (m_nBitsPerSample <= 0 || m_nSamplesPerPixel <= 0)
+    if (!ReadImageTags(this) || !ReadBitsPerSample(this))
         return Damaged(this);
     if (TifRowBytes(m_nWidth, m_nSamplesPerPixel, m_nBitsPerSample) < 0)
         return TifFail(VXTIFF_FAIL_TOO_LARGE);
@@ -459,13 +502,7 @@ int CTifFile::ReadDescription()
 
     if (m_nRowsPerStrip <= 0 || m_nRowsPerStrip > m_nHeight)
         m_nRowsPerStrip = m_nHeight;
-    m_dXResolution = Resolution(this, TIF_TAG_XRESOLUTION);
-    m_dYResolution = Resolution(this, TIF_TAG_YRESOLUTION);
-    int unit = 2;
-    if (GetTagValue(TIF_TAG_RESOLUTIONUNIT, &unit) && unit == 3) {
-        m_dXResolution *= 2.54;
-        m_dYResolution *= 2.54;
-    }
+    ReadResolution(this);
     if (m_bTiled)
         m_nRowsPerStrip = m_nTileLength;
     return 1;

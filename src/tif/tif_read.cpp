@@ -125,6 +125,91 @@ int EnsureTileRow(CTifFile* f)
     return 1;
 }
 
+// Lines of a tile row: copied from the decoded tiles, the next row decoded
+// when one runs out. Returns the lines read.
+int ReadTileLines(CTifFile* f, unsigned char* dst, int count)
+{
+    int remaining = count;
+    while (remaining > 0) {
+        if (f->m_nStripLinesLeft <= 0 && !EnsureTileRow(f))
+            break;
+        const int k = remaining < f->m_nStripLinesLeft ? remaining : f->m_nStripLinesLeft;
+        f->CopyTileLines(dst, f->m_nCurLine % f->m_nTileLength, k);
+        f->m_nCurLine += k;
+        dst += long(k) * f->m_nBufRowBytes;
+        remaining -= k;
+        f->m_nStripLinesLeft -= k;
+    }
+    return count - remaining;
+}
+
+// How many of `wanted` lines one decoding step of the current strip takes:
+// no more than the strip and the image hold, nor than the decoder may give.
+int StripLinesAhead(CTifFile* f, int wanted)
+{
+    int k = wanted < f->m_nStripLinesLeft ? wanted : f->m_nStripLinesLeft;
+    if (k > f->m_nHeight - f->m_nCurLine)
+        k = f->m_nHeight - f->m_nCurLine;
+    return k <= 0 ? k : TifDecodeLimit(f, f->m_nCurLine, k);
+}
+
+// Decodes k lines of the current strip into dst, in one call at the caller's
+// stride or row by row; returns the lines the decoder completed.
+int DecodeStripLines(CTifFile* f, unsigned char* dst, int k, bool sameStride)
+{
+    if (sameStride) {
+        const int done = TifDecodeLines(f, dst, k, f->m_nCurLine);
+        return done < 0 ? RedoRowByRow(f, dst, k) : done;
+    }
+    int done = 0;
+    while (done < k && TifDecodeLines(f, dst + long(done) * f->m_nBufRowBytes, 1, f->m_nCurLine + done) == 1)
+        ++done;
+    return done;
+}
+
+// Positions a tiled image at `line`, decoding its tile row unless it is the
+// one held and the line lies ahead in it.
+int SeekTileLine(CTifFile* f, int line)
+{
+    if (line == f->m_nCurLine && line != 0)
+        return 1;
+    const int first = (line / f->m_nTileLength) * f->m_nTilesAcross;
+    const bool held = first == f->m_nCurStrip - f->m_nTilesAcross && line >= f->m_nCurLine && first != 0;
+    if (!held && !f->LoadTileRow(first))
+        return 0;
+    f->m_nCurLine = line;
+    f->m_nStripLinesLeft = f->m_nTileLength - line % f->m_nTileLength;
+    return 1;
+}
+
+// Starts `strip` again from its first line, on the way to `line`.
+bool RestartStrip(CTifFile* f, int strip, int line)
+{
+    TifLeaveLine(f);
+    f->m_nCurStrip = strip;
+    if (!f->LoadStrip(strip)) {
+        TifStripLost(f, line);
+        return false;
+    }
+    f->m_nCurLine = strip * f->m_nRowsPerStrip;
+    return true;
+}
+
+// Reads and drops `skip` lines (none when skip <= 0).
+int SkipLines(CTifFile* f, int skip)
+{
+    if (skip <= 0)
+        return 1;
+    void* scratch = std::malloc(static_cast<size_t>(f->m_nRowBytes));
+    if (scratch == nullptr)
+        return 0;
+    int ok = 1;
+    while (skip-- > 0 && ok)
+        ok = f->ReadLine(scratch);
+    std::free(scratch);
+    return ok;
+}
+
 }  // namespace
 
 int CTifFile::ReadLine(void* row)
@@ -157,42 +242,19 @@ int CTifFile::ReadLines(void* rows, int count)
     if (m_pDecoder == nullptr || m_bWrite || rows == nullptr || count <= 0)
         return 0;
     auto* dst = static_cast<unsigned char*>(rows);
-    int remaining = count;
-    if (m_bTiled) {
-        while (remaining > 0) {
-            if (m_nStripLinesLeft <= 0 && !EnsureTileRow(this))
-                break;
-            int k = remaining < m_nStripLinesLeft ? remaining : m_nStripLinesLeft;
-            CopyTileLines(dst, m_nCurLine % m_nTileLength, k);
-            m_nCurLine += k;
-            dst += long(k) * m_nBufRowBytes;
-            remaining -= k;
-            m_nStripLinesLeft -= k;
-        }
-        return count - remaining;
-    }
+    if (m_bTiled)
+        return ReadTileLines(this, dst, count);
     // One DecodeRows call moves several rows laid out at the caller's stride;
     // rows closer than a row overlap, and go one by one.
     const bool sameStride = m_nBufRowBytes >= m_nRowBytes;
     if (sameStride)
         TifUseStride(m_pDecoder, m_nBufRowBytes);
+    int remaining = count;
     while (remaining > 0 && m_nCurStrip < m_nStrips) {
-        int k = remaining < m_nStripLinesLeft ? remaining : m_nStripLinesLeft;
-        if (k > m_nHeight - m_nCurLine)
-            k = m_nHeight - m_nCurLine;
+        const int k = StripLinesAhead(this, remaining);
         if (k <= 0)
             break;
-        k = TifDecodeLimit(this, m_nCurLine, k);
-        int done;
-        if (sameStride) {
-            done = TifDecodeLines(this, dst, k, m_nCurLine);
-            if (done < 0)
-                done = RedoRowByRow(this, dst, k);
-        } else {
-            done = 0;
-            while (done < k && TifDecodeLines(this, dst + long(done) * m_nBufRowBytes, 1, m_nCurLine + done) == 1)
-                ++done;
-        }
+        int done = DecodeStripLines(this, dst, k, sameStride);
         // The rows the decoder completed are counted even when it stopped early,
         // so that the position stays where the decoder is.
         if (done > k)
@@ -217,40 +279,14 @@ int CTifFile::SeekLine(int line)
         line = 0;
     if (line >= m_nHeight)
         return 0;
-    if (m_bTiled) {
-        if (line == m_nCurLine && line != 0)
-            return 1;
-        const int first = (line / m_nTileLength) * m_nTilesAcross;
-        const bool held = first == m_nCurStrip - m_nTilesAcross && line >= m_nCurLine && first != 0;
-        if (!held && !LoadTileRow(first))
-            return 0;
-        m_nCurLine = line;
-        m_nStripLinesLeft = m_nTileLength - line % m_nTileLength;
-        return 1;
-    }
+    if (m_bTiled)
+        return SeekTileLine(this, line);
     if (line == m_nCurLine)
         return 1;
     const int strip = line / m_nRowsPerStrip;
-    if (strip != m_nCurStrip || line < m_nCurLine) {
-        TifLeaveLine(this);
-        m_nCurStrip = strip;
-        if (!LoadStrip(strip)) {
-            TifStripLost(this, line);
-            return 0;
-        }
-        m_nCurLine = strip * m_nRowsPerStrip;
-    }
-    int skip = line - m_nCurLine;
-    if (skip <= 0)
-        return 1;
-    void* scratch = std::malloc(static_cast<size_t>(m_nRowBytes));
-    if (scratch == nullptr)
+    if ((strip != m_nCurStrip || line < m_nCurLine) && !RestartStrip(this, strip, line))
         return 0;
-    int ok = 1;
-    while (skip-- > 0 && ok)
-        ok = ReadLine(scratch);
-    std::free(scratch);
-    return ok;
+    return SkipLines(this, line - m_nCurLine);
 }
 
 void CTifFile::SetBufRowBytes(int rowBytes)

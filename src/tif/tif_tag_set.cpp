@@ -49,11 +49,22 @@ bool Shorts(int type, int count, int want, const void* values, int lo, int hi)
 
 bool FloatBits(int bits) { return bits == 16 || bits == 24 || bits == 32 || bits == 64; }
 
+// SampleFormat: one value, or one per sample; the same format (1 to 3) for
+// all samples, and floating point only at a size that has one.
+bool SampleFormatFits(const CTifFile* f, int type, int count, const void* values)
+{
+    if (type != TIF_TYPE_SHORT || (count != 1 && count != f->m_nSamplesPerPixel))
+        return false;
+    const auto* v = static_cast<const uint16_t*>(values);
+    if (!Shorts(type, count, count, values, v[0], v[0]) || v[0] < 1 || v[0] > 3)
+        return false;  // one format for all samples
+    return v[0] != 3 || FloatBits(f->m_nBitsPerSample);
+}
+
 // Whether the values of the tags whose meaning the writer depends on fit
 // the page; other tags only need ASCII to end with its NUL.
 bool Acceptable(const CTifFile* f, const CTifPageChain* chain, int tag, int type, int count, const void* values)
 {
-    const auto* v = static_cast<const uint16_t*>(values);
     switch (tag) {
     case TIF_TAG_RESOLUTIONUNIT:
         return Shorts(type, count, 1, values, 1, 3);
@@ -66,11 +77,7 @@ bool Acceptable(const CTifFile* f, const CTifPageChain* chain, int tag, int type
         return extra > 0 && Shorts(type, count, extra, values, 0, 2);
     }
     case TIF_TAG_SAMPLEFORMAT:
-        if (type != TIF_TYPE_SHORT || (count != 1 && count != f->m_nSamplesPerPixel))
-            return false;
-        if (!Shorts(type, count, count, values, v[0], v[0]) || v[0] < 1 || v[0] > 3)
-            return false;  // one format for all samples
-        return v[0] != 3 || FloatBits(f->m_nBitsPerSample);
+        return SampleFormatFits(f, type, count, values);
     default:
         return type != TIF_TYPE_ASCII || static_cast<const unsigned char*>(values)[count - 1] == 0;
     }

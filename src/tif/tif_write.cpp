@@ -155,6 +155,18 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
     return BeginData(f, start);
 }
 
+// Encodes n rows of the strip in progress (n > 0, no more than it lacks)
+// and begins the next strip when they finish it; false when they cannot be
+// encoded or the strip cannot be finished, whose rows then do not count.
+bool EncodeStripLines(CTifFile* f, unsigned char* rows, int n)
+{
+    if (n <= 0 || Encode(f->m_pEncoder, rows, n) != n)
+        return false;
+    f->m_nCurLine += n;
+    f->m_nStripLinesLeft -= n;
+    return f->m_nStripLinesLeft != 0 || f->NextWriteStrip();
+}
+
 }  // namespace
 
 int CTifFile::Create(const char* path, VXIMGINFO* info)
@@ -332,14 +344,7 @@ int CTifFile::WriteLines(void* rows, int count)
     TifUseStride(m_pEncoder, m_nBufRowBytes);
     while (done < count) {
         const int n = count - done < m_nStripLinesLeft ? count - done : m_nStripLinesLeft;
-        if (n <= 0 || Encode(m_pEncoder, p, n) != n) {
-            FailWrite();
-            break;
-        }
-        m_nCurLine += n;
-        m_nStripLinesLeft -= n;
-        // Rows of a strip that could not be finished do not count.
-        if (m_nStripLinesLeft == 0 && !NextWriteStrip()) {
+        if (!EncodeStripLines(this, p, n)) {
             FailWrite();
             break;
         }
