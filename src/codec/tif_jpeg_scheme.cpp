@@ -15,21 +15,21 @@ bool CTifJpegCompression::WholeStream() const
     return m_pFile->m_nCompression == 6 && m_pFile->GetTagValue(TIF_TAG_JPEGIFOFFSET, &offset) && offset != 0;
 }
 
-TifCodec* CTifJpegCompression::CreateDecoder()
+bool CTifJpegCompression::Refused() const
 {
-    CTifFile* f = m_pFile;
-    if (f->m_nCompression == 6 && !WholeStream() &&
-        (f->m_bTiled || f->FindTag(TIF_TAG_JPEGQTABLES) != nullptr || f->FindTag(TIF_TAG_JPEGDCTABLES) != nullptr ||
-         f->FindTag(TIF_TAG_JPEGACTABLES) != nullptr))
-        return nullptr;
-    if (WholeStream()) {
-        if (f->m_bTiled)
-            return nullptr;
-        f->m_nRowsPerStrip = f->m_nHeight;
-    }
-    TifCodec* decoder = CTifCompression::CreateDecoder();
-    if (decoder == nullptr)
-        return nullptr;
+    const CTifFile* f = m_pFile;
+    if (f->m_nCompression != 6)
+        return false;
+    if (WholeStream())
+        return f->m_bTiled != 0;  // one stream for the image: strips only
+    // Old-style tiles, and tables stored apart from the streams.
+    return f->m_bTiled || m_pFile->FindTag(TIF_TAG_JPEGQTABLES) != nullptr ||
+           m_pFile->FindTag(TIF_TAG_JPEGDCTABLES) != nullptr || m_pFile->FindTag(TIF_TAG_JPEGACTABLES) != nullptr;
+}
+
+// The page as its directory describes it; the caller frees page.tables.
+TifJpegPage CTifJpegCompression::Page() const
+{
     TifJpegPage page{};
     page.photometric = m_pFile->m_nPhotometric;
     page.subsampleH = page.subsampleV = 2;  // TIFF 6.0's default
@@ -45,9 +45,24 @@ TifCodec* CTifJpegCompression::CreateDecoder()
     if (m_pFile->GetTagBytes(TIF_TAG_JPEGTABLES, &count, &tables) && count > 0) {
         page.tables = tables;
         page.tablesSize = count;
+    } else {
+        std::free(tables);
     }
+    return page;
+}
+
+TifCodec* CTifJpegCompression::CreateDecoder()
+{
+    if (Refused())
+        return nullptr;
+    if (WholeStream())
+        m_pFile->m_nRowsPerStrip = m_pFile->m_nHeight;
+    TifCodec* decoder = CTifCompression::CreateDecoder();
+    if (decoder == nullptr)
+        return nullptr;
+    const TifJpegPage page = Page();
     const int ok = TifJpegSetPage(decoder, &page);
-    std::free(tables);
+    std::free(const_cast<unsigned char*>(page.tables));
     if (!ok) {
         decoder->Destroy(decoder);
         return nullptr;

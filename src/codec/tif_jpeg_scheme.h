@@ -4,6 +4,7 @@
 // the RGB it is delivered as. Not written: creating such a file fails cleanly.
 #pragma once
 
+#include "codec/general/tif_jpeg.h"
 #include "codec/tif_compression.h"
 
 class CTifJpegCompression : public CTifCompression {
@@ -24,4 +25,6 @@ public:
 
 private:
     bool WholeStream() const;
+    bool Refused() const;     // an old-style form that is not self-contained
+    TifJpegPage Page() const;
 };

@@ -377,21 +377,39 @@ TifCodec* TifNewJpegDecoder(const TifCodecParams* params)
     return codec;
 }
 
+namespace {
+
+// The samples a photometric is decoded with: grey 1, RGB and YCbCr 3, CMYK 4.
+bool SamplesFit(int photometric, int samples)
+{
+    switch (photometric) {
+    case 0:
+    case 1: return samples == 1;
+    case 2:
+    case 6: return samples == 3;
+    case 5: return samples == 4;
+    default: return false;
+    }
+}
+
+// YCbCr luma sampling libjpeg decodes: 1x1, 2x1, 2x2, 4x1, 4x2.
+bool SamplingFits(const TifJpegPage& page)
+{
+    const int h = page.subsampleH, v = page.subsampleV;
+    if (page.photometric != 6 || (h == 1 && v == 1))
+        return true;
+    return (h == 2 || h == 4) && (v == 1 || v == 2) && v <= h;
+}
+
+}  // namespace
+
 int TifJpegSetPage(TifCodec* decoder, const TifJpegPage* page)
 {
     if (decoder == nullptr || page == nullptr)
         return 0;
     TifJpegDecoderState* s = StateOf(decoder);
-    const int samples = s->header.samplesPerPixel;
     const int p = page->photometric;
-    const bool colour = (p == 2 || p == 6) && samples == 3;
-    if (!colour && !((p == 0 || p == 1) && samples == 1) && !(p == 5 && samples == 4))
-        return 0;
-    const bool subsampled = p == 6 && !(page->subsampleH == 1 && page->subsampleV == 1);
-    if (subsampled && !((page->subsampleH == 2 || page->subsampleH == 4) &&
-                        (page->subsampleV == 1 || page->subsampleV == 2) && page->subsampleV <= page->subsampleH))
-        return 0;
-    if (page->maxRows <= 0)
+    if (!SamplesFit(p, s->header.samplesPerPixel) || !SamplingFits(*page) || page->maxRows <= 0)
         return 0;
     unsigned char* tables = nullptr;
     if (page->tables != nullptr && page->tablesSize > 0) {
