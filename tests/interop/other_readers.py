@@ -2,7 +2,8 @@
 """other_readers.py — files written by `vxtiff convert` in every compression,
 layout and predictor, read back by two other readers: Pillow decodes each one,
 tifffile parses each one and decodes those whose codecs it has without extra
-packages (none, PackBits, Deflate). Every decoded image must equal the source.
+packages (none, PackBits, Deflate). Every decoded image must equal the source. JPEG pages Pillow writes are
+read by vxtiff as Pillow decodes them.
 
 usage: other_readers.py VXTIFF_TOOL SCRATCH_DIR
 Sources are made here with tifffile, uncompressed; only vxtiff writes the rest."""
@@ -77,6 +78,19 @@ for name, (path, want) in images.items():
                 if page.shape[:2] != want.shape[:2]:
                     failures.append(f"{label}: tifffile sees shape {page.shape}")
             checked += 1
+# The other way: JPEG pages Pillow writes (YCbCr 2x2 and grey) read by vxtiff
+# as Pillow decodes them, unless this build reads no JPEG.
+for name, mode in (("rgb8", "RGB"), ("grey8", "L")):
+    path, out = os.path.join(WORK, "pil-jpeg.tif"), os.path.join(WORK, "out.tif")
+    src = Image.fromarray(tifffile.imread(images[name][0])).convert(mode)
+    src.save(path, compression="jpeg", quality=90)
+    run = subprocess.run([TOOL, "convert", path, out, "--compression", "none"], capture_output=True, text=True)
+    if run.returncode != 0 and "compression 7" in run.stderr:
+        continue
+    with Image.open(path) as a, Image.open(out) as b:
+        if run.returncode != 0 or not np.array_equal(np.array(a.convert(mode)), np.array(b)):
+            failures.append(f"Pillow's JPEG {name}: vxtiff reads other pixels {run.stderr.strip()}")
+    checked += 1
 print(f"{checked} files read by Pillow and tifffile")
 for f in failures:
     print("FAIL", f)
