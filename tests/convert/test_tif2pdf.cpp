@@ -116,11 +116,11 @@ Bytes Expected(const LibtiffPage& s, const std::vector<Bytes>& rows)
 
 struct Case {
     const char* name;
-    LibtiffPage spec;
+    LibtiffPage layout;
     bool copied;  // the Group 4 strip goes in unchanged
 };
 
-LibtiffPage Spec(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric, uint16_t compression,
+LibtiffPage Layout(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16_t photometric, uint16_t compression,
                  uint32_t rowsPerStrip = 0)
 {
     LibtiffPage s;
@@ -133,35 +133,35 @@ LibtiffPage Spec(uint32_t w, uint32_t h, uint16_t samples, uint16_t bits, uint16
 std::vector<Case> Cases()
 {
     std::vector<Case> c = {
-        {"g4 min-is-white, one strip", Spec(203, 61, 1, 1, 0, 4), true},
-        {"g4 min-is-black, one strip", Spec(96, 40, 1, 1, 1, 4), true},
-        {"g4 in strips of 16 rows", Spec(203, 61, 1, 1, 0, 4, 16), false},
-        {"g4 fill order 2", Spec(120, 33, 1, 1, 0, 4), false},
-        {"mh at 204 x 98 dpi", Spec(173, 47, 1, 1, 0, 2, 10), false},
-        {"g3 1d", Spec(150, 30, 1, 1, 0, 3), false},
-        {"g3 2d with fill bits", Spec(150, 30, 1, 1, 0, 3), false},
-        {"bilevel tiles", Spec(100, 70, 1, 1, 0, 1), false},
-        {"lzw bilevel min-is-black", Spec(77, 20, 1, 1, 1, 5, 7), false},
-        {"grey 8 lzw predictor", Spec(90, 31, 1, 8, 1, 5, 8), false},
-        {"grey 8 min-is-white", Spec(50, 20, 1, 8, 0, 1), false},
-        {"grey 4 tiles", Spec(70, 40, 1, 4, 1, 32773), false},
-        {"grey with alpha", Spec(33, 12, 2, 8, 1, 8), false},
-        {"rgb 8 deflate", Spec(64, 30, 3, 8, 2, 8, 5), false},
-        {"palette 4", Spec(45, 21, 1, 4, 3, 32773), false},
-        {"palette 8", Spec(40, 16, 1, 8, 3, 5), false},
-        {"grey 8 lzw fill order 2", Spec(41, 13, 1, 8, 1, 5, 4), false},
+        {"g4 min-is-white, one strip", Layout(203, 61, 1, 1, 0, 4), true},
+        {"g4 min-is-black, one strip", Layout(96, 40, 1, 1, 1, 4), true},
+        {"g4 in strips of 16 rows", Layout(203, 61, 1, 1, 0, 4, 16), false},
+        {"g4 fill order 2", Layout(120, 33, 1, 1, 0, 4), false},
+        {"mh at 204 x 98 dpi", Layout(173, 47, 1, 1, 0, 2, 10), false},
+        {"g3 1d", Layout(150, 30, 1, 1, 0, 3), false},
+        {"g3 2d with fill bits", Layout(150, 30, 1, 1, 0, 3), false},
+        {"bilevel tiles", Layout(100, 70, 1, 1, 0, 1), false},
+        {"lzw bilevel min-is-black", Layout(77, 20, 1, 1, 1, 5, 7), false},
+        {"grey 8 lzw predictor", Layout(90, 31, 1, 8, 1, 5, 8), false},
+        {"grey 8 min-is-white", Layout(50, 20, 1, 8, 0, 1), false},
+        {"grey 4 tiles", Layout(70, 40, 1, 4, 1, 32773), false},
+        {"grey with alpha", Layout(33, 12, 2, 8, 1, 8), false},
+        {"rgb 8 deflate", Layout(64, 30, 3, 8, 2, 8, 5), false},
+        {"palette 4", Layout(45, 21, 1, 4, 3, 32773), false},
+        {"palette 8", Layout(40, 16, 1, 8, 3, 5), false},
+        {"grey 8 lzw fill order 2", Layout(41, 13, 1, 8, 1, 5, 4), false},
     };
-    c[3].spec.fillOrder = 2;
-    c[4].spec.xResolution = 204, c[4].spec.yResolution = 98;
-    c[6].spec.t4Options = GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS;
-    c[7].spec.tileWidth = c[7].spec.tileLength = 32;
-    c[11].spec.tileWidth = c[11].spec.tileLength = 16;
-    c[16].spec.fillOrder = 2;
-    c[14].spec.resolutionUnit = RESUNIT_CENTIMETER, c[14].spec.xResolution = 40, c[14].spec.yResolution = 40;
+    c[3].layout.fillOrder = 2;
+    c[4].layout.xResolution = 204, c[4].layout.yResolution = 98;
+    c[6].layout.t4Options = GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS;
+    c[7].layout.tileWidth = c[7].layout.tileLength = 32;
+    c[11].layout.tileWidth = c[11].layout.tileLength = 16;
+    c[16].layout.fillOrder = 2;
+    c[14].layout.resolutionUnit = RESUNIT_CENTIMETER, c[14].layout.xResolution = 40, c[14].layout.yResolution = 40;
     for (Case& k : c)
-        if (k.spec.photometric == 3)
-            for (uint32_t i = 0; i < 3u << k.spec.bits; ++i)
-                k.spec.colorMap.push_back(uint16_t((i * 97 + 13) % 256 * 257));
+        if (k.layout.photometric == 3)
+            for (uint32_t i = 0; i < 3u << k.layout.bits; ++i)
+                k.layout.colorMap.push_back(uint16_t((i * 97 + 13) % 256 * 257));
     return c;
 }
 
@@ -203,7 +203,7 @@ TEST(Tif2Pdf, EveryKindOfPageRendersAsItsRows)
     TempDir dir;
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.name);
-        const LibtiffPage& s = c.spec;
+        const LibtiffPage& s = c.layout;
         std::vector<Bytes> rows(s.height);
         for (uint32_t y = 0; y < s.height; ++y)
             rows[y] = PatternRows(s.RowBytes(), 1, y * 7 + s.width);
@@ -242,7 +242,7 @@ TEST(Tif2Pdf, SixteenBitSamplesMakeAVersion15File)
     REQUIRE_PEERS("qpdf");
     TempDir dir;
     for (bool big : {false, true}) {
-        LibtiffPage s = Spec(20, 10, 1, 16, 1, 32946);
+        LibtiffPage s = Layout(20, 10, 1, 16, 1, 32946);
         s.bigEndian = big;
         std::vector<Bytes> rows(s.height, PatternRows(s.RowBytes(), 1, 3));
         const std::string tif = dir.Path("in.tif"), pdf = dir.Path("out.pdf");
@@ -275,7 +275,7 @@ TEST(Tif2Pdf, FailuresLeaveNoFileAndPagesThatCannotBeHeldOrDamagedLinesAreCounte
     EXPECT_EQ(VXTiff2Pdf(bad.c_str(), pdf.c_str(), &o), VXTIFF2PDF_ERR_OPEN);
     EXPECT_FALSE(std::filesystem::exists(pdf));
     // A 12-bit page between two that convert.
-    const LibtiffPage good = Spec(16, 8, 1, 8, 1, 1), odd = Spec(16, 8, 1, 12, 1, 1);
+    const LibtiffPage good = Layout(16, 8, 1, 8, 1, 1), odd = Layout(16, 8, 1, 12, 1, 1);
     const std::string tif = dir.Path("mixed.tif");
     ASSERT_TRUE(WriteLibtiffPages(tif, {good, odd, good},
                                   {std::vector<Bytes>(8, Bytes(16, 1)), std::vector<Bytes>(8, Bytes(24, 2)),
@@ -289,7 +289,7 @@ TEST(Tif2Pdf, FailuresLeaveNoFileAndPagesThatCannotBeHeldOrDamagedLinesAreCounte
     EXPECT_FALSE(std::filesystem::exists(pdf));
     // A PackBits run past its row: the line is decoded from damaged data, and
     // counted as CTifFile counts it.
-    ASSERT_TRUE(WriteLibtiff(tif, Spec(16, 8, 1, 8, 1, 32773), std::vector<Bytes>(8, Bytes(16, 0x11))));
+    ASSERT_TRUE(WriteLibtiff(tif, Layout(16, 8, 1, 8, 1, 32773), std::vector<Bytes>(8, Bytes(16, 0x11))));
     TIFF* t = TIFFOpen(tif.c_str(), "r");
     uint64_t* offsets = nullptr;
     ASSERT_TRUE(TIFFGetField(t, TIFFTAG_STRIPOFFSETS, &offsets));
@@ -317,7 +317,7 @@ TEST(Tif2Pdf, DocumentInformationFromTheFirstPageOrTheOptions)
     REQUIRE_PEERS("pdfinfo");
     TempDir dir;
     const std::string tif = dir.Path("in.tif"), pdf = dir.Path("out.pdf");
-    ASSERT_TRUE(WriteLibtiff(tif, Spec(8, 8, 1, 1, 0, 4), std::vector<Bytes>(8, Bytes(1, 0x5A))));
+    ASSERT_TRUE(WriteLibtiff(tif, Layout(8, 8, 1, 1, 0, 4), std::vector<Bytes>(8, Bytes(1, 0x5A))));
     TIFF* t = TIFFOpen(tif.c_str(), "r+");
     TIFFSetField(t, TIFFTAG_DOCUMENTNAME, "Invoice (copy)");
     TIFFSetField(t, TIFFTAG_DATETIME, "2021:03:04 05:06:07");
