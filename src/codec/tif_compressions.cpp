@@ -39,8 +39,10 @@ constexpr int kJpegMost = 1280;
 
 #if defined(VXTIFF_HAVE_JPEG)
 constexpr TifCodecCtor kJpegDecoder = TifNewJpegDecoder;
+constexpr TifCodecCtor kJpegEncoder = TifNewJpegEncoder;
 #else
 constexpr TifCodecCtor kJpegDecoder = nullptr;  // refused as an unsupported compression
+constexpr TifCodecCtor kJpegEncoder = nullptr;
 #endif
 
 constexpr TifCompressionRow kRows[] = {
@@ -67,8 +69,8 @@ constexpr TifCompressionRow kRows[] = {
     // self-contained forms only (tif_jpeg_scheme.h).
     {6, "ojpeg", {}, "old-style JPEG", nullptr, 0, 0, 0, NewScheme<CTifJpegCompression>, kJpegDecoder, nullptr,
      nullptr, kJpegMost},
-    {7, "jpeg", {}, "JPEG", nullptr, 0, 0, 0, NewScheme<CTifJpegCompression>, kJpegDecoder, nullptr, nullptr,
-     kJpegMost},
+    {7, "jpeg", {}, "JPEG", "lossy; jpeg:Q sets the quality, 1-100, default 75", 0, TIF_TAG_JPEGQUALITY, 0,
+     NewScheme<CTifJpegCompression>, kJpegDecoder, kJpegEncoder, TifJpegEncoderAccepts, kJpegMost},
 };
 
 constexpr bool WithinMostBytes()
@@ -99,6 +101,15 @@ bool TifCompressionHasTag(int compression, int tag)
 {
     const TifCompressionRow* row = TifFindCompression(compression);
     return row != nullptr && tag != 0 && row->tag == tag;
+}
+
+const char* TifEncoderTakes(const TifCompressionRow& row)
+{
+    if (row.encoderAccepts == TifFaxEncoderAccepts)
+        return "bilevel (1-bit) images";
+    if (row.newEncoder != nullptr && row.encoderAccepts == TifJpegEncoderAccepts)
+        return "8-bit grey, RGB and CMYK images";
+    return nullptr;
 }
 
 bool TifSameCompressedData(int a, int b)

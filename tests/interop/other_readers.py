@@ -3,7 +3,8 @@
 layout and predictor, read back by two other readers: Pillow decodes each one,
 tifffile parses each one and decodes those whose codecs it has without extra
 packages (none, PackBits, Deflate). Every decoded image must equal the source. JPEG pages Pillow writes are
-read by vxtiff as Pillow decodes them.
+read by vxtiff as Pillow decodes them; JPEG pages vxtiff writes are decoded by Pillow and ImageMagick near the
+source, and by vxtiff exactly as Pillow decodes them.
 
 usage: other_readers.py VXTIFF_TOOL SCRATCH_DIR
 Sources are made here with tifffile, uncompressed; only vxtiff writes the rest."""
@@ -91,7 +92,47 @@ for name, mode in (("rgb8", "RGB"), ("grey8", "L")):
         if run.returncode != 0 or not np.array_equal(np.array(a.convert(mode)), np.array(b)):
             failures.append(f"Pillow's JPEG {name}: vxtiff reads other pixels {run.stderr.strip()}")
     checked += 1
-print(f"{checked} files read by Pillow and tifffile")
+# JPEG pages vxtiff writes, at quality 90: Pillow (libtiff) and ImageMagick
+# decode them within JPEG's error of the source, and vxtiff reads back
+# exactly what Pillow decodes (the same libjpeg underneath).
+def psnr(a, b):
+    mse = np.mean((a.astype(float) - b.astype(float)) ** 2)
+    return 99.0 if mse == 0 else 10 * np.log10(255.0 ** 2 / mse)
+
+
+def magick(path, grey):
+    run = subprocess.run(["convert", path + "[0]", "-depth", "8", "pgm:-" if grey else "ppm:-"], capture_output=True)
+    if run.returncode != 0 or not run.stdout.startswith(b"P5" if grey else b"P6"):
+        return None
+    with Image.open(__import__("io").BytesIO(run.stdout)) as im:
+        return np.array(im)
+
+
+y, x = np.indices((777, 1001))
+photo = np.stack([128 + 100 * np.sin(x / 37) * np.cos(y / 23), 128 + 90 * np.sin((x + y) / 50),
+                  128 + 80 * np.cos(x / 70 - y / 41)], axis=2).astype(np.uint8)
+has_magick = b"ImageMagick" in subprocess.run(["convert", "-version"], capture_output=True).stdout
+for name, data in (("photo-rgb", photo), ("photo-grey", photo[:, :, 1].copy()), ("photo-small", photo[:5, :9])):
+    path = source(name, data, photometric="rgb" if data.ndim == 3 else "minisblack")
+    for layout in layouts:
+        label, out, back = " ".join([name, "jpeg:90"] + layout), os.path.join(WORK, "out.tif"), os.path.join(WORK, "back.tif")
+        run = subprocess.run([TOOL, "convert", path, out, "--compression", "jpeg:90"] + layout, capture_output=True, text=True)
+        if run.returncode != 0 and "jpeg" in run.stderr and "takes" in run.stderr:
+            break  # this build writes no JPEG
+        if run.returncode != 0 or subprocess.run([TOOL, "convert", out, back, "--compression", "none"]).returncode != 0:
+            failures.append(f"{label}: vxtiff failed: {run.stderr.strip()}")
+            continue
+        with Image.open(out) as a, Image.open(back) as b:
+            pil, ours = np.array(a), np.array(b)
+        if psnr(pil, data) < 40 or (data.size > 100 and psnr(pil, data) < 45):
+            failures.append(f"{label}: Pillow decodes it at {psnr(pil, data):.1f} dB")
+        if not np.array_equal(pil, ours):
+            failures.append(f"{label}: vxtiff reads other pixels than Pillow")
+        im = magick(out, data.ndim == 2) if has_magick else data
+        if im is None or psnr(im, data) < 40:
+            failures.append(f"{label}: ImageMagick cannot read it, or reads it far from the source")
+        checked += 1
+print(f"{checked} files read by Pillow and tifffile" + ("" if has_magick else " (ImageMagick absent: not asked)"))
 for f in failures:
     print("FAIL", f)
 print(f"{checked - len(failures)} passed, {len(failures)} failed")

@@ -25,6 +25,12 @@
 
 namespace {
 
+#if defined(VXTIFF_TEST_WITH_JPEG)
+constexpr bool kJpeg = true;  // this build writes JPEG
+#else
+constexpr bool kJpeg = false;
+#endif
+
 using namespace tiftest;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -111,7 +117,8 @@ TEST_F(CommandTest, OptionFormsAndCompressionNames)
         {{"--compression=2"}, 0, 2},            {{"gray", "--compression=zip", "--predictor=2"}, 0, 8},
         {{"--rows-per-strip=5"}, 0, 0},         {{"--tile=32x32"}, 0, 0},
         {{"--page=2"}, 0, 0},                   {{"--page=2-", "--compression=g4"}, 0, 4},
-        {{"--compression=jpeg"}, 2, 0},         {{"--compression=7"}, 2, 0},
+        {{"gray", "--compression=JPEG:80"}, kJpeg ? 0 : 2, 7}, {{"--compression=7"}, kJpeg ? 1 : 2, 0},  // bilevel: refused
+        {{"--compression=jpeg:0"}, 2, 0},       {{"--compression=lzw:90"}, 2, 0},
         {{"--compression=0"}, 2, 0},            {{"--compression="}, 2, 0},
         {{"--compression=deflate8"}, 2, 0},     {{"--predictor=3"}, 2, 0},
     };
