@@ -22,7 +22,7 @@ step() { printf '\n==== %s\n' "$*"; }
 # The same list as .ci/run.
 packages=(make cmake g++ clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev libgtest-dev libbenchmark-dev
           libtiff-dev libtiff-tools libpng-dev libcli11-dev python3-pil python3-tifffile pkg-config
-          qpdf ghostscript poppler-utils img2pdf
+          qpdf ghostscript poppler-utils img2pdf imagemagick
           g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386)
 missing=()
 for p in "${packages[@]}"; do
