@@ -8,6 +8,19 @@
 
 #include "codec/tif_codec.h"
 
+// The samples a photometric is coded with: grey 1, RGB and YCbCr 3, CMYK 4.
+inline bool TifJpegSamplesFit(int photometric, int samples)
+{
+    switch (photometric) {
+    case 0:
+    case 1: return samples == 1;
+    case 2:
+    case 6: return samples == 3;
+    case 5: return samples == 4;
+    default: return false;
+    }
+}
+
 // What the decoder must know of the page beyond TifCodecParams, from its
 // directory: what the JPEG streams hold is never guessed from their markers.
 struct TifJpegPage {

@@ -379,19 +379,6 @@ TifCodec* TifNewJpegDecoder(const TifCodecParams* params)
 
 namespace {
 
-// The samples a photometric is decoded with: grey 1, RGB and YCbCr 3, CMYK 4.
-bool SamplesFit(int photometric, int samples)
-{
-    switch (photometric) {
-    case 0:
-    case 1: return samples == 1;
-    case 2:
-    case 6: return samples == 3;
-    case 5: return samples == 4;
-    default: return false;
-    }
-}
-
 // YCbCr luma sampling libjpeg decodes: 1x1, 2x1, 2x2, 4x1, 4x2.
 bool SamplingFits(const TifJpegPage& page)
 {
@@ -409,7 +396,7 @@ int TifJpegSetPage(TifCodec* decoder, const TifJpegPage* page)
         return 0;
     TifJpegDecoderState* s = StateOf(decoder);
     const int p = page->photometric;
-    if (!SamplesFit(p, s->header.samplesPerPixel) || !SamplingFits(*page) || page->maxRows <= 0)
+    if (!TifJpegSamplesFit(p, s->header.samplesPerPixel) || !SamplingFits(*page) || page->maxRows <= 0)
         return 0;
     unsigned char* tables = nullptr;
     if (page->tables != nullptr && page->tablesSize > 0) {

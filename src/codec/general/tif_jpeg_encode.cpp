@@ -399,6 +399,13 @@ void SetDestinations(TifJpegEncoderState* s)
     s->cinfo.dest = &s->dest;
 }
 
+// YCbCr sampling the encoder makes: 1 or 2 each way, no taller than wide.
+bool SamplingFits(const TifJpegEncoding& e)
+{
+    const int h = e.subsampleH, v = e.subsampleV;
+    return e.photometric != 6 || ((h == 1 || h == 2) && (v == 1 || v == 2) && v <= h);
+}
+
 }  // namespace
 
 bool TifJpegEncoderAccepts(const TifCodecParams* params)
@@ -442,10 +449,7 @@ int TifJpegSetEncoding(TifCodec* encoder, const TifJpegEncoding* encoding)
     if (encoder == nullptr || encoding == nullptr || encoding->maxRows <= 0)
         return 0;
     TifJpegEncoderState* s = StateOf(encoder);
-    const int p = encoding->photometric, n = s->header.samplesPerPixel;
-    const bool fits = ((p == 0 || p == 1) && n == 1) || ((p == 2 || p == 6) && n == 3) || (p == 5 && n == 4);
-    const int h = encoding->subsampleH, v = encoding->subsampleV;
-    if (!fits || s->configured || (p == 6 && !((h == 1 || h == 2) && (v == 1 || v == 2) && v <= h)))
+    if (s->configured || !TifJpegSamplesFit(encoding->photometric, s->header.samplesPerPixel) || !SamplingFits(*encoding))
         return 0;
     s->encoding = *encoding;
     return 1;
