@@ -157,6 +157,9 @@ std::vector<BenchFile> BenchWriteFiles()
         files.push_back({p + "-lzw", source, 5, 0, 1, 16});
         files.push_back({p + "-lzw-pred", source, 5, 0, 2, 16});
     }
+    // JPEG at the same quality on both sides, RGB as YCbCr 2x2.
+    files.push_back({"grey-jpeg", BenchSource::Grey, 7, 0, 1, 16});
+    files.push_back({"rgb-jpeg", BenchSource::Rgb, 7, 0, 1, 16});
     // A photo whose grain defeats most matches: LZW's worst common case.
     const std::string c = "camera-grey";
     files.push_back({c + "-lzw", BenchSource::CameraGrey, 5, 0, 1, 16});

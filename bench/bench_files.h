@@ -10,6 +10,9 @@ struct tiff;
 
 enum class BenchSource { FaxPage, Drawing, Grey, Rgb, CameraGrey };
 
+// The JPEG quality both sides write at.
+constexpr unsigned kBenchJpegQuality = 75;
+
 struct BenchFile {
     std::string name;   // file name without ".tif", also the label in the table
     BenchSource source;
