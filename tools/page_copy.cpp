@@ -131,6 +131,11 @@ public:
             Check(salvager, info.nHeight);
         } else {
             copyErrno_ = errno;  // a copy that failed part way failed the whole write
+            if (!explicit_ && codec_->tag == TIF_TAG_JPEGQUALITY) {
+                const int named = PageToName(path, page + 1);
+                Say("note: " + path + (named > 0 ? " page " + std::to_string(named) : std::string()) +
+                    ": JPEG compressed again loses detail (--compression lzw or deflate keeps it)");
+            }
             *why = SetParams();
             if (why->empty())
                 *why = o_.angle == 180   ? HalfTurn(info, salvager)

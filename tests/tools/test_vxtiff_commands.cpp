@@ -669,4 +669,34 @@ TEST_F(CommandTest, ConvertAndRotateTakeAPage)
     EXPECT_TRUE(Has(r.err, "cannot open: no page 3 (the file has 2 pages)")) << r.err;
 }
 
+// A JPEG page keeps its stored strips when its layout is kept; compressed
+// again (rotate, another layout) it says what that costs, unless asked for.
+TEST_F(CommandTest, JpegPagesAreCopiedOrSayTheyAreCompressedAgain)
+{
+    if (!kJpeg)
+        GTEST_SKIP() << "built without libjpeg";
+    LibtiffPage s = Shape(40, 32, 3, 8, 1);
+    s.compression = 7, s.photometric = 6, s.rowsPerStrip = 16;
+    const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
+    ASSERT_TRUE(WriteLibtiff(in, s, Pattern(s)));
+    const char* note = "JPEG compressed again loses detail";
+    const struct {
+        std::vector<std::string> args;
+        bool copied, noted;
+    } cases[] = {{{"convert"}, true, false}, {{"rotate", "180"}, false, true},
+                 {{"convert", "--rows-per-strip", "32"}, false, true}, {{"convert", "--compression", "jpeg:60"}, false, false}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {c.args[0], in, out};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        const ToolResult r = Tool(dir, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Has(r.err, note), c.noted) << args.back() << ": " << r.err;
+        CTifFile a, b;
+        ASSERT_EQ(a.Open(in.c_str()) + b.Open(out.c_str()), 2);
+        EXPECT_EQ(b.m_nCompression, 7);
+        EXPECT_EQ(a.m_nStrips == b.m_nStrips && std::equal(a.m_pStripByteCounts, a.m_pStripByteCounts + a.m_nStrips,
+                                                             b.m_pStripByteCounts), c.copied) << args.back();
+    }
+}
+
 }  // namespace
