@@ -92,9 +92,15 @@ bool ParseOptions(int argc, char** argv, BenchOptions* o)
 
 std::vector<std::string> JobsOf(const BenchFile& f)
 {
-    if (f.linesOnly)
-        return f.Deflate() ? std::vector<std::string>{"lines", "zlib"} : std::vector<std::string>{"lines"};
-    std::vector<std::string> jobs = {"lines", "all"};
+    std::vector<std::string> jobs = {"lines"};
+    if (f.Jpeg() && !f.Tiled())
+        jobs.push_back("seek");
+    if (f.linesOnly) {
+        if (f.Deflate())
+            jobs.push_back("zlib");
+        return jobs;
+    }
+    jobs.push_back("all");
     if (f.Bilevel()) {
         jobs.push_back("r90");
         jobs.push_back("bmp");
@@ -174,6 +180,8 @@ public:
                 continue;
             if (job == "lines")
                 Lines(f, path, g);
+            else if (job == "seek")
+                Seek(f, path, g);
             else if (job == "all")
                 All(f, path, g);
             else if (job == "r90")
@@ -275,6 +283,15 @@ private:
         const std::string status = Verify(vx, ref, g.Bytes());
         const char* refName = g.Tiled() ? "libtiff ReadEncodedTile" : "libtiff ReadScanline";
         Report(f, "lines", refName, status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
+    }
+
+    // MB/s of the whole image, which the seek passes over; the last row compared.
+    void Seek(const BenchFile& f, const std::string& path, const Geometry& g)
+    {
+        auto vx = [&] { return VxSeekLastLine(path, g, vx_.data()); };
+        auto ref = [&] { return LtSeekLastLine(path, g, ref_.data()); };
+        const std::string status = Verify(vx, ref, g.rowBytes);
+        Report(f, "seek", "libtiff ReadScanline", status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
     }
 
     void All(const BenchFile& f, const std::string& path, const Geometry& g)

@@ -59,6 +59,7 @@ struct TifJpegDecoderState {
     int created;            // cinfo made
     TifJpegPage page;       // tables owned
     int started;            // the strip's decompression has started
+    int skipping;           // inside jpeg_skip_scanlines
     int atEnd;              // the strip's data ran out: libjpeg is fed an EOI
     int fromTables;         // the source reads page.tables, not the strip
     int readFailure;        // the CTifException code of a failed read, thrown after libjpeg returns
@@ -107,7 +108,13 @@ void EmitMessage(j_common_ptr cinfo, int level)
     // Before the decompression has started: the tables, the header, or a
     // stream of several scans, which is read whole then; every row is damaged,
     // and a stream of scans delivers them all (each scan covers the frame).
-    const int line = s->started ? static_cast<int>(s->cinfo.output_scanline) : 0;
+    // While rows are skipped, output_scanline moves only at the skip's end:
+    // the rows of the data reached are those of the iMCU row being read.
+    int line = s->started ? static_cast<int>(s->cinfo.output_scanline) : 0;
+    if (s->skipping)
+        line = static_cast<int>(std::min<int64_t>(std::max<int64_t>(line, int64_t(s->cinfo.input_iMCU_row) *
+                                                                               s->cinfo.max_v_samp_factor * DCTSIZE),
+                                                  s->cinfo.output_height));
     if (line < s->damagedFrom)
         s->damagedFrom = line;
     if (s->started && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
@@ -261,6 +268,15 @@ int ReadRows(TifJpegDecoderState* s, JSAMPROW* rows, int n)
     return static_cast<int>(jpeg_read_scanlines(&s->cinfo, rows, static_cast<JDIMENSION>(n)));
 }
 
+// Skips `n` rows: 1, or 0 on an error (output_scanline says how far it came).
+int SkipScanlines(TifJpegDecoderState* s, int n)
+{
+    if (setjmp(s->errors.jump))
+        return 0;
+    jpeg_skip_scanlines(&s->cinfo, static_cast<JDIMENSION>(n));
+    return 1;
+}
+
 // After libjpeg returned: a read that failed beneath it fails the call.
 void ThrowReadFailure(TifJpegDecoderState* s)
 {
@@ -322,6 +338,32 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     return done;
 }
 
+// libjpeg passes over skipped rows without the inverse DCT, the upsampling
+// and the colour conversion (whole iMCU rows of a single scan are only
+// entropy-decoded). Where the data ends inside them it goes on as if zeros
+// followed: the rows passed stop where reading would have stopped, and a
+// read failure beneath stops them there too, the next call throwing it.
+int SkipRows(TifCodec* codec, int count)
+{
+    TifJpegDecoderState* s = StateOf(codec);
+    ThrowReadFailure(s);
+    const int line = static_cast<int>(s->cinfo.output_scanline);
+    const int n = std::min(std::min(static_cast<int>(s->cinfo.output_height), s->stopAt) - line, count);
+    int done = 0;
+    if (s->started && n > 0) {
+        s->skipping = 1;
+        const int ok = SkipScanlines(s, n);
+        s->skipping = 0;
+        const int reached = std::min(static_cast<int>(s->cinfo.output_scanline), s->stopAt);
+        done = std::max(0, std::min(reached - line, n));
+        if (!ok)
+            s->started = 0;  // libjpeg cannot go on with this strip
+    }
+    if (done < count && !s->atEnd)
+        TifNoteBadData(&s->header);
+    return done;
+}
+
 int SetParam(TifCodec*, int tag, int)
 {
     return tag == TIF_PARAM_WHOLE_STRIPS ? 1 : 0;  // a tile is decoded as a strip is
@@ -352,6 +394,7 @@ TifCodec* TifNewJpegDecoder(const TifCodecParams* params)
     codec->SetParam = SetParam;
     codec->BeginStrip = BeginStrip;
     codec->DecodeRows = DecodeRows;
+    codec->SkipRows = SkipRows;
     s->cinfo.err = jpeg_std_error(&s->errors.pub);
     s->errors.pub.error_exit = ErrorExit;
     s->errors.pub.emit_message = EmitMessage;

@@ -104,14 +104,25 @@ std::vector<Bytes> Decode(const Bytes& stream)
 
 // Reads every line as the salvaging reader does (a line that fails skips to
 // the next strip) into `rows`; returns the failure of the last failed read.
+// With `seek`, its line is first sought and read.
+struct Seek {
+    int line;
+    int found;  // SeekLine's result
+    Bytes row;  // empty when not read
+};
 int ReadAll(const std::string& path, uint32_t height, uint32_t rowsPerStrip, std::vector<Bytes>* rows, int* damaged,
-            int* first)
+            int* first, Seek* seek = nullptr)
 {
     CTifFile f;
     EXPECT_EQ(f.Open(path.c_str()), 1) << CTifFile::GetLastFailure();
     int failure = VXTIFF_FAIL_NONE;
     rows->assign(height, Bytes());
     Bytes line(size_t(f.m_nRowBytes));
+    if (seek != nullptr) {
+        seek->found = f.SeekLine(seek->line);
+        seek->row = seek->found == 1 && f.ReadLine(line.data()) == 1 ? line : Bytes();
+        f.SeekLine(0);
+    }
     for (uint32_t y = 0; y < height && f.m_pDecoder != nullptr;) {
         if (f.ReadLine(line.data()) == 1) {
             (*rows)[y++] = line;
@@ -199,6 +210,20 @@ TEST(JpegDamage, StaysInItsStripAndIsCounted)
         EXPECT_TRUE(first >= int(2 * kRows) && first < int(3 * kRows)) << d.name << " " << first;
         if (d.wholeStrip) {
             EXPECT_EQ(damaged, int(kRows)) << d.name;
+        }
+        // A seek into the strip passes over its lines undecoded: the line
+        // sought reads as it does in order, and reading all lines afterwards
+        // counts each damaged line once, those passed over included.
+        std::vector<Bytes> again;
+        int damagedAgain = 0, firstAgain = -1;
+        for (const int line : {int(3 * kRows - 3), int(2 * kRows + 40)}) {
+            Seek seek{line, -1, {}};
+            ReadAll(dir.Path("bad.tif"), kRows * kStrips, kRows, &again, &damagedAgain, &firstAgain, &seek);
+            EXPECT_EQ(seek.found, got[size_t(line)].empty() ? 0 : 1) << d.name << " " << line;
+            EXPECT_EQ(seek.row, got[size_t(line)]) << d.name << " " << line;
+            EXPECT_EQ(again, got) << d.name;
+            EXPECT_EQ(damagedAgain, damaged) << d.name << " " << line;
+            EXPECT_EQ(firstAgain, first) << d.name << " " << line;
         }
     }
 
