@@ -2,10 +2,11 @@
 // caller's rows with libjpeg (libjpeg.txt, the library's manual).
 //
 // One decompression object serves the page. Each strip begins with the page's
-// JPEGTables read as a tables-only stream (a strip may have replaced them),
-// then the strip's own stream, pulled through the codec's I/O procedure in
-// blocks of the transfer buffer by a source manager of our own: memory does
-// not grow with the strip. Its frame is checked against the directory (width,
+// JPEGTables (a strip may have replaced them), read once as a tables-only
+// stream and put back from a copy for the next strips; then comes the strip's
+// own stream, pulled through the codec's I/O procedure in blocks of the
+// transfer buffer by a source manager of our own: memory does not grow with
+// the strip. Its frame is checked against the directory (width,
 // at most the strip's rows, components, sampling, 8 bits, Huffman coding)
 // before decoding starts, and the colour space is set from Photometric.
 //
@@ -66,6 +67,12 @@ struct TifJpegDecoderState {
     int damagedFrom;        // output rows from this one on are damaged; INT_MAX: none
     int stopAt;             // the strip stops before this output row; INT_MAX: at its end
     unsigned char eoi[2];
+    // The tables JPEGTables defined, kept once read: each strip starts from
+    // a copy of them instead of parsing the stream again.
+    int tablesKept;
+    JQUANT_TBL quant[NUM_QUANT_TBLS];
+    JHUFF_TBL dc[NUM_HUFF_TBLS], ac[NUM_HUFF_TBLS];
+    unsigned char hasQuant[NUM_QUANT_TBLS], hasDc[NUM_HUFF_TBLS], hasAc[NUM_HUFF_TBLS];
 };
 
 TifJpegDecoderState* StateOf(j_common_ptr cinfo)
@@ -202,9 +209,52 @@ int CreateObject(TifJpegDecoderState* s)
     return 1;
 }
 
+// A table slot set to a kept table; a slot JPEGTables left empty keeps what
+// a strip put there, as when the tables are read again.
+template <typename Table, typename Alloc>
+void PutTable(j_common_ptr c, Table** slot, const Table& kept, bool has, Alloc alloc)
+{
+    if (!has)
+        return;
+    if (*slot == nullptr)
+        *slot = alloc(c);
+    **slot = kept;
+}
+
+void KeepTables(TifJpegDecoderState* s)
+{
+    const jpeg_decompress_struct& c = s->cinfo;
+    for (int i = 0; i < NUM_QUANT_TBLS; ++i)
+        if ((s->hasQuant[i] = c.quant_tbl_ptrs[i] != nullptr) != 0)
+            s->quant[i] = *c.quant_tbl_ptrs[i];
+    for (int i = 0; i < NUM_HUFF_TBLS; ++i) {
+        if ((s->hasDc[i] = c.dc_huff_tbl_ptrs[i] != nullptr) != 0)
+            s->dc[i] = *c.dc_huff_tbl_ptrs[i];
+        if ((s->hasAc[i] = c.ac_huff_tbl_ptrs[i] != nullptr) != 0)
+            s->ac[i] = *c.ac_huff_tbl_ptrs[i];
+    }
+    s->tablesKept = 1;
+}
+
+// The kept tables back in place, as reading JPEGTables again would leave
+// them; 0 when a table could not be allocated.
+int RestoreTables(TifJpegDecoderState* s)
+{
+    if (setjmp(s->errors.jump))
+        return 0;
+    auto* c = reinterpret_cast<j_common_ptr>(&s->cinfo);
+    for (int i = 0; i < NUM_QUANT_TBLS; ++i)
+        PutTable(c, &s->cinfo.quant_tbl_ptrs[i], s->quant[i], s->hasQuant[i], jpeg_alloc_quant_table);
+    for (int i = 0; i < NUM_HUFF_TBLS; ++i) {
+        PutTable(c, &s->cinfo.dc_huff_tbl_ptrs[i], s->dc[i], s->hasDc[i], jpeg_alloc_huff_table);
+        PutTable(c, &s->cinfo.ac_huff_tbl_ptrs[i], s->ac[i], s->hasAc[i], jpeg_alloc_huff_table);
+    }
+    return 1;
+}
+
 void LoadTables(TifJpegDecoderState* s)
 {
-    if (s->page.tables == nullptr)
+    if (s->page.tables == nullptr || (s->tablesKept && RestoreTables(s)))
         return;
     RestartSource(s, true);
     if (setjmp(s->errors.jump)) {
@@ -213,6 +263,7 @@ void LoadTables(TifJpegDecoderState* s)
     }
     jpeg_read_header(&s->cinfo, FALSE);
     jpeg_abort_decompress(&s->cinfo);
+    KeepTables(s);
 }
 
 // The frame the strip's stream describes is the one the directory does.
@@ -463,6 +514,7 @@ int TifJpegSetPage(TifCodec* decoder, const TifJpegPage* page)
     }
     std::free(const_cast<unsigned char*>(s->page.tables));
     s->page = *page;
+    s->tablesKept = 0;
     if (p != 6)
         s->page.subsampleH = s->page.subsampleV = 1;
     s->page.tables = tables;

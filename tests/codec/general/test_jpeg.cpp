@@ -53,7 +53,7 @@ Bytes Page(const std::vector<Bytes>& strips, const Bytes& tables, bool grey, uin
 
 // A stream of `components` (1 grey, 3 RGB stored as YCbCr 2x2), libjpeg's
 // baseline or simple progression.
-Bytes Encode(uint32_t width, uint32_t height, int components, bool progressive)
+Bytes Encode(uint32_t width, uint32_t height, int components, bool progressive, int quality = 75)
 {
     jpeg_compress_struct c;
     jpeg_error_mgr e;
@@ -65,6 +65,7 @@ Bytes Encode(uint32_t width, uint32_t height, int components, bool progressive)
     c.image_width = width, c.image_height = height, c.input_components = components;
     c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
     if (progressive)
         jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
@@ -176,6 +177,8 @@ TEST(JpegDamage, StaysInItsStripAndIsCounted)
 
     const Damage cases[] = {
         {"sound", [](Bytes&) {}, VXTIFF_FAIL_NONE, false},
+        // Tables of its own, which strip 3 must not inherit.
+        {"own tables", [](Bytes& b) { b = Encode(kWidth, kRows, 3, false, 20); }, VXTIFF_FAIL_NONE, false},
         {"truncated", [&](Bytes& b) { b.resize(sos + 30); }, VXTIFF_FAIL_CUT_SHORT, true},
         {"bad marker", [&](Bytes& b) { b[sos + 30] = 0xFF, b[sos + 31] = 0x55; }, VXTIFF_FAIL_BAD_DATA, true},
         {"noise", [&](Bytes& b) { for (size_t i = sos + 20; i < b.size(); i += 7) b[i] ^= 0x5A; }, -1, false},
