@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "bench_huge.h"
 #include "bench_image.h"
 #include "bench_jobs.h"
 #include "bench_pages.h"
@@ -453,6 +454,8 @@ const BenchImage& SourceImage(BenchSource s, std::map<BenchSource, std::unique_p
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::string(argv[1]) == "--read-side")
+        return BenchReadSide(argv[2], argv[3], argv[4]);
     BenchOptions o;
     if (!ParseOptions(argc, argv, &o))
         return 2;
@@ -524,6 +527,7 @@ int main(int argc, char** argv)
     RunPageJobs(o, dir, &tally);
     RunPdfJobs(o, dir, &tally);
     runner.PrintHeap();
+    RunHugeJob(o, dir, &tally);
     if (!o.verifyOnly)
         std::printf("\nfloors: %d met, %d missed, %d not measured (n/a: no decoder or encoder yet)\n", tally.met,
                     tally.missed, tally.open);
