@@ -46,6 +46,16 @@ constexpr int kMostScans = 100;
 // The most rows one jpeg_read_scanlines call is offered: a band of 2x2 blocks.
 constexpr int kBatchRows = 16;
 
+// libjpeg decodes what lies within 512 bytes per block of an MCU (at most 5
+// KiB) of the end of its input on a slower path: with callgrind, 0.3 % more
+// instructions on a one-strip RGB page read in 32 KiB blocks. The buffer
+// holds two blocks; before each call, when fewer than kLowBytes are unread,
+// they move to its front and the next block follows them, so that only a
+// call that takes more, and the strip's end, meet that path. The strip is
+// still read in whole blocks.
+constexpr int kBufferBytes = 2 * TIF_READ_BLOCK;
+constexpr int kLowBytes = TIF_READ_BLOCK / 4;
+
 struct JpegErrors {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
@@ -62,6 +72,7 @@ struct TifJpegDecoderState {
     int started;            // the strip's decompression has started
     int skipping;           // inside jpeg_skip_scanlines
     int atEnd;              // the strip's data ran out: libjpeg is fed an EOI
+    int drained;            // a read gave less than asked: the strip has no more bytes
     int fromTables;         // the source reads page.tables, not the strip
     int readFailure;        // the CTifException code of a failed read, thrown after libjpeg returns
     int damagedFrom;        // output rows from this one on are damaged; INT_MAX: none
@@ -144,9 +155,10 @@ boolean FillInput(j_decompress_ptr cinfo)
 {
     TifJpegDecoderState* s = StateOf(reinterpret_cast<j_common_ptr>(cinfo));
     int n = 0;
-    if (!s->atEnd && !s->fromTables && s->readFailure == 0) {
+    if (!s->atEnd && !s->drained && !s->fromTables && s->readFailure == 0) {
         try {
             n = TifCodecFill(&s->header);
+            s->drained = n < s->header.bufferSize;
         } catch (CTifException* e) {
             s->readFailure = e != nullptr ? e->code : CTifException::kShortRead;
             delete e;
@@ -189,11 +201,37 @@ void SkipInput(j_decompress_ptr cinfo, long count)
     }
 }
 
+// Before a call into libjpeg: the next block of the strip behind the unread
+// bytes, when few remain. A read failure is kept for after the call, as
+// FillInput keeps it.
+void TopUp(TifJpegDecoderState* s)
+{
+    jpeg_source_mgr& src = s->source;
+    TifCodecState* h = &s->header;
+    if (src.bytes_in_buffer >= size_t(kLowBytes) || s->atEnd || s->drained || s->fromTables ||
+        s->readFailure != 0 || h->bufferSize < kBufferBytes)
+        return;
+    const size_t kept = src.bytes_in_buffer;
+    if (kept > 0)
+        std::memmove(h->buffer, src.next_input_byte, kept);
+    int n = 0;
+    try {
+        n = h->ioProc(h->buffer + kept, TIF_READ_BLOCK, h->ioContext);
+        s->drained = n < TIF_READ_BLOCK;
+    } catch (CTifException* e) {
+        s->readFailure = e != nullptr ? e->code : CTifException::kShortRead;
+        delete e;
+    }
+    src.next_input_byte = h->buffer;
+    src.bytes_in_buffer = kept + size_t(n > 0 ? n : 0);
+}
+
 // The source reads the page's JPEGTables (fromTables) or the strip.
 void RestartSource(TifJpegDecoderState* s, bool tables)
 {
     s->fromTables = tables ? 1 : 0;
     s->atEnd = 0;
+    s->drained = 0;
     s->source.next_input_byte = tables ? s->page.tables : nullptr;
     s->source.bytes_in_buffer = tables ? static_cast<size_t>(s->page.tablesSize) : 0;
 }
@@ -320,6 +358,8 @@ int ReadRows(TifJpegDecoderState* s, JSAMPROW* rows, int n)
 }
 
 // Skips `n` rows: 1, or 0 on an error (output_scanline says how far it came).
+// In one call: in steps, libjpeg decodes the rows before each step's end
+// (the upsampling's context), which cost four times as much on 2x2 YCbCr.
 int SkipScanlines(TifJpegDecoderState* s, int n)
 {
     if (setjmp(s->errors.jump))
@@ -370,6 +410,7 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
         const int n = std::min({count - done, end - line, kBatchRows});
         for (int i = 0; i < n; ++i)
             batch[i] = out + step * i;
+        TopUp(s);
         const int got = ReadRows(s, batch, n);
         ThrowReadFailure(s);
         if (got <= 0) {
@@ -437,7 +478,7 @@ TifCodec* TifNewJpegDecoder(const TifCodecParams* params)
 {
     if (params == nullptr || params->bitsPerSample != 8)
         return nullptr;  // Debian's libjpeg decodes 8-bit samples only
-    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifJpegDecoderState));
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifJpegDecoderState), kBufferBytes);
     if (codec == nullptr)
         return nullptr;
     TifJpegDecoderState* s = StateOf(codec);
