@@ -98,7 +98,11 @@ for name, mode in (("rgb8", "RGB"), ("grey8", "L")):
 # each segment and tifffile writes them as pre-compressed segments, its
 # encoder stood in for by one that must never run. An RGB segment is made from
 # an image Pillow takes for YCbCr, so that libjpeg stores the samples as given.
-tifffile.TIFF.COMPRESSORS._codecs[7] = lambda *a, **k: sys.exit("tifffile encoded a segment")
+codecs = getattr(tifffile.TIFF.COMPRESSORS, "_codecs", None)
+if codecs is None:
+    print("tifffile's JPEG pages not made: this tifffile has no table of encoders to stand in for")
+else:
+    codecs[7] = lambda *a, **k: sys.exit("tifffile encoded a segment")
 
 
 def jpeg_segment(a, mode, subsampling):
@@ -112,7 +116,7 @@ for kind, a, mode, subsampling, kw in (
         ("ycbcr-2x2", rgb, "RGB", 2, {"photometric": "rgb"}),
         ("ycbcr-2x1", rgb, "RGB", 1, {"photometric": "rgb", "subsampling": (2, 1)}),
         ("rgb", rgb, "YCbCr", 0, {"photometric": "rgb", "compressionargs": {"outcolorspace": "rgb"}}),
-        ("grey", grey, "L", 0, {"photometric": "minisblack"})):
+        ("grey", grey, "L", 0, {"photometric": "minisblack"})) if codecs is not None else ():
     for tile in (0, 32):
         size = tile or 16
         padded = np.zeros((-(-45 // size) * size, -(-77 // (tile or 77)) * (tile or 77)) + a.shape[2:], np.uint8)
