@@ -181,6 +181,26 @@ bool LtReadLineByLine(const std::string& path, const Geometry& g, uint8_t* out)
     return true;
 }
 
+VxResult VxSeekLastLine(const std::string& path, const Geometry& g, uint8_t* out)
+{
+    CTifFile f;
+    VxResult r = OpenVx(f, path, g);
+    if (r == VxResult::Ok && !(f.SeekLine(g.height - 1) && f.ReadLine(out)))
+        r = VxResult::Failed;
+    f.Close();
+    return r;
+}
+
+bool LtSeekLastLine(const std::string& path, const Geometry& g, uint8_t* out)
+{
+    // libtiff's JPEG codec has no random access: the rows before are read.
+    LtLineReader lt(path, g);
+    bool ok = lt.Opened();
+    for (int y = 0; ok && y < g.height; ++y)
+        ok = lt.Read(y, out);
+    return ok;
+}
+
 VxResult VxReadAll(const std::string& path, const Geometry& g, uint8_t* out)
 {
     CTifFile f;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "bench_huge.h"
 #include "bench_image.h"
 #include "bench_jobs.h"
 #include "bench_pages.h"
@@ -92,9 +93,15 @@ bool ParseOptions(int argc, char** argv, BenchOptions* o)
 
 std::vector<std::string> JobsOf(const BenchFile& f)
 {
-    if (f.linesOnly)
-        return f.Deflate() ? std::vector<std::string>{"lines", "zlib"} : std::vector<std::string>{"lines"};
-    std::vector<std::string> jobs = {"lines", "all"};
+    std::vector<std::string> jobs = {"lines"};
+    if (f.Jpeg() && !f.Tiled())
+        jobs.push_back("seek");
+    if (f.linesOnly) {
+        if (f.Deflate())
+            jobs.push_back("zlib");
+        return jobs;
+    }
+    jobs.push_back("all");
     if (f.Bilevel()) {
         jobs.push_back("r90");
         jobs.push_back("bmp");
@@ -174,6 +181,8 @@ public:
                 continue;
             if (job == "lines")
                 Lines(f, path, g);
+            else if (job == "seek")
+                Seek(f, path, g);
             else if (job == "all")
                 All(f, path, g);
             else if (job == "r90")
@@ -275,6 +284,15 @@ private:
         const std::string status = Verify(vx, ref, g.Bytes());
         const char* refName = g.Tiled() ? "libtiff ReadEncodedTile" : "libtiff ReadScanline";
         Report(f, "lines", refName, status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
+    }
+
+    // MB/s of the whole image, which the seek passes over; the last row compared.
+    void Seek(const BenchFile& f, const std::string& path, const Geometry& g)
+    {
+        auto vx = [&] { return VxSeekLastLine(path, g, vx_.data()); };
+        auto ref = [&] { return LtSeekLastLine(path, g, ref_.data()); };
+        const std::string status = Verify(vx, ref, g.rowBytes);
+        Report(f, "seek", "libtiff ReadScanline", status, [&] { return vx() == VxResult::Ok; }, ref, g.Bytes());
     }
 
     void All(const BenchFile& f, const std::string& path, const Geometry& g)
@@ -436,6 +454,8 @@ const BenchImage& SourceImage(BenchSource s, std::map<BenchSource, std::unique_p
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::string(argv[1]) == "--read-side")
+        return BenchReadSide(argv[2], argv[3], argv[4]);
     BenchOptions o;
     if (!ParseOptions(argc, argv, &o))
         return 2;
@@ -507,6 +527,7 @@ int main(int argc, char** argv)
     RunPageJobs(o, dir, &tally);
     RunPdfJobs(o, dir, &tally);
     runner.PrintHeap();
+    RunHugeJob(o, dir, &tally);
     if (!o.verifyOnly)
         std::printf("\nfloors: %d met, %d missed, %d not measured (n/a: no decoder or encoder yet)\n", tally.met,
                     tally.missed, tally.open);

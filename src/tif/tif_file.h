@@ -217,8 +217,10 @@ public:
     // PackBits run past the row, data after a Deflate stream error), or that
     // cannot be decoded at all (every line from where the decoding of a strip
     // or tile row stops to its end, counted when a read meets it). Lines
-    // count as the reading passes them: ReadLine, ReadLines, SeekLine's
-    // skipped lines, and rotated reading (all lines of the tiles it decodes).
+    // count as the reading passes them: ReadLine, ReadLines, the lines that
+    // SeekLine decodes on its way (a JPEG strip's lines are passed over
+    // undecoded, and count only once read), and rotated reading (all lines
+    // of the tiles it decodes).
     // Each line counts once, however often it is decoded again (a tiled image
     // counts per tile: a line damaged in two of its tiles counts twice).
     // *firstLine (unless null) receives the first of them, -1 when none. 0 on

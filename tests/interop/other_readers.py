@@ -3,11 +3,12 @@
 layout and predictor, read back by two other readers: Pillow decodes each one,
 tifffile parses each one and decodes those whose codecs it has without extra
 packages (none, PackBits, Deflate). Every decoded image must equal the source. JPEG pages Pillow writes are
-read by vxtiff as Pillow decodes them; JPEG pages vxtiff writes are decoded by Pillow and ImageMagick near the
-source, and by vxtiff exactly as Pillow decodes them.
+read by vxtiff as Pillow decodes them, JPEG pages tifffile writes as libtiff decodes them; JPEG pages vxtiff
+writes are decoded by Pillow and ImageMagick near the source, and by vxtiff exactly as Pillow decodes them.
 
 usage: other_readers.py VXTIFF_TOOL SCRATCH_DIR
 Sources are made here with tifffile, uncompressed; only vxtiff writes the rest."""
+import io
 import itertools
 import os
 import subprocess
@@ -92,6 +93,48 @@ for name, mode in (("rgb8", "RGB"), ("grey8", "L")):
         if run.returncode != 0 or not np.array_equal(np.array(a.convert(mode)), np.array(b)):
             failures.append(f"Pillow's JPEG {name}: vxtiff reads other pixels {run.stderr.strip()}")
     checked += 1
+# JPEG pages tifffile lays out (YCbCr 2x2 and 2x1, RGB, grey; strips and
+# padded tiles) read by vxtiff as libtiff's tiff2rgba decodes them. tifffile
+# encodes JPEG only through imagecodecs, which Debian lacks: Pillow encodes
+# each segment and tifffile writes them as pre-compressed segments, its
+# encoder stood in for by one that must never run. An RGB segment is made from
+# an image Pillow takes for YCbCr, so that libjpeg stores the samples as given.
+codecs = getattr(tifffile.TIFF.COMPRESSORS, "_codecs", None)
+if codecs is None:
+    print("tifffile's JPEG pages not made: this tifffile has no table of encoders to stand in for")
+else:
+    codecs[7] = lambda *a, **k: sys.exit("tifffile encoded a segment")
+
+
+def jpeg_segment(a, mode, subsampling):
+    buf = io.BytesIO()
+    Image.frombytes(mode, (a.shape[1], a.shape[0]), a.tobytes()).save(buf, "JPEG", quality=90, subsampling=subsampling)
+    return buf.getvalue()
+
+
+rgb, grey = smooth((45, 77, 3), np.uint8, 256), smooth((45, 77), np.uint8, 256)
+for kind, a, mode, subsampling, kw in (
+        ("ycbcr-2x2", rgb, "RGB", 2, {"photometric": "rgb"}),
+        ("ycbcr-2x1", rgb, "RGB", 1, {"photometric": "rgb", "subsampling": (2, 1)}),
+        ("rgb", rgb, "YCbCr", 0, {"photometric": "rgb", "compressionargs": {"outcolorspace": "rgb"}}),
+        ("grey", grey, "L", 0, {"photometric": "minisblack"})) if codecs is not None else ():
+    for tile in (0, 32):
+        size = tile or 16
+        padded = np.zeros((-(-45 // size) * size, -(-77 // (tile or 77)) * (tile or 77)) + a.shape[2:], np.uint8)
+        padded[:45, :77] = a
+        cuts = [padded[y:y + size, x:x + (tile or 77)] for y in range(0, 45, size) for x in range(0, 77, tile or 77)]
+        segments = (jpeg_segment(c if tile else c[:45 - i * size], mode, subsampling) for i, c in enumerate(cuts))
+        path, out, ref = (os.path.join(WORK, n) for n in ("tf-jpeg.tif", "out.tif", "ref.tif"))
+        layout = {"tile": (tile, tile)} if tile else {"rowsperstrip": size}
+        tifffile.imwrite(path, segments, shape=a.shape, dtype=np.uint8, compression="jpeg", **layout, **kw)
+        run = subprocess.run([TOOL, "convert", path, out, "--compression", "none"], capture_output=True, text=True)
+        if run.returncode != 0 and "compression 7" in run.stderr:
+            break
+        subprocess.run(["tiff2rgba", "-c", "none", path, ref], check=True)
+        want = tifffile.imread(ref)[..., :3 if a.ndim == 3 else 1].reshape(a.shape)
+        if run.returncode != 0 or not np.array_equal(tifffile.imread(out), want):
+            failures.append(f"tifffile's JPEG {kind} tile {tile}: vxtiff reads other pixels {run.stderr.strip()}")
+        checked += 1
 # JPEG pages vxtiff writes, at quality 90: Pillow (libtiff) and ImageMagick
 # decode them within JPEG's error of the source, and vxtiff reads back
 # exactly what Pillow decodes (the same libjpeg underneath).

@@ -90,6 +90,12 @@ std::vector<Case> Cases()
                 c.name += "_Y" + std::to_string(j[2]) + std::to_string(j[3]);
                 v.push_back(c);
             }
+    // One strip, where seeks pass over whole bands of rows.
+    for (auto j : {jpegs[0], jpegs[4]}) {
+        Case c = Make(7, 1, j[0], j[1], 8, false, 1001, 777, 777, 0, 0);
+        c.s.subsampling[0] = j[2], c.s.subsampling[1] = j[3];
+        v.push_back(c);
+    }
     // Fax: every framing and fill order.
     const uint32_t faxes[][2] = {{2, 0}, {3, 0}, {3, GROUP3OPT_FILLBITS}, {3, GROUP3OPT_2DENCODING},
                                  {3, GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS}, {4, 0}};

@@ -2,10 +2,11 @@
 // caller's rows with libjpeg (libjpeg.txt, the library's manual).
 //
 // One decompression object serves the page. Each strip begins with the page's
-// JPEGTables read as a tables-only stream (a strip may have replaced them),
-// then the strip's own stream, pulled through the codec's I/O procedure in
-// blocks of the transfer buffer by a source manager of our own: memory does
-// not grow with the strip. Its frame is checked against the directory (width,
+// JPEGTables (a strip may have replaced them), read once as a tables-only
+// stream and put back from a copy for the next strips; then comes the strip's
+// own stream, pulled through the codec's I/O procedure in blocks of the
+// transfer buffer by a source manager of our own: memory does not grow with
+// the strip. Its frame is checked against the directory (width,
 // at most the strip's rows, components, sampling, 8 bits, Huffman coding)
 // before decoding starts, and the colour space is set from Photometric.
 //
@@ -45,6 +46,16 @@ constexpr int kMostScans = 100;
 // The most rows one jpeg_read_scanlines call is offered: a band of 2x2 blocks.
 constexpr int kBatchRows = 16;
 
+// libjpeg decodes what lies within 512 bytes per block of an MCU (at most 5
+// KiB) of the end of its input on a slower path: with callgrind, 0.3 % more
+// instructions on a one-strip RGB page read in 32 KiB blocks. The buffer
+// holds two blocks; before each call, when fewer than kLowBytes are unread,
+// they move to its front and the next block follows them, so that only a
+// call that takes more, and the strip's end, meet that path. The strip is
+// still read in whole blocks.
+constexpr int kBufferBytes = 2 * TIF_READ_BLOCK;
+constexpr int kLowBytes = TIF_READ_BLOCK / 4;
+
 struct JpegErrors {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
@@ -59,12 +70,20 @@ struct TifJpegDecoderState {
     int created;            // cinfo made
     TifJpegPage page;       // tables owned
     int started;            // the strip's decompression has started
+    int skipping;           // inside jpeg_skip_scanlines
     int atEnd;              // the strip's data ran out: libjpeg is fed an EOI
+    int drained;            // a read gave less than asked: the strip has no more bytes
     int fromTables;         // the source reads page.tables, not the strip
     int readFailure;        // the CTifException code of a failed read, thrown after libjpeg returns
     int damagedFrom;        // output rows from this one on are damaged; INT_MAX: none
     int stopAt;             // the strip stops before this output row; INT_MAX: at its end
     unsigned char eoi[2];
+    // The tables JPEGTables defined, kept once read: each strip starts from
+    // a copy of them instead of parsing the stream again.
+    int tablesKept;
+    JQUANT_TBL quant[NUM_QUANT_TBLS];
+    JHUFF_TBL dc[NUM_HUFF_TBLS], ac[NUM_HUFF_TBLS];
+    unsigned char hasQuant[NUM_QUANT_TBLS], hasDc[NUM_HUFF_TBLS], hasAc[NUM_HUFF_TBLS];
 };
 
 TifJpegDecoderState* StateOf(j_common_ptr cinfo)
@@ -107,7 +126,13 @@ void EmitMessage(j_common_ptr cinfo, int level)
     // Before the decompression has started: the tables, the header, or a
     // stream of several scans, which is read whole then; every row is damaged,
     // and a stream of scans delivers them all (each scan covers the frame).
-    const int line = s->started ? static_cast<int>(s->cinfo.output_scanline) : 0;
+    // While rows are skipped, output_scanline moves only at the skip's end:
+    // the rows of the data reached are those of the iMCU row being read.
+    int line = s->started ? static_cast<int>(s->cinfo.output_scanline) : 0;
+    if (s->skipping)
+        line = static_cast<int>(std::min<int64_t>(std::max<int64_t>(line, int64_t(s->cinfo.input_iMCU_row) *
+                                                                               s->cinfo.max_v_samp_factor * DCTSIZE),
+                                                  s->cinfo.output_height));
     if (line < s->damagedFrom)
         s->damagedFrom = line;
     if (s->started && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
@@ -130,9 +155,10 @@ boolean FillInput(j_decompress_ptr cinfo)
 {
     TifJpegDecoderState* s = StateOf(reinterpret_cast<j_common_ptr>(cinfo));
     int n = 0;
-    if (!s->atEnd && !s->fromTables && s->readFailure == 0) {
+    if (!s->atEnd && !s->drained && !s->fromTables && s->readFailure == 0) {
         try {
             n = TifCodecFill(&s->header);
+            s->drained = n < s->header.bufferSize;
         } catch (CTifException* e) {
             s->readFailure = e != nullptr ? e->code : CTifException::kShortRead;
             delete e;
@@ -175,11 +201,37 @@ void SkipInput(j_decompress_ptr cinfo, long count)
     }
 }
 
+// Before a call into libjpeg: the next block of the strip behind the unread
+// bytes, when few remain. A read failure is kept for after the call, as
+// FillInput keeps it.
+void TopUp(TifJpegDecoderState* s)
+{
+    jpeg_source_mgr& src = s->source;
+    TifCodecState* h = &s->header;
+    if (src.bytes_in_buffer >= size_t(kLowBytes) || s->atEnd || s->drained || s->fromTables ||
+        s->readFailure != 0 || h->bufferSize < kBufferBytes)
+        return;
+    const size_t kept = src.bytes_in_buffer;
+    if (kept > 0)
+        std::memmove(h->buffer, src.next_input_byte, kept);
+    int n = 0;
+    try {
+        n = h->ioProc(h->buffer + kept, TIF_READ_BLOCK, h->ioContext);
+        s->drained = n < TIF_READ_BLOCK;
+    } catch (CTifException* e) {
+        s->readFailure = e != nullptr ? e->code : CTifException::kShortRead;
+        delete e;
+    }
+    src.next_input_byte = h->buffer;
+    src.bytes_in_buffer = kept + size_t(n > 0 ? n : 0);
+}
+
 // The source reads the page's JPEGTables (fromTables) or the strip.
 void RestartSource(TifJpegDecoderState* s, bool tables)
 {
     s->fromTables = tables ? 1 : 0;
     s->atEnd = 0;
+    s->drained = 0;
     s->source.next_input_byte = tables ? s->page.tables : nullptr;
     s->source.bytes_in_buffer = tables ? static_cast<size_t>(s->page.tablesSize) : 0;
 }
@@ -195,9 +247,52 @@ int CreateObject(TifJpegDecoderState* s)
     return 1;
 }
 
+// A table slot set to a kept table; a slot JPEGTables left empty keeps what
+// a strip put there, as when the tables are read again.
+template <typename Table, typename Alloc>
+void PutTable(j_common_ptr c, Table** slot, const Table& kept, bool has, Alloc alloc)
+{
+    if (!has)
+        return;
+    if (*slot == nullptr)
+        *slot = alloc(c);
+    **slot = kept;
+}
+
+void KeepTables(TifJpegDecoderState* s)
+{
+    const jpeg_decompress_struct& c = s->cinfo;
+    for (int i = 0; i < NUM_QUANT_TBLS; ++i)
+        if ((s->hasQuant[i] = c.quant_tbl_ptrs[i] != nullptr) != 0)
+            s->quant[i] = *c.quant_tbl_ptrs[i];
+    for (int i = 0; i < NUM_HUFF_TBLS; ++i) {
+        if ((s->hasDc[i] = c.dc_huff_tbl_ptrs[i] != nullptr) != 0)
+            s->dc[i] = *c.dc_huff_tbl_ptrs[i];
+        if ((s->hasAc[i] = c.ac_huff_tbl_ptrs[i] != nullptr) != 0)
+            s->ac[i] = *c.ac_huff_tbl_ptrs[i];
+    }
+    s->tablesKept = 1;
+}
+
+// The kept tables back in place, as reading JPEGTables again would leave
+// them; 0 when a table could not be allocated.
+int RestoreTables(TifJpegDecoderState* s)
+{
+    if (setjmp(s->errors.jump))
+        return 0;
+    auto* c = reinterpret_cast<j_common_ptr>(&s->cinfo);
+    for (int i = 0; i < NUM_QUANT_TBLS; ++i)
+        PutTable(c, &s->cinfo.quant_tbl_ptrs[i], s->quant[i], s->hasQuant[i], jpeg_alloc_quant_table);
+    for (int i = 0; i < NUM_HUFF_TBLS; ++i) {
+        PutTable(c, &s->cinfo.dc_huff_tbl_ptrs[i], s->dc[i], s->hasDc[i], jpeg_alloc_huff_table);
+        PutTable(c, &s->cinfo.ac_huff_tbl_ptrs[i], s->ac[i], s->hasAc[i], jpeg_alloc_huff_table);
+    }
+    return 1;
+}
+
 void LoadTables(TifJpegDecoderState* s)
 {
-    if (s->page.tables == nullptr)
+    if (s->page.tables == nullptr || (s->tablesKept && RestoreTables(s)))
         return;
     RestartSource(s, true);
     if (setjmp(s->errors.jump)) {
@@ -206,6 +301,7 @@ void LoadTables(TifJpegDecoderState* s)
     }
     jpeg_read_header(&s->cinfo, FALSE);
     jpeg_abort_decompress(&s->cinfo);
+    KeepTables(s);
 }
 
 // The frame the strip's stream describes is the one the directory does.
@@ -261,6 +357,17 @@ int ReadRows(TifJpegDecoderState* s, JSAMPROW* rows, int n)
     return static_cast<int>(jpeg_read_scanlines(&s->cinfo, rows, static_cast<JDIMENSION>(n)));
 }
 
+// Skips `n` rows: 1, or 0 on an error (output_scanline says how far it came).
+// In one call: in steps, libjpeg decodes the rows before each step's end
+// (the upsampling's context), which cost four times as much on 2x2 YCbCr.
+int SkipScanlines(TifJpegDecoderState* s, int n)
+{
+    if (setjmp(s->errors.jump))
+        return 0;
+    jpeg_skip_scanlines(&s->cinfo, static_cast<JDIMENSION>(n));
+    return 1;
+}
+
 // After libjpeg returned: a read that failed beneath it fails the call.
 void ThrowReadFailure(TifJpegDecoderState* s)
 {
@@ -303,6 +410,7 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
         const int n = std::min({count - done, end - line, kBatchRows});
         for (int i = 0; i < n; ++i)
             batch[i] = out + step * i;
+        TopUp(s);
         const int got = ReadRows(s, batch, n);
         ThrowReadFailure(s);
         if (got <= 0) {
@@ -319,6 +427,32 @@ int DecodeRows(TifCodec* codec, void* rows, int count)
     // stream is damaged.
     if (done < count && !s->atEnd)
         TifNoteBadData(h);
+    return done;
+}
+
+// libjpeg passes over skipped rows without the inverse DCT, the upsampling
+// and the colour conversion (whole iMCU rows of a single scan are only
+// entropy-decoded). Where the data ends inside them it goes on as if zeros
+// followed: the rows passed stop where reading would have stopped, and a
+// read failure beneath stops them there too, the next call throwing it.
+int SkipRows(TifCodec* codec, int count)
+{
+    TifJpegDecoderState* s = StateOf(codec);
+    ThrowReadFailure(s);
+    const int line = static_cast<int>(s->cinfo.output_scanline);
+    const int n = std::min(std::min(static_cast<int>(s->cinfo.output_height), s->stopAt) - line, count);
+    int done = 0;
+    if (s->started && n > 0) {
+        s->skipping = 1;
+        const int ok = SkipScanlines(s, n);
+        s->skipping = 0;
+        const int reached = std::min(static_cast<int>(s->cinfo.output_scanline), s->stopAt);
+        done = std::max(0, std::min(reached - line, n));
+        if (!ok)
+            s->started = 0;  // libjpeg cannot go on with this strip
+    }
+    if (done < count && !s->atEnd)
+        TifNoteBadData(&s->header);
     return done;
 }
 
@@ -344,7 +478,7 @@ TifCodec* TifNewJpegDecoder(const TifCodecParams* params)
 {
     if (params == nullptr || params->bitsPerSample != 8)
         return nullptr;  // Debian's libjpeg decodes 8-bit samples only
-    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifJpegDecoderState));
+    TifCodec* codec = TifNewDecoderBase(params, sizeof(TifJpegDecoderState), kBufferBytes);
     if (codec == nullptr)
         return nullptr;
     TifJpegDecoderState* s = StateOf(codec);
@@ -352,6 +486,7 @@ TifCodec* TifNewJpegDecoder(const TifCodecParams* params)
     codec->SetParam = SetParam;
     codec->BeginStrip = BeginStrip;
     codec->DecodeRows = DecodeRows;
+    codec->SkipRows = SkipRows;
     s->cinfo.err = jpeg_std_error(&s->errors.pub);
     s->errors.pub.error_exit = ErrorExit;
     s->errors.pub.emit_message = EmitMessage;
@@ -407,6 +542,7 @@ int TifJpegSetPage(TifCodec* decoder, const TifJpegPage* page)
     }
     std::free(const_cast<unsigned char*>(s->page.tables));
     s->page = *page;
+    s->tablesKept = 0;
     if (p != 6)
         s->page.subsampleH = s->page.subsampleV = 1;
     s->page.tables = tables;

@@ -53,7 +53,7 @@ Bytes Page(const std::vector<Bytes>& strips, const Bytes& tables, bool grey, uin
 
 // A stream of `components` (1 grey, 3 RGB stored as YCbCr 2x2), libjpeg's
 // baseline or simple progression.
-Bytes Encode(uint32_t width, uint32_t height, int components, bool progressive)
+Bytes Encode(uint32_t width, uint32_t height, int components, bool progressive, int quality = 75)
 {
     jpeg_compress_struct c;
     jpeg_error_mgr e;
@@ -65,6 +65,7 @@ Bytes Encode(uint32_t width, uint32_t height, int components, bool progressive)
     c.image_width = width, c.image_height = height, c.input_components = components;
     c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
     if (progressive)
         jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
@@ -104,14 +105,25 @@ std::vector<Bytes> Decode(const Bytes& stream)
 
 // Reads every line as the salvaging reader does (a line that fails skips to
 // the next strip) into `rows`; returns the failure of the last failed read.
+// With `seek`, its line is first sought and read.
+struct Seek {
+    int line;
+    int found;  // SeekLine's result
+    Bytes row;  // empty when not read
+};
 int ReadAll(const std::string& path, uint32_t height, uint32_t rowsPerStrip, std::vector<Bytes>* rows, int* damaged,
-            int* first)
+            int* first, Seek* seek = nullptr)
 {
     CTifFile f;
     EXPECT_EQ(f.Open(path.c_str()), 1) << CTifFile::GetLastFailure();
     int failure = VXTIFF_FAIL_NONE;
     rows->assign(height, Bytes());
     Bytes line(size_t(f.m_nRowBytes));
+    if (seek != nullptr) {
+        seek->found = f.SeekLine(seek->line);
+        seek->row = seek->found == 1 && f.ReadLine(line.data()) == 1 ? line : Bytes();
+        f.SeekLine(0);
+    }
     for (uint32_t y = 0; y < height && f.m_pDecoder != nullptr;) {
         if (f.ReadLine(line.data()) == 1) {
             (*rows)[y++] = line;
@@ -165,6 +177,8 @@ TEST(JpegDamage, StaysInItsStripAndIsCounted)
 
     const Damage cases[] = {
         {"sound", [](Bytes&) {}, VXTIFF_FAIL_NONE, false},
+        // Tables of its own, which strip 3 must not inherit.
+        {"own tables", [](Bytes& b) { b = Encode(kWidth, kRows, 3, false, 20); }, VXTIFF_FAIL_NONE, false},
         {"truncated", [&](Bytes& b) { b.resize(sos + 30); }, VXTIFF_FAIL_CUT_SHORT, true},
         {"bad marker", [&](Bytes& b) { b[sos + 30] = 0xFF, b[sos + 31] = 0x55; }, VXTIFF_FAIL_BAD_DATA, true},
         {"noise", [&](Bytes& b) { for (size_t i = sos + 20; i < b.size(); i += 7) b[i] ^= 0x5A; }, -1, false},
@@ -199,6 +213,20 @@ TEST(JpegDamage, StaysInItsStripAndIsCounted)
         EXPECT_TRUE(first >= int(2 * kRows) && first < int(3 * kRows)) << d.name << " " << first;
         if (d.wholeStrip) {
             EXPECT_EQ(damaged, int(kRows)) << d.name;
+        }
+        // A seek into the strip passes over its lines undecoded: the line
+        // sought reads as it does in order, and reading all lines afterwards
+        // counts each damaged line once, those passed over included.
+        std::vector<Bytes> again;
+        int damagedAgain = 0, firstAgain = -1;
+        for (const int line : {int(3 * kRows - 3), int(2 * kRows + 40)}) {
+            Seek seek{line, -1, {}};
+            ReadAll(dir.Path("bad.tif"), kRows * kStrips, kRows, &again, &damagedAgain, &firstAgain, &seek);
+            EXPECT_EQ(seek.found, got[size_t(line)].empty() ? 0 : 1) << d.name << " " << line;
+            EXPECT_EQ(seek.row, got[size_t(line)]) << d.name << " " << line;
+            EXPECT_EQ(again, got) << d.name;
+            EXPECT_EQ(damagedAgain, damaged) << d.name << " " << line;
+            EXPECT_EQ(firstAgain, first) << d.name << " " << line;
         }
     }
 
