@@ -147,7 +147,7 @@ def magick(path, grey):
     run = subprocess.run(["convert", path + "[0]", "-depth", "8", "pgm:-" if grey else "ppm:-"], capture_output=True)
     if run.returncode != 0 or not run.stdout.startswith(b"P5" if grey else b"P6"):
         return None
-    with Image.open(__import__("io").BytesIO(run.stdout)) as im:
+    with Image.open(io.BytesIO(run.stdout)) as im:
         return np.array(im)
 
 
