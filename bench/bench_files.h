@@ -10,6 +10,9 @@ struct tiff;
 
 enum class BenchSource { FaxPage, Drawing, Grey, Rgb, CameraGrey };
 
+// The JPEG quality both sides write at.
+constexpr unsigned kBenchJpegQuality = 75;
+
 struct BenchFile {
     std::string name;   // file name without ".tif", also the label in the table
     BenchSource source;
@@ -27,6 +30,7 @@ struct BenchFile {
     bool Bilevel() const { return source == BenchSource::FaxPage || source == BenchSource::Drawing; }
     bool Fax() const { return compression == 2 || compression == 3 || compression == 4; }
     bool Deflate() const { return compression == 8 || compression == 32946; }
+    bool Jpeg() const { return compression == 7; }
 };
 
 // Every file, in the order of the table.
@@ -36,6 +40,10 @@ std::vector<BenchFile> BenchFiles();
 // every compression either side may write, with the RowsPerStrip of the files
 // above. Rows whose compression vxtiff has no encoder for show n/a.
 std::vector<BenchFile> BenchWriteFiles();
+
+// Opens `path` with libtiff for reading; JPEG YCbCr is converted to RGB
+// (JPEGCOLORMODE_RGB), as vxtiff delivers it.
+struct tiff* BenchOpenForReading(const std::string& path);
 
 // Sets the tags of `desc` on a TIFF being written by libtiff.
 bool SetBenchFields(struct tiff* t, const BenchImage& img, const BenchFile& desc);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "bench_files.h"
 #include "convert/tif2bmp.h"
 #include "tif/tif_file.h"
 
@@ -26,7 +27,7 @@ TiffPtr OpenLt(const std::string& path)
 {
     TIFFSetWarningHandler(Quiet);
     TIFFSetErrorHandler(Quiet);
-    return TiffPtr(TIFFOpen(path.c_str(), "r"));
+    return TiffPtr(BenchOpenForReading(path));
 }
 
 // Opens with vxtiff and checks that it sees the image libtiff sees.
@@ -178,6 +179,26 @@ bool LtReadLineByLine(const std::string& path, const Geometry& g, uint8_t* out)
         if (!lt.Read(y, out + size_t(y) * g.rowBytes))
             return false;
     return true;
+}
+
+VxResult VxSeekLastLine(const std::string& path, const Geometry& g, uint8_t* out)
+{
+    CTifFile f;
+    VxResult r = OpenVx(f, path, g);
+    if (r == VxResult::Ok && !(f.SeekLine(g.height - 1) && f.ReadLine(out)))
+        r = VxResult::Failed;
+    f.Close();
+    return r;
+}
+
+bool LtSeekLastLine(const std::string& path, const Geometry& g, uint8_t* out)
+{
+    // libtiff's JPEG codec has no random access: the rows before are read.
+    LtLineReader lt(path, g);
+    bool ok = lt.Opened();
+    for (int y = 0; ok && y < g.height; ++y)
+        ok = lt.Read(y, out);
+    return ok;
 }
 
 VxResult VxReadAll(const std::string& path, const Geometry& g, uint8_t* out)

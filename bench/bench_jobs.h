@@ -48,6 +48,12 @@ std::string LibtiffVersion();
 VxResult VxReadLineByLine(const std::string& path, const Geometry& g, uint8_t* out);
 bool LtReadLineByLine(const std::string& path, const Geometry& g, uint8_t* out);
 
+// Job "seek": the last row alone, into the first row of `out`: SeekLine then
+// ReadLine, against TIFFReadScanline of every row up to it (libtiff's JPEG
+// codec cannot seek within a strip).
+VxResult VxSeekLastLine(const std::string& path, const Geometry& g, uint8_t* out);
+bool LtSeekLastLine(const std::string& path, const Geometry& g, uint8_t* out);
+
 // Job "all": the whole image with one call (vxtiff) or strip by strip (libtiff).
 VxResult VxReadAll(const std::string& path, const Geometry& g, uint8_t* out);
 bool LtReadStrips(const std::string& path, const Geometry& g, uint8_t* out);

@@ -45,22 +45,6 @@ bool Spawn(const std::vector<std::string>& argv)
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// The peak memory of a run of `argv` in KiB (through bench_peak); -1 when it failed.
-long PeakKiB(const std::vector<std::string>& argv, const std::string& report)
-{
-    std::vector<std::string> launched = {BENCH_PEAK, report};
-    launched.insert(launched.end(), argv.begin(), argv.end());
-    long kib = -1;
-    if (Spawn(launched))
-        if (std::FILE* f = std::fopen(report.c_str(), "r")) {
-            if (std::fscanf(f, "%ld", &kib) != 1)
-                kib = -1;
-            std::fclose(f);
-        }
-    std::remove(report.c_str());
-    return kib;
-}
-
 std::vector<uint8_t> ReadBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -105,6 +89,21 @@ struct Peer {
 };
 
 }  // namespace
+
+long PeakKiB(const std::vector<std::string>& argv, const std::string& report)
+{
+    std::vector<std::string> launched = {BENCH_PEAK, report};
+    launched.insert(launched.end(), argv.begin(), argv.end());
+    long kib = -1;
+    if (Spawn(launched))
+        if (std::FILE* f = std::fopen(report.c_str(), "r")) {
+            if (std::fscanf(f, "%ld", &kib) != 1)
+                kib = -1;
+            std::fclose(f);
+        }
+    std::remove(report.c_str());
+    return kib;
+}
 
 std::string PreparePdfSets(const BenchOptions& o, const std::filesystem::path& dir)
 {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 struct BenchOptions;
 struct Tally;
@@ -13,3 +14,7 @@ struct Tally;
 std::string PreparePdfSets(const BenchOptions& o, const std::filesystem::path& dir);
 // Runs the selected PDF rows.
 void RunPdfJobs(const BenchOptions& o, const std::filesystem::path& dir, Tally* tally);
+
+// The peak memory of a run of `argv` to its end, in KiB (the maximum resident
+// set, written by bench_peak into the file `report`); -1 when it failed.
+long PeakKiB(const std::vector<std::string>& argv, const std::string& report);

@@ -55,7 +55,7 @@ bool ReadAll(const std::string& path, std::vector<uint8_t>* pixels, uint32_t* w,
 {
     TIFFSetWarningHandler(Quiet);
     TIFFSetErrorHandler(Quiet);
-    TiffPtr t(TIFFOpen(path.c_str(), "r"));
+    TiffPtr t(BenchOpenForReading(path));
     if (!t)
         return false;
     TIFFGetField(t.get(), TIFFTAG_IMAGEWIDTH, w);
@@ -88,6 +88,7 @@ VxResult VxWriteLines(const std::string& path, const BenchImage& img, const Benc
     if (!file.Create(path.c_str(), &info))
         return VxResult::Unsupported;
     if ((f.compression == 3 && !file.SetEncodeParams(292, unsigned(f.t4Options))) ||
+        (f.Jpeg() && !file.SetEncodeParams(65537, kBenchJpegQuality)) ||
         (f.predictor == 2 && !file.SetEncodeParams(317, 2))) {
         file.Close();
         return VxResult::Failed;
@@ -110,6 +111,8 @@ bool LtWriteLines(const std::string& path, const BenchImage& img, const BenchFil
         if (!t || !SetBenchFields(t.get(), img, f))
             return false;
         if (f.Deflate() && !TIFFSetField(t.get(), TIFFTAG_ZIPQUALITY, 1))
+            return false;
+        if (f.Jpeg() && !TIFFSetField(t.get(), TIFFTAG_JPEGQUALITY, int(kBenchJpegQuality)))
             return false;
         std::vector<uint8_t> row(img.rowBytes);
         for (int y = 0; y < img.height; ++y) {
@@ -157,6 +160,15 @@ std::string CheckWritten(const std::string& path, const BenchImage& img)
         if (std::memcmp(pixels.data() + size_t(y) * img.rowBytes, img.Row(y), img.rowBytes) != 0)
             return "row " + std::to_string(y) + " differs";
     return {};
+}
+
+std::string CheckSameDecoded(const std::string& path, const std::string& reference)
+{
+    std::vector<uint8_t> got, want;
+    uint32_t w = 0, h = 0, rw = 0, rh = 0;
+    if (!ReadAll(path, &got, &w, &h) || !ReadAll(reference, &want, &rw, &rh))
+        return "libtiff cannot read it back";
+    return w == rw && h == rh && got == want ? "" : "libtiff decodes other rows than from its own file";
 }
 
 VxResult VxToolRotate(const std::string& tool, const std::string& in, const std::string& out,

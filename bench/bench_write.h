@@ -28,6 +28,8 @@ bool ZlibDeflateStrips(const std::string& path, const BenchImage& img, const Ben
 
 // Reads `path` with libtiff: "" when every row equals img's, else what differs.
 std::string CheckWritten(const std::string& path, const BenchImage& img);
+// Lossy files: "" when libtiff decodes `path` to the rows it decodes `reference` to.
+std::string CheckSameDecoded(const std::string& path, const std::string& reference);
 
 // Job "rot-<codec>": one process turning `in` 90 degrees clockwise into `out`
 // with the output compression `codec` (none, packbits, g4): the vxtiff tool

@@ -5,8 +5,10 @@
 # tile rows with TIFFReadEncodedTile), each run once, over the file's output
 # bytes (row bytes x height).
 #
-# usage: bench/callgrind.sh <path to vxtiff_bench> [file ...]
-# Any file of the bench's table (e.g. grey-raw-t256, fax-g4-mm). Needs
+# usage: [JOB=seek] bench/callgrind.sh <path to vxtiff_bench> [file ...]
+# Any file of the bench's table (e.g. grey-raw-t256, fax-g4-mm). JOB=seek
+# counts the `seek` job instead (VxSeekLastLine, LtSeekLastLine: the last row
+# of a JPEG strip file; Ir/B then over the whole image's bytes). Needs
 # valgrind. Takes a few minutes; the images are generated natively first.
 set -euo pipefail
 bench=${1:?usage: callgrind.sh <path to vxtiff_bench> [file ...]}
@@ -22,7 +24,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # "=LABEL" matches that label only (grey-raw lines, not camera-grey-raw lines).
-filter=$(printf '=%s lines,' "${files[@]}")
+job=${JOB:-lines}
+case $job in
+lines) vxfn=VxReadLineByLine ltfn=LtReadLineByLine ;;
+seek) vxfn=VxSeekLastLine ltfn=LtSeekLastLine ;;
+*) echo "callgrind.sh: JOB is lines or seek" >&2; exit 1 ;;
+esac
+filter=$(printf "=%s $job," "${files[@]}")
 "$bench" --verify-only --filter "${filter%,}" >/dev/null
 
 # Inclusive instruction count of function $2 (awk stops early: ignore the broken pipe).
@@ -35,17 +43,17 @@ row='%-29s %14s %14s %9s %9s %7s\n'
 printf "$row" file "vxtiff Ir" "libtiff Ir" "vx Ir/B" "lt Ir/B" "ratio"
 for f in "${files[@]}"; do
     out=$work/$f.out
-    valgrind --tool=callgrind --callgrind-out-file="$out" "$bench" --verify-only --filter "=$f lines" \
+    valgrind --tool=callgrind --callgrind-out-file="$out" "$bench" --verify-only --filter "=$f $job" \
         >"$work/$f.txt" 2>/dev/null || { printf '%-29s valgrind failed\n' "$f"; continue; }
     # The bench's verification line: file, job, output bytes, status.
-    bytes=$(awk -v f="$f" '$1 == f && $2 == "lines" { print $3 }' "$work/$f.txt")
-    status=$(awk -v f="$f" '$1 == f && $2 == "lines" { $1 = $2 = $3 = ""; sub(/^ +/, ""); print }' "$work/$f.txt")
+    bytes=$(awk -v f="$f" -v j="$job" '$1 == f && $2 == j { print $3 }' "$work/$f.txt")
+    status=$(awk -v f="$f" -v j="$job" '$1 == f && $2 == j { $1 = $2 = $3 = ""; sub(/^ +/, ""); print }' "$work/$f.txt")
     if [[ $status != "same bytes" ]]; then
         printf '%-29s %14s\n' "$f" "${status:-missing}"
         continue
     fi
-    vx=$(cost "$out" VxReadLineByLine)
-    lt=$(cost "$out" LtReadLineByLine)
+    vx=$(cost "$out" $vxfn)
+    lt=$(cost "$out" $ltfn)
     if [[ -n $vx && -n $lt && $vx -gt 0 && $bytes -gt 0 ]]; then
         printf "$row" "$f" "$vx" "$lt" "$(awk -v a="$vx" -v n="$bytes" 'BEGIN { printf "%.2f", a / n }')" \
             "$(awk -v a="$lt" -v n="$bytes" 'BEGIN { printf "%.2f", a / n }')" \

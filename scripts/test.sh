@@ -6,7 +6,8 @@
 #   2. Debug under AddressSanitizer and UndefinedBehaviorSanitizer, with zlib
 #      alone (TIF_WITH_LIBDEFLATE=OFF: the fallback every platform has): ctest;
 #   2a. Release with TIF_PORTABLE=ON (plain C++17: no compiler builtins, inline
-#      assembly or code picked per processor), checked for AVX2/BMI2 code: ctest;
+#      assembly or code picked per processor), checked for AVX2/BMI2 code, and
+#      without libjpeg (TIF_WITH_JPEG=OFF, as the DLL): ctest;
 #   2b. the 32-bit Windows DLL, cross-built with MinGW-w64, its tests under Wine
 #      (scripts/test_windows.sh);
 #   3. the libFuzzer targets (clang), each run for a bounded time.
@@ -20,9 +21,9 @@ root=$PWD
 step() { printf '\n==== %s\n' "$*"; }
 
 # The same list as .ci/run.
-packages=(make cmake g++ clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libgtest-dev libbenchmark-dev
+packages=(make cmake g++ clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev libgtest-dev libbenchmark-dev
           libtiff-dev libtiff-tools libpng-dev libcli11-dev python3-pil python3-tifffile pkg-config
-          qpdf ghostscript poppler-utils img2pdf
+          qpdf ghostscript poppler-utils img2pdf imagemagick
           g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386)
 missing=()
 for p in "${packages[@]}"; do
@@ -69,8 +70,8 @@ cmake -S . -B build-ci-asan -DCMAKE_BUILD_TYPE=Debug -DTIF_WERROR=ON -DTIF_SANIT
 cmake --build build-ci-asan -j"$jobs"
 run_ctest build-ci-asan
 
-step "portable build (TIF_PORTABLE=ON, Release)"
-cmake -S . -B build-ci-portable -DCMAKE_BUILD_TYPE=Release -DTIF_WERROR=ON -DTIF_PORTABLE=ON
+step "portable build (TIF_PORTABLE=ON, TIF_WITH_JPEG=OFF, Release)"
+cmake -S . -B build-ci-portable -DCMAKE_BUILD_TYPE=Release -DTIF_WERROR=ON -DTIF_PORTABLE=ON -DTIF_WITH_JPEG=OFF
 cmake --build build-ci-portable -j"$jobs"
 # None of the per-processor code may remain: AVX registers, BMI2 instructions.
 if objdump -d build-ci-portable/libvxtiff.a | grep -Eq '%ymm|\b(shlx|shrx|sarx|bzhi|pdep|pext|rorx|mulx)\b'; then

@@ -2,8 +2,9 @@
 //
 // Each page is opened as the other commands open it; a page that does not
 // open is still described from its directory (CTifFile::DescribePage) when
-// only what it holds is beyond the library: JPEG, separate planes. Pages are
-// printed as they are read, so a file of many pages costs one page at a time.
+// only what it holds is beyond the library: separate planes, JPEG without
+// libjpeg. Pages are printed as they are read, so a file of many pages costs
+// one page at a time.
 #include "info_command.h"
 
 #include <cstdio>
@@ -292,6 +293,6 @@ void AddInfoCommand(CLI::App* app, int* status)
     cmd->add_flag("--json", a->json,
                   "one JSON document on standard output: an array of the files, each with its pages; a file or "
                   "page that cannot be read has an \"error\" member");
-    cmd->footer("A page that cannot be decoded (JPEG, separate planes) is still described from its directory.");
+    cmd->footer("A page that cannot be decoded (separate planes, JPEG without libjpeg) is still described from its directory.");
     cmd->callback([a, status] { *status = Info(*a); });
 }

@@ -111,6 +111,18 @@ const Codec* CodecNamed(const std::string& name)
     return nullptr;
 }
 
+const Codec* CodecNamed(const std::string& text, int* quality)
+{
+    const size_t colon = text.find(':');
+    *quality = 0;
+    if (colon == std::string::npos)
+        return CodecNamed(text);
+    const Codec* c = CodecNamed(text.substr(0, colon));
+    if (c == nullptr || c->tag != TIF_TAG_JPEGQUALITY || !ParseInt(text.substr(colon + 1), 1, 100, quality))
+        return nullptr;
+    return c;
+}
+
 const Codec* CodecOfInput(int compression, int t4Options)
 {
     // A code of several rows (Group 3) picks by the 2-D coding bit.
@@ -166,12 +178,14 @@ std::string CodecNames()
 void AddWriteOptions(CLI::App* cmd, WriteOptions* o)
 {
     const std::string codecs = CodecList();
-    cmd->add_option_function<std::string>("--compression", [o](const std::string& v) { o->codec = CodecNamed(v); },
+    cmd->add_option_function<std::string>("--compression",
+                                          [o](const std::string& v) { o->codec = CodecNamed(v, &o->quality); },
                                           codecs + "; a name in any case, or the TIFF number (default: the input's "
                                           "when this build writes it, else none)")
         ->type_name("C")
-        ->check(Check([](const std::string& v) { return CodecNamed(v) != nullptr; },
-                      "takes " + CodecNames() + " in any case, an alias or a TIFF number of one of them"));
+        ->check(Check([](const std::string& v) { int q; return CodecNamed(v, &q) != nullptr; },
+                      "takes " + CodecNames() + " in any case, an alias or a TIFF number of one of them" +
+                          " (jpeg:Q: a quality from 1 to 100)"));
     cmd->add_option_function<std::string>(
            "--predictor", [o](const std::string& v) { ParseInt(v, 1, 2, &o->predictor); },
            "horizontal differencing (2), deflate and lzw only (default: the input's, same kind of compression)")

@@ -20,6 +20,9 @@ using Codec = TifCompressionRow;
 // The written codec that --compression `name` asks for: a name or alias in
 // any case, or the TIFF number; null when there is none.
 const Codec* CodecNamed(const std::string& name);
+// The same for `text` that may end in ":Q", a quality from 1 to 100, for the
+// codec whose own tag is the JPEG quality: *quality is Q, or 0 without it.
+const Codec* CodecNamed(const std::string& text, int* quality);
 // The codec that writes what an input holds; null when there is none.
 const Codec* CodecOfInput(int compression, int t4Options);
 // The name info gives a TIFF Compression code: "CCITT Group 4", "unknown".
@@ -30,6 +33,7 @@ struct WriteOptions {
     int angle = 0;                 // rotate: 90, 180 or 270
     const Codec* codec = nullptr;  // null: the input's
     int predictor = 0;             // 0: the input's
+    int quality = 0;               // jpeg:Q; 0: the encoder's default
     int rowsPerStrip = 0;          // 0: the input's layout
     int tileWidth = 0, tileLength = 0;
     bool tiled = false;

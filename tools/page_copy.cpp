@@ -19,6 +19,10 @@ namespace {
 bool Encodes(const Codec* codec, const VXIMGINFO& info)
 {
     const TifCodecParams p = {codec->compression, info.nWidth, info.nSamplesPerPixel, info.nBitsPerSample};
+    // JPEG codes colours, not palette indices, and RGB without extra samples.
+    if (codec->tag == TIF_TAG_JPEGQUALITY &&
+        (info.nImageType == VXIMG_PALETTE || (info.nImageType == VXIMG_RGB && info.nSamplesPerPixel != 3)))
+        return false;
     return TifHasEncoder(&p) != 0;
 }
 
@@ -127,6 +131,11 @@ public:
             Check(salvager, info.nHeight);
         } else {
             copyErrno_ = errno;  // a copy that failed part way failed the whole write
+            if (!explicit_ && codec_->tag == TIF_TAG_JPEGQUALITY) {
+                const int named = PageToName(path, page + 1);
+                Say("note: " + path + (named > 0 ? " page " + std::to_string(named) : std::string()) +
+                    ": JPEG compressed again loses detail (--compression lzw or deflate keeps it)");
+            }
             *why = SetParams();
             if (why->empty())
                 *why = o_.angle == 180   ? HalfTurn(info, salvager)
@@ -200,7 +209,7 @@ private:
         if (!explicit_)
             codec_ = CodecOfInput(src_.nCompression, t4);
         if (explicit_ && !Encodes(codec_, *info))
-            return Failed(why, std::string(codec_->name) + " compresses bilevel (1-bit) images only");
+            return Failed(why, std::string(codec_->name) + " compresses " + TifEncoderTakes(*codec_) + " only");
         if (codec_ == nullptr || (!explicit_ && !Encodes(codec_, *info)))
             codec_ = CodecNamed("none");
         if (o_.predictor == 2 && codec_->tag != TIF_TAG_PREDICTOR) {
@@ -244,6 +253,8 @@ private:
         CTifFile& out = doc_.file();
         if (codec_->tag == TIF_TAG_T4OPTIONS && !out.SetEncodeParams(TIF_TAG_T4OPTIONS, unsigned(codec_->t4Options)))
             return "the Group 3 encoder refuses T4Options " + std::to_string(codec_->t4Options);
+        if (o_.quality > 0 && !out.SetEncodeParams(TIF_TAG_JPEGQUALITY, unsigned(o_.quality)))
+            return "the JPEG encoder refuses quality " + std::to_string(o_.quality);
         if (predictor_ == 2 && !out.SetEncodeParams(317, 2)) {
             if (o_.predictor == 2)
                 return "--predictor 2 takes 8- or 16-bit samples only";

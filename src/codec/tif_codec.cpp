@@ -169,8 +169,10 @@ void TifCodecDestroy(TifCodec* codec)
     TifCodecState* s = TifState(codec);
     if (s != nullptr && !s->externalBuffer)
         std::free(s->buffer);
-    if (s != nullptr)
+    if (s != nullptr) {
         std::free(s->tally.tileBits);
+        std::free(s->tally.gap);
+    }
     std::free(s);
     std::free(codec);
 }

@@ -3,7 +3,8 @@
 // A codec is a C-style record of function pointers over a private state that
 // begins with TifCodecState. It converts packed rows to and from a compressed
 // byte stream and exchanges bytes only through its TifIoProc. Decoders use slots
-// 0–7, encoders 0–8. Records, states and buffers come from the C heap.
+// 0–7 and may fill 9, encoders 0–8. Records, states and buffers come from the
+// C heap. The record is the library's own: slots may be added at its end.
 #pragma once
 
 #include "codec/tif_tiff.h"
@@ -45,6 +46,12 @@ using TifRowsProc = int (*)(TifCodec*, void* rows, int count);
 // Encoders: finishes the strip; the bytes of its last hand-over, or a
 // negative value when the strip could not be finished.
 using TifEndStripProc = int (*)(TifCodec*);
+// Decoders that can pass over rows more cheaply than by decoding them: moves
+// `count` rows ahead in the strip without delivering any; returns the rows
+// passed. A short count means the strip stops there, as for DecodeRows
+// (damage.stop says why). The rows passed are not delivered, so their damage
+// is not noted: the file object leaves them unaccounted until they are read.
+using TifSkipRowsProc = int (*)(TifCodec*, int count);
 
 struct TifCodec {
     void* state;                      // 0: private state, opens with TifCodecState
@@ -59,6 +66,7 @@ struct TifCodec {
         TifRowsProc EncodeRows;       //   of encoders
     };
     TifEndStripProc EndStrip;         // 8: encoders only (null in decoders)
+    TifSkipRowsProc SkipRows;         // 9: decoders, optional (null: rows are decoded and dropped)
 };
 
 // Why a decoder stopped a strip before its rows were complete (TifRowDamage::stop).
@@ -83,7 +91,11 @@ struct TifRowDamage {
 struct TifDamageTally {
     int lines;           // damaged or undecodable lines counted
     int first;           // the first of them; -1 none
-    int seen;            // strips: every line below it is accounted for
+    int seen;            // strips: every line below it is accounted for, but those in gaps
+    int runFrom;         // strips: where the reading that goes on at the read position began
+    int gaps;            // strips: the spans in gap
+    int gapRoom;         //   and the room for them
+    int* gap;            // strips: [from, to) pairs below seen, rising, passed over unread (null until needed)
     uint32_t* tileBits;  // tiles: one bit per tile accounted for (null until needed)
 };
 

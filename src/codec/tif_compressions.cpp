@@ -7,6 +7,7 @@
 
 #include "codec/fax/tif_fax.h"
 #include "codec/general/tif_deflate.h"
+#include "codec/general/tif_jpeg.h"
 #include "codec/general/tif_lzw.h"
 #include "codec/general/tif_packbits.h"
 #include "codec/tif_compression.h"
@@ -30,6 +31,20 @@ CTifCompression* NewScheme(CTifFile* file)
 // each (RFC 1951: 1,032 to 1).
 constexpr int kPackBitsMost = 64, kLzwMost = TIF_MOST_BYTES_PER_BYTE, kDeflateMost = 1032;
 
+// Huffman-coded JPEG spends one bit at least on each 8x8 block of each
+// component: 64 bytes of grey per bit, 3 x 16 x 16 bytes of 2x2-subsampled
+// YCbCr per 6 bits, and 4 x 2 subsampling yields 3 x 32 x 16 bytes per 10
+// bits: about 1,229 bytes per byte at most.
+constexpr int kJpegMost = 1280;
+
+#if defined(VXTIFF_HAVE_JPEG)
+constexpr TifCodecCtor kJpegDecoder = TifNewJpegDecoder;
+constexpr TifCodecCtor kJpegEncoder = TifNewJpegEncoder;
+#else
+constexpr TifCodecCtor kJpegDecoder = nullptr;  // refused as an unsupported compression
+constexpr TifCodecCtor kJpegEncoder = nullptr;
+#endif
+
 constexpr TifCompressionRow kRows[] = {
     {1, "none", {"raw"}, "none", nullptr, 0, 0, 0, nullptr, TifNewRawDecoder, TifNewRawEncoder, nullptr, 1},
     {32773, "packbits", {}, "PackBits", nullptr, 0, 0, 0, nullptr, TifNewPackBitsDecoder, TifNewPackBitsEncoder,
@@ -50,9 +65,12 @@ constexpr TifCompressionRow kRows[] = {
      NewScheme<CTifFaxCompression>, TifNewFaxDecoder, TifNewFaxEncoder, TifFaxEncoderAccepts, TIF_ROWS_PER_BIT},
     {4, "g4", {"fax4", "ccitt"}, "CCITT Group 4", "ccitt means Group 4", 0, 0, 0,
      NewScheme<CTifFaxCompression>, TifNewFaxDecoder, TifNewFaxEncoder, TifFaxEncoderAccepts, TIF_ROWS_PER_BIT},
-    // Named only: neither read nor written.
-    {6, "ojpeg", {}, "old-style JPEG", nullptr, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 1},
-    {7, "jpeg", {}, "JPEG", nullptr, 0, 0, 0, NewScheme<CTifJpegCompression>, nullptr, nullptr, nullptr, 1},
+    // JPEG is read where the build has libjpeg; old-style JPEG in its
+    // self-contained forms only (tif_jpeg_scheme.h).
+    {6, "ojpeg", {}, "old-style JPEG", nullptr, 0, 0, 0, NewScheme<CTifJpegCompression>, kJpegDecoder, nullptr,
+     nullptr, kJpegMost},
+    {7, "jpeg", {}, "JPEG", "lossy; jpeg:Q sets the quality, 1-100, default 75", 0, TIF_TAG_JPEGQUALITY, 0,
+     NewScheme<CTifJpegCompression>, kJpegDecoder, kJpegEncoder, TifJpegEncoderAccepts, kJpegMost},
 };
 
 constexpr bool WithinMostBytes()
@@ -83,6 +101,15 @@ bool TifCompressionHasTag(int compression, int tag)
 {
     const TifCompressionRow* row = TifFindCompression(compression);
     return row != nullptr && tag != 0 && row->tag == tag;
+}
+
+const char* TifEncoderTakes(const TifCompressionRow& row)
+{
+    if (row.encoderAccepts == TifFaxEncoderAccepts)
+        return "bilevel (1-bit) images";
+    if (row.newEncoder != nullptr && row.encoderAccepts == TifJpegEncoderAccepts)
+        return "8-bit grey, RGB and CMYK images";
+    return nullptr;
 }
 
 bool TifSameCompressedData(int a, int b)

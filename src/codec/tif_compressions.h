@@ -26,7 +26,7 @@ struct TifCompressionRow {
     const char* title;       // what info calls it
     const char* note;        // for --help; null when none
     int t4Options;           // Group 3 only: the coding the name asks for
-    int tag;                 // its own tag (TIF_TAG_PREDICTOR, _T4OPTIONS); 0 none
+    int tag;                 // its own tag (TIF_TAG_PREDICTOR, _T4OPTIONS, _JPEGQUALITY); 0 none
     int sameDataAs;          // another code of the same data; 0 none
     TifSchemeCtor newScheme; // null: the base scheme, no tags of its own
     TifCodecCtor newDecoder; // null: not read
@@ -54,6 +54,10 @@ const TifCompressionRow* TifFindCompression(int compression);
 // True when `tag` (TIF_TAG_PREDICTOR, TIF_TAG_T4OPTIONS) is the own tag of
 // the scheme of `compression`.
 bool TifCompressionHasTag(int compression, int tag);
+
+// The images the row's encoder takes, for a message ("bilevel (1-bit)
+// images"); null when it takes every geometry.
+const char* TifEncoderTakes(const TifCompressionRow& row);
 
 // The same stored data: equal codes, or Deflate's two.
 bool TifSameCompressedData(int a, int b);

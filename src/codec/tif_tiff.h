@@ -34,6 +34,19 @@ enum {
     TIF_TAG_TILEBYTECOUNTS = 325,
     TIF_TAG_EXTRASAMPLES = 338,
     TIF_TAG_SAMPLEFORMAT = 339,
+    TIF_TAG_JPEGTABLES = 347,
+    TIF_TAG_JPEGIFOFFSET = 513,
+    TIF_TAG_JPEGIFBYTECOUNT = 514,
+    TIF_TAG_JPEGQTABLES = 519,
+    TIF_TAG_JPEGDCTABLES = 520,
+    TIF_TAG_JPEGACTABLES = 521,
+    TIF_TAG_YCBCRCOEFFICIENTS = 529,
+    TIF_TAG_YCBCRSUBSAMPLING = 530,
+    TIF_TAG_YCBCRPOSITIONING = 531,
+    TIF_TAG_REFERENCEBLACKWHITE = 532,
+    // Not a tag: the JPEG quality (1-100) given to SetEncodeParams, the
+    // number TIFF writers commonly take it under. Never written.
+    TIF_TAG_JPEGQUALITY = 65537,
 };
 
 // Field types of a directory entry.

@@ -14,8 +14,9 @@
 // deflated (/FlateDecode), 8- and 16-bit ones with the PNG predictors, chosen
 // row by row. The file is PDF 1.4, or 1.5 when it holds 16-bit samples
 // (kept as they are; 1.4 cannot hold them). Extra samples (alpha) are left
-// out. Pages the library cannot read (JPEG, separate planes, YCbCr, other
-// bit depths) are skipped and counted, unless bStrict.
+// out. Pages the library cannot read (JPEG without libjpeg, separate planes,
+// YCbCr stored uncompressed, other bit depths) are skipped and counted,
+// unless bStrict.
 //
 // A page with damaged data keeps its full height: lines decoded from damaged
 // data stay as decoded, lines that cannot be decoded at all are paper (white

@@ -47,8 +47,10 @@ bool SameCoding(CTifFile* to, CTifFile* from)
     const int predictor = TagOr(from, TIF_TAG_PREDICTOR, 1);
     if (predictor != 1 && !to->SetEncodeParams(TIF_TAG_PREDICTOR, unsigned(predictor)))
         return false;
-    return !TifCompressionHasTag(to->m_nCompression, TIF_TAG_T4OPTIONS) ||
-           to->SetEncodeParams(TIF_TAG_T4OPTIONS, unsigned(TagOr(from, TIF_TAG_T4OPTIONS, 0))) == 1;
+    if (TifCompressionHasTag(to->m_nCompression, TIF_TAG_T4OPTIONS) &&
+        to->SetEncodeParams(TIF_TAG_T4OPTIONS, unsigned(TagOr(from, TIF_TAG_T4OPTIONS, 0))) != 1)
+        return false;
+    return to->m_pCompression->TakeCoding(from) == 1;  // tables the strips lean on
 }
 
 // Copies `bytes` from the source's `offset` to the end of the new file.

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "codec/general/tif_check.h"
 #include "codec/tif_codec.h"
@@ -37,6 +38,111 @@ int DamagedRows(const TifRowDamage& d, int done)
     return d.rows > 0 && d.last >= done ? d.rows - 1 : d.rows;
 }
 
+// The most spans of lines passed over unread that are remembered; with as
+// many, SeekLine decodes the lines it passes, which leaves no span.
+constexpr int kMostGaps = 4096;
+
+// The first gap that ends after `line` (t.gaps when none does).
+int GapAfter(const TifDamageTally& t, int line)
+{
+    int lo = 0, hi = t.gaps;
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (t.gap[2 * mid + 1] > line)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+bool Unaccounted(const TifDamageTally& t, int line)
+{
+    if (line >= t.seen)
+        return true;
+    const int i = t.gaps > 0 ? GapAfter(t, line) : 0;
+    return i < t.gaps && t.gap[2 * i] <= line;
+}
+
+// Room for one more gap; false at kMostGaps or without memory.
+bool GapRoom(TifDamageTally& t)
+{
+    if (t.gaps < t.gapRoom)
+        return true;
+    if (t.gapRoom >= kMostGaps)
+        return false;
+    const int room = t.gapRoom > 0 ? 2 * t.gapRoom : 8;
+    void* grown = std::realloc(t.gap, size_t(room) * 2 * sizeof(int));
+    if (grown == nullptr)
+        return false;
+    t.gap = static_cast<int*>(grown);
+    t.gapRoom = room;
+    return true;
+}
+
+// Puts [from, to) at gap index `i` (GapRoom said yes).
+void InsertGap(TifDamageTally& t, int i, int from, int to)
+{
+    std::memmove(t.gap + 2 * i + 2, t.gap + 2 * i, size_t(t.gaps - i) * 2 * sizeof(int));
+    t.gap[2 * i] = from;
+    t.gap[2 * i + 1] = to;
+    ++t.gaps;
+}
+
+// Lines [from, to), all below seen, are accounted for: the gaps lose them.
+// Without room to split a gap its part past `to` is taken as accounted too.
+void FillGaps(TifDamageTally& t, int from, int to)
+{
+    int i = GapAfter(t, from);
+    while (i < t.gaps && t.gap[2 * i] < to) {
+        int* g = t.gap + 2 * i;
+        if (g[0] < from) {
+            if (g[1] > to && GapRoom(t)) {
+                InsertGap(t, i + 1, to, t.gap[2 * i + 1]);
+                g = t.gap + 2 * i;
+            }
+            g[1] = from;
+            ++i;
+        } else if (g[1] > to) {
+            g[0] = to;
+            return;
+        } else {
+            std::memmove(g, g + 2, size_t(t.gaps - i - 1) * 2 * sizeof(int));
+            --t.gaps;
+        }
+    }
+}
+
+// Lines [from, to) are accounted for. Lines between seen and `from` were
+// passed over unread: they become a gap (without room, they are taken as
+// accounted: a damaged one would then never count).
+void Account(TifDamageTally& t, int from, int to)
+{
+    if (from >= to)
+        return;
+    if (from > t.seen) {
+        if (GapRoom(t))
+            InsertGap(t, t.gaps, t.seen, from);
+    } else if (t.gaps > 0) {
+        FillGaps(t, from, to < t.seen ? to : t.seen);
+    }
+    if (to > t.seen)
+        t.seen = to;
+}
+
+// Counts the lines of [from, to) not accounted for yet.
+void CountUnaccounted(TifDamageTally& t, int from, int to)
+{
+    const int below = to < t.seen ? to : t.seen;
+    for (int i = t.gaps > 0 ? GapAfter(t, from) : 0; i < t.gaps && t.gap[2 * i] < below; ++i) {
+        const int a = t.gap[2 * i] > from ? t.gap[2 * i] : from;
+        const int b = t.gap[2 * i + 1] < below ? t.gap[2 * i + 1] : below;
+        Count(t, a, b - a);
+    }
+    const int a = from > t.seen ? from : t.seen;
+    Count(t, a, to - a);
+}
+
 // Lines from `from` to the end of its strip cannot be decoded.
 void LinesLost(CTifFile* f, int from, int stop)
 {
@@ -44,10 +150,8 @@ void LinesLost(CTifFile* f, int from, int stop)
     const int64_t strip = int64_t(from) / f->m_nRowsPerStrip;
     const int64_t end64 = (strip + 1) * f->m_nRowsPerStrip;
     const int end = end64 < f->m_nHeight ? int(end64) : f->m_nHeight;
-    const int begin = from > t.seen ? from : t.seen;
-    Count(t, begin, end - begin);
-    if (end > t.seen)
-        t.seen = end;
+    CountUnaccounted(t, from, end);
+    Account(t, t.runFrom < from ? t.runFrom : from, end);
     Fail(stop);
 }
 
@@ -71,15 +175,44 @@ bool FirstTime(CTifFile* f, int tile)
 
 int TifDecodeLimit(const CTifFile* f, int line, int count)
 {
-    const int seen = State(f)->tally.seen;
-    return line < seen && seen - line < count ? seen - line : count;
+    const TifDamageTally& t = State(f)->tally;
+    if (line >= t.seen)
+        return count;
+    int edge = t.seen;  // where the line's state (accounted or not) changes
+    const int i = t.gaps > 0 ? GapAfter(t, line) : 0;
+    if (i < t.gaps)
+        edge = t.gap[2 * i] <= line ? t.gap[2 * i + 1] : t.gap[2 * i];
+    return edge - line < count ? edge - line : count;
 }
 
-void TifLeaveLine(CTifFile* f)
+void TifLeaveLine(CTifFile* f, int next)
 {
     TifDamageTally& t = State(f)->tally;
-    if (f->m_nCurLine > t.seen)
-        t.seen = f->m_nCurLine;
+    Account(t, t.runFrom, f->m_nCurLine);
+    t.runFrom = next;
+}
+
+int TifSkipLines(CTifFile* f, int count)
+{
+    TifCodec* const decoder = f->m_pDecoder;
+    TifCodecState* const s = TifState(decoder);
+    TifDamageTally& t = s->tally;
+    if (decoder->SkipRows == nullptr || count >= f->m_nStripLinesLeft || !GapRoom(t))
+        return -1;
+    const int line = f->m_nCurLine;
+    Account(t, t.runFrom, line);
+    s->damage.rows = 0;
+    int done = TifCodecCall([&] { return decoder->SkipRows(decoder, count); });
+    const int stop = done != TIF_CODEC_THREW && s->damage.stop == TIF_STOP_BAD_DATA ? TIF_STOP_BAD_DATA
+                                                                                    : TIF_STOP_CUT_SHORT;
+    done = done < 0 ? 0 : done > count ? count : done;
+    // The lines passed stay unaccounted: reading goes on from past them.
+    t.runFrom = line + done;
+    f->m_nCurLine = line + done;
+    f->m_nStripLinesLeft -= done;
+    if (done < count)
+        LinesLost(f, line + done, stop);
+    return done;
 }
 
 int TifCountDecoded(CTifFile* f, int count, int line, int done)
@@ -96,10 +229,9 @@ int TifCountDecoded(CTifFile* f, int count, int line, int done)
     else if (done > count)
         done = count;
     TifDamageTally& t = s->tally;
-    if (s->damage.rows > 0 && line >= t.seen)
+    if (s->damage.rows > 0 && Unaccounted(t, line))
         Count(t, line + s->damage.first, DamagedRows(s->damage, done));
-    if (line + done > t.seen)
-        t.seen = line + done;
+    Account(t, t.runFrom < line ? t.runFrom : line, line + done);
     if (done < count)
         LinesLost(f, line + done, stop);
     return done;

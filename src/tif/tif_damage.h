@@ -6,8 +6,13 @@
 // CTifFile::GetDamagedLines reports. A line counts once, however often it is
 // decoded again: strips count by line number from a high-water mark on (a
 // call never spans it, see TifDecodeLimit), tiles once per tile. The mark is
-// raised to the read position only when the position moves back
+// raised to the read position only when the position moves back or away
 // (TifLeaveLine), which keeps it off the path of every line.
+//
+// Lines that were never decoded, because SeekLine passed over them with the
+// decoder's SkipRows or went to a later strip, were not delivered: they are
+// not accounted for. They stay as gaps below the mark, and the reading that
+// later decodes them counts their damage then.
 #pragma once
 
 #include "codec/tif_bits.h"
@@ -21,8 +26,16 @@
 int TifDecodeLimit(const CTifFile* f, int line, int count);
 
 // The read position is about to move from m_nCurLine to another strip or
-// back: the lines before it are counted.
-void TifLeaveLine(CTifFile* f);
+// back: the lines read since the reading began are accounted for, and the
+// next reading begins at line `next`.
+void TifLeaveLine(CTifFile* f, int next);
+
+// Passes over `count` lines of the current strip with the decoder's SkipRows,
+// moving the read position; the lines passed stay unaccounted. Returns the
+// lines passed: short when the strip stops there (the lines from there to its
+// end counted, the failure recorded); -1, touching nothing, when the decoder
+// cannot skip, the lines reach the strip's end, or no gap can be remembered.
+int TifSkipLines(CTifFile* f, int count);
 
 // One DecodeRows call of `count` rows of the current strip, the first being
 // image line `line`. Returns the rows delivered. Rows decoded from damaged

@@ -44,7 +44,7 @@ struct RGBQUAD {
 // Public image types (nImageType). Note the odd values of the last two.
 enum {
     VXIMG_MINISWHITE = 0,       // PhotometricInterpretation 0
-    VXIMG_RGB = 1,              // 2, and 6 (YCbCr, delivered as stored)
+    VXIMG_RGB = 1,              // 2, and 6 (YCbCr: as stored; JPEG-compressed: as RGB, Photometric 2)
     VXIMG_PALETTE = 2,          // 3
     VXIMG_CMYK = 9,             // 5
     VXIMG_MINISBLACK = 0x4000,  // 1
@@ -217,8 +217,10 @@ public:
     // PackBits run past the row, data after a Deflate stream error), or that
     // cannot be decoded at all (every line from where the decoding of a strip
     // or tile row stops to its end, counted when a read meets it). Lines
-    // count as the reading passes them: ReadLine, ReadLines, SeekLine's
-    // skipped lines, and rotated reading (all lines of the tiles it decodes).
+    // count as the reading passes them: ReadLine, ReadLines, the lines that
+    // SeekLine decodes on its way (a JPEG strip's lines are passed over
+    // undecoded, and count only once read), and rotated reading (all lines
+    // of the tiles it decodes).
     // Each line counts once, however often it is decoded again (a tiled image
     // counts per tile: a line damaged in two of its tiles counts twice).
     // *firstLine (unless null) receives the first of them, -1 when none. 0 on
@@ -230,8 +232,11 @@ public:
     // 0: one strip) or tiles (bTiled; sizes raised to multiples of 32 and
     // stored back into `info`, 0 meaning 128), compression 1 (none), 2, 3 or
     // 4 (the fax codings, bilevel images), 5 (LZW), 32773 (PackBits), 8
-    // (Deflate) or 32946 (the same Deflate data under its older code, which
-    // some readers warn about),
+    // (Deflate), 32946 (the same Deflate data under its older code, which
+    // some readers warn about) or 7 (baseline JPEG, where the build has
+    // libjpeg: 8-bit grey, CMYK, and RGB written as YCbCr subsampled 2x2;
+    // nRowsPerStrip is raised to whole bands of blocks, 16 rows for RGB and
+    // 8 else, and stored back),
     // resolutions in pixels per inch (0: none). 0 when this object holds an
     // open file (left as it is), for an unknown image type (no file touched),
     // and, after removing the file it made, for a non-positive height, a
@@ -294,7 +299,8 @@ public:
     // or another image type; at most 65536 colours are kept.
     void SetColorMap(int count, RGBQUAD* colors);
     // Sets an encoding parameter before the first line: 317 Predictor (1 or 2,
-    // 8- or 16-bit samples) for LZW and Deflate, 292 T4Options for Group 3. 1 when
+    // 8- or 16-bit samples) for LZW and Deflate, 292 T4Options for Group 3,
+    // 65537 (not a tag, never written) the quality of JPEG, 1-100. 1 when
     // taken (other tags are accepted and ignored); 0 when not writing, after
     // the first line, or when the encoder refuses the value (nothing changes).
     int SetEncodeParams(unsigned int tag, unsigned int value);

@@ -485,6 +485,8 @@ int CTifFile::ReadIfd(uint32_t offset)
     m_pDecoder->SetIoProc(m_pDecoder, reversed ? TifReadProcReversed : TifReadProc, this);
     if (m_bTiled)  // tiles are decoded whole, right after BeginStrip
         m_pDecoder->SetParam(m_pDecoder, TIF_PARAM_WHOLE_STRIPS, 1);
+    if (const int own = m_pCompression->ReadOwnLayout(); own >= 0)
+        return own;
     return m_bTiled ? ReadTileLayout() : ReadStripLayout();
 }
 

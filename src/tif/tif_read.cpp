@@ -1,6 +1,7 @@
 // tif_read.cpp — positioning the decoder and reading lines from strips and tiles.
 //
-// Strips are decoded strictly forward; a seek backwards restarts the strip. A
+// Strips are decoded strictly forward; a seek forward passes over lines with
+// the decoder's SkipRows where it has one, a seek backwards restarts the strip. A
 // tiled image keeps one tile row decoded, one whole-tile buffer per tile across,
 // and lines are assembled from slices of those buffers. No strip or tile past
 // the arrays is ever indexed.
@@ -28,7 +29,7 @@ int RedoRowByRow(CTifFile* f, unsigned char* dst, int count)
     const int consumed = f->m_nRowsPerStrip - left;
     const int line = f->m_nCurLine;
     int done = 0;
-    TifLeaveLine(f);
+    TifLeaveLine(f, line);
     if (f->LoadStrip(f->m_nCurStrip)) {
         void* scratch = std::malloc(static_cast<size_t>(f->m_nRowBytes));
         int skipped = 0;
@@ -185,7 +186,7 @@ int SeekTileLine(CTifFile* f, int line)
 // Starts `strip` again from its first line, on the way to `line`.
 bool RestartStrip(CTifFile* f, int strip, int line)
 {
-    TifLeaveLine(f);
+    TifLeaveLine(f, strip * f->m_nRowsPerStrip);
     f->m_nCurStrip = strip;
     if (!f->LoadStrip(strip)) {
         TifStripLost(f, line);
@@ -195,11 +196,15 @@ bool RestartStrip(CTifFile* f, int strip, int line)
     return true;
 }
 
-// Reads and drops `skip` lines (none when skip <= 0).
+// Passes over `skip` lines of the current strip (none when skip <= 0): skipped
+// by the decoder where it can, else read and dropped.
 int SkipLines(CTifFile* f, int skip)
 {
     if (skip <= 0)
         return 1;
+    const int skipped = TifSkipLines(f, skip);
+    if (skipped >= 0)
+        return skipped == skip;
     void* scratch = std::malloc(static_cast<size_t>(f->m_nRowBytes));
     if (scratch == nullptr)
         return 0;

@@ -21,6 +21,8 @@ bool OwnedByWriter(int tag)
         273, 277, 278, 279, 282, 283, 284,       // strips, samples per pixel, resolutions, planar
         288, 289, 292, 293, 317, 320,            // free space, fax options, predictor, colour map
         322, 323, 324, 325, 330,                 // tiles, SubIFDs
+        347, 512, 513, 514, 515, 517, 518, 519,  // JPEG tables and old-style JPEG
+        520, 521, 529, 530, 531, 532,            // YCbCr coding, ReferenceBlackWhite
         34665, 34853, 40965,                     // Exif, GPS and interoperability directories
     };
     for (int owned : kOwned)

@@ -134,6 +134,11 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
     int64_t rowBytes = 0;
     if (const int failure = TakeDescription(f, info, photometric, &rowBytes); failure != VXTIFF_FAIL_NONE)
         return failure;
+    f->m_pCompression = TifCreateCompression(f);
+    if (f->m_pCompression == nullptr)
+        return VXTIFF_FAIL_MEMORY;
+    if (info->nRowsPerStrip != 0)
+        info->nRowsPerStrip = f->m_nRowsPerStrip = f->m_pCompression->StripRows(f->m_nRowsPerStrip);
     int64_t strips = (int64_t(f->m_nHeight) + f->m_nRowsPerStrip - 1) / f->m_nRowsPerStrip;
     if (info->bTiled) {
         if (const int failure = PlanTiles(f, info, &strips); failure != VXTIFF_FAIL_NONE)
@@ -142,10 +147,6 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
     if (TifCheckedSize(strips, sizeof(uint32_t)) < 0)
         return VXTIFF_FAIL_TOO_LARGE;
     f->m_nStrips = static_cast<int>(strips);
-
-    f->m_pCompression = TifCreateCompression(f);
-    if (f->m_pCompression == nullptr)
-        return VXTIFF_FAIL_MEMORY;
     f->m_pEncoder = f->m_pCompression->CreateEncoder();
     const int hasEncoder = f->m_pCompression->HasEncoder();
     if (f->m_pEncoder == nullptr)
@@ -376,7 +377,7 @@ int CTifFile::FinishData()
         else if (m_nRowsPerStrip > m_nHeight)
             m_nRowsPerStrip = m_nHeight;
     }
-    return 1;
+    return m_pCompression->DataEnded();
 }
 
 int CTifFile::CloseWrite()

@@ -13,7 +13,7 @@ using namespace tiftest;
 TEST(Registry, RefusesWhatItCannotMake)
 {
     const TifCodecParams refused[] = {
-        {7, 8, 1, 8}, {0, 8, 1, 8}, {6, 8, 1, 8}, {99, 8, 1, 8},
+        {7, 8, 1, 16}, {7, 8, 1, 12}, {0, 8, 1, 8}, {6, 8, 1, 16}, {99, 8, 1, 8},
         {1, 0, 1, 8}, {1, 8, 0, 8}, {1, 8, 1, 0}, {1, -8, 1, 8},
         {1, 0x40000000, 4, 16},  // a row of 8 GiB
     };

@@ -63,7 +63,12 @@ bool WriteImage(TIFF* t, const LibtiffPage& s, const std::vector<Bytes>& rows)
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     if (s.photometric == PHOTOMETRIC_SEPARATED)
         TIFFSetField(t, TIFFTAG_INKSET, INKSET_CMYK);
-    if (s.samples > 1 && s.photometric != PHOTOMETRIC_RGB && s.photometric != PHOTOMETRIC_SEPARATED) {
+    if (s.compression == COMPRESSION_JPEG && s.photometric == PHOTOMETRIC_YCBCR) {
+        TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, s.subsampling[0], s.subsampling[1]);
+        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    if (s.samples > 1 && s.photometric != PHOTOMETRIC_RGB && s.photometric != PHOTOMETRIC_SEPARATED &&
+        s.photometric != PHOTOMETRIC_YCBCR) {
         std::vector<uint16_t> extra(s.samples - 1, EXTRASAMPLE_UNSPECIFIED);
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, static_cast<uint16_t>(extra.size()), extra.data());
     }
@@ -133,6 +138,11 @@ bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows, int page)
     TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height);
     TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    uint16_t compression = 1, photometric = 0;
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric);
+    if (compression == COMPRESSION_JPEG && photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     const uint32_t rowBytes = (width * samples * bits + 7) / 8;
     rows->assign(height, Bytes(rowBytes));
     if (!TIFFIsTiled(t)) {

@@ -39,6 +39,8 @@ struct LibtiffPage {
     float xResolution = 0;      // 0: none
     float yResolution = 0;
     uint16_t resolutionUnit = 0;  // 0: none
+    // JPEG YCbCr (photometric 6): the subsampling; rows are given and read as RGB.
+    uint16_t subsampling[2] = {2, 2};
 
     uint32_t RowBytes() const { return (width * samples * bits + 7) / 8; }
 };
@@ -52,8 +54,8 @@ bool WriteLibtiff(const std::string& path, const LibtiffPage& image, const std::
 bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffPage>& pages,
                        const std::vector<std::vector<Bytes>>& rows);
 
-// Reads every image row of page `page` (from 0) with libtiff. False when
-// libtiff cannot.
+// Reads every image row of page `page` (from 0) with libtiff (JPEG YCbCr
+// converted to RGB by libtiff). False when libtiff cannot.
 bool ReadLibtiff(const std::string& path, std::vector<Bytes>* rows, int page = 0);
 
 // Like ReadLibtiff, with every warning and error libtiff reports while it

@@ -159,7 +159,7 @@ TEST(CreateFailure, Descriptions)
         {"ResolutionNegative", Edit(Grey(4, 4), [](auto& i) { i.dYResolution = -1.0; }), VXTIFF_FAIL_INVALID, 0},
         {"TileWidthNegative", Edit(Grey(4, 4), [](auto& i) { i.bTiled = 1, i.nTileWidth = -32; }), VXTIFF_FAIL_INVALID, 0},
         {"RowOverLimit", Edit(Grey(0x40000000, 4), [](auto& i) { i.nSamplesPerPixel = 4; }), VXTIFF_FAIL_TOO_LARGE, 0},
-        {"Jpeg", Edit(Grey(4, 4), [](auto& i) { i.nCompression = 7; }), VXTIFF_FAIL_NO_ENCODER, 7},
+        {"Jpeg16Bits", Edit(Grey(4, 4), [](auto& i) { i.nCompression = 7, i.nBitsPerSample = 16; }), VXTIFF_FAIL_NO_ENCODER, 7},
         {"Unknown", Edit(Grey(4, 4), [](auto& i) { i.nCompression = 12345; }), VXTIFF_FAIL_NO_ENCODER, 12345},
         {"G4OnGrey", Edit(Grey(4, 4), [](auto& i) { i.nCompression = 4; }), VXTIFF_FAIL_NO_ENCODER, 4},
     };

@@ -63,8 +63,10 @@ const BadFile kBadFiles[] = {
     {"WidthNegative", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagImageWidth, kLong, {0x80000000}); }},
     {"WidthRational", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagImageWidth, kRational, {16, 1}); }},
     {"NoCompression", false, VXTIFF_FAIL_COMPRESSION, 0, [](TiffBuilder& b) { b.Remove(kTagCompression); }},
-    {"CompressionJpeg", false, VXTIFF_FAIL_COMPRESSION, 7, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {7}); }},
-    {"CompressionOldJpeg", false, VXTIFF_FAIL_COMPRESSION, 6, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {6}); }},
+    // JPEG of 16-bit samples: no libjpeg reads it (and none is there without one).
+    {"CompressionJpeg", false, VXTIFF_FAIL_COMPRESSION, 7, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {7}); b.Set(kTagBitsPerSample, kShort, {16}); }},
+    // Old-style JPEG whose strips need tables stored apart: refused.
+    {"CompressionOldJpeg", false, VXTIFF_FAIL_COMPRESSION, 6, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {6}); b.Set(519, kLong, {8}); }},
     {"CompressionUnknown", false, VXTIFF_FAIL_COMPRESSION, 12345, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {12345}); }},
     {"PhotometricMask", false, VXTIFF_FAIL_PHOTOMETRIC, 4, [](TiffBuilder& b) { b.Set(kTagPhotometric, kShort, {4}); }},
     {"PhotometricLab", false, VXTIFF_FAIL_PHOTOMETRIC, 8, [](TiffBuilder& b) { b.Set(kTagPhotometric, kShort, {8}); }},

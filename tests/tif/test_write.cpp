@@ -241,7 +241,7 @@ TEST(Create, RefusesBadDescriptionsAndRemovesOnlyItsOwnFile)
         {"TileWidthNegative", [](VXIMGINFO& i) { i.bTiled = 1, i.nTileWidth = -32; }},
         {"TileHuge", [](VXIMGINFO& i) { i.bTiled = 1, i.nTileWidth = 0x7FFFFFF0; }},
         {"Palette17Bits", [](VXIMGINFO& i) { i.nImageType = VXIMG_PALETTE, i.nBitsPerSample = 17; }},
-        {"Jpeg", [](VXIMGINFO& i) { i.nCompression = 7; }},
+        {"JpegPalette", [](VXIMGINFO& i) { i.nCompression = 7, i.nImageType = VXIMG_PALETTE; }},
         {"NoCompression", [](VXIMGINFO& i) { i.nCompression = 0; }},
         // The fax compressions take one sample of one bit only.
         {"Fax4TwoSamples", [](VXIMGINFO& i) { i.nCompression = 4, i.nBitsPerSample = 1, i.nSamplesPerPixel = 2; }},

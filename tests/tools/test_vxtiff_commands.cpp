@@ -25,6 +25,12 @@
 
 namespace {
 
+#if defined(VXTIFF_TEST_WITH_JPEG)
+constexpr bool kJpeg = true;  // this build writes JPEG
+#else
+constexpr bool kJpeg = false;
+#endif
+
 using namespace tiftest;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -111,7 +117,8 @@ TEST_F(CommandTest, OptionFormsAndCompressionNames)
         {{"--compression=2"}, 0, 2},            {{"gray", "--compression=zip", "--predictor=2"}, 0, 8},
         {{"--rows-per-strip=5"}, 0, 0},         {{"--tile=32x32"}, 0, 0},
         {{"--page=2"}, 0, 0},                   {{"--page=2-", "--compression=g4"}, 0, 4},
-        {{"--compression=jpeg"}, 2, 0},         {{"--compression=7"}, 2, 0},
+        {{"gray", "--compression=JPEG:80"}, kJpeg ? 0 : 2, 7}, {{"--compression=7"}, kJpeg ? 1 : 2, 0},  // bilevel: refused
+        {{"--compression=jpeg:0"}, 2, 0},       {{"--compression=lzw:90"}, 2, 0},
         {{"--compression=0"}, 2, 0},            {{"--compression="}, 2, 0},
         {{"--compression=deflate8"}, 2, 0},     {{"--predictor=3"}, 2, 0},
     };
@@ -182,22 +189,22 @@ TEST_F(CommandTest, InfoListsEveryPageByName)
     EXPECT_TRUE(Has(r.out, "file:              " + dir.Path("be.tif"))) << r.out;
 }
 
-// Pages the library does not decode (made by tiffcp: JPEG, separate planes)
+// Pages the library does not decode (made by tiffcp: LZMA, separate planes)
 // are described from their directories, as libtiff reads them; --json gives
 // one document that a JSON parser reads, whatever the file names hold.
 TEST_F(CommandTest, InfoDescribesUndecodablePagesAndWritesJson)
 {
     LibtiffPage rgb = Shape(40, 24, 3, 8, 2);
-    rgb.xResolution = 300, rgb.yResolution = 150, rgb.resolutionUnit = 2, rgb.rowsPerStrip = 16;  // as JPEG needs
-    const std::string plain = dir.Path("rgb.tif"), jpeg = dir.Path("jpeg.tif"), planar = dir.Path("planar.tif");
+    rgb.xResolution = 300, rgb.yResolution = 150, rgb.resolutionUnit = 2, rgb.rowsPerStrip = 16;
+    const std::string plain = dir.Path("rgb.tif"), lzma = dir.Path("lzma.tif"), planar = dir.Path("planar.tif");
     ASSERT_TRUE(WriteLibtiff(plain, rgb, Pattern(rgb)));
     const std::string multi = dir.Path("multi.tif");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"-c", "jpeg", plain, jpeg}, {"-p", "separate", plain, planar}, {plain, jpeg, multi}}) {
+             {"-c", "lzma", plain, lzma}, {"-p", "separate", plain, planar}, {plain, lzma, multi}}) {
         const ProgramResult made = RunProgram("tiffcp", args, dir);
         ASSERT_EQ(made.status, 0) << "tiffcp (libtiff-tools) is needed: " << made.err;
     }
-    for (const std::string& path : {jpeg, planar}) {
+    for (const std::string& path : {lzma, planar}) {
         CTifFile f;
         ASSERT_EQ(f.Open(path.c_str()), 0);
         VXIMGINFO info;
@@ -222,11 +229,11 @@ TEST_F(CommandTest, InfoDescribesUndecodablePagesAndWritesJson)
     ToolResult r = Tool(dir, {"info", multi, planar});
     EXPECT_EQ(r.status, 1);
     for (const char* line : {"page 2 of 2:\n  size:            40 x 24 pixels\n  samples:         3 per pixel, 8 bits each",
-                             "compression:     7 JPEG", "resolution:      300 x 150 pixels per inch",
-                             "  cannot be decoded: compression 7 (JPEG) not supported\n",
+                             "compression:     34925 unknown", "resolution:      300 x 150 pixels per inch",
+                             "  cannot be decoded: compression 34925 (LZMA) not supported\n",
                              "  cannot be decoded: separate planes (not supported)\n"})
         EXPECT_TRUE(Has(r.out, line)) << line << "\n" << r.out;
-    EXPECT_EQ(r.err, "vxtiff: " + multi + " page 2: compression 7 (JPEG) not supported\nvxtiff: " + planar +
+    EXPECT_EQ(r.err, "vxtiff: " + multi + " page 2: compression 34925 (LZMA) not supported\nvxtiff: " + planar +
                          " page 1: separate planes (not supported)\n");
 
     // A name with a quote, a backslash, control characters, a byte that is
@@ -252,8 +259,8 @@ TEST_F(CommandTest, InfoDescribesUndecodablePagesAndWritesJson)
     ASSERT_EQ(parsed.status, 0) << parsed.err << r.out;
     const std::string page = "40 24 1 none strips {'x': 300, 'y': 150, 'unit': 'inch'} 2 None\n";
     EXPECT_EQ(parsed.out, "multi.tif 2\n  1 " + page +
-                              "  2 40 24 7 JPEG strips {'x': 300, 'y': 150, 'unit': 'inch'} None "
-                              "compression 7 (JPEG) not supported\n"
+                              "  2 40 24 34925 unknown strips {'x': 300, 'y': 150, 'unit': 'inch'} None "
+                              "compression 34925 (LZMA) not supported\n"
                               "planar.tif 1\n  1 40 24 1 none strips {'x': 300, 'y': 150, 'unit': 'inch'} None "
                               "separate planes (not supported)\n"
                               "missing.tif no such file\ntext.tif not a TIFF file\n"
@@ -660,6 +667,36 @@ TEST_F(CommandTest, ConvertAndRotateTakeAPage)
     r = Tool(dir, {"rotate", multi, out, "270", "--page", "3"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "cannot open: no page 3 (the file has 2 pages)")) << r.err;
+}
+
+// A JPEG page keeps its stored strips when its layout is kept; compressed
+// again (rotate, another layout) it says what that costs, unless asked for.
+TEST_F(CommandTest, JpegPagesAreCopiedOrSayTheyAreCompressedAgain)
+{
+    if (!kJpeg)
+        GTEST_SKIP() << "built without libjpeg";
+    LibtiffPage s = Shape(40, 32, 3, 8, 1);
+    s.compression = 7, s.photometric = 6, s.rowsPerStrip = 16;
+    const std::string in = dir.Path("in.tif"), out = dir.Path("out.tif");
+    ASSERT_TRUE(WriteLibtiff(in, s, Pattern(s)));
+    const char* note = "JPEG compressed again loses detail";
+    const struct {
+        std::vector<std::string> args;
+        bool copied, noted;
+    } cases[] = {{{"convert"}, true, false}, {{"rotate", "180"}, false, true},
+                 {{"convert", "--rows-per-strip", "32"}, false, true}, {{"convert", "--compression", "jpeg:60"}, false, false}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {c.args[0], in, out};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        const ToolResult r = Tool(dir, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Has(r.err, note), c.noted) << args.back() << ": " << r.err;
+        CTifFile a, b;
+        ASSERT_EQ(a.Open(in.c_str()) + b.Open(out.c_str()), 2);
+        EXPECT_EQ(b.m_nCompression, 7);
+        EXPECT_EQ(a.m_nStrips == b.m_nStrips && std::equal(a.m_pStripByteCounts, a.m_pStripByteCounts + a.m_nStrips,
+                                                             b.m_pStripByteCounts), c.copied) << args.back();
+    }
 }
 
 }  // namespace

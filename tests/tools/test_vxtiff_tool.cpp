@@ -533,7 +533,7 @@ TEST_F(ToolTest, FailuresLeaveNoOutputAndKeepAnExistingOne)
 
     // Bad arguments: status 2, nothing made.
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"convert", in}, {"convert", in, out, "--compression", "jpeg"}, {"convert", in, out, "--predictor", "3"},
+             {"convert", in}, {"convert", in, out, "--compression", "jpeg:101"}, {"convert", in, out, "--predictor", "3"},
              {"convert", in, out, "--tile", "0x32"}, {"convert", in, out, "--tile", "32x32", "--rows-per-strip", "4"},
              {"convert", in, out, "--bogus"}, {"convert", in, out, "--compression", "none", "--predictor", "2"},
              {"rotate", in, out}, {"rotate", in, out, "45"}, {"rotate", in, out, "180", "--page", "2-1"},
