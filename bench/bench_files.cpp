@@ -173,6 +173,7 @@ std::vector<BenchFile> BenchWriteFiles()
     files.push_back({d + "-g3-2d", BenchSource::Drawing, 3, 1, 1, 0});
     files.push_back({d + "-g4", BenchSource::Drawing, 4, 0, 1, 0});
     const std::string fax = "fax";
+    files.push_back({fax + "-packbits", BenchSource::FaxPage, 32773, 0, 1, 0});
     files.push_back({fax + "-mh", BenchSource::FaxPage, 2, 0, 1, 0});
     files.push_back({fax + "-g3-2d", BenchSource::FaxPage, 3, 1, 1, 0});
     files.push_back({fax + "-g4", BenchSource::FaxPage, 4, 0, 1, 0});

@@ -211,6 +211,24 @@ public:
         }
     }
 
+    // The written files' sizes; PackBits must be no larger than libtiff's.
+    void PrintSizes() const
+    {
+        if (sizes_.empty())
+            return;
+        std::printf("\nWritten file sizes (bytes):\n%-29s %14s %14s %9s\n", "file", "vxtiff", "libtiff", "vs libtiff");
+        int packBits = 0, larger = 0;
+        for (const auto& z : sizes_) {
+            const bool limited = z.file.compression == 32773;
+            packBits += limited;
+            larger += limited && z.vx > z.lt;
+            std::printf("%-29s %14lld %14lld %+8.2f%%%s\n", z.file.name.c_str(), (long long)z.vx, (long long)z.lt,
+                        100.0 * double(z.vx - z.lt) / double(z.lt), limited && z.vx > z.lt ? "  LARGER" : "");
+        }
+        if (packBits > 0)
+            std::printf("PackBits: %d of %d no larger than libtiff's\n", packBits - larger, packBits);
+    }
+
     void PrintHeap() const
     {
         if (heap_.empty())
@@ -380,6 +398,10 @@ private:
             }
         }
         Report(f, "write", "libtiff WriteScanline", status, [&] { return vx() == VxResult::Ok; }, ref, img.Bytes());
+        std::error_code e1, e2;
+        const auto vxSize = std::filesystem::file_size(vxPath, e1), ltSize = std::filesystem::file_size(ltPath, e2);
+        if (status.empty() && !e1 && !e2)
+            sizes_.push_back({f, int64_t(vxSize), int64_t(ltSize)});
         std::remove(vxPath.c_str());
         std::remove(ltPath.c_str());
     }
@@ -431,6 +453,11 @@ private:
     Tally* tally_;
     std::vector<uint8_t> vx_, ref_;
     std::vector<Heap> heap_;
+    struct Size {
+        BenchFile file;
+        int64_t vx, lt;
+    };
+    std::vector<Size> sizes_;
     std::string note_;
     double probe_ = 0;  // seconds of the untimed run, 0 when not known
 };
@@ -526,6 +553,7 @@ int main(int argc, char** argv)
     }
     RunPageJobs(o, dir, &tally);
     RunPdfJobs(o, dir, &tally);
+    runner.PrintSizes();
     runner.PrintHeap();
     RunHugeJob(o, dir, &tally);
     if (!o.verifyOnly)

@@ -1,6 +1,9 @@
-// tif_packbits_encode.cpp — PackBits encoding, one row at a time. Every run of
-// two or more equal bytes becomes a replicate packet; the bytes between runs
-// form literals of at most 128 bytes. The no-operation header is never written.
+// tif_packbits_encode.cpp — PackBits encoding, one row at a time. A run of
+// three or more equal bytes becomes a replicate packet; so does a run of two,
+// unless it follows literal bytes in a packet with room for it: there it
+// costs two bytes as a literal, and three as a replicate packet with the
+// literal header the bytes after it then need. The other bytes form literals
+// of at most 128 bytes. The no-operation header is never written.
 #include <cstdint>
 #include <cstring>
 
@@ -125,16 +128,22 @@ void EncodeRow(TifCodecState* s, const unsigned char* row, int bytes)
 {
     const unsigned char* const end = row + bytes;
     unsigned char* o = s->cursor;
-    int i = 0;
+    int i = 0, from = 0;  // literal bytes from `from` to the next run
     while (i < bytes) {
         const int run = NextRun(row, i, bytes);
-        o = LiteralTo<kChecked>(s, o, row + i, run - i, end);
         if (run >= bytes)
             break;
         const int length = RunLength(row, run, bytes);
+        const int inPacket = (run - from) % 128;  // literal bytes in the last packet
+        if (length == 2 && inPacket != 0 && inPacket <= 126) {
+            i = run + 2;  // two more literal bytes
+            continue;
+        }
+        o = LiteralTo<kChecked>(s, o, row + from, run - from, end);
         o = RunTo<kChecked>(s, o, row[run], length);
-        i = run + length;
+        i = from = run + length;
     }
+    o = LiteralTo<kChecked>(s, o, row + from, bytes - from, end);
     s->available -= static_cast<int>(o - s->cursor);
     s->cursor = o;
 }

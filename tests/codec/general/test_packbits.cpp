@@ -41,13 +41,17 @@ const Bytes k200 = PatternRows(200, 1);  // no two neighbours alike
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, PackBitsVectors,
-    ::testing::Values(Vector{"Mixed", {0x41, 0x42, 0x42, 0x43}, {0x00, 0x41, 0xFF, 0x42, 0x00, 0x43}},
+    ::testing::Values(Vector{"Mixed", {0x41, 0x42, 0x42, 0x43}, {0x03, 0x41, 0x42, 0x42, 0x43}},
+                      Vector{"PairsFirstAndAfterARun", {7, 7, 8, 9, 9, 9, 1, 1}, {0xFF, 7, 0x00, 8, 0xFE, 9, 0xFF, 1}},
+                      // Old choices: 14 bytes of one-byte literals and replicated pairs.
+                      Vector{"AlternatingPairsAndLiterals", {1, 2, 2, 3, 4, 4, 5, 6, 6, 7},
+                             {0x09, 1, 2, 2, 3, 4, 4, 5, 6, 6, 7}},
                       Vector{"Run129", Bytes(129, 0x55), {0x81, 0x55, 0x00, 0x55}},
                       Vector{"Run130", Bytes(130, 0x55), {0x81, 0x55, 0xFF, 0x55}},
                       Vector{"Literal200", k200,
                              Cat({{0x7F}, Bytes(k200.begin(), k200.begin() + 128), {0x47}, Bytes(k200.begin() + 128, k200.end())})},
                       Vector{"OneByte", {0x9C}, {0x00, 0x9C}},
-                      Vector{"PairBetweenLiterals", {1, 2, 3, 3, 4, 5}, {0x01, 1, 2, 0xFF, 3, 0x01, 4, 5}}),
+                      Vector{"PairBetweenLiterals", {1, 2, 3, 3, 4, 5}, {0x05, 1, 2, 3, 3, 4, 5}}),
     [](const ::testing::TestParamInfo<Vector>& i) { return std::string(i.param.name); });
 
 TEST(PackBits, PacketsPastTheRowEndAreCutAndTheNextRowStartsAtTheNextHeader)
@@ -79,7 +83,8 @@ TEST(PackBits, PacketsPastTheRowEndAreCutAndTheNextRowStartsAtTheNextHeader)
 namespace {
 
 // The packets by the rule, a byte at a time: a run of two or more equal bytes
-// is replicated (128 at most per packet), other bytes gather into literals.
+// is replicated (128 at most per packet), other bytes gather into literals,
+// and so does a pair after literal bytes whose packet has room for it.
 Bytes PackByRule(const Bytes& row)
 {
     Bytes out, literal;
@@ -95,8 +100,8 @@ Bytes PackByRule(const Bytes& row)
         size_t run = 1;
         while (i + run < row.size() && row[i + run] == row[i])
             ++run;
-        if (run == 1) {
-            literal.push_back(row[i]);
+        if (run == 1 || (run == 2 && literal.size() % 128 != 0 && literal.size() % 128 <= 126)) {
+            literal.insert(literal.end(), run, row[i]);
         } else {
             flush();
             for (size_t left = run; left > 0;) {
