@@ -147,11 +147,12 @@ int CTifJpegCompression::HasEncoder() const
 
 int CTifJpegCompression::StripRows(int asked) const
 {
+    const int band = Written() == 6 ? 8 * m_aSampling[1] : 8;
+    const int most = TIF_JPEG_MAX_DIMENSION / band * band;  // a frame's height is limited too
     if (asked >= m_pFile->m_nHeight)
-        return asked;
-    const int64_t band = Written() == 6 ? 8 * int64_t(m_aSampling[1]) : 8;
+        return m_pFile->m_nHeight <= TIF_JPEG_MAX_DIMENSION ? asked : most;
     const int64_t rows = (int64_t(asked) + band - 1) / band * band;
-    return rows < INT32_MAX ? int(rows) : INT32_MAX;
+    return rows < most ? int(rows) : most;
 }
 
 int CTifJpegCompression::SetEncodeParam(int tag, int value)

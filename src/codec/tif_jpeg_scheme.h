@@ -20,7 +20,8 @@ public:
     // Null for a page JPEG does not code (palettes, bilevel, extra samples).
     TifCodec* CreateEncoder() override;
     int HasEncoder() const override;
-    // Whole bands of blocks: 16 rows for YCbCr, 8 else (a single strip as asked).
+    // Whole bands of blocks: 16 rows for YCbCr, 8 else (a single strip as
+    // asked), and no more than a JPEG frame holds.
     int StripRows(int asked) const override;
     // TIF_TAG_JPEGQUALITY; other tags are accepted and ignored.
     int SetEncodeParam(int tag, int value) override;

@@ -137,8 +137,8 @@ int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
     f->m_pCompression = TifCreateCompression(f);
     if (f->m_pCompression == nullptr)
         return VXTIFF_FAIL_MEMORY;
-    if (info->nRowsPerStrip != 0)
-        info->nRowsPerStrip = f->m_nRowsPerStrip = f->m_pCompression->StripRows(f->m_nRowsPerStrip);
+    if (const int rows = f->m_pCompression->StripRows(f->m_nRowsPerStrip); rows != f->m_nRowsPerStrip)
+        info->nRowsPerStrip = f->m_nRowsPerStrip = rows;  // told back
     int64_t strips = (int64_t(f->m_nHeight) + f->m_nRowsPerStrip - 1) / f->m_nRowsPerStrip;
     if (info->bTiled) {
         if (const int failure = PlanTiles(f, info, &strips); failure != VXTIFF_FAIL_NONE)

@@ -51,8 +51,11 @@ struct TifJpegEncoding {
     int tiledWidth;   // tiles: the image's width (every stream a whole tile); 0 for strips
 };
 
-// The encoder of baseline JPEG for 8-bit samples, 1, 3 or 4 a pixel (what
-// TifJpegEncoderAccepts says), or null. Its quality is set with SetParam
+// The most pixels a JPEG frame has across and down (libjpeg's limit).
+constexpr int TIF_JPEG_MAX_DIMENSION = 65500;
+
+// The encoder of baseline JPEG for 8-bit samples, 1, 3 or 4 a pixel, rows of
+// TIF_JPEG_MAX_DIMENSION pixels at most (what TifJpegEncoderAccepts says), or null. Its quality is set with SetParam
 // (TIF_TAG_JPEGQUALITY, 1-100, default 75) until the first row.
 TifCodec* TifNewJpegEncoder(const TifCodecParams* params);
 bool TifJpegEncoderAccepts(const TifCodecParams* params);

@@ -413,7 +413,7 @@ bool SamplingFits(const TifJpegEncoding& e)
 bool TifJpegEncoderAccepts(const TifCodecParams* params)
 {
     const int n = params->samplesPerPixel;
-    return params->bitsPerSample == 8 && (n == 1 || n == 3 || n == 4);
+    return params->bitsPerSample == 8 && (n == 1 || n == 3 || n == 4) && params->width <= TIF_JPEG_MAX_DIMENSION;
 }
 
 TifCodec* TifNewJpegEncoder(const TifCodecParams* params)
@@ -448,7 +448,8 @@ TifCodec* TifNewJpegEncoder(const TifCodecParams* params)
 
 int TifJpegSetEncoding(TifCodec* encoder, const TifJpegEncoding* encoding)
 {
-    if (encoder == nullptr || encoding == nullptr || encoding->maxRows <= 0)
+    if (encoder == nullptr || encoding == nullptr || encoding->maxRows <= 0 ||
+        encoding->maxRows > TIF_JPEG_MAX_DIMENSION)
         return 0;
     TifJpegEncoderState* s = StateOf(encoder);
     if (s->configured || !TifJpegSamplesFit(encoding->photometric, s->header.samplesPerPixel) || !SamplingFits(*encoding))

@@ -140,8 +140,22 @@ TEST(JpegWrite, QualityAndWhatCannotBeCoded)
         sizes.push_back(r.m_pStripByteCounts[0]);
     }
     EXPECT_LT(sizes[0] * 3, sizes[1]);
-    // Palettes, RGB with extra samples, samples of other sizes.
-    for (VXIMGINFO bad : {WriteInfo(VXIMG_PALETTE, 8, 8, 1, 8, 7), WriteInfo(VXIMG_RGB, 8, 8, 4, 8, 7),
+    // A frame holds 65,500 rows at most: a taller page gets strips.
+    VXIMGINFO tall = WriteInfo(VXIMG_MINISBLACK, 8, 70000, 1, 8, 7);
+    CTifFile t;
+    ASSERT_EQ(t.Create(path.c_str(), &tall), 1);
+    EXPECT_EQ(tall.nRowsPerStrip, 65496);
+    for (int y = 0; y < tall.nHeight; ++y)
+        ASSERT_EQ(t.WriteLine(Bytes(8, uint8_t(y)).data()), 1);
+    ASSERT_EQ(t.Close(), 1);
+    std::vector<Bytes> back;
+    std::string complaints;
+    ASSERT_TRUE(ReadLibtiffStrict(path, &back, &complaints));
+    EXPECT_EQ(complaints, "");
+    EXPECT_EQ(back.size(), size_t(tall.nHeight));
+    // Palettes, RGB with extra samples, samples of other sizes, rows wider than a frame.
+    for (VXIMGINFO bad : {WriteInfo(VXIMG_MINISBLACK, 65501, 8, 1, 8, 7), WriteInfo(VXIMG_PALETTE, 8, 8, 1, 8, 7),
+                          WriteInfo(VXIMG_RGB, 8, 8, 4, 8, 7),
                           WriteInfo(VXIMG_MINISBLACK, 8, 8, 1, 16, 7), WriteInfo(VXIMG_MINISWHITE, 8, 8, 1, 1, 7)}) {
         CTifFile w;
         EXPECT_EQ(w.Create(path.c_str(), &bad), 0);
