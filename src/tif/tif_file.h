@@ -77,7 +77,7 @@ enum {
     VXTIFF_FAIL_NOT_A_FILE = 5,    // a directory or another thing that is not a plain file
     VXTIFF_FAIL_IN_USE = 6,        // another open stream refuses sharing (a writer, or readers for Create)
     VXTIFF_FAIL_NOT_TIFF = 7,      // no TIFF header ("II" or "MM" and 42)
-    VXTIFF_FAIL_BIGTIFF = 8,       // a BigTIFF file (version 43): not supported
+    VXTIFF_FAIL_BIGTIFF = 8,       // a BigTIFF header (version 43) whose offsets are not of 8 bytes
     VXTIFF_FAIL_COMPRESSION = 9,   // compression not supported (for this image); the value says which
     VXTIFF_FAIL_PREDICTOR = 10,    // predictor not supported; the value says which
     VXTIFF_FAIL_PHOTOMETRIC = 11,  // photometric interpretation not supported; the value says which
@@ -380,13 +380,13 @@ public:
     // stream left open), the directory's entries, the image they describe,
     // and the decoder with the strip or tile arrays (ReadIfd does the last
     // three).
-    int FindPage(const char* path, int page, uint32_t* offset);
-    int ReadEntries(uint32_t offset);
+    int FindPage(const char* path, int page, uint64_t* offset);
+    int ReadEntries(uint64_t offset);
     int ReadDescription();
     int ReadStripLayout();
     int ReadTileLayout();
-    int ReadIfd(uint32_t offset);
-    int OpenDirectory(uint32_t offset);  // the rest of OpenPage, once the directory is found
+    int ReadIfd(uint64_t offset);
+    int OpenDirectory(uint64_t offset);  // the rest of OpenPage, once the directory is found
     int ReadColorMap();
     void FreeAll();
     void FreePage();  // what FreeAll frees but the stream: between pages

@@ -22,6 +22,7 @@
 #include "tif/tif_bytes.h"
 #include "tif/tif_file.h"
 #include "tif/tif_page_chain.h"
+#include "tif/tif_wide.h"
 
 namespace {
 
@@ -46,13 +47,13 @@ constexpr int kBaseCount = sizeof(kBaseEntries) / sizeof(kBaseEntries[0]);
 // offsets or the write falls short.
 int WriteAligned(CTifFile* f, const void* bytes, int64_t size, uint32_t* at)
 {
-    const uint64_t offset = (uint64_t(f->m_nWriteOffset) + 3) & ~uint64_t(3);
-    if (size < 0 || size > INT_MAX || offset + uint64_t(size) > TIF_MAX_FILE_END)
+    const uint64_t offset = (TifWriteOffset(f) + 3) & ~uint64_t(3);
+    if (size < 0 || size > INT_MAX || offset + uint64_t(size) > TIF_CLASSIC_END)
         return 0;
-    if (f->m_pStream->Seek(static_cast<long>(offset), SEEK_SET) != static_cast<long>(offset) ||
+    if (f->m_pStream->Seek(int64_t(offset), SEEK_SET) != int64_t(offset) ||
         f->m_pStream->Write(bytes, static_cast<int>(size)) != size)
         return 0;
-    f->m_nWriteOffset = static_cast<uint32_t>(offset + uint64_t(size));
+    TifSetWriteOffset(f, offset + uint64_t(size));
     *at = static_cast<uint32_t>(offset);
     return 1;
 }

@@ -11,7 +11,7 @@ namespace {
 
 int WriteAt(CTifStream* s, uint32_t offset, const unsigned char* bytes, int size)
 {
-    return s->Seek(static_cast<long>(offset), SEEK_SET) == static_cast<long>(offset) &&
+    return s->Seek(int64_t(offset), SEEK_SET) == int64_t(offset) &&
            s->Write(bytes, size) == size;
 }
 

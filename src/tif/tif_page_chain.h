@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "io/tif_stream.h"
+#include "tif/tif_wide.h"
 
 // A tag set on the page being written (CTifFile::SetTag).
 struct TifPageTag {
@@ -22,7 +22,7 @@ struct TifPageTag {
     unsigned char* bytes;  // count values in file byte order, malloc'd
 };
 
-class CTifPageChain : public CTifFileStream {
+class CTifPageChain : public CTifWideStream {
 public:
     CTifPageChain() = default;
     ~CTifPageChain() override;

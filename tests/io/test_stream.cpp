@@ -373,8 +373,8 @@ TEST_F(Stream, WriteProcCountsAndThrowsOnAShortWrite)
 
 // A file stream whose seeks to one offset fail.
 struct FailingSeek : CTifFileStream {
-    long bad = -1;
-    long Seek(long o, int origin) override { return o == bad ? -1 : CTifFileStream::Seek(o, origin); }
+    int64_t bad = -1;
+    int64_t Seek(int64_t o, int origin) override { return o == bad ? -1 : CTifFileStream::Seek(o, origin); }
 };
 
 TEST(StreamFailure, StripThatCannotBeReachedDeliversNothing)
