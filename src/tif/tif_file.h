@@ -243,8 +243,14 @@ public:
     // negative nRowsPerStrip, a row size past the allocation limit, a palette
     // of more than 16 bits, a resolution that is negative, not finite or above
     // 2^31 − 1 (non-whole values: above 2147483.647), a compression without an
-    // encoder, or no memory. The file is written little-endian ("II").
+    // encoder, or no memory. The file is written little-endian ("II"), as
+    // classic TIFF when it ends below 4 GiB, else as BigTIFF (decided at
+    // Close from the file's real size; see SetBigTiff).
     int Create(const char* path, VXIMGINFO* info);
+    // Asks that the file being written be BigTIFF whatever its size (force
+    // 1), or chosen by its size as usual (0); any time before Close. 1 when
+    // taken; 0 when no file is being written.
+    int SetBigTiff(int force);
     // Finishes the page being written, as Close does (its last strip or tile
     // row and its directory; a page given fewer lines than its height holds
     // the lines written), and begins the next page of the same file from
@@ -435,6 +441,14 @@ public:
     // directory as read (m_pIfd, m_nEntries entries at m_pEntries, in file
     // byte order, m_bSwap when it differs from the host's). The others are the
     // reading and writing state, internal.
+    //
+    // BigTIFF: the 32-bit offsets and byte counts (m_pStripOffsets,
+    // m_pStripByteCounts, m_nStripOffset, m_nWriteOffset, and the value
+    // fields of m_pEntries) hold the true value up to 0xFFFFFFFF and
+    // 0xFFFFFFFF for anything beyond; GetRawStripSize and ReadRawStrip give
+    // the true sizes and bytes. A BigTIFF directory is held in the classic
+    // form (m_nEntries entries of 12 bytes, each count cut likewise), its
+    // LONG8, SLONG8 and IFD8 entries (types 16, 17, 18) of 8-byte values.
     CTifStream* m_pStream;
     int m_bWrite;
     int m_bSwap;

@@ -191,8 +191,9 @@ int CTifFile::Create(const char* path, VXIMGINFO* info)
         FreeAll();
         return TifFail(failure);
     }
-    // The header comes last: the first page's data starts behind its place.
-    if (const int failure = SetUp(this, info, photometric, 8); failure != VXTIFF_FAIL_NONE) {
+    // The header comes last: the first page's data starts behind its place,
+    // 16 bytes (a BigTIFF header's; a classic one leaves 8 of them unused).
+    if (const int failure = SetUp(this, info, photometric, 16); failure != VXTIFF_FAIL_NONE) {
         const int compression = m_nCompression;
         FreeAll();
         m_bWrite = 0;
@@ -235,6 +236,15 @@ int CTifFile::AddPage(VXIMGINFO* info)
     const int compression = m_nCompression;
     FailWrite();
     return TifFail(failure, failure == VXTIFF_FAIL_NO_ENCODER ? compression : 0);
+}
+
+int CTifFile::SetBigTiff(int force)
+{
+    auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);
+    if (!m_bWrite || chain == nullptr)
+        return 0;
+    chain->forceBig = force != 0;
+    return 1;
 }
 
 int CTifFile::BeginWriteStrip(int)
