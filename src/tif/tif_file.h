@@ -259,7 +259,7 @@ public:
     // palette (SetColorMap), the encoding parameters (SetEncodeParams), the
     // tags (SetTag) and the buffer stride start afresh. Every page of a file of several pages
     // carries PageNumber: its index from 0 and the page count. Memory does
-    // not grow with the pages beyond 4 bytes each. 1 on success. 0 with
+    // not grow with the pages beyond 24 bytes each. 1 on success. 0 with
     // nothing changed when no file is being written or `info` is null; 0 when
     // the page cannot be finished (no line written, a write failure) or the
     // description is refused (as by Create, and past TIF_MAX_WRITTEN_PAGES):

@@ -116,6 +116,7 @@ TEST_F(CommandTest, OptionFormsAndCompressionNames)
         {{"--compression=rle"}, 0, 2},          {{"--compression=Huffman"}, 0, 2},
         {{"--compression=2"}, 0, 2},            {{"gray", "--compression=zip", "--predictor=2"}, 0, 8},
         {{"--rows-per-strip=5"}, 0, 0},         {{"--tile=32x32"}, 0, 0},
+        {{"--bigtiff"}, 0, 0},                  {{"--compression=lzw", "--bigtiff"}, 0, 5},
         {{"--page=2"}, 0, 0},                   {{"--page=2-", "--compression=g4"}, 0, 4},
         {{"gray", "--compression=JPEG:80"}, kJpeg ? 0 : 2, 7}, {{"--compression=7"}, kJpeg ? 1 : 2, 0},  // bilevel: refused
         {{"--compression=jpeg:0"}, 2, 0},       {{"--compression=lzw:90"}, 2, 0},
@@ -134,6 +135,7 @@ TEST_F(CommandTest, OptionFormsAndCompressionNames)
         CTifFile f;
         ASSERT_EQ(f.Open(out.c_str()), 1) << args.back();
         EXPECT_EQ(f.m_nCompression, c.compression ? c.compression : useGray ? 1 : 4) << args.back();
+        EXPECT_EQ(ReadFileBytes(out)[2], args.back() == "--bigtiff" ? 43 : 42) << args.back();
     }
     // The other commands' options.
     const std::vector<std::string> others[] = {
