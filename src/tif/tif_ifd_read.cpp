@@ -276,8 +276,10 @@ int CountToEnd(CTifFile* f)
 
 int CTifFile::ReadEntries(uint64_t offset)
 {
-    if (offset == 0 || offset > uint64_t(INT64_MAX))
+    if (offset == 0)
         return TifFail(VXTIFF_FAIL_DAMAGED);
+    if (offset > uint64_t(INT64_MAX))
+        return TifFail(VXTIFF_FAIL_CUT_SHORT);  // past the end of any file
     const bool big = TifWide(this) != nullptr && TifWide(this)->big;
     const TifForm& form = big ? kTifBig : kTifClassic;
     unsigned char head[kHeadBytes];
