@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/tif_codec.h"
+#include "io/tif_stream.h"
 #include "support/platform.h"
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
@@ -437,10 +438,9 @@ std::string BigTiff(const TempDir& dir, bool mm, uint64_t entries, uint64_t firs
     if (at == 0)
         b.insert(b.end(), strip.begin(), strip.end());
     const std::string path = dir.Write(mm ? "mm.tif" : "ii.tif", b);
-    if (at != 0 && at < (uint64_t(1) << 40)) {
-        FILE* f = std::fopen(path.c_str(), "r+b");
-        EXPECT_TRUE(f != nullptr && fseeko(f, off_t(at), SEEK_SET) == 0 && std::fwrite(strip.data(), 1, 16, f) == 16);
-        std::fclose(f);
+    CTifFileStream s;
+    if (at != 0 && at < (uint64_t(1) << 40) && s.Open(path.c_str(), TIF_OPEN_WRITE)) {
+        EXPECT_TRUE(s.Seek(int64_t(at), SEEK_SET) == int64_t(at) && s.Write(strip.data(), 16) == 16);
     }
     return path;
 }
