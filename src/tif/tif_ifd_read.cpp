@@ -167,6 +167,7 @@ void NarrowEntries(const unsigned char* raw, int n, uint64_t offset, int swap, u
 int TakeBigEntries(CTifFile* f, const unsigned char* raw, int n, uint64_t offset)
 {
     CTifWideStream* wide = TifWide(f);
+    std::free(wide->valueAt);
     f->m_pIfd = static_cast<unsigned char*>(std::malloc(size_t(n) * 12 + 6));
     wide->valueAt = static_cast<uint64_t*>(std::malloc(size_t(n > 0 ? n : 1) * sizeof(uint64_t)));
     if (f->m_pIfd == nullptr || wide->valueAt == nullptr)

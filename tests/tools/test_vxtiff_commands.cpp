@@ -671,6 +671,36 @@ TEST_F(CommandTest, ConvertAndRotateTakeAPage)
     EXPECT_TRUE(Has(r.err, "cannot open: no page 3 (the file has 2 pages)")) << r.err;
 }
 
+// A BigTIFF input (libtiff's, as tiffcp -8 writes) gives every command the
+// very output its classic twin gives.
+TEST_F(CommandTest, BigTiffInputsGiveWhatClassicOnesGive)
+{
+    LibtiffPage fax = Fax(64, 20), grey = Shape(30, 17, 1, 8, 1);
+    grey.tileWidth = grey.tileLength = 16;
+    const std::vector<std::vector<std::string>> commands = {
+        {"convert", "--compression=g4"}, {"rotate", "90"}, {"tobmp"}, {"topng"}, {"topdf"}, {"convert"}};
+    for (const LibtiffPage& page : {fax, grey}) {
+        std::vector<Bytes> outputs[2];
+        for (bool big : {false, true}) {
+            LibtiffPage p = page;
+            p.bigTiff = big, p.bigEndian = big;
+            const std::string in = dir.Path(big ? "big.tif" : "classic.tif");
+            ASSERT_TRUE(WriteLibtiffPages(in, {p, p}, {Pattern(p), Pattern(p, 5)}));
+            for (const auto& c : commands) {
+                if (page.bits != 1 && (c[0] == "tobmp" || (c.size() > 1 && c[1] == "--compression=g4")))
+                    continue;
+                const std::string ext = c[0] == "topdf" ? ".pdf" : c[0] == "topng" ? ".png" : c[0] == "tobmp" ? ".bmp" : ".tif";
+                std::vector<std::string> args = {c[0], in, dir.Path("out" + ext)};
+                args.insert(args.end(), c.begin() + 1, c.end());
+                const ToolResult r = Tool(dir, args);
+                EXPECT_EQ(r.status, 0) << args[0] << " " << big << ": " << r.err;
+                outputs[big].push_back(ReadFileBytes(dir.Path("out" + ext)));
+            }
+        }
+        EXPECT_EQ(outputs[0], outputs[1]) << page.bits;
+    }
+}
+
 // A JPEG page keeps its stored strips when its layout is kept; compressed
 // again (rotate, another layout) it says what that costs, unless asked for.
 TEST_F(CommandTest, JpegPagesAreCopiedOrSayTheyAreCompressedAgain)
