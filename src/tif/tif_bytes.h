@@ -19,7 +19,8 @@ inline uint32_t TifGet32(const unsigned char* p, int swap)
 
 inline uint64_t TifGet64(const unsigned char* p, int swap)
 {
-    return swap ? uint64_t(TifGet32(p, 1)) << 32 | TifGet32(p + 4, 1) : uint64_t(TifGet32(p + 4, 0)) << 32 | TifGet32(p, 0);
+    return swap ? uint64_t(TifGet32(p, 1)) << 32 | TifGet32(p + 4, 1)
+                : uint64_t(TifGet32(p + 4, 0)) << 32 | TifGet32(p, 0);
 }
 
 inline uint16_t TifSwap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }

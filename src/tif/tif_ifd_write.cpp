@@ -439,7 +439,8 @@ int CTifFile::WriteIfd()
     // Where each entry's values go, in 64 bits, once the entries are in order.
     std::free(chain->valueAt);
     chain->valueAt = static_cast<uint64_t*>(std::calloc(m_nEntries, sizeof(uint64_t)));
-    if (chain->valueAt == nullptr || !SetDescriptionTags(this) || !SetResolutionTags(this, chain) || !SetLayoutTags(this) || !WriteColorMap() ||
+    if (chain->valueAt == nullptr || !SetDescriptionTags(this) || !SetResolutionTags(this, chain) ||
+        !SetLayoutTags(this) || !WriteColorMap() ||
         m_pCompression == nullptr || !m_pCompression->WriteTags() || !WritePageTags(this, chain))
         return 0;
     return WriteChained(chain);

@@ -267,7 +267,8 @@ int CTifFile::NextPage()
     // ReadEntries keeps the next-directory offset behind the entries (a
     // BigTIFF one beside them).
     const CTifWideStream* wide = TifWide(this);
-    const uint64_t next = wide != nullptr && wide->big ? wide->nextIfd : TifGet32(m_pIfd + 2 + size_t(m_nEntries) * 12, m_bSwap);
+    const uint64_t next =
+        wide != nullptr && wide->big ? wide->nextIfd : TifGet32(m_pIfd + 2 + size_t(m_nEntries) * 12, m_bSwap);
     const int swap = m_bSwap;
     FreePage();
     ResetImage();
@@ -321,8 +322,9 @@ int CTifFile::CountPages(const char* path)
         // Not even the first directory: none, empty, or gone with the file's end.
         unsigned char b[8];
         const int n = chain.form.countBytes;
-        const bool empty = first == 0 || (first <= uint64_t(INT64_MAX) && stream.Seek(int64_t(first), 0) == int64_t(first) &&
-                                          stream.ReadMeta(b, n) == n && TifGetLink(b, chain.form, swap) == 0);
+        const bool read = first <= uint64_t(INT64_MAX) && stream.Seek(int64_t(first), 0) == int64_t(first) &&
+                          stream.ReadMeta(b, n) == n;
+        const bool empty = first == 0 || (read && (n == 8 ? TifGet64(b, swap) : TifGet16(b, swap)) == 0);
         return TifFail(empty ? VXTIFF_FAIL_DAMAGED : VXTIFF_FAIL_CUT_SHORT);
     }
     TifFail(VXTIFF_FAIL_NONE);
