@@ -196,6 +196,26 @@ int EntryBlock(CTifFile* f, const TifForm& form, const unsigned char* head, uint
     return 1;
 }
 
+// The `size` bytes behind a directory's count, in a block with `start` bytes
+// free in front: the `have` bytes already read at `behind`, the rest read
+// from the stream. Null (the failure recorded) when cut short.
+unsigned char* ReadBlock(CTifFile* f, const unsigned char* behind, int have, int size, int start)
+{
+    auto* raw = static_cast<unsigned char*>(std::malloc(size_t(start + size)));
+    if (raw == nullptr) {
+        TifFail(VXTIFF_FAIL_MEMORY);
+        return nullptr;
+    }
+    have = have < size ? have : size;
+    std::memcpy(raw + start, behind, size_t(have));
+    if (have < size && f->m_pStream->ReadMeta(raw + start + have, size - have) != size - have) {
+        std::free(raw);
+        TifFail(VXTIFF_FAIL_CUT_SHORT);
+        return nullptr;
+    }
+    return raw;
+}
+
 // The page's compression scheme and decoder, reading from the file as the
 // page's FillOrder asks; 0 (the failure recorded) when there is none.
 int MakeDecoder(CTifFile* f)
@@ -292,21 +312,12 @@ int CTifFile::ReadEntries(uint64_t offset)
     if (!EntryBlock(this, form, head, offset, &n, &size))
         return 0;
     std::free(m_pIfd);
-    m_pEntries = nullptr;
+    m_pIfd = m_pEntries = nullptr;
     m_nEntries = 0;
     // Classic entries are kept as read, with their count in front.
-    const int start = big ? 0 : 2;
-    auto* raw = static_cast<unsigned char*>(std::malloc(size_t(start + size)));
-    m_pIfd = big ? nullptr : raw;
+    unsigned char* raw = ReadBlock(this, head + form.countBytes, got - form.countBytes, size, big ? 0 : 2);
     if (raw == nullptr)
-        return TifFail(VXTIFF_FAIL_MEMORY);
-    const int have = got - form.countBytes < size ? got - form.countBytes : size;
-    std::memcpy(raw + start, head + form.countBytes, size_t(have));
-    if (have < size && m_pStream->ReadMeta(raw + start + have, size - have) != size - have) {
-        if (big)
-            std::free(raw);
-        return TifFail(VXTIFF_FAIL_CUT_SHORT);
-    }
+        return 0;
     if (big) {
         const int ok = TakeBigEntries(this, raw, n, offset);
         std::free(raw);
@@ -314,6 +325,7 @@ int CTifFile::ReadEntries(uint64_t offset)
             return 0;
     } else {
         TifPut16(raw, uint32_t(n), m_bSwap);
+        m_pIfd = raw;
     }
     m_nEntries = uint16_t(n);
     m_pEntries = m_pIfd + 2;
