@@ -23,6 +23,22 @@ int ReadAt(CTifStream* s, uint64_t offset, unsigned char* bytes, int size)
     return s->Seek(int64_t(offset), SEEK_SET) == int64_t(offset) && s->Read(bytes, size) == size;
 }
 
+// The header, classic (8 bytes) or BigTIFF (16), naming the first directory.
+int WriteHeader(CTifStream* s, int swap, bool big, uint64_t first)
+{
+    unsigned char header[16] = {'I', 'I'};
+    if (swap)
+        header[0] = header[1] = 'M';
+    TifPut16(header + 2, big ? 43 : 42, swap);
+    if (big) {
+        TifPut16(header + 4, 8, swap);
+        TifPut64(header + 8, first, swap);
+    } else {
+        TifPut32(header + 4, uint32_t(first), swap);
+    }
+    return WriteAt(s, 0, header, big ? 16 : 8);
+}
+
 }  // namespace
 
 CTifPageChain::~CTifPageChain()
@@ -161,17 +177,5 @@ int CTifPageChain::Finish(int swap)
     for (int i = 0; big && i < pages; ++i)
         if (!pages_[i].big && !Rewrite(&pages_[i], swap))
             return 0;
-    if (!WriteLinks(swap, big))
-        return 0;
-    unsigned char header[16] = {'I', 'I'};
-    if (swap)
-        header[0] = header[1] = 'M';
-    TifPut16(header + 2, big ? 43 : 42, swap);
-    if (big) {
-        TifPut16(header + 4, 8, swap);
-        TifPut64(header + 8, pages_[0].ifd, swap);
-    } else {
-        TifPut32(header + 4, uint32_t(pages_[0].ifd), swap);
-    }
-    return WriteAt(this, 0, header, big ? 16 : 8);
+    return WriteLinks(swap, big) && WriteHeader(this, swap, big, pages_[0].ifd);
 }
