@@ -54,9 +54,11 @@ int CTifFile::LoadStrip(int index)
         return 0;
     m_nStripLinesLeft = m_nRowsPerStrip;
     TifState(m_pDecoder)->damage = TifRowDamage{};  // nothing of the last strip carries over
-    const uint64_t offset = TifStripOffset(this, index);
-    const uint64_t bytes = TifStripBytes(this, index);
-    if (CTifWideStream* wide = TifWide(this))
+    // TifStripOffset and TifStripBytes, with one look at the stream per strip.
+    CTifWideStream* wide = TifWide(this);
+    const uint64_t offset = wide != nullptr && wide->offsets != nullptr ? wide->offsets[index] : m_pStripOffsets[index];
+    const uint64_t bytes = wide != nullptr && wide->counts != nullptr ? wide->counts[index] : m_pStripByteCounts[index];
+    if (wide != nullptr)
         wide->stripOffset = offset;
     m_nStripOffset = TifCut32(offset);
     m_nStripBytes = bytes > uint64_t(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
