@@ -33,6 +33,13 @@ std::vector<BenchFile> BenchFiles()
         f.linesOnly = true;
         return f;
     };
+    // The same image as BigTIFF, to be read as fast as the classic file.
+    auto bigTiff = [](BenchFile f) {
+        f.name += "-big";
+        f.bigTiff = true;
+        f.linesOnly = true;
+        return f;
+    };
 
     // Bilevel: one strip per page, as scanners and fax software write them,
     // and the same pages in strips of 64 rows and in big-endian order. Group 3
@@ -49,6 +56,8 @@ std::vector<BenchFile> BenchFiles()
         files.push_back(f);
         files.push_back(strips(f, "-s64", 64));
         files.push_back(bigEndian(f));
+        if (f.compression == 4)
+            files.push_back(bigTiff(f));
     }
     // The big drawing once per codec in one of the two extra layouts.
     for (int i = 0; i < 4; ++i) {
@@ -98,6 +107,10 @@ std::vector<BenchFile> BenchFiles()
                     files.push_back(strips(f, "-single", 0));
                 if (e.t256)
                     files.push_back(tiles(f));
+                if (f.name == "grey-raw" || f.name == "grey-lzw-pred")
+                    files.push_back(bigTiff(f));
+                if (f.name == "grey-raw")
+                    files.push_back(bigTiff(tiles(f)));
             }
         }
     }
@@ -234,7 +247,7 @@ std::string WritePage(TIFF* t, const std::string& path, const BenchImage& img, c
 
 std::string Write(const std::string& path, const std::vector<const BenchImage*>& pages, const BenchFile& desc)
 {
-    TiffPtr t(TIFFOpen(path.c_str(), desc.bigEndian ? "wb" : "wl"));
+    TiffPtr t(TIFFOpen(path.c_str(), desc.bigTiff ? (desc.bigEndian ? "wb8" : "wl8") : desc.bigEndian ? "wb" : "wl"));
     if (!t)
         return "cannot create " + path;
     const int n = int(pages.size());
@@ -249,7 +262,8 @@ std::string CheckPage(TIFF* t, const std::string& path, const BenchImage& img, c
 {
     if (size_t(TIFFScanlineSize(t)) != img.rowBytes)
         return "unexpected row size in " + path;
-    if (TIFFIsBigEndian(t) != int(desc.bigEndian) || TIFFIsTiled(t) != int(desc.Tiled()))
+    if (TIFFIsBigEndian(t) != int(desc.bigEndian) || TIFFIsTiled(t) != int(desc.Tiled()) ||
+        TIFFIsBigTIFF(t) != int(desc.bigTiff))
         return "unexpected layout of " + path;
     const bool lossy = desc.Jpeg();
     if (desc.Tiled()) {

@@ -22,6 +22,7 @@ struct BenchFile {
     int rowsPerStrip;   // 0: the whole image in one strip
     int tileSize = 0;   // square tiles of this side instead of strips; 0: strips
     bool bigEndian = false;  // "MM" byte order
+    bool bigTiff = false;    // BigTIFF (libtiff's mode "8", as tiffcp -8 writes)
     // Only `lines` (and `zlib` for Deflate) for the extra layouts of an image:
     // the other jobs would repeat what the base file measures.
     bool linesOnly = false;

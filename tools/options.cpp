@@ -204,6 +204,8 @@ void AddWriteOptions(CLI::App* cmd, WriteOptions* o)
     tile->check(Check([](const std::string& v) { int w, l; return ParseTile(v, &w, &l); },
                       "takes WxL, two whole numbers from 1 to 65536 (e.g. 256x256)"));
     tile->excludes(strips);
+    cmd->add_flag("--bigtiff", o->bigTiff,
+                  "write BigTIFF whatever the size (default: BigTIFF only when the file passes 4 GiB)");
 }
 
 std::string CheckWriteOptions(const WriteOptions& o)

@@ -37,11 +37,12 @@ struct WriteOptions {
     int rowsPerStrip = 0;          // 0: the input's layout
     int tileWidth = 0, tileLength = 0;
     bool tiled = false;
+    bool bigTiff = false;          // BigTIFF whatever the size
     // Only the input's own coding is asked for: its stored data may be copied.
     bool KeepsCoding() const { return angle == 0 && codec == nullptr && predictor == 0 && rowsPerStrip == 0 && !tiled; }
 };
 
-// Adds --compression, --predictor, --rows-per-strip and --tile to `cmd`.
+// Adds --compression, --predictor, --rows-per-strip, --tile and --bigtiff to `cmd`.
 void AddWriteOptions(CLI::App* cmd, WriteOptions* o);
 // What the options cannot say alone; "" when they agree.
 std::string CheckWriteOptions(const WriteOptions& o);

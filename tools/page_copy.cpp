@@ -240,6 +240,8 @@ private:
                 return "writing failed: " + WriteCause(errno);
             return "the writer refuses this image (" + std::string(CTifFile::GetLastFailureText()) + ")";
         }
+        if (o_.bigTiff)
+            doc_.file().SetBigTiff(1);
         if (src_.nImageType == VXIMG_PALETTE && in_.m_nColors > 0) {
             std::vector<RGBQUAD> colors(size_t(in_.m_nColors));
             in_.GetColorMap(in_.m_nColors, colors.data());

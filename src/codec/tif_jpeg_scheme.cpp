@@ -9,6 +9,7 @@
 #include "io/tif_stream.h"
 #include "tif/tif_failure.h"
 #include "tif/tif_file.h"
+#include "tif/tif_wide.h"
 
 bool CTifJpegCompression::WholeStream() const
 {
@@ -225,16 +226,17 @@ int CTifJpegCompression::DataEnded()
     const int last = f->m_nStrips - 1;
     const TifJpegStripEnd end = TifJpegLastStrip(f->m_pEncoder);
     const int64_t rows = int64_t(f->m_nHeight) - int64_t(last) * f->m_nRowsPerStrip;
-    if (end.frameAt < 0 || rows <= 0 || rows > 0xFFFF || end.cutAt >= int64_t(f->m_pStripByteCounts[last]))
+    if (end.frameAt < 0 || rows <= 0 || rows > 0xFFFF || end.cutAt >= int64_t(TifStripBytes(f, last)))
         return 0;
     const unsigned char height[2] = {static_cast<unsigned char>(rows >> 8), static_cast<unsigned char>(rows)};
     static const unsigned char kEoi[2] = {0xFF, 0xD9};
-    const long start = static_cast<long>(f->m_pStripOffsets[last]);
+    const uint64_t offset = TifStripOffset(f, last);
+    const int64_t start = int64_t(offset);
     if (f->m_pStream->Seek(start + end.frameAt, SEEK_SET) != start + end.frameAt || f->m_pStream->Write(height, 2) != 2)
         return 0;
     if (end.cutAt < 0)
         return 1;
-    f->m_pStripByteCounts[last] = static_cast<uint32_t>(end.cutAt + 2);  // the rest stays unused
-    return f->m_pStream->Seek(start + long(end.cutAt), SEEK_SET) == start + long(end.cutAt) &&
+    TifSetStrip(f, last, offset, uint64_t(end.cutAt + 2));  // the rest stays unused
+    return f->m_pStream->Seek(start + end.cutAt, SEEK_SET) == start + end.cutAt &&
            f->m_pStream->Write(kEoi, 2) == 2;
 }

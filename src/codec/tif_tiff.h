@@ -63,11 +63,17 @@ enum {
     TIF_TYPE_SRATIONAL = 10,
     TIF_TYPE_FLOAT = 11,
     TIF_TYPE_DOUBLE = 12,
+    TIF_TYPE_LONG8 = 16,  // BigTIFF: unsigned, signed, a directory offset
+    TIF_TYPE_SLONG8 = 17,
+    TIF_TYPE_IFD8 = 18,
 };
 
-// Bytes of one value of a field type; 0 for a type TIFF 6.0 does not define.
+// Bytes of one value of a field type; 0 for a type neither TIFF 6.0 nor
+// BigTIFF defines.
 constexpr int TifTypeSize(int type)
 {
     constexpr int kSize[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    if (type >= TIF_TYPE_LONG8 && type <= TIF_TYPE_IFD8)
+        return 8;
     return type >= 1 && type <= TIF_TYPE_DOUBLE ? kSize[type] : 0;
 }

@@ -7,6 +7,7 @@
 
 #include "codec/tif_codec.h"
 #include "io/tif_stream.h"
+#include "tif/tif_wide.h"
 
 namespace {
 
@@ -49,8 +50,8 @@ std::vector<unsigned char> PaperRow(CTifFile& in, const VXIMGINFO& info)
 // The stored bytes of strip (tile) `i` inside the file.
 int64_t BytesInside(CTifFile& in, int64_t length, int i)
 {
-    const int64_t offset = in.m_pStripOffsets[i];
-    return offset < length ? std::min<int64_t>(in.m_pStripByteCounts[i], length - offset) : 0;
+    const uint64_t offset = TifStripOffset(&in, i);
+    return offset < uint64_t(length) ? int64_t(std::min<uint64_t>(TifStripBytes(&in, i), length - offset)) : 0;
 }
 
 // The rows a page is given. Rows a strip's (tile row's) bytes could decode to

@@ -31,7 +31,7 @@ bool Usable(double dpi) { return std::isfinite(dpi) && dpi >= 1e-2 && dpi <= 1e6
 // decoder reads on from, is put back.
 std::string AsciiTag(CTifFile& f, int tag)
 {
-    const long at = f.m_pStream->Tell();
+    const int64_t at = f.m_pStream->Tell();
     int count = 0;
     unsigned char* bytes = nullptr;
     std::string s;

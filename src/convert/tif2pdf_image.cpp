@@ -19,6 +19,7 @@
 #include "io/tif_exception.h"
 #include "io/tif_stream.h"
 #include "tif/tif_file.h"
+#include "tif/tif_wide.h"
 
 namespace {
 
@@ -207,7 +208,7 @@ bool CopyStrip(CTifFile& f, CPdfWriter& pdf)
 {
     const int64_t bytes = f.GetRawStripSize(0);
     const auto* stream = dynamic_cast<const CTifFileStream*>(f.m_pStream);
-    if (stream != nullptr && pdf.CopyFrom(stream->handle, f.m_pStripOffsets[0], uint64_t(bytes)))
+    if (stream != nullptr && pdf.CopyFrom(stream->handle, TifStripOffset(&f, 0), uint64_t(bytes)))
         return pdf.ok();
     // Not zeroed: every byte written is read first.
     const std::unique_ptr<unsigned char[]> block(new unsigned char[size_t(std::min<int64_t>(bytes, kCopyBlock))]);

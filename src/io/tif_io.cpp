@@ -20,7 +20,7 @@ int TifReadProc(unsigned char* buffer, int length, void* context)
         // The stream goes back to the end of the blocks kept, so that the next
         // transfer meets the cut again and fails.
         const int keep = n > TIF_READ_BLOCK && got > 0 ? got / TIF_READ_BLOCK * TIF_READ_BLOCK : 0;
-        if (keep == 0 || file->m_pStream->Seek(long(keep) - got, SEEK_CUR) < 0)
+        if (keep == 0 || file->m_pStream->Seek(int64_t(keep) - got, SEEK_CUR) < 0)
             TifThrow(CTifException::kShortRead);
         n = keep;
     }
@@ -61,7 +61,7 @@ int TifWriteProc(unsigned char* buffer, int length, void* context)
     if (length <= 0)
         return 0;
     const uint32_t written = static_cast<uint32_t>(file->m_nStripBytes);
-    if (uint64_t(file->m_nStripOffset) + written + uint32_t(length) > TIF_MAX_FILE_END ||
+    if (uint64_t(written) + uint32_t(length) > TIF_MAX_STRIP_BYTES ||
         file->m_pStream->Write(buffer, length) != length)
         TifThrow(CTifException::kShortWrite);
     file->m_nStripBytes = static_cast<int>(written + uint32_t(length));

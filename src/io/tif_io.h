@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-// Offsets in a TIFF file are 32-bit: a written file ends at or before this
-// offset, so no byte of it lies where an offset cannot reach.
-constexpr uint64_t TIF_MAX_FILE_END = 0xFFFFFFFFu;
+// A strip's (or tile's) byte count is kept in 32 bits: a written strip ends
+// before it grows past this many bytes.
+constexpr uint64_t TIF_MAX_STRIP_BYTES = 0xFFFFFFFFu;
 
 // Transfers up to `length` bytes between `buffer` and the file behind `context`;
 // returns the count moved. For a decoder, 0 or less means the strip is exhausted.
@@ -32,6 +32,5 @@ int TifReadProcReversed(unsigned char* buffer, int length, void* context);
 
 // Appends to the CTifFile `context` at the stream position and counts the bytes
 // into m_nStripBytes (as an unsigned 32-bit count). Throws code 3 on a short
-// write, and before writing anything that would end past TIF_MAX_FILE_END
-// (the strip began at m_nStripOffset).
+// write, and before a strip grows past TIF_MAX_STRIP_BYTES.
 int TifWriteProc(unsigned char* buffer, int length, void* context);

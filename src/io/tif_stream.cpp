@@ -134,33 +134,22 @@ int WriteHandle(int fd, const void* buffer, int count)
     return fd == -1 ? -1 : _write(fd, buffer, static_cast<unsigned>(count));
 }
 
-// long is 32 bits here, while TIFF offsets are unsigned 32-bit: an offset from
-// 2 GiB up arrives as a negative long. A position from SEEK_SET is therefore
-// taken as unsigned, and every position is handed back wrapped the same way,
-// so that Seek(long(offset), SEEK_SET) == long(offset) holds up to 4 GiB.
-long SeekHandle(int fd, long offset, int origin)
+int64_t SeekHandle(int fd, int64_t offset, int origin)
 {
     if (fd == -1)
         return -1;
-    const int64_t to = origin == SEEK_SET ? int64_t(static_cast<unsigned long>(offset)) : int64_t(offset);
-    const int64_t r = _lseeki64(fd, to, origin);
-    if (r < 0 || r > int64_t(0xFFFFFFFFu))
-        return -1;
-    return static_cast<long>(static_cast<unsigned long>(r));
+    const int64_t r = _lseeki64(fd, offset, origin);
+    return r < 0 ? -1 : r;
 }
 
 }  // namespace
 
-// Lengths past LONG_MAX read as LONG_MAX: bounds checked against the length
-// then refuse what lies beyond 2 GiB instead of trusting a wrapped value.
-long CTifFileStream::QueryLength()
+int64_t CTifFileStream::QueryLength()
 {
     if (handle == -1)
         return -1;
     const int64_t n = _filelengthi64(handle);
-    if (n < 0)
-        return -1;
-    return n > LONG_MAX ? LONG_MAX : static_cast<long>(n);
+    return n < 0 ? -1 : n;
 }
 
 // Every file stays binary: text mode would rewrite CR LF pairs and stop at ^Z.
@@ -266,7 +255,7 @@ namespace {
 // system call, and the directory walk and the strip reads seek for every
 // block. Loops over partial reads so that only the end of the file gives a
 // short count.
-int ReadHandle(int fd, void* buffer, int count, long at)
+int ReadHandle(int fd, void* buffer, int count, int64_t at)
 {
     char* p = static_cast<char*>(buffer);
     int done = 0;
@@ -284,7 +273,7 @@ int ReadHandle(int fd, void* buffer, int count, long at)
     return done;
 }
 
-int WriteHandle(int fd, const void* buffer, int count, long at)
+int WriteHandle(int fd, const void* buffer, int count, int64_t at)
 {
     const char* p = static_cast<const char*>(buffer);
     int done = 0;
@@ -303,23 +292,24 @@ int WriteHandle(int fd, const void* buffer, int count, long at)
 }
 
 // Where a seek leads, as lseek would put it; -1 (position unchanged) for a
-// position before the start or one a long cannot hold.
-long SeekHandle(long position, long length, long offset, int origin)
+// position before the start or past what off_t holds.
+int64_t SeekHandle(int64_t position, int64_t length, int64_t offset, int origin)
 {
-    const long from = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? position : origin == SEEK_END ? length : -1;
-    if (from < 0 || (offset > 0 && from > LONG_MAX - offset) || from + offset < 0)
+    const int64_t from = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? position : origin == SEEK_END ? length : -1;
+    constexpr int64_t kMost = sizeof(off_t) >= 8 ? INT64_MAX : INT32_MAX;
+    if (from < 0 || (offset > 0 && from > kMost - offset) || from + offset < 0)
         return -1;
     return from + offset;
 }
 
 }  // namespace
 
-long CTifFileStream::QueryLength()
+int64_t CTifFileStream::QueryLength()
 {
     struct stat st;
     if (fstat(handle, &st) != 0)
         return -1;
-    return static_cast<long>(st.st_size);
+    return static_cast<int64_t>(st.st_size);
 }
 
 // No text translation exists here: every file is binary.
@@ -332,10 +322,10 @@ int CTifFileStream::Commit() { return ::fsync(handle) == 0 ? 1 : 0; }
 namespace {
 
 // The position after `n` bytes moved from `position`; -1 (unknown) after an
-// error or where a 32-bit long would overflow.
-long Advance(long position, int n, bool counted)
+// error.
+int64_t Advance(int64_t position, int n, bool counted)
 {
-    return counted && n >= 0 && position >= 0 && position <= LONG_MAX - n ? position + n : -1;
+    return counted && n >= 0 && position >= 0 && position <= INT64_MAX - n ? position + n : -1;
 }
 
 }  // namespace
@@ -364,11 +354,11 @@ int CTifFileStream::Write(const void* buffer, int count)
     return n;
 }
 
-long CTifFileStream::Seek(long offset, int origin)
+int64_t CTifFileStream::Seek(int64_t offset, int origin)
 {
     if (position >= 0 && ((origin == SEEK_SET && offset == position) || (origin == SEEK_CUR && offset == 0)))
         return position;
-    const long r = SeekHandle(handle, offset, origin);
+    const int64_t r = SeekHandle(handle, offset, origin);
     position = counted ? r : -1;
     return r;
 }
@@ -406,18 +396,18 @@ int CTifFileStream::ReadMeta(void* buffer, int count)
         nearAt_ = position;
         nearBytes_ = n;
     }
-    const long left = nearAt_ + nearBytes_ - position;
+    const int64_t left = nearAt_ + nearBytes_ - position;
     const int n = count < left ? count : int(left);  // short only at the end of the file
     std::memcpy(buffer, near_ + (position - nearAt_), size_t(n));
     position += n;
     return n;
 }
 
-long CTifFileStream::Seek(long offset, int origin)
+int64_t CTifFileStream::Seek(int64_t offset, int origin)
 {
     if (handle == -1)
         return -1;
-    const long r = SeekHandle(position, origin == SEEK_END ? GetLength() : 0, offset, origin);
+    const int64_t r = SeekHandle(position, origin == SEEK_END ? GetLength() : 0, offset, origin);
     if (r >= 0)
         position = r;
     return r;
@@ -425,9 +415,9 @@ long CTifFileStream::Seek(long offset, int origin)
 
 #endif
 
-long CTifFileStream::Tell() { return Seek(0, SEEK_CUR); }
+int64_t CTifFileStream::Tell() { return Seek(0, SEEK_CUR); }
 
-long CTifFileStream::GetLength()
+int64_t CTifFileStream::GetLength()
 {
     // A file open for reading refuses writers: its length, asked for each
     // value the directory points to, is taken once. A file that shrinks
@@ -436,7 +426,7 @@ long CTifFileStream::GetLength()
         return -1;
     if (length >= 0)
         return length;
-    const long n = QueryLength();
+    const int64_t n = QueryLength();
     if (readOnly)
         length = n;
     return n;

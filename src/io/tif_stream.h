@@ -8,6 +8,8 @@
 // readers share a file and refuse writers; a writer or creator refuses everyone.
 #pragma once
 
+#include <cstdint>
+
 enum {
     TIF_OPEN_WRITE = 0x1,       // existing file, write only, exclusive
     TIF_OPEN_READWRITE = 0x2,   // existing file, read and write, exclusive
@@ -34,10 +36,12 @@ public:
     // as Read does; a stream may serve it from a block read around it.
     virtual int ReadMeta(void* buffer, int count) { return Read(buffer, count); }
     virtual int Write(const void* buffer, int count) = 0;  // bytes written, -1 error
-    virtual long Seek(long offset, int origin) = 0;     // new position or -1
-    virtual long GetLength() = 0;                       // file length or -1
-    virtual int SetMode(int mode) = 0;                  // previous mode or -1
-    virtual long Tell() = 0;                            // position or -1
+    // Positions are 64-bit on every platform (BigTIFF files pass 4 GiB, and
+    // long is 32 bits on Windows).
+    virtual int64_t Seek(int64_t offset, int origin) = 0;  // new position or -1
+    virtual int64_t GetLength() = 0;                       // file length or -1
+    virtual int SetMode(int mode) = 0;                     // previous mode or -1
+    virtual int64_t Tell() = 0;                            // position or -1
     virtual int Commit() = 0;                           // 1 data reached the disk
 };
 
@@ -54,17 +58,17 @@ public:
     int Read(void* buffer, int count) override;
     int ReadMeta(void* buffer, int count) override;
     int Write(const void* buffer, int count) override;
-    long Seek(long offset, int origin) override;
-    long GetLength() override;
+    int64_t Seek(int64_t offset, int origin) override;
+    int64_t GetLength() override;
     int SetMode(int mode) override;
-    long Tell() override;
+    int64_t Tell() override;
     int Commit() override;
 
     int handle;   // -1 while no file is open
     int failure;  // TIF_STREAM_ reason of the last failed Open
 
 private:
-    long QueryLength();  // asks the system
+    int64_t QueryLength();  // asks the system
 
     // A file open for reading serves small ReadMeta calls (a directory, its
     // values) from the block around them, read once: the system is asked once
@@ -72,11 +76,11 @@ private:
     // anew, so that a file cut short while open fails its reads.
     static constexpr int kNearRead = 512;  // reads up to this size go through the block
     unsigned char near_[2048];
-    long nearAt_ = 0;    // the block's place in the file
+    int64_t nearAt_ = 0;    // the block's place in the file
     int nearBytes_ = 0;  // its bytes (fewer at the end of the file)
 
-    long position;  // the handle's offset as this stream left it; -1 unknown
+    int64_t position;  // the handle's offset as this stream left it; -1 unknown
     bool counted;   // bytes transferred move the offset by as much (no text mode)
     bool readOnly = false;
-    long length = -1;  // of a file open for reading, once asked
+    int64_t length = -1;  // of a file open for reading, once asked
 };

@@ -1,4 +1,4 @@
-// tif_bytes.h — reading and storing 16- and 32-bit values of a TIFF header or
+// tif_bytes.h — reading and storing 16-, 32- and 64-bit values of a TIFF header or
 // directory in the file's byte order.
 #pragma once
 
@@ -15,6 +15,12 @@ inline uint32_t TifGet32(const unsigned char* p, int swap)
 {
     return swap ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
                 : uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+inline uint64_t TifGet64(const unsigned char* p, int swap)
+{
+    return swap ? uint64_t(TifGet32(p, 1)) << 32 | TifGet32(p + 4, 1)
+                : uint64_t(TifGet32(p + 4, 0)) << 32 | TifGet32(p, 0);
 }
 
 inline uint16_t TifSwap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
@@ -40,4 +46,10 @@ inline void TifPut32(unsigned char* p, uint32_t v, int swap)
 {
     TifPut16(p + (swap ? 2 : 0), v & 0xFFFFu, swap);
     TifPut16(p + (swap ? 0 : 2), v >> 16, swap);
+}
+
+inline void TifPut64(unsigned char* p, uint64_t v, int swap)
+{
+    TifPut32(p + (swap ? 4 : 0), uint32_t(v), swap);
+    TifPut32(p + (swap ? 0 : 4), uint32_t(v >> 32), swap);
 }

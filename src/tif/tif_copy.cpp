@@ -15,6 +15,7 @@
 #include "io/tif_io.h"
 #include "io/tif_stream.h"
 #include "tif/tif_file.h"
+#include "tif/tif_wide.h"
 
 namespace {
 
@@ -54,10 +55,11 @@ bool SameCoding(CTifFile* to, CTifFile* from)
 }
 
 // Copies `bytes` from the source's `offset` to the end of the new file.
-bool CopyBytes(CTifFile* to, CTifFile* from, uint32_t offset, uint32_t bytes, unsigned char* block)
+bool CopyBytes(CTifFile* to, CTifFile* from, uint64_t offset, uint32_t bytes, unsigned char* block)
 {
-    if (from->m_pStream->Seek(long(offset), SEEK_SET) != long(offset) ||
-        to->m_pStream->Seek(long(to->m_nWriteOffset), SEEK_SET) != long(to->m_nWriteOffset))
+    const int64_t at = int64_t(TifWriteOffset(to));
+    if (from->m_pStream->Seek(int64_t(offset), SEEK_SET) != int64_t(offset) ||
+        to->m_pStream->Seek(at, SEEK_SET) != at)
         return false;
     for (uint32_t done = 0; done < bytes;) {
         const int n = bytes - done < uint32_t(kCopyBlock) ? int(bytes - done) : kCopyBlock;
@@ -72,9 +74,9 @@ bool CopyBytes(CTifFile* to, CTifFile* from, uint32_t offset, uint32_t bytes, un
 // refused before anything is written, so its lines can be salvaged instead.
 bool WhollyInside(CTifFile* from, int strips)
 {
-    const long length = from->m_pStream->GetLength();
+    const int64_t length = from->m_pStream->GetLength();
     for (int i = 0; i < strips; ++i)
-        if (length < 0 || uint64_t(from->m_pStripOffsets[i]) + from->m_pStripByteCounts[i] > uint64_t(length))
+        if (length < 0 || TifStripOffset(from, i) + TifStripBytes(from, i) > uint64_t(length))
             return false;
     return true;
 }
@@ -95,12 +97,11 @@ bool CopyStrips(CTifFile* to, CTifFile* from, unsigned char* block)
 {
     bool ok = true;
     for (int i = 0; i < to->m_nStrips && ok; ++i) {
-        const uint32_t bytes = from->m_pStripByteCounts[i];
-        ok = uint64_t(to->m_nWriteOffset) + bytes <= TIF_MAX_FILE_END &&
-             CopyBytes(to, from, from->m_pStripOffsets[i], bytes, block);
-        to->m_pStripOffsets[i] = to->m_nWriteOffset;
-        to->m_pStripByteCounts[i] = bytes;
-        to->m_nWriteOffset += ok ? bytes : 0;
+        const uint64_t bytes = TifStripBytes(from, i), at = TifWriteOffset(to);
+        ok = bytes <= TIF_MAX_STRIP_BYTES && CopyBytes(to, from, TifStripOffset(from, i), uint32_t(bytes), block) &&
+             TifSetStrip(to, i, at, bytes);
+        if (ok)
+            TifSetWriteOffset(to, at + bytes);
     }
     return ok;
 }
@@ -114,7 +115,7 @@ int CTifFile::CopyPageData(CTifFile* source)
     auto* block = static_cast<unsigned char*>(std::malloc(kCopyBlock));
     if (block == nullptr)
         return 0;
-    const long readAt = source->m_pStream->Tell();  // a strip being decoded goes on from there
+    const int64_t readAt = source->m_pStream->Tell();  // a strip being decoded goes on from there
     const bool ok = CopyStrips(this, source, block);
     std::free(block);
     source->m_pStream->Seek(readAt, SEEK_SET);

@@ -44,7 +44,7 @@ const FailureText kFailureTexts[] = {
     {VXTIFF_FAIL_NOT_A_FILE, "not a file"},
     {VXTIFF_FAIL_IN_USE, "file in use"},
     {VXTIFF_FAIL_NOT_TIFF, "not a TIFF file"},
-    {VXTIFF_FAIL_BIGTIFF, "BigTIFF (not supported)"},
+    {VXTIFF_FAIL_BIGTIFF, "BigTIFF variant not supported"},
     {VXTIFF_FAIL_COMPRESSION, "compression not supported"},
     {VXTIFF_FAIL_PREDICTOR, "predictor not supported"},
     {VXTIFF_FAIL_PHOTOMETRIC, "photometric interpretation not supported"},

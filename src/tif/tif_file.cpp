@@ -7,6 +7,7 @@
 #include "codec/tif_compression.h"
 #include "codec/tif_limits.h"
 #include "io/tif_stream.h"
+#include "tif/tif_wide.h"
 
 CTifFile::CTifFile()
     : m_pStream(nullptr), m_bWrite(0), m_bSwap(0), m_pIfd(nullptr), m_nEntries(0),
@@ -58,6 +59,8 @@ void CTifFile::FreePage()
     delete m_pCompression;
     m_pCompression = nullptr;
     m_pWriteOffsets = m_pWriteByteCounts = nullptr;
+    if (CTifWideStream* wide = TifWide(this))
+        wide->FreePage();
 }
 
 void CTifFile::ResetImage()

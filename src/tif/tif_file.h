@@ -77,7 +77,7 @@ enum {
     VXTIFF_FAIL_NOT_A_FILE = 5,    // a directory or another thing that is not a plain file
     VXTIFF_FAIL_IN_USE = 6,        // another open stream refuses sharing (a writer, or readers for Create)
     VXTIFF_FAIL_NOT_TIFF = 7,      // no TIFF header ("II" or "MM" and 42)
-    VXTIFF_FAIL_BIGTIFF = 8,       // a BigTIFF file (version 43): not supported
+    VXTIFF_FAIL_BIGTIFF = 8,       // a BigTIFF header (version 43) whose offsets are not of 8 bytes
     VXTIFF_FAIL_COMPRESSION = 9,   // compression not supported (for this image); the value says which
     VXTIFF_FAIL_PREDICTOR = 10,    // predictor not supported; the value says which
     VXTIFF_FAIL_PHOTOMETRIC = 11,  // photometric interpretation not supported; the value says which
@@ -243,8 +243,14 @@ public:
     // negative nRowsPerStrip, a row size past the allocation limit, a palette
     // of more than 16 bits, a resolution that is negative, not finite or above
     // 2^31 − 1 (non-whole values: above 2147483.647), a compression without an
-    // encoder, or no memory. The file is written little-endian ("II").
+    // encoder, or no memory. The file is written little-endian ("II"), as
+    // classic TIFF when it ends below 4 GiB, else as BigTIFF (decided at
+    // Close from the file's real size; see SetBigTiff).
     int Create(const char* path, VXIMGINFO* info);
+    // Asks that the file being written be BigTIFF whatever its size (force
+    // 1), or chosen by its size as usual (0); any time before Close. 1 when
+    // taken; 0 when no file is being written.
+    int SetBigTiff(int force);
     // Finishes the page being written, as Close does (its last strip or tile
     // row and its directory; a page given fewer lines than its height holds
     // the lines written), and begins the next page of the same file from
@@ -253,7 +259,7 @@ public:
     // palette (SetColorMap), the encoding parameters (SetEncodeParams), the
     // tags (SetTag) and the buffer stride start afresh. Every page of a file of several pages
     // carries PageNumber: its index from 0 and the page count. Memory does
-    // not grow with the pages beyond 4 bytes each. 1 on success. 0 with
+    // not grow with the pages beyond 24 bytes each. 1 on success. 0 with
     // nothing changed when no file is being written or `info` is null; 0 when
     // the page cannot be finished (no line written, a write failure) or the
     // description is refused (as by Create, and past TIF_MAX_WRITTEN_PAGES):
@@ -380,13 +386,13 @@ public:
     // stream left open), the directory's entries, the image they describe,
     // and the decoder with the strip or tile arrays (ReadIfd does the last
     // three).
-    int FindPage(const char* path, int page, uint32_t* offset);
-    int ReadEntries(uint32_t offset);
+    int FindPage(const char* path, int page, uint64_t* offset);
+    int ReadEntries(uint64_t offset);
     int ReadDescription();
     int ReadStripLayout();
     int ReadTileLayout();
-    int ReadIfd(uint32_t offset);
-    int OpenDirectory(uint32_t offset);  // the rest of OpenPage, once the directory is found
+    int ReadIfd(uint64_t offset);
+    int OpenDirectory(uint64_t offset);  // the rest of OpenPage, once the directory is found
     int ReadColorMap();
     void FreeAll();
     void FreePage();  // what FreeAll frees but the stream: between pages
@@ -435,6 +441,14 @@ public:
     // directory as read (m_pIfd, m_nEntries entries at m_pEntries, in file
     // byte order, m_bSwap when it differs from the host's). The others are the
     // reading and writing state, internal.
+    //
+    // BigTIFF: the 32-bit offsets and byte counts (m_pStripOffsets,
+    // m_pStripByteCounts, m_nStripOffset, m_nWriteOffset, and the value
+    // fields of m_pEntries) hold the true value up to 0xFFFFFFFF and
+    // 0xFFFFFFFF for anything beyond; GetRawStripSize and ReadRawStrip give
+    // the true sizes and bytes. A BigTIFF directory is held in the classic
+    // form (m_nEntries entries of 12 bytes, each count cut likewise), its
+    // LONG8, SLONG8 and IFD8 entries (types 16, 17, 18) of 8-byte values.
     CTifStream* m_pStream;
     int m_bWrite;
     int m_bSwap;

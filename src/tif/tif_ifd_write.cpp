@@ -5,7 +5,10 @@
 // sorted by tag, values that do not fit an entry go behind the image data at
 // multiples of 4, the directory behind them, chained behind the previous
 // page's (CTifPageChain, which writes the header at offset 0 last: until then
-// the file does not begin with a TIFF header).
+// the file does not begin with a TIFF header). Out-of-line values keep their
+// 64-bit places beside the entries (tif_wide.h); a page that ends past the
+// classic limit gets its directory in BigTIFF form, its strip or tile arrays
+// as LONG8 when its data passes the limit.
 #include "tif/tif_ifd_write.h"
 
 #include <climits>
@@ -22,6 +25,7 @@
 #include "tif/tif_bytes.h"
 #include "tif/tif_file.h"
 #include "tif/tif_page_chain.h"
+#include "tif/tif_wide.h"
 
 namespace {
 
@@ -42,19 +46,56 @@ constexpr BaseEntry kBaseEntries[] = {
 constexpr int kBaseCount = sizeof(kBaseEntries) / sizeof(kBaseEntries[0]);
 
 // Writes `size` bytes at the next free offset raised to a multiple of 4 and
-// returns that offset in *at. 0 when the file would end past the 32-bit
-// offsets or the write falls short.
-int WriteAligned(CTifFile* f, const void* bytes, int64_t size, uint32_t* at)
+// returns that offset in *at. 0 when the write falls short.
+int WriteAligned(CTifFile* f, const void* bytes, int64_t size, uint64_t* at)
 {
-    const uint64_t offset = (uint64_t(f->m_nWriteOffset) + 3) & ~uint64_t(3);
-    if (size < 0 || size > INT_MAX || offset + uint64_t(size) > TIF_MAX_FILE_END)
+    const uint64_t offset = (TifWriteOffset(f) + 3) & ~uint64_t(3);
+    if (size < 0 || size > INT_MAX)
         return 0;
-    if (f->m_pStream->Seek(static_cast<long>(offset), SEEK_SET) != static_cast<long>(offset) ||
+    if (f->m_pStream->Seek(int64_t(offset), SEEK_SET) != int64_t(offset) ||
         f->m_pStream->Write(bytes, static_cast<int>(size)) != size)
         return 0;
-    f->m_nWriteOffset = static_cast<uint32_t>(offset + uint64_t(size));
-    *at = static_cast<uint32_t>(offset);
+    TifSetWriteOffset(f, offset + uint64_t(size));
+    *at = offset;
     return 1;
+}
+
+// Points the entry `e` at its values written at `at`.
+void PutValueAt(CTifFile* f, unsigned char* e, uint64_t at)
+{
+    TifPut32(e + 8, TifCut32(at), f->m_bSwap);
+    if (CTifWideStream* wide = TifWide(f); wide->valueAt != nullptr)
+        wide->valueAt[(e - f->m_pEntries) / kEntryBytes] = at;
+}
+
+// The strip or tile offsets (or byte counts) of a page past the classic
+// limit, as LONG8 values, out of line (a BigTIFF entry holds one in its
+// field; the directory's BigTIFF form takes it in).
+int SetLong8s(CTifFile* f, int tag, bool offsets)
+{
+    unsigned char* e = f->FindTag(tag);
+    const int64_t size = TifCheckedSize(f->m_nStrips, 8);
+    auto* out = e != nullptr && size > 0 ? static_cast<unsigned char*>(std::malloc(size_t(size))) : nullptr;
+    if (out == nullptr)
+        return 0;
+    for (int i = 0; i < f->m_nStrips; ++i)
+        TifPut64(out + 8 * i, offsets ? TifStripOffset(f, i) : TifStripBytes(f, i), f->m_bSwap);
+    TifPut32(e + 4, uint32_t(f->m_nStrips), f->m_bSwap);
+    uint64_t at = 0;
+    const int ok = WriteAligned(f, out, size, &at);
+    std::free(out);
+    if (ok)
+        PutValueAt(f, e, at);
+    return ok;
+}
+
+// The strip or tile arrays, as LONG or as LONG8 (AddLayoutTags chose).
+int SetStripArrays(CTifFile* f, int offsetsTag, int countsTag)
+{
+    if (TifGet16(f->FindTag(offsetsTag) + 2, f->m_bSwap) == TIF_TYPE_LONG8)
+        return SetLong8s(f, offsetsTag, true) && SetLong8s(f, countsTag, false);
+    return f->SetTagLongs(offsetsTag, f->m_nStrips, f->m_pStripOffsets) &&
+           f->SetTagLongs(countsTag, f->m_nStrips, f->m_pStripByteCounts);
 }
 
 // Makes the entry hold `count` values of `unit` bytes (1, 2, 4; 8 for RATIONAL
@@ -84,11 +125,11 @@ int SetTagArray(CTifFile* f, int tag, int count, int unit, const void* values)
     }
     if (inLine)
         return 1;
-    uint32_t at = 0;
+    uint64_t at = 0;
     const int ok = WriteAligned(f, out, size, &at);
     std::free(out);
     if (ok)
-        TifPut32(e + 8, at, f->m_bSwap);
+        PutValueAt(f, e, at);
     return ok;
 }
 
@@ -138,13 +179,13 @@ int WritePageTags(CTifFile* f, const CTifPageChain* chain)
             continue;
         const int64_t size = int64_t(t.count) * TifTypeSize(t.type);
         TifPut32(e + 4, uint32_t(t.count), f->m_bSwap);
-        uint32_t at = 0;
+        uint64_t at = 0;
         if (size <= 4)
             std::memcpy(e + 8, t.bytes, size_t(size));
         else if (!WriteAligned(f, t.bytes, size, &at))
             return 0;
         else
-            TifPut32(e + 8, at, f->m_bSwap);
+            PutValueAt(f, e, at);
     }
     const int extra = ExtraSamples(f);
     if (extra == 0 || chain->FindTag(TIF_TAG_EXTRASAMPLES) != nullptr)
@@ -155,14 +196,16 @@ int WritePageTags(CTifFile* f, const CTifPageChain* chain)
     return ok;
 }
 
-// The entries of the strip or tile layout.
-bool AddLayoutTags(CTifFile* f)
+// The entries of the strip or tile layout; the arrays as LONG8 when the
+// data passes the classic limit (or BigTIFF is asked for).
+bool AddLayoutTags(CTifFile* f, const CTifPageChain* chain)
 {
+    const int arrays = chain->BigFrom(TifWriteOffset(f)) ? TIF_TYPE_LONG8 : TIF_TYPE_LONG;
     if (f->m_bTiled)
-        return f->AddTag(TIF_TAG_TILEOFFSETS, TIF_TYPE_LONG) && f->AddTag(TIF_TAG_TILEWIDTH, TIF_TYPE_LONG) &&
-               f->AddTag(TIF_TAG_TILELENGTH, TIF_TYPE_LONG) && f->AddTag(TIF_TAG_TILEBYTECOUNTS, TIF_TYPE_LONG);
-    return f->AddTag(TIF_TAG_STRIPOFFSETS, TIF_TYPE_LONG) && f->AddTag(TIF_TAG_ROWSPERSTRIP, TIF_TYPE_LONG) &&
-           f->AddTag(TIF_TAG_STRIPBYTECOUNTS, TIF_TYPE_LONG);
+        return f->AddTag(TIF_TAG_TILEOFFSETS, arrays) && f->AddTag(TIF_TAG_TILEWIDTH, TIF_TYPE_LONG) &&
+               f->AddTag(TIF_TAG_TILELENGTH, TIF_TYPE_LONG) && f->AddTag(TIF_TAG_TILEBYTECOUNTS, arrays);
+    return f->AddTag(TIF_TAG_STRIPOFFSETS, arrays) && f->AddTag(TIF_TAG_ROWSPERSTRIP, TIF_TYPE_LONG) &&
+           f->AddTag(TIF_TAG_STRIPBYTECOUNTS, arrays);
 }
 
 // The resolution entries, for the directions given; the unit with either.
@@ -224,11 +267,9 @@ int SetLayoutTags(CTifFile* f)
     if (f->m_bTiled)
         return f->SetTagValue(TIF_TAG_TILEWIDTH, f->m_nTileWidth) &&
                f->SetTagValue(TIF_TAG_TILELENGTH, f->m_nTileLength) &&
-               f->SetTagLongs(TIF_TAG_TILEOFFSETS, f->m_nStrips, f->m_pStripOffsets) &&
-               f->SetTagLongs(TIF_TAG_TILEBYTECOUNTS, f->m_nStrips, f->m_pStripByteCounts);
+               SetStripArrays(f, TIF_TAG_TILEOFFSETS, TIF_TAG_TILEBYTECOUNTS);
     return f->SetTagValue(TIF_TAG_ROWSPERSTRIP, f->m_nRowsPerStrip) &&
-           f->SetTagLongs(TIF_TAG_STRIPOFFSETS, f->m_nStrips, f->m_pStripOffsets) &&
-           f->SetTagLongs(TIF_TAG_STRIPBYTECOUNTS, f->m_nStrips, f->m_pStripByteCounts);
+           SetStripArrays(f, TIF_TAG_STRIPOFFSETS, TIF_TAG_STRIPBYTECOUNTS);
 }
 
 }  // namespace
@@ -382,11 +423,9 @@ int CTifFile::BuildIfd()
         TifPut16(m_pEntries + i * kEntryBytes, static_cast<uint32_t>(kBaseEntries[i].tag), m_bSwap);
         TifPut16(m_pEntries + i * kEntryBytes + 2, static_cast<uint32_t>(kBaseEntries[i].type), m_bSwap);
     }
-    if (!AddLayoutTags(this) || !AddColorMapTag() || m_pCompression == nullptr || !m_pCompression->AddTags() ||
-        !AddResolutionTags(this))
-        return 0;
     const auto* chain = dynamic_cast<const CTifPageChain*>(m_pStream);
-    return chain != nullptr && AddPageTags(this, chain);
+    return chain != nullptr && AddLayoutTags(this, chain) && AddColorMapTag() && m_pCompression != nullptr &&
+           m_pCompression->AddTags() && AddResolutionTags(this) && AddPageTags(this, chain);
 }
 
 int CTifFile::WriteIfd()
@@ -394,10 +433,14 @@ int CTifFile::WriteIfd()
     if (m_pIfd == nullptr || m_pStream == nullptr)
         return 0;
     SortTags();
-    if (!SetDescriptionTags(this))
-        return 0;
     auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);  // a file made by Create
-    if (chain == nullptr || !SetResolutionTags(this, chain) || !SetLayoutTags(this) || !WriteColorMap() ||
+    if (chain == nullptr)
+        return 0;
+    // Where each entry's values go, in 64 bits, once the entries are in order.
+    std::free(chain->valueAt);
+    chain->valueAt = static_cast<uint64_t*>(std::calloc(m_nEntries, sizeof(uint64_t)));
+    if (chain->valueAt == nullptr || !SetDescriptionTags(this) || !SetResolutionTags(this, chain) ||
+        !SetLayoutTags(this) || !WriteColorMap() ||
         m_pCompression == nullptr || !m_pCompression->WriteTags() || !WritePageTags(this, chain))
         return 0;
     return WriteChained(chain);
@@ -410,12 +453,25 @@ int CTifFile::WriteChained(CTifPageChain* chain)
     const uint16_t index[2] = {static_cast<uint16_t>(chain->pages), 0};
     if (pageNumber != nullptr && !SetTagShorts(TIF_TAG_PAGENUMBER, 2, index))
         return 0;
-    uint32_t ifdOffset = 0;
+    const uint64_t k = pageNumber != nullptr ? uint64_t(pageNumber - m_pEntries) / kEntryBytes : 0;
+    const int64_t classicBytes = int64_t(m_nEntries) * kEntryBytes + 6;
+    const bool big = chain->BigFrom(((TifWriteOffset(this) + 3) & ~uint64_t(3)) + uint64_t(classicBytes));
+    uint64_t ifdOffset = 0;
     TifPut32(m_pEntries + size_t(m_nEntries) * kEntryBytes, 0, m_bSwap);  // the last directory so far
-    if (!WriteAligned(this, m_pIfd, int64_t(m_nEntries) * kEntryBytes + 6, &ifdOffset))
+    if (big) {
+        const size_t bytes = 8 + 20 * size_t(m_nEntries) + 8;
+        auto* block = static_cast<unsigned char*>(std::malloc(bytes));
+        const int ok = block != nullptr &&
+                       TifBigEntries(chain, m_pEntries, m_nEntries, chain->valueAt, m_bSwap, block) &&
+                       WriteAligned(this, block, int64_t(bytes), &ifdOffset);
+        std::free(block);
+        if (!ok)
+            return 0;
+    } else if (!WriteAligned(this, m_pIfd, classicBytes, &ifdOffset)) {
         return 0;
-    if (pageNumber != nullptr &&
-        !chain->NotePageNumber(ifdOffset + 2 + uint32_t(pageNumber - m_pEntries) + 8))
-        return 0;
-    return chain->Link(ifdOffset, m_nEntries, m_bSwap);
+    }
+    const uint64_t pageNumberAt = pageNumber == nullptr ? 0
+                                  : big                 ? ifdOffset + 8 + 20 * k + 12
+                                                        : ifdOffset + 2 + 12 * k + 8;
+    return chain->Link(ifdOffset, m_nEntries, big, pageNumberAt, TifWriteOffset(this));
 }

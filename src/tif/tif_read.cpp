@@ -15,6 +15,7 @@
 #include "tif/tif_damage.h"
 #include "tif/tif_file.h"
 #include "tif/tif_tiles.h"
+#include "tif/tif_wide.h"
 
 namespace {
 
@@ -53,11 +54,16 @@ int CTifFile::LoadStrip(int index)
         return 0;
     m_nStripLinesLeft = m_nRowsPerStrip;
     TifState(m_pDecoder)->damage = TifRowDamage{};  // nothing of the last strip carries over
-    m_nStripOffset = m_pStripOffsets[index];
-    uint32_t bytes = m_pStripByteCounts[index];
-    m_nStripBytes = bytes > uint32_t(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
+    // TifStripOffset and TifStripBytes, with one look at the stream per strip.
+    CTifWideStream* wide = TifWide(this);
+    const uint64_t offset = wide != nullptr && wide->offsets != nullptr ? wide->offsets[index] : m_pStripOffsets[index];
+    const uint64_t bytes = wide != nullptr && wide->counts != nullptr ? wide->counts[index] : m_pStripByteCounts[index];
+    if (wide != nullptr)
+        wide->stripOffset = offset;
+    m_nStripOffset = TifCut32(offset);
+    m_nStripBytes = bytes > uint64_t(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
     int ok = 1;
-    if (m_pStream->Seek(static_cast<long>(m_nStripOffset), 0) != static_cast<long>(m_nStripOffset)) {
+    if (offset > uint64_t(INT64_MAX) || m_pStream->Seek(int64_t(offset), 0) != int64_t(offset)) {
         // Still restart the decoder, on an empty strip: bytes left over from the
         // previous strip must not be decoded as this one's.
         m_nStripBytes = 0;

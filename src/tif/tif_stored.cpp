@@ -5,6 +5,7 @@
 
 #include "io/tif_stream.h"
 #include "tif/tif_file.h"
+#include "tif/tif_wide.h"
 
 int64_t CTifFile::GetRawStripSize(int index)
 {
@@ -12,10 +13,10 @@ int64_t CTifFile::GetRawStripSize(int index)
         index < 0 || index >= m_nStrips)
         return -1;
     const int64_t length = m_pStream->GetLength();
-    const int64_t bytes = m_pStripByteCounts[index];
-    if (length < 0 || int64_t(m_pStripOffsets[index]) + bytes > length)
+    const uint64_t at = TifStripOffset(this, index), bytes = TifStripBytes(this, index);
+    if (length < 0 || at > uint64_t(length) || bytes > uint64_t(length) - at)
         return -1;
-    return bytes;
+    return int64_t(bytes);
 }
 
 int CTifFile::ReadRawStrip(int index, uint32_t offset, void* buffer, int size)
@@ -26,12 +27,9 @@ int CTifFile::ReadRawStrip(int index, uint32_t offset, void* buffer, int size)
     if (offset >= bytes || size == 0)
         return 0;
     const int n = bytes - offset < size ? int(bytes - offset) : size;
-    const int64_t from = int64_t(m_pStripOffsets[index]) + offset;
-    if (from > LONG_MAX)
-        return -1;  // a stream position (32-bit long on Windows) cannot reach it
-    const long at = long(from);
+    const int64_t at = int64_t(TifStripOffset(this, index)) + offset;  // inside the file
     // The decoder reads on from the stream's position: it is put back.
-    const long readAt = m_pStream->Tell();
+    const int64_t readAt = m_pStream->Tell();
     const bool ok = readAt >= 0 && m_pStream->Seek(at, SEEK_SET) == at && m_pStream->Read(buffer, n) == n;
     if (readAt < 0 || m_pStream->Seek(readAt, SEEK_SET) != readAt)
         return -1;

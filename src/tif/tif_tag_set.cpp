@@ -119,7 +119,8 @@ int CTifFile::SetTag(int tag, int type, int count, const void* values)
     auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);
     const int unit = TifTypeSize(type);
     const int64_t size = TifCheckedSize(count, unit);
-    if (!m_bWrite || chain == nullptr || m_pEncoder == nullptr || values == nullptr || unit == 0 || count < 1 ||
+    if (!m_bWrite || chain == nullptr || m_pEncoder == nullptr || values == nullptr || unit == 0 ||
+        type > TIF_TYPE_DOUBLE || count < 1 ||
         size < 0 || tag < 1 || tag > 0xFFFF || OwnedByWriter(tag) ||
         !Acceptable(this, chain, tag, type, count, values))
         return 0;

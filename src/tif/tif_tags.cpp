@@ -3,6 +3,7 @@
 // Entries stay in file byte order; values are swapped as they are read out.
 // Array readers never allocate more than the file could hold: out-of-line values
 // must lie inside the file, which bounds every allocation by the file's size.
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 #include "io/tif_stream.h"
 #include "tif/tif_bytes.h"
 #include "tif/tif_file.h"
+#include "tif/tif_wide.h"
 
 namespace {
 
@@ -21,9 +23,9 @@ bool ValuesReachable(CTifFile* f, const unsigned char* entry, int64_t bytes, boo
 {
     if ((bytes <= 4 && !atOffset) || bytes == 0)
         return true;
-    int64_t offset = TifGet32(entry + 8, f->m_bSwap);
-    int64_t length = f->m_pStream->GetLength();
-    return length >= 0 && offset + bytes <= length;
+    const uint64_t offset = TifValueAt(f, entry);
+    const int64_t length = f->m_pStream->GetLength();
+    return length >= 0 && bytes <= length && offset <= uint64_t(length - bytes);
 }
 
 // Reads `bytes` bytes of an entry's values into `out`; ValuesReachable holds.
@@ -36,9 +38,9 @@ int ReadValues(CTifFile* f, const unsigned char* entry, int64_t bytes, bool atOf
     }
     if (bytes == 0)
         return 1;
-    int64_t offset = TifGet32(entry + 8, f->m_bSwap);
-    const long at = f->m_pStream->Tell();
-    const int ok = f->m_pStream->Seek(static_cast<long>(offset), 0) == offset &&
+    const auto offset = int64_t(TifValueAt(f, entry));
+    const int64_t at = f->m_pStream->Tell();
+    const int ok = f->m_pStream->Seek(offset, 0) == offset &&
                    f->m_pStream->ReadMeta(out, static_cast<int>(bytes)) == bytes;
     if (at >= 0)
         f->m_pStream->Seek(at, 0);
@@ -59,8 +61,7 @@ void ToHostOrder(unsigned char* v, uint32_t count, int unit, bool pairs, int swa
                 std::memcpy(v + k, &x, 4);
             }
         } else if (unit == 8) {
-            const uint64_t x = swap ? uint64_t(TifGet32(v, 1)) << 32 | TifGet32(v + 4, 1)
-                                    : uint64_t(TifGet32(v + 4, 0)) << 32 | TifGet32(v, 0);
+            const uint64_t x = TifGet64(v, swap);
             std::memcpy(v, &x, 8);
         }
     }
@@ -84,6 +85,30 @@ unsigned char* Prepare(CTifFile* f, int tag, int unit, int fileUnit, bool atOffs
         return nullptr;
     *array = std::malloc(size > 0 ? static_cast<size_t>(size) : 1);
     return *array ? entry : nullptr;
+}
+
+// GetTagLongs of a BigTIFF LONG8 entry (or IFD8, SLONG8): every value must
+// fit 32 bits.
+int GetLongs8(CTifFile* f, int tag, int* count, uint32_t** array)
+{
+    uint64_t* wide;
+    int n;
+    if (!TifGetTagWide(f, tag, &n, &wide) || TifGet16(f->FindTag(tag) + 2, f->m_bSwap) < TIF_TYPE_LONG8) {
+        std::free(wide);
+        return 0;
+    }
+    auto* v = static_cast<uint32_t*>(std::malloc(size_t(n > 0 ? n : 1) * sizeof(uint32_t)));
+    bool fits = v != nullptr;
+    for (int i = 0; fits && i < n; ++i) {
+        fits = wide[i] <= 0xFFFFFFFFu;
+        v[i] = uint32_t(wide[i]);
+    }
+    std::free(wide);
+    *array = v;
+    if (!fits)
+        return 0;
+    *count = n;
+    return 1;
 }
 
 }  // namespace
@@ -114,9 +139,46 @@ int CTifFile::GetTagValue(int tag, int* value)
     case TIF_TYPE_LONG: case TIF_TYPE_SLONG:
         *value = static_cast<int>(TifGet32(e + 8, m_bSwap));
         return 1;
+    case TIF_TYPE_LONG8: case TIF_TYPE_SLONG8: case TIF_TYPE_IFD8: {
+        // BigTIFF: the value field holds 8 bytes; taken when it fits an int.
+        unsigned char v[8];
+        if (!ValuesReachable(this, e, 8, true) || !ReadValues(this, e, 8, true, v) || TifGet64(v, m_bSwap) > INT_MAX)
+            return 0;
+        *value = static_cast<int>(TifGet64(v, m_bSwap));
+        return 1;
+    }
     default:
         return 0;
     }
+}
+
+int TifGetTagWide(CTifFile* f, int tag, int* count, uint64_t** array)
+{
+    *count = 0;
+    *array = nullptr;
+    const unsigned char* found = f->FindTag(tag);
+    const int type = found != nullptr ? TifGet16(found + 2, f->m_bSwap) : 0;
+    const bool shorts = type == TIF_TYPE_SHORT || type == TIF_TYPE_SSHORT;
+    const bool longs = type == TIF_TYPE_LONG || type == TIF_TYPE_SLONG;
+    const bool longs8 = type == TIF_TYPE_LONG8 || type == TIF_TYPE_SLONG8 || type == TIF_TYPE_IFD8;
+    if (!shorts && !longs && !longs8)
+        return 0;
+    const int fileUnit = shorts ? 2 : longs ? 4 : 8;
+    uint32_t n;
+    void* a;
+    const unsigned char* e = Prepare(f, tag, 8, fileUnit, false, count, &a, &n);
+    *array = static_cast<uint64_t*>(a);
+    if (e == nullptr || !ReadValues(f, e, int64_t(n) * fileUnit, false, a))
+        return 0;
+    // Widen in place from the last value back, so no value is overwritten
+    // before it is read.
+    const auto* s = static_cast<const unsigned char*>(a);
+    for (uint32_t i = n; i-- > 0;)
+        (*array)[i] = shorts ? TifGet16(s + 2 * i, f->m_bSwap)
+                    : longs  ? TifGet32(s + 4 * i, f->m_bSwap)
+                             : TifGet64(s + 8 * i, f->m_bSwap);
+    *count = static_cast<int>(n);
+    return 1;
 }
 
 int CTifFile::GetTagBytes(int tag, int* count, unsigned char** array)
@@ -160,7 +222,7 @@ int CTifFile::GetTagLongs(int tag, int* count, uint32_t** array)
                        : type == TIF_TYPE_LONG || type == TIF_TYPE_SLONG   ? 4
                                                                            : 0;
     if (fileUnit == 0)
-        return 0;
+        return GetLongs8(this, tag, count, array);
     const unsigned char* e = Prepare(this, tag, 4, fileUnit, false, count, &a, &n);
     *array = static_cast<uint32_t*>(a);
     if (e == nullptr)

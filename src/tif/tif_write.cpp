@@ -22,6 +22,7 @@
 #include "tif/tif_file.h"
 #include "tif/tif_page_chain.h"
 #include "tif/tif_tiles.h"
+#include "tif/tif_wide.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ int PlanTiles(CTifFile* f, VXIMGINFO* info, int64_t* tiles)
 
 // Allocates the offsets and byte counts of the strips (or tiles) and begins
 // the first at `start`: VXTIFF_FAIL_NONE or the VXTIFF_FAIL_ code.
-int BeginData(CTifFile* f, uint32_t start)
+int BeginData(CTifFile* f, uint64_t start)
 {
     f->m_pStripOffsets = static_cast<uint32_t*>(std::calloc(size_t(f->m_nStrips), sizeof(uint32_t)));
     f->m_pStripByteCounts = static_cast<uint32_t*>(std::calloc(size_t(f->m_nStrips), sizeof(uint32_t)));
@@ -121,7 +122,7 @@ int BeginData(CTifFile* f, uint32_t start)
         return VXTIFF_FAIL_MEMORY;
     f->m_pWriteOffsets = f->m_pStripOffsets;
     f->m_pWriteByteCounts = f->m_pStripByteCounts;
-    f->m_nWriteOffset = start;
+    TifSetWriteOffset(f, start);
     f->m_nCurLine = 0;
     f->m_nCurStrip = 0;
     return f->BeginWriteStrip(0) ? VXTIFF_FAIL_NONE : VXTIFF_FAIL_CREATE;
@@ -129,7 +130,7 @@ int BeginData(CTifFile* f, uint32_t start)
 
 // Everything of Create after the file is open, for a page whose data starts
 // at `start`: VXTIFF_FAIL_NONE, or the VXTIFF_FAIL_ code of what went wrong.
-int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint32_t start)
+int SetUp(CTifFile* f, VXIMGINFO* info, int photometric, uint64_t start)
 {
     int64_t rowBytes = 0;
     if (const int failure = TakeDescription(f, info, photometric, &rowBytes); failure != VXTIFF_FAIL_NONE)
@@ -190,8 +191,9 @@ int CTifFile::Create(const char* path, VXIMGINFO* info)
         FreeAll();
         return TifFail(failure);
     }
-    // The header comes last: the first page's data starts behind its place.
-    if (const int failure = SetUp(this, info, photometric, 8); failure != VXTIFF_FAIL_NONE) {
+    // The header comes last: the first page's data starts behind its place,
+    // 16 bytes (a BigTIFF header's; a classic one leaves 8 of them unused).
+    if (const int failure = SetUp(this, info, photometric, 16); failure != VXTIFF_FAIL_NONE) {
         const int compression = m_nCompression;
         FreeAll();
         m_bWrite = 0;
@@ -220,7 +222,7 @@ int CTifFile::AddPage(VXIMGINFO* info)
         const bool finished = FinishData() && BuildIfd() && WriteIfd();
         chain->ClearTags();  // the next page sets its own
         if (finished) {
-            const uint32_t start = m_nWriteOffset;
+            const uint64_t start = TifWriteOffset(this);
             FreePage();
             ResetImage();
             failure = SetUp(this, info, photometric, start);
@@ -236,12 +238,23 @@ int CTifFile::AddPage(VXIMGINFO* info)
     return TifFail(failure, failure == VXTIFF_FAIL_NO_ENCODER ? compression : 0);
 }
 
+int CTifFile::SetBigTiff(int force)
+{
+    auto* chain = dynamic_cast<CTifPageChain*>(m_pStream);
+    if (!m_bWrite || chain == nullptr)
+        return 0;
+    chain->forceBig = force != 0;
+    return 1;
+}
+
 int CTifFile::BeginWriteStrip(int)
 {
     m_nStripLinesLeft = m_nRowsPerStrip;
-    m_nStripOffset = m_nWriteOffset;
+    const uint64_t at = TifWriteOffset(this);
+    TifWide(this)->stripOffset = at;
+    m_nStripOffset = TifCut32(at);
     m_nStripBytes = 0;
-    if (m_pStream->Seek(static_cast<long>(m_nWriteOffset), SEEK_SET) != static_cast<long>(m_nWriteOffset))
+    if (m_pStream->Seek(int64_t(at), SEEK_SET) != int64_t(at))
         return 0;
     TifCodec* const encoder = m_pEncoder;
     return TifCodecCall([&] { return encoder->BeginStrip(encoder); }, 0) > 0 ? 1 : 0;
@@ -254,11 +267,12 @@ int CTifFile::EndWriteStrip(int index)
     TifCodec* const encoder = m_pEncoder;
     if (TifCodecCall([&] { return encoder->EndStrip(encoder); }, -1) < 0)
         return 0;
-    // TifWriteProc kept the strip's end within 32-bit offsets.
+    // TifWriteProc kept the strip's bytes within a 32-bit count.
     const auto bytes = static_cast<uint32_t>(m_nStripBytes);
-    m_pStripOffsets[index] = m_nStripOffset;
-    m_pStripByteCounts[index] = bytes;
-    m_nWriteOffset = m_nStripOffset + bytes;
+    const uint64_t at = TifWide(this)->stripOffset;
+    if (!TifSetStrip(this, index, at, bytes))
+        return 0;
+    TifSetWriteOffset(this, at + bytes);
     return 1;
 }
 

@@ -80,6 +80,23 @@ for name, (path, want) in images.items():
                 if page.shape[:2] != want.shape[:2]:
                     failures.append(f"{label}: tifffile sees shape {page.shape}")
             checked += 1
+# BigTIFF pages tifffile writes (both byte orders, strips and tiles) read by
+# vxtiff as libtiff reads them; vxtiff's --bigtiff output read by tifffile.
+for order, tile, c in itertools.product("<>", (None, (32, 32)), (None, "zlib")):
+    data = images["rgb8"][1] if images["rgb8"][1] is not None else tifffile.imread(images["rgb8"][0])
+    path, out, ref, big = (os.path.join(WORK, n) for n in ("tf-big.tif", "out.tif", "ref.tif", "big.tif"))
+    tifffile.imwrite(path, data, bigtiff=True, byteorder=order, tile=tile, rowsperstrip=7, compression=c,
+                     photometric="rgb")
+    subprocess.run(["tiffcp", "-c", "none", path, ref], check=True)
+    label = f"tifffile BigTIFF {order} tile {tile} {c}"
+    run = subprocess.run([TOOL, "convert", path, out, "--compression", "none"], capture_output=True, text=True)
+    if run.returncode != 0 or not np.array_equal(tifffile.imread(out), tifffile.imread(ref)):
+        failures.append(f"{label}: vxtiff reads other pixels than libtiff {run.stderr.strip()}")
+    run = subprocess.run([TOOL, "convert", path, big, "--bigtiff", "--compression", "deflate"], capture_output=True, text=True)
+    with tifffile.TiffFile(big) as t:
+        if run.returncode != 0 or not t.is_bigtiff or not np.array_equal(t.asarray(), data):
+            failures.append(f"{label}: vxtiff's BigTIFF is not read back by tifffile {run.stderr.strip()}")
+    checked += 1
 # The other way: JPEG pages Pillow writes (YCbCr 2x2 and grey) read by vxtiff
 # as Pillow decodes them, unless this build reads no JPEG.
 for name, mode in (("rgb8", "RGB"), ("grey8", "L")):

@@ -157,29 +157,27 @@ TEST_F(Stream, SharingRefusalsSayInUse)
     EXPECT_EQ(CTifFile::GetLastFailure(), VXTIFF_FAIL_IN_USE);
 }
 
-// TIFF offsets are unsigned 32-bit: past 2 GiB they no longer fit a 32-bit
-// long (Windows), yet a seek there and back must land where it was asked.
+// Positions are 64-bit: past 2 GiB (a 32-bit long on Windows) and past
+// 4 GiB (BigTIFF) a seek there and back must land where it was asked.
 // The file is sparse: only its last bytes are written.
-TEST_F(Stream, OffsetsPastTwoGiB)
+TEST_F(Stream, OffsetsPastFourGiB)
 {
-    const uint32_t kFar = 0xC0000000u;  // 3 GiB
+    const int64_t kFar = int64_t(5) << 30;
     const std::string p = dir_.Path("far.bin");
     {
         CTifFileStream s;
         ASSERT_EQ(s.Open(p.c_str(), TIF_OPEN_CREATE), 1);
-        ASSERT_EQ(s.Seek(long(kFar), SEEK_SET), long(kFar));
+        ASSERT_EQ(s.Seek(kFar, SEEK_SET), kFar);
         if (s.Write("tail", 4) != 4)
-            GTEST_SKIP() << "no room for a sparse 3 GiB file here";
-        EXPECT_EQ(s.Tell(), long(kFar + 4));
+            GTEST_SKIP() << "no room for a sparse 5 GiB file here";
+        EXPECT_EQ(s.Tell(), kFar + 4);
         EXPECT_EQ(s.Close(), 1);
     }
     CTifFileStream s;
     ASSERT_EQ(s.Open(p.c_str(), 0), 1);
-    // A length a long cannot hold reads as LONG_MAX: checks against it refuse
-    // what lies past it, never trust a wrapped negative value.
-    EXPECT_EQ(s.GetLength(), sizeof(long) >= 8 ? long(int64_t(kFar) + 4) : LONG_MAX);
-    for (const uint32_t at : {kFar, kFar + 2, 0x80000000u, 100u}) {
-        EXPECT_EQ(s.Seek(long(at), SEEK_SET), long(at)) << at;
+    EXPECT_EQ(s.GetLength(), kFar + 4);
+    for (const int64_t at : {kFar, kFar + 2, int64_t(0xC0000000u), int64_t(100)}) {
+        EXPECT_EQ(s.Seek(at, SEEK_SET), at) << at;
         char back[4] = {};
         const int n = s.Read(back, 4);
         if (at >= kFar) {
@@ -373,8 +371,8 @@ TEST_F(Stream, WriteProcCountsAndThrowsOnAShortWrite)
 
 // A file stream whose seeks to one offset fail.
 struct FailingSeek : CTifFileStream {
-    long bad = -1;
-    long Seek(long o, int origin) override { return o == bad ? -1 : CTifFileStream::Seek(o, origin); }
+    int64_t bad = -1;
+    int64_t Seek(int64_t o, int origin) override { return o == bad ? -1 : CTifFileStream::Seek(o, origin); }
 };
 
 TEST(StreamFailure, StripThatCannotBeReachedDeliversNothing)

@@ -107,7 +107,7 @@ bool WriteImage(TIFF* t, const LibtiffPage& s, const std::vector<Bytes>& rows)
 
 bool WriteLibtiff(const std::string& path, const LibtiffPage& s, const std::vector<Bytes>& rows)
 {
-    Tiff tiff = OpenTiff(path, s.bigEndian ? "wb" : "wl");
+    Tiff tiff = OpenTiff(path, (std::string(s.bigEndian ? "wb" : "wl") + (s.bigTiff ? "8" : "")).c_str());
     return tiff != nullptr && WriteImage(tiff.get(), s, rows);
 }
 
@@ -116,7 +116,7 @@ bool WriteLibtiffPages(const std::string& path, const std::vector<LibtiffPage>& 
 {
     if (pages.empty() || pages.size() != rows.size())
         return false;
-    Tiff tiff = OpenTiff(path, pages[0].bigEndian ? "wb" : "wl");
+    Tiff tiff = OpenTiff(path, (std::string(pages[0].bigEndian ? "wb" : "wl") + (pages[0].bigTiff ? "8" : "")).c_str());
     if (tiff == nullptr)
         return false;
     for (size_t i = 0; i < pages.size(); ++i)

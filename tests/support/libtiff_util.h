@@ -32,6 +32,7 @@ struct LibtiffPage {
     uint32_t t4Options = 0;     // Compression 3 only
     uint16_t fillOrder = 1;
     bool bigEndian = false;
+    bool bigTiff = false;  // written as BigTIFF (libtiff's "8" mode, as tiffcp -8)
     uint32_t rowsPerStrip = 0;  // 0: libtiff's default
     uint32_t tileWidth = 0;     // non-zero: tiled
     uint32_t tileLength = 0;

@@ -216,7 +216,7 @@ TEST(Failure, TextsAreDistinctAndNamed)
     }
     EXPECT_STREQ(CTifFile::GetFailureText(-1), "unknown failure");
     EXPECT_STREQ(CTifFile::GetFailureText(VXTIFF_FAIL_TOO_MANY_PAGES + 1), "unknown failure");
-    EXPECT_STREQ(CTifFile::GetFailureText(VXTIFF_FAIL_BIGTIFF), "BigTIFF (not supported)");
+    EXPECT_STREQ(CTifFile::GetFailureText(VXTIFF_FAIL_BIGTIFF), "BigTIFF variant not supported");
     EXPECT_STREQ(CTifFile::GetFailureText(VXTIFF_FAIL_PLANAR), "separate planes (not supported)");
 }
 

@@ -86,13 +86,14 @@ TEST(IfdWrite, OneStripGreyWithResolutionsOnExactBytes)
     VXIMGINFO info = WriteInfo(VXIMG_MINISBLACK, 1001, 1, 1, 8);
     info.dXResolution = 300, info.dYResolution = 72.5;
     const Bytes file = Write(info);
-    // Data 8..1009, then XResolution at 1012, YResolution at 1020, directory at 1028.
-    ASSERT_EQ(file.size(), 1028u + 2 + 13 * 12 + 4);
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 8), (Bytes{'I', 'I', 42, 0, 0x04, 0x04, 0, 0}));
+    // Data 16..1017 (behind room for a BigTIFF header), then XResolution at
+    // 1020, YResolution at 1028, directory at 1036.
+    ASSERT_EQ(file.size(), 1036u + 2 + 13 * 12 + 4);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 16), (Bytes{'I', 'I', 42, 0, 0x0C, 0x04, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     const uint32_t want[][4] = {
         {254, kLong, 1, 0},     {256, kLong, 1, 1001},  {257, kLong, 1, 1},      {258, kShort, 1, 8},
-        {259, kShort, 1, 1},    {262, kShort, 1, 1},    {273, kLong, 1, 8},      {277, kShort, 1, 1},
-        {278, kLong, 1, 1},     {279, kLong, 1, 1001},  {282, kRational, 1, 1012}, {283, kRational, 1, 1020},
+        {259, kShort, 1, 1},    {262, kShort, 1, 1},    {273, kLong, 1, 16},     {277, kShort, 1, 1},
+        {278, kLong, 1, 1},     {279, kLong, 1, 1001},  {282, kRational, 1, 1020}, {283, kRational, 1, 1028},
         {296, kShort, 1, 2},
     };
     TiffBuilder le;
@@ -102,8 +103,8 @@ TEST(IfdWrite, OneStripGreyWithResolutionsOnExactBytes)
         for (Bytes part : {le.Encode({w[0], w[1]}, 2), le.Encode({w[2], w[3]}, 4)})
             tail.insert(tail.end(), part.begin(), part.end());
     tail.insert(tail.end(), 4, 0);
-    EXPECT_EQ(Bytes(file.begin() + 1012, file.end()), tail);
-    EXPECT_EQ(Bytes(file.begin() + 1009, file.begin() + 1012), Bytes(3, 0)) << "alignment gap";
+    EXPECT_EQ(Bytes(file.begin() + 1020, file.end()), tail);
+    EXPECT_EQ(Bytes(file.begin() + 1017, file.begin() + 1020), Bytes(3, 0)) << "alignment gap";
 }
 
 TEST(IfdWrite, ArraysInLineOrOutOfLine)
@@ -111,7 +112,7 @@ TEST(IfdWrite, ArraysInLineOrOutOfLine)
     // Two strips of 6 bytes: offsets and counts out of line; three samples:
     // BitsPerSample out of line; two samples: both in the entry.
     auto rgb = Directory(Write(WriteInfo(VXIMG_RGB, 2, 2, 3, 8, 1, 1)));
-    EXPECT_EQ(rgb[273].v, (std::vector<uint32_t>{8, 14}));
+    EXPECT_EQ(rgb[273].v, (std::vector<uint32_t>{16, 22}));
     EXPECT_EQ(rgb[279].v, (std::vector<uint32_t>{6, 6}));
     EXPECT_EQ(rgb[258].v, (std::vector<uint32_t>{8, 8, 8}));
     auto two = Directory(Write(WriteInfo(VXIMG_MINISBLACK, 3, 1, 2, 16)));

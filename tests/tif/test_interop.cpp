@@ -109,6 +109,18 @@ std::vector<Case> Cases()
                         c.name += "_T4" + std::to_string(f[1]) + "_F" + std::to_string(fill);
                         v.push_back(c);
                     }
+    // BigTIFF, as tiffcp -8 writes it: a few compressions, both byte orders,
+    // strips and tiles.
+    for (uint16_t cp : {1, 5, 8, 4, 7})
+        for (bool big : {false, true})
+            for (bool tiled : {false, true}) {
+                const bool fax = cp == 4;
+                Case c = Make(cp, cp == 5 ? 2 : 1, fax ? 0 : 2, fax ? 1 : 3, 8 / (fax ? 8 : 1), big, 97, 45, 8,
+                              tiled ? 32 : 0, 16);
+                c.s.bigTiff = true;
+                c.name += "_Big";
+                v.push_back(c);
+            }
     return v;
 }
 

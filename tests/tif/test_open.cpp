@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/tif_codec.h"
+#include "io/tif_stream.h"
 #include "support/platform.h"
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
@@ -51,7 +52,8 @@ const BadFile kBadFiles[] = {
     {"DirectoryCountCut", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.IfdOffset(uint32_t(b.Build().size() - 1)); }},
     {"ByteOrderMixed", false, VXTIFF_FAIL_NOT_TIFF, 0, [](TiffBuilder& b) { b.Header({'I', 'M', 42, 0, 8, 0, 0, 0}); }},
     {"ByteOrderLowercase", false, VXTIFF_FAIL_NOT_TIFF, 0, [](TiffBuilder& b) { b.Header({'i', 'i', 42, 0, 8, 0, 0, 0}); }},
-    {"Version43", false, VXTIFF_FAIL_BIGTIFF, 0, [](TiffBuilder& b) { b.Version(43); }},
+    {"Version43Offsets4", false, VXTIFF_FAIL_BIGTIFF, 0, [](TiffBuilder& b) { b.Header({'I', 'I', 43, 0, 4, 0, 0, 0}); }},
+    {"Version43Cut", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.Header({'I', 'I', 43, 0, 8, 0, 0, 0}); }, 12},
     {"DirectoryPastEnd", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.IfdOffset(0x7FFFFFF0); }},
     {"DirectoryBlockCut", false, VXTIFF_FAIL_CUT_SHORT, 0, [](TiffBuilder& b) { b.EntryCount(200); }},
     {"Planar2", false, VXTIFF_FAIL_PLANAR, 0, [](TiffBuilder& b) { b.Set(kTagPlanarConfig, kShort, {2}); }},
@@ -406,6 +408,71 @@ TEST(OpenLifecycle, ReopenShowsNothingOfThePreviousFile)
     Bytes rows(160);
     EXPECT_EQ(f.ReadLines(rows.data(), 11), 10);
     EXPECT_EQ(rows, PatternRows(16, 10));
+}
+
+}  // namespace
+
+namespace {
+
+// An 8 x 2 grey BigTIFF page with one strip of 16 bytes: entry count, first
+// directory, strip offset and byte count as given (0: where they belong),
+// the strip written at its offset (a sparse file when that lies far out).
+std::string BigTiff(const TempDir& dir, bool mm, uint64_t entries, uint64_t first, uint64_t at, uint64_t bytes,
+                    uint64_t offsetsCount = 1)
+{
+    Bytes b(16 + 8 + 8 * 20 + 8, 0);
+    auto put = [&](size_t p, uint64_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            b[p + size_t(mm ? n - 1 - i : i)] = uint8_t(v >> (8 * i));
+    };
+    b[0] = b[1] = mm ? 'M' : 'I';
+    put(2, 43, 2), put(4, 8, 2), put(8, first ? first : 16, 8), put(16, entries ? entries : 8, 8);
+    const uint64_t e[8][4] = {{256, 3, 1, 8}, {257, 3, 1, 2}, {258, 3, 1, 8}, {259, 3, 1, 1}, {262, 3, 1, 1},
+                              {273, 16, offsetsCount, at ? at : b.size()}, {278, 3, 1, 2}, {279, 16, 1, bytes ? bytes : 16}};
+    for (size_t i = 0; i < 8; ++i)
+        put(24 + 20 * i, e[i][0], 2), put(26 + 20 * i, e[i][1], 2), put(28 + 20 * i, e[i][2], 8),
+            put(36 + 20 * i, e[i][3], e[i][1] == 3 ? 2 : 8);
+    Bytes strip;
+    for (int k = 0; k < 16; ++k)
+        strip.push_back(uint8_t(k * 13));
+    if (at == 0)
+        b.insert(b.end(), strip.begin(), strip.end());
+    const std::string path = dir.Write(mm ? "mm.tif" : "ii.tif", b);
+    CTifFileStream s;
+    if (at != 0 && at < (uint64_t(1) << 40) && s.Open(path.c_str(), TIF_OPEN_WRITE)) {
+        EXPECT_TRUE(s.Seek(int64_t(at), SEEK_SET) == int64_t(at) && s.Write(strip.data(), 16) == 16);
+    }
+    return path;
+}
+
+// BigTIFF values of 2^63 (entry count, directory, strip offset, byte count,
+// array count) fail as data past the end, allocating nothing of their size;
+// a strip past 4 GiB (in a sparse file) reads back.
+TEST(OpenBigTiff, HostileValuesAndAStripPastFourGibibytes)
+{
+    const uint64_t huge = uint64_t(1) << 63, far = uint64_t(5) << 30;
+    const struct { uint64_t entries, first, at, bytes, count; int failure; } cases[] = {
+        {0, 0, 0, 0, 1, VXTIFF_FAIL_NONE},        {0, 0, far, 0, 1, VXTIFF_FAIL_NONE},
+        {huge, 0, 0, 0, 1, VXTIFF_FAIL_CUT_SHORT}, {0, huge, 0, 0, 1, VXTIFF_FAIL_CUT_SHORT},
+        {0, 0, huge, 0, 1, VXTIFF_FAIL_CUT_SHORT}, {0, 0, 0, huge, 1, VXTIFF_FAIL_CUT_SHORT},
+        {0, 0, 0, 0, huge, VXTIFF_FAIL_CUT_SHORT},
+    };
+    for (bool mm : {false, true})
+        for (const auto& c : cases) {
+            TempDir dir;
+            const std::string path = BigTiff(dir, mm, c.entries, c.first, c.at, c.bytes, c.count);
+            CTifFile f;
+            EXPECT_EQ(f.Open(path.c_str()), c.failure == VXTIFF_FAIL_NONE ? 1 : 0) << mm << " " << c.at;
+            EXPECT_EQ(CTifFile::GetLastFailure(), c.failure) << mm << " " << c.entries << " " << c.first;
+            if (c.failure != VXTIFF_FAIL_NONE)
+                continue;
+            EXPECT_EQ(CTifFile::CountPages(path.c_str()), 1);
+            EXPECT_EQ(f.GetRawStripSize(0), 16);
+            Bytes rows(16);
+            ASSERT_EQ(f.ReadLines(rows.data(), 2), 2);
+            for (int k = 0; k < 16; ++k)
+                EXPECT_EQ(rows[size_t(k)], uint8_t(k * 13)) << k;
+        }
 }
 
 }  // namespace

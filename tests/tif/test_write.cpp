@@ -13,6 +13,7 @@
 #include <tiffio.h>
 
 #include "io/tif_stream.h"
+#include "tif/tif_page_chain.h"
 #include "support/libtiff_util.h"
 #include "support/temp_dir.h"
 #include "support/tif_builder.h"
@@ -441,9 +442,9 @@ TEST(Write, FullDiskLeavesNoFileThatLooksValid)
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
     // Data of 100 strips of 1000 bytes: the limit cuts into strip 20. Then
-    // data that fits exactly (8 + 2000 bytes) but leaves no room for the
+    // data that fits exactly (16 + 2000 bytes) but leaves no room for the
     // strip arrays and the directory.
-    const struct { int height; rlim_t limit; bool linesFail; } cases[] = {{100, 20000, true}, {2, 2008, false}};
+    const struct { int height; rlim_t limit; bool linesFail; } cases[] = {{100, 20000, true}, {2, 2016, false}};
     for (const auto& c : cases) {
         VXIMGINFO info = WriteInfo(VXIMG_MINISBLACK, 1000, c.height, 1, 8, 1, 1);
         Bytes rows = PatternRows(1000, uint32_t(c.height));
@@ -492,25 +493,55 @@ TEST(WriteDeathTest, EncoderWithoutMemoryIsReportedAsMemory)
         ::testing::ExitedWithCode(VXTIFF_FAIL_MEMORY), "");
 }
 
-// Offsets are 32-bit: data that would end past 4 GiB is refused (the strip is
-// placed there by hand; nothing of that size is written).
-TEST(Write, FilesStopAtFourGibibytes)
+// The form follows the file's real end: classic below the classic limit,
+// BigTIFF past it (the limit lowered, or the data placed past 4 GiB by hand
+// in a sparse file), also when only a later page passes it, or when asked
+// for. libtiff and our reader read every page exactly.
+TEST(Write, FormFollowsTheRealEnd)
 {
     TempDir dir;
     const std::string path = dir.Path("big.tif");
-    for (int rowsPerStrip : {1, 4}) {
-        VXIMGINFO info = WriteInfo(VXIMG_MINISBLACK, 100, 2, 1, 8, 1, rowsPerStrip);
+    const struct { uint64_t limit, start; bool force; int pages; bool big; } cases[] = {
+        {100000, 0, false, 3, false}, {300, 0, false, 1, true}, {9000, 0, false, 3, true},
+        {TIF_CLASSIC_END, 0, true, 2, true}, {TIF_CLASSIC_END, TIF_CLASSIC_END - 150, false, 2, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::vector<Bytes>> pages;
         CTifFile f;
-        ASSERT_EQ(f.Create(path.c_str(), &info), 1);
-        f.m_nStripOffset = f.m_nWriteOffset = 0xFFFFFFFFu - 150;
-        Bytes rows(200);
-        // Strips of one row are handed over, and the second refused, at once;
-        // a strip of four rows only when Close finishes it.
-        EXPECT_EQ(f.WriteLines(rows.data(), 2), rowsPerStrip == 1 ? 1 : 2);
-        EXPECT_EQ(f.Close(), 0);
-        const Bytes file = ReadFileBytes(path);
-        EXPECT_LT(file.size(), 1000u);
-        EXPECT_TRUE(file.size() < 8 || Bytes(file.begin(), file.begin() + 8) == Bytes(8, 0));
+        for (int p = 0; p < c.pages; ++p) {
+            VXIMGINFO info = WriteInfo(VXIMG_MINISBLACK, 100, 40, 1, 8, p == 1 ? 5 : 1, 16);
+            info.bTiled = p == 2, info.nTileWidth = info.nTileLength = 32;
+            ASSERT_EQ(p == 0 ? f.Create(path.c_str(), &info) : f.AddPage(&info), 1);
+            auto* chain = static_cast<CTifPageChain*>(f.m_pStream);
+            chain->classicEnd = c.limit;
+            if (p == 0 && c.start != 0) {  // strip 0 begins there instead
+                ASSERT_EQ(f.m_pStream->Seek(int64_t(chain->stripOffset = c.start), SEEK_SET), int64_t(c.start));
+            }
+            ASSERT_EQ(f.SetBigTiff(c.force), 1);
+            pages.push_back(Rows(info, uint32_t(p)));
+            for (Bytes row : pages.back())
+                ASSERT_EQ(f.WriteLine(row.data()), 1);
+        }
+        ASSERT_EQ(f.Close(), 1);
+        unsigned char head[4] = {};
+        FILE* in = std::fopen(path.c_str(), "rb");
+        ASSERT_TRUE(in != nullptr && std::fread(head, 1, 4, in) == 4);
+        std::fclose(in);
+        EXPECT_EQ(head[2], c.big ? 43 : 42) << c.limit << " " << c.pages;
+        EXPECT_EQ(CTifFile::CountPages(path.c_str()), c.pages);
+        for (int p = 0; p < c.pages; ++p) {
+            std::vector<Bytes> back;
+            std::string complaints;
+            ASSERT_TRUE(ReadLibtiffStrict(path, &back, &complaints, p)) << complaints;
+            EXPECT_EQ(back, pages[size_t(p)]) << c.limit << " page " << p;
+            CTifFile r;
+            ASSERT_EQ(r.OpenPage(path.c_str(), p), 1);
+            for (const Bytes& row : pages[size_t(p)]) {
+                Bytes got(row.size());
+                ASSERT_EQ(r.ReadLine(got.data()), 1);
+                EXPECT_EQ(got, row);
+            }
+        }
     }
 }
 
