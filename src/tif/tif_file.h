@@ -59,7 +59,7 @@ struct VXIMGINFO {
     int nSamplesPerPixel;
     int nBitsPerSample;
     int nRowsPerStrip;   // tiled: the tile length
-    int nCompression;    // the TIFF code as stored
+    int nCompression;    // the TIFF code as stored (1 when the tag is absent, as TIFF 6.0 says)
     int nTileWidth;      // 0 for strips
     int nTileLength;     // 0 for strips
     double dXResolution; // pixels per inch, 0.0 when absent

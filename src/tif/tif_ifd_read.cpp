@@ -70,7 +70,7 @@ bool ReadImageTags(CTifFile* f)
 {
     if (!f->GetTagValue(TIF_TAG_IMAGEWIDTH, &f->m_nWidth) || !f->GetTagValue(TIF_TAG_IMAGELENGTH, &f->m_nHeight))
         return false;
-    f->m_nCompression = 0;
+    f->m_nCompression = 1;  // TIFF 6.0's default: a page without the tag is uncompressed
     f->GetTagValue(TIF_TAG_COMPRESSION, &f->m_nCompression);
     f->m_nPhotometric = 0;
     f->GetTagValue(TIF_TAG_PHOTOMETRIC, &f->m_nPhotometric);

@@ -64,7 +64,6 @@ const BadFile kBadFiles[] = {
     {"LengthZero", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagImageLength, kShort, {0}); }},
     {"WidthNegative", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagImageWidth, kLong, {0x80000000}); }},
     {"WidthRational", false, VXTIFF_FAIL_DAMAGED, 0, [](TiffBuilder& b) { b.Set(kTagImageWidth, kRational, {16, 1}); }},
-    {"NoCompression", false, VXTIFF_FAIL_COMPRESSION, 0, [](TiffBuilder& b) { b.Remove(kTagCompression); }},
     // JPEG of 16-bit samples: no libjpeg reads it (and none is there without one).
     {"CompressionJpeg", false, VXTIFF_FAIL_COMPRESSION, 7, [](TiffBuilder& b) { b.Set(kTagCompression, kShort, {7}); b.Set(kTagBitsPerSample, kShort, {16}); }},
     // Old-style JPEG whose strips need tables stored apart: refused.
@@ -112,7 +111,7 @@ const BadFile kBadFiles[] = {
 
 // The files whose directory is readable: what it holds is why Open fails.
 const char* const kDescribed[] = {
-    "Planar2", "Planar0", "NoCompression", "CompressionJpeg", "CompressionOldJpeg", "CompressionUnknown",
+    "Planar2", "Planar0", "CompressionJpeg", "CompressionOldJpeg", "CompressionUnknown",
     "PhotometricMask", "PhotometricLab", "PhotometricLogL", "NoOffsets", "OffsetsEmpty", "OffsetsRational",
     "FewerOffsets", "FewerByteCounts", "NoByteCountsSeveralStrips", "OffsetsOutsideFile", "FirstStripPastEnd",
     "FirstStripRunsPastEnd", "TileOffsetsFewer", "TileByteCountsAbsent", "TileByteCountsFewer",
@@ -214,6 +213,19 @@ TEST_P(OpenDescribes, RowsPerStripOutOfRangeMeansOneStrip)
         EXPECT_EQ(o.info.nRowsPerStrip, 10) << rows;
         EXPECT_EQ(o.file.m_nStrips, 1) << rows;
     }
+}
+
+// TIFF 6.0: Compression defaults to 1.
+TEST_P(OpenDescribes, WithoutCompressionIsUncompressed)
+{
+    TiffBuilder b(GetParam());
+    b.StripImage({16, 10, 1, 8, kMinIsBlack, 4}, PatternRows(16, 10)).Remove(kTagCompression);
+    Opened o(b.Build());
+    ASSERT_EQ(o.ok, 1);
+    EXPECT_EQ(o.info.nCompression, 1);
+    Bytes rows(160);
+    EXPECT_EQ(o.file.ReadLines(rows.data(), 10), 10);
+    EXPECT_EQ(rows, PatternRows(16, 10));
 }
 
 TEST_P(OpenDescribes, SingleStripWithoutByteCountsRunsToTheEnd)
