@@ -462,9 +462,9 @@ std::string BigTiff(const TempDir& dir, bool mm, uint64_t entries, uint64_t firs
 // a strip past 4 GiB (in a sparse file) reads back.
 TEST(OpenBigTiff, HostileValuesAndAStripPastFourGibibytes)
 {
-    const uint64_t huge = uint64_t(1) << 63, far = uint64_t(5) << 30;
+    const uint64_t huge = uint64_t(1) << 63, distant = uint64_t(5) << 30;
     const struct { uint64_t entries, first, at, bytes, count; int failure; } cases[] = {
-        {0, 0, 0, 0, 1, VXTIFF_FAIL_NONE},        {0, 0, far, 0, 1, VXTIFF_FAIL_NONE},
+        {0, 0, 0, 0, 1, VXTIFF_FAIL_NONE},        {0, 0, distant, 0, 1, VXTIFF_FAIL_NONE},
         {huge, 0, 0, 0, 1, VXTIFF_FAIL_CUT_SHORT}, {0, huge, 0, 0, 1, VXTIFF_FAIL_CUT_SHORT},
         {0, 0, huge, 0, 1, VXTIFF_FAIL_CUT_SHORT}, {0, 0, 0, huge, 1, VXTIFF_FAIL_CUT_SHORT},
         {0, 0, 0, 0, huge, VXTIFF_FAIL_CUT_SHORT},
