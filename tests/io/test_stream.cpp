@@ -202,7 +202,7 @@ TEST_F(Stream, StripPastTwoGiBReads)
     {
         CTifFileStream s;
         ASSERT_EQ(s.Open(p.c_str(), TIF_OPEN_WRITE), 1);
-        ASSERT_EQ(s.Seek(long(kFar), SEEK_SET), long(kFar));
+        ASSERT_EQ(s.Seek(int64_t(kFar), SEEK_SET), int64_t(kFar));
         if (s.Write(pixels.data(), int(pixels.size())) != int(pixels.size()))
             GTEST_SKIP() << "no room for a sparse 3 GiB file here";
     }
