@@ -31,11 +31,16 @@ void Fail(int stop)
     TifFail(stop == TIF_STOP_BAD_DATA ? VXTIFF_FAIL_BAD_DATA : VXTIFF_FAIL_CUT_SHORT);
 }
 
-// Rows of the last call noted as damaged, among the `done` delivered.
+// Rows of the last call noted as damaged, among the `done` delivered: rows
+// noted past them are not counted here (the lines lost from there are).
 int DamagedRows(const TifRowDamage& d, int done)
 {
-    // Only the row in progress when the call stopped can lie past the rows done.
-    return d.rows > 0 && d.last >= done ? d.rows - 1 : d.rows;
+    if (d.rows <= 0 || d.first >= done)
+        return 0;
+    if (d.last < done)
+        return d.rows;
+    const int past = d.last - done + 1;  // at most so many noted rows lie past the rows done
+    return d.rows - past > 1 ? d.rows - past : 1;
 }
 
 // The most spans of lines passed over unread that are remembered; with as
