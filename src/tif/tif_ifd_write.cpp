@@ -68,6 +68,18 @@ void PutValueAt(CTifFile* f, unsigned char* e, uint64_t at)
         wide->valueAt[(e - f->m_pEntries) / kEntryBytes] = at;
 }
 
+// Writes the `size` bytes of entry `e`'s values (`out`, from malloc, freed
+// here) out of line, and points the entry at them.
+int WriteOutOfLine(CTifFile* f, unsigned char* e, unsigned char* out, int64_t size)
+{
+    uint64_t at = 0;
+    const int ok = WriteAligned(f, out, size, &at);
+    std::free(out);
+    if (ok)
+        PutValueAt(f, e, at);
+    return ok;
+}
+
 // The strip or tile offsets (or byte counts) of a page past the classic
 // limit, as LONG8 values, out of line (a BigTIFF entry holds one in its
 // field; the directory's BigTIFF form takes it in).
@@ -81,12 +93,7 @@ int SetLong8s(CTifFile* f, int tag, bool offsets)
     for (int i = 0; i < f->m_nStrips; ++i)
         TifPut64(out + 8 * i, offsets ? TifStripOffset(f, i) : TifStripBytes(f, i), f->m_bSwap);
     TifPut32(e + 4, uint32_t(f->m_nStrips), f->m_bSwap);
-    uint64_t at = 0;
-    const int ok = WriteAligned(f, out, size, &at);
-    std::free(out);
-    if (ok)
-        PutValueAt(f, e, at);
-    return ok;
+    return WriteOutOfLine(f, e, out, size);
 }
 
 // The strip or tile arrays, as LONG or as LONG8 (AddLayoutTags chose).
@@ -125,12 +132,7 @@ int SetTagArray(CTifFile* f, int tag, int count, int unit, const void* values)
     }
     if (inLine)
         return 1;
-    uint64_t at = 0;
-    const int ok = WriteAligned(f, out, size, &at);
-    std::free(out);
-    if (ok)
-        PutValueAt(f, e, at);
-    return ok;
+    return WriteOutOfLine(f, e, out, size);
 }
 
 // Writes a resolution held in pixels per inch in ResolutionUnit `unit`.
